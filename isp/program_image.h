@@ -1,0 +1,23 @@
+// Moves an image from an open file into flash, block by block through the chip's RAM.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "isp/job_flags.h"
+#include "serial/isp_link.h"
+
+namespace korvane {
+
+constexpr uint32_t kBlockSize = 1024;
+constexpr uint32_t kSectorSize = 4096;
+constexpr uint32_t kMaxImageSize = 32768;
+constexpr uint32_t kRamBufferAddress = 0x10000200;
+constexpr int kLinesPerChecksum = 20;
+
+// The link runs at the final rate with echo off, flash unlocked and erased; the file
+// stands at its start and holds size bytes (1 to 32768). Calls progress before each
+// block and stops there, failing, when AbortRequested is set.
+bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress);
+
+}  // namespace korvane

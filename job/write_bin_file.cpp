@@ -1,0 +1,94 @@
+#include "job/write_bin_file.h"
+
+#include <cstdio>
+
+#include "isp/isp_commands.h"
+#include "isp/program_image.h"
+#include "job/image_file.h"
+#include "job/messages.h"
+#include "serial/open_com_port.h"
+
+namespace korvane {
+
+const char* CommErrorMessage(CommErrorCode code) {
+  switch (code) {
+    case CommErrorCode::Communication:
+      return messages::kCommunicationError;
+    case CommErrorCode::BaudChange:
+      return messages::kBaudChangeFailed;
+    case CommErrorCode::Erase:
+      return messages::kEraseFailed;
+  }
+  return messages::kCommunicationError;
+}
+
+int32_t ParsePartId(const char* line) {
+  const char* p = line;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  uint32_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+// The job's steps up to the restart of the chip. Returns null on success, else the
+// message. The port is left for the caller to close, before the file.
+const char* RunJob(std::FILE* file, uint32_t size, IspLink& link,
+                   const ProgressCallback& progress) {
+  link.settings = MakeLineSettings(kHandshakeBaud);
+  if (!link.port->ApplySettings(link.settings)) return CommErrorMessage(CommErrorCode::Communication);
+  if (!link.port->SetTimeouts(kIspTimeouts)) return CommErrorMessage(CommErrorCode::Communication);
+  if (!EnterIspMode(link) || !EchoOff(link)) return messages::kIspEntryFailed;
+  if (!SetIspBaudRate(link, static_cast<int>(kTransferBaud), 1) ||
+      !link.ApplyBaudRate(kTransferBaud)) {
+    return CommErrorMessage(CommErrorCode::BaudChange);
+  }
+  char partId[100];
+  if (!ReadPartId(link, partId, sizeof partId)) return messages::kWrongChip;
+  int32_t id = ParsePartId(partId);
+  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return messages::kWrongChip;
+  if (!UnlockFlash(link)) return CommErrorMessage(CommErrorCode::Erase);
+  int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
+  if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
+  if (!ProgramImage(link, file, size, progress)) {
+    return AbortRequested ? messages::kWriteAborted : messages::kWriteFailed;
+  }
+  if (!LeaveIspMode(link)) return messages::kIspLeaveFailed;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
+                         bool deleteAfterWrite, const ProgressCallback& progress) {
+  // Declared before the link, so that the port is always closed before the file.
+  FileHandle file = OpenImageFile(path);
+  if (!file) return messages::kFileOpenFailed;
+  std::optional<uint64_t> size = MeasureFileSize(file.get());
+  if (!size) return messages::kFileReadFailed;
+  if (*size == 0) return messages::kFileEmpty;
+  if (*size > kMaxImageSize) return messages::kFileTooLarge;
+
+  IspLink link;
+  link.port = openPort();
+  if (!link.IsOpen()) return messages::kPortOpenFailed;
+  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress)) {
+    return failure;
+  }
+  link.Close();
+  file.reset();
+  if (deleteAfterWrite && std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
+  return std::string();
+}
+
+std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
+                         const ProgressCallback& progress) {
+  return WriteBinFile(
+      path, [portNumber] { return OpenComPort(portNumber); }, deleteAfterWrite, progress);
+}
+
+}  // namespace korvane

@@ -1,0 +1,35 @@
+// One complete write of a .bin file into an LPC1114FN28/102.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "isp/job_flags.h"
+#include "serial/isp_link.h"
+
+namespace korvane {
+
+// How some steps fail; turned into the job's message at its end.
+enum class CommErrorCode : int { Communication = 0, BaudChange = 1, Erase = 2 };
+const char* CommErrorMessage(CommErrorCode code);
+
+constexpr uint32_t kHandshakeBaud = 9600;
+constexpr uint32_t kTransferBaud = 57600;
+constexpr int32_t kPartIdLpc1114a = 0x0A40902B;
+constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
+
+// Writes the file at path through COM port `portNumber`. Returns the empty text on
+// success, else the message for the user (Shift-JIS). The file is deleted only after
+// a fully successful write, and only when deleteAfterWrite is set.
+std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
+                         const ProgressCallback& progress);
+
+// The same job through a port that openPort supplies (a device path, the simulated chip).
+std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
+                         bool deleteAfterWrite, const ProgressCallback& progress);
+
+// The part identification line as a decimal number: leading white space, an optional
+// sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
+int32_t ParsePartId(const char* line);
+
+}  // namespace korvane

@@ -1,0 +1,76 @@
+// The serial-port seam: the handful of platform operations the ISP dialogue needs.
+// Backends: Windows (Win32 communications API), POSIX (termios) and the simulated chip.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korvane {
+
+// The line settings record. Built from scratch for every job; every field not set
+// here is off or zero. Both modem lines are left cleared whenever it is applied.
+struct LineSettings {
+  uint32_t baudRate = 9600;
+  uint8_t byteSize = 8;
+  uint8_t parity = 0;    // 0: none
+  uint8_t stopBits = 0;  // 0: one stop bit
+  bool binary = true;
+  bool parityCheck = false;
+  bool outxCtsFlow = false;
+  bool outxDsrFlow = false;
+  bool dsrSensitivity = false;
+  bool dtrEnabled = false;  // DTR control disabled: cleared when applied
+  bool rtsEnabled = false;  // RTS control disabled: cleared when applied
+  bool outX = true;         // XON/XOFF output flow control
+  bool inX = true;          // XON/XOFF input flow control
+  bool txContinueOnXoff = true;
+  uint16_t xonLim = 10;
+  uint16_t xoffLim = 10;
+  char xonChar = 0x11;
+  char xoffChar = 0x13;
+  bool errorChar = false;
+  bool nullStrip = false;
+  bool abortOnError = false;
+};
+
+// The line settings Korvane uses, at the given baud rate.
+LineSettings MakeLineSettings(uint32_t baudRate);
+
+struct CommTimeouts {
+  uint32_t readIntervalTimeout = 0;
+  uint32_t readTotalTimeoutMultiplier = 0;
+  uint32_t readTotalTimeoutConstant = 2000;
+  uint32_t writeTotalTimeoutMultiplier = 0;
+  uint32_t writeTotalTimeoutConstant = 500;
+};
+
+// The time-outs Korvane sets once after the first settings.
+constexpr CommTimeouts kIspTimeouts{};
+
+// One change of a modem control line; the values are the Win32 escape function codes.
+enum class LineChange : int { SetRts = 3, ClearRts = 4, SetDtr = 5, ClearDtr = 6 };
+
+class ComPort {
+ public:
+  virtual ~ComPort() = default;
+
+  virtual bool ApplySettings(const LineSettings& settings) = 0;
+  virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
+  virtual bool ChangeLine(LineChange change) = 0;
+  // Discards everything received and not yet read; aborts a pending read.
+  virtual bool PurgeInput() = 0;
+  // Writes count bytes; *written receives how many went out. False on failure.
+  virtual bool Write(const void* data, size_t count, size_t* written) = 0;
+  // One byte within the read time-out; false when none came (time-out or failure).
+  virtual bool ReadByte(uint8_t* byte) = 0;
+  // Releases the device. Called exactly once; the destructor closes a port left open.
+  virtual void Close() = 0;
+  virtual void Wait(uint32_t milliseconds) = 0;
+};
+
+// The Windows device name of COM port `number`: "\\.\COM" and the number in decimal.
+std::string ComDeviceName(int number);
+
+}  // namespace korvane
