@@ -1,1 +1,229 @@
-// placeholder, being written
+// The POSIX serial port: termios settings, poll-timed reads and writes, flock for
+// exclusive use. Works on Linux and macOS.
+#include "serial/posix_com_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <thread>
+
+#include "serial/open_com_port.h"
+
+namespace korvane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest wait one time-out can ask for; poll takes an int of milliseconds.
+constexpr uint64_t kLongestWaitMs = INT_MAX;
+
+Clock::time_point DeadlineAfter(uint64_t milliseconds) {
+  const auto wait =
+      static_cast<std::chrono::milliseconds::rep>(std::min(milliseconds, kLongestWaitMs));
+  return Clock::now() + std::chrono::milliseconds(wait);
+}
+
+// Milliseconds left until the deadline, rounded up so a wait never ends early; 0 once past.
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left, INT_MAX));
+}
+
+bool SpeedOfRate(uint32_t baudRate, speed_t* speed) {
+  struct Rate {
+    uint32_t rate;
+    speed_t speed;
+  };
+  static constexpr Rate kRates[] = {
+      {300, B300},     {600, B600},     {1200, B1200},     {1800, B1800},
+      {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+      {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+  };
+  for (const Rate& entry : kRates) {
+    if (entry.rate == baudRate) {
+      *speed = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A device without modem lines (a pty, some adapters) refuses the line ioctls this way.
+bool HasNoModemLines(int error) {
+  return error == ENOTTY || error == EINVAL;
+}
+
+class PosixComPort final : public ComPort {
+ public:
+  explicit PosixComPort(int fd) : fd_(fd) {}
+  ~PosixComPort() override { CloseDevice(); }
+  PosixComPort(const PosixComPort&) = delete;
+  PosixComPort& operator=(const PosixComPort&) = delete;
+
+  bool ApplySettings(const LineSettings& settings) override {
+    if (fd_ < 0) return false;
+    // Only what termios can carry out: 8N1 or 8N2, XON/XOFF, no hardware handshake.
+    if (settings.byteSize != 8 || settings.parity != 0) return false;
+    if (settings.stopBits != 0 && settings.stopBits != 2) return false;
+    if (settings.outxCtsFlow || settings.outxDsrFlow || settings.dsrSensitivity) return false;
+    speed_t speed = B0;
+    if (!SpeedOfRate(settings.baudRate, &speed)) return false;
+
+    // Built from scratch: raw input and output, no echo, no signals, no line editing.
+    termios tio{};
+    for (cc_t& control : tio.c_cc) control = static_cast<cc_t>(_POSIX_VDISABLE);
+    tio.c_cflag = CS8 | CREAD | CLOCAL;  // no HUPCL: closing leaves the lines alone
+    if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
+    if (settings.outX) tio.c_iflag |= IXON;
+    if (settings.inX) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
+    tio.c_cc[VMIN] = 0;  // reads wait in poll, never in read
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    settings_ = settings;
+
+    // The record's DTR and RTS control: disabled leaves the line cleared (opening the
+    // device raises both), enabled raises it.
+    const int raise = (settings.dtrEnabled ? TIOCM_DTR : 0) | (settings.rtsEnabled ? TIOCM_RTS : 0);
+    const int clear = (TIOCM_DTR | TIOCM_RTS) & ~raise;
+    if (!ChangeModemLines(TIOCMBIC, clear) || !ChangeModemLines(TIOCMBIS, raise)) {
+      return HasNoModemLines(errno);
+    }
+    return true;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    timeouts_ = timeouts;
+    return true;
+  }
+
+  bool ChangeLine(LineChange change) override {
+    if (fd_ < 0) return false;
+    switch (change) {
+      case LineChange::SetRts:
+        return ChangeModemLines(TIOCMBIS, TIOCM_RTS);
+      case LineChange::ClearRts:
+        return ChangeModemLines(TIOCMBIC, TIOCM_RTS);
+      case LineChange::SetDtr:
+        return ChangeModemLines(TIOCMBIS, TIOCM_DTR);
+      case LineChange::ClearDtr:
+        return ChangeModemLines(TIOCMBIC, TIOCM_DTR);
+    }
+    return false;
+  }
+
+  bool PurgeInput() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
+
+  bool Write(const void* data, size_t count, size_t* written) override {
+    *written = 0;
+    if (fd_ < 0) return false;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const uint64_t perByte = timeouts_.writeTotalTimeoutMultiplier;
+    const auto deadline = DeadlineAfter(timeouts_.writeTotalTimeoutConstant +
+                                        perByte * std::min<uint64_t>(count, kLongestWaitMs));
+    while (*written < count) {
+      const ssize_t sent = write(fd_, bytes + *written, count - *written);
+      if (sent > 0) {
+        *written += static_cast<size_t>(sent);
+        continue;
+      }
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      // The output is full or held (XOFF): wait for room until the time-out runs out.
+      pollfd request{};
+      request.fd = fd_;
+      request.events = POLLOUT;
+      const int ready = poll(&request, 1, RemainingMs(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) return false;
+      if (ready == 0) return true;  // time-out: *written tells how much went out
+      if ((request.revents & POLLOUT) == 0) return false;  // error or hang-up
+    }
+    return true;
+  }
+
+  bool ReadByte(uint8_t* byte) override {
+    if (fd_ < 0) return false;
+    const auto deadline = DeadlineAfter(uint64_t{timeouts_.readTotalTimeoutConstant} +
+                                        timeouts_.readTotalTimeoutMultiplier);
+    for (;;) {
+      pollfd request{};
+      request.fd = fd_;
+      request.events = POLLIN;
+      const int ready = poll(&request, 1, RemainingMs(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return false;                       // failure or time-out
+      if ((request.revents & POLLIN) == 0) return false;  // error or hang-up
+      const ssize_t got = read(fd_, byte, 1);
+      if (got == 1) return true;
+      if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (got == 0 && (request.revents & POLLHUP) != 0) return false;
+      // Nothing there after all (purged in between): wait on for what time is left.
+      if (RemainingMs(deadline) == 0) return false;
+    }
+  }
+
+  void Close() override { CloseDevice(); }
+
+  void Wait(uint32_t milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+ private:
+  bool ChangeModemLines(unsigned long request, int lines) {
+    if (lines == 0) return true;
+    return ioctl(fd_, request, &lines) == 0;
+  }
+
+  void CloseDevice() {
+    if (fd_ < 0) return;
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);  // also releases the flock
+    fd_ = -1;
+  }
+
+  int fd_;
+  LineSettings settings_;
+  CommTimeouts timeouts_;
+};
+
+}  // namespace
+
+std::string PosixComDeviceName(int number) {
+  if (number < 1) return std::string();
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device) {
+  // O_NONBLOCK keeps the open from waiting for carrier. It stays set: reads and writes
+  // wait in poll, so a write held by XOFF ends at its time-out instead of blocking.
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // Not shared, like the Windows port: flock holds against root too, TIOCEXCL does not.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  ioctl(fd, TIOCEXCL);
+  return std::make_unique<PosixComPort>(fd);
+}
+
+std::unique_ptr<ComPort> OpenComPort(int number) {
+  if (number < 1) return nullptr;
+  return OpenPosixComPort(PosixComDeviceName(number));
+}
+
+}  // namespace korvane

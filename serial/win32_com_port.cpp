@@ -1,1 +1,128 @@
-// placeholder, being written
+// The Windows backend of the serial-port seam: each ComPort operation is one Win32 call.
+
+#include "serial/win32_com_port.h"
+
+#include <memory>
+#include <string>
+
+#include "serial/open_com_port.h"
+
+namespace korvane {
+
+namespace {
+
+// A COM port opened with CreateFileA, used synchronously.
+class Win32ComPort final : public ComPort {
+ public:
+  explicit Win32ComPort(HANDLE handle) : handle_(handle) {}
+  ~Win32ComPort() override { Close(); }
+
+  Win32ComPort(const Win32ComPort&) = delete;
+  Win32ComPort& operator=(const Win32ComPort&) = delete;
+
+  bool ApplySettings(const LineSettings& settings) override {
+    if (!IsOpen()) return false;
+    DCB dcb = BuildDcb(settings);
+    return SetCommState(handle_, &dcb) != FALSE;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    if (!IsOpen()) return false;
+    COMMTIMEOUTS record = BuildCommTimeouts(timeouts);
+    return SetCommTimeouts(handle_, &record) != FALSE;
+  }
+
+  bool ChangeLine(LineChange change) override {
+    if (!IsOpen()) return false;
+    return EscapeCommFunction(handle_, static_cast<DWORD>(change)) != FALSE;
+  }
+
+  bool PurgeInput() override {
+    if (!IsOpen()) return false;
+    return PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
+  }
+
+  bool Write(const void* data, size_t count, size_t* written) override {
+    if (written != nullptr) *written = 0;
+    if (!IsOpen()) return false;
+    DWORD done = 0;
+    // size_t and DWORD are both 32 bits wide in the 32-bit build.
+    const BOOL ok = WriteFile(handle_, data, static_cast<DWORD>(count), &done, nullptr);
+    if (written != nullptr) *written = done;
+    return ok != FALSE;
+  }
+
+  bool ReadByte(uint8_t* byte) override {
+    if (!IsOpen()) return false;
+    uint8_t received = 0;
+    DWORD count = 0;
+    if (ReadFile(handle_, &received, 1, &count, nullptr) == FALSE || count != 1) return false;
+    *byte = received;
+    return true;
+  }
+
+  void Close() override {
+    if (!IsOpen()) return;
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  void Wait(uint32_t milliseconds) override { Sleep(milliseconds); }
+
+ private:
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+  HANDLE handle_;
+};
+
+}  // namespace
+
+DCB BuildDcb(const LineSettings& settings) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = settings.baudRate;
+  dcb.fBinary = settings.binary;
+  dcb.fParity = settings.parityCheck;
+  dcb.fOutxCtsFlow = settings.outxCtsFlow;
+  dcb.fOutxDsrFlow = settings.outxDsrFlow;
+  dcb.fDtrControl = settings.dtrEnabled ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = settings.dsrSensitivity;
+  dcb.fTXContinueOnXoff = settings.txContinueOnXoff;
+  dcb.fOutX = settings.outX;
+  dcb.fInX = settings.inX;
+  dcb.fErrorChar = settings.errorChar;
+  dcb.fNull = settings.nullStrip;
+  dcb.fRtsControl = settings.rtsEnabled ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  dcb.fAbortOnError = settings.abortOnError;
+  dcb.XonLim = settings.xonLim;
+  dcb.XoffLim = settings.xoffLim;
+  dcb.ByteSize = settings.byteSize;
+  dcb.Parity = settings.parity;
+  dcb.StopBits = settings.stopBits;
+  dcb.XonChar = settings.xonChar;
+  dcb.XoffChar = settings.xoffChar;
+  return dcb;
+}
+
+COMMTIMEOUTS BuildCommTimeouts(const CommTimeouts& timeouts) {
+  COMMTIMEOUTS record{};
+  record.ReadIntervalTimeout = timeouts.readIntervalTimeout;
+  record.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
+  record.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
+  record.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
+  record.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
+  return record;
+}
+
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName) {
+  HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32ComPort>(handle);
+}
+
+std::unique_ptr<ComPort> OpenComPort(int number) {
+  return OpenWin32ComPort(ComDeviceName(number));
+}
+
+}  // namespace korvane

@@ -1,1 +1,178 @@
-// placeholder, being written
+#include "isp/isp_commands.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/sim_port.h"
+#include "test_support.h"
+
+namespace korvane {
+namespace {
+
+using sim::ChipConfig;
+using sim::Milliseconds;
+using sim::PortEvent;
+using sim::Rule;
+using sim::SimulatedChip;
+
+// A link to the simulated chip, set up as a job sets it up before the handshake.
+struct Handshake {
+  explicit Handshake(ChipConfig config = {}) : chip(std::move(config)) {
+    link.port = chip.OpenPort();
+    link.settings = MakeLineSettings(9600);
+    link.port->ApplySettings(link.settings);
+    link.port->SetTimeouts(kIspTimeouts);
+  }
+  int Resets() const { return chip.loader.resets(); }
+
+  SimulatedChip chip;
+  IspLink link;
+};
+
+TEST(EnterIspMode, SynchronisesWithOneResetAndTheExpectedDialogue) {
+  Handshake h;
+  ASSERT_TRUE(EnterIspMode(h.link));
+  EXPECT_EQ(h.Resets(), 1);
+  EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::Command);
+  EXPECT_EQ(h.chip.Transcript(), (std::vector<std::string>{
+                                     "> ?", "< Synchronized\r\n", "> Synchronized\r\n",
+                                     "< Synchronized\r\n", "< OK\r\n", "> 12000\r\n",
+                                     "< 12000\r\n", "< OK\r\n"}));
+  // The input is purged after the reset sequence and before the "?".
+  auto lines = h.chip.EventsOf(PortEvent::Kind::Line);
+  auto purges = h.chip.EventsOf(PortEvent::Kind::Purge);
+  ASSERT_EQ(purges.size(), 1u);
+  EXPECT_LE(lines.back().at, purges[0].at);
+}
+
+struct HandshakeCase {
+  const char* name;
+  ChipConfig config;
+  int failWrite;
+  bool succeeds;
+  int resets;
+};
+
+TEST(EnterIspMode, EachFailedAttemptResetsTheChipAgainUpToFiveTimes) {
+  const HandshakeCase cases[] = {
+      {"no chip", ChipConfig{sim::kLpc1114PartId, false, {}}, 0, false, 5},
+      {"other sync word", {sim::kLpc1114PartId, true, {Rule::ReplyWith("?", "Synchronised")}}, 0,
+       false, 5},
+      {"no echo of the sync word",
+       {sim::kLpc1114PartId, true, {Rule::Without(Rule::Action::NoEcho, "Synchronized")}}, 0, false,
+       5},
+      {"no OK after the frequency",
+       {sim::kLpc1114PartId, true, {Rule::ReplyWith("frequency", "1")}}, 0, false, 5},
+      {"two unanswered ?",
+       {sim::kLpc1114PartId, true, {Rule::Silent("?", 1), Rule::Silent("?", 2)}}, 0, true, 3},
+      {"answer just before the time-out", {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 1998)}},
+       0, true, 1},
+      {"answer just after the time-out",
+       {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 2001, 1)}}, 0, true, 2},
+      {"the ? cannot be written", {}, 1, true, 2},
+      {"the frequency cannot be sent", {}, 4, false, 1},
+  };
+  for (const HandshakeCase& c : cases) {
+    Handshake h(c.config);
+    h.chip.script.failWrite = c.failWrite;
+    EXPECT_EQ(EnterIspMode(h.link), c.succeeds) << c.name;
+    EXPECT_EQ(h.Resets(), c.resets) << c.name;
+  }
+}
+
+TEST(EnterIspMode, WithoutAChipGivesUpAfterFiveResetsAndTimeOuts) {
+  Handshake h(ChipConfig{sim::kLpc1114PartId, false, {}});
+  sim::Nanoseconds start = h.chip.clock.Now();
+  ASSERT_FALSE(EnterIspMode(h.link));
+  EXPECT_EQ(h.chip.EventsOf(PortEvent::Kind::Timeout).size(), 5u);
+  // Each attempt: 150 ms of reset sequence, the "?" on the wire, 2000 ms without answer.
+  sim::Nanoseconds elapsed = h.chip.clock.Now() - start;
+  EXPECT_GE(elapsed, 5 * Milliseconds(2150));
+  EXPECT_LT(elapsed, 5 * Milliseconds(2152));
+}
+
+struct CommandCase {
+  const char* name;
+  std::function<bool(IspLink&)> run;
+  const char* key;
+  std::vector<std::string> lines;  // what the host sends
+};
+
+std::vector<CommandCase> Commands() {
+  return {
+      {"echo off", [](IspLink& l) { return EchoOff(l); }, "A", {"> A 0\r\n"}},
+      {"baud rate", [](IspLink& l) { return SetIspBaudRate(l, 57600, 1); }, "B",
+       {"> B 57600 1\r\n"}},
+      {"part id",
+       [](IspLink& l) {
+         char id[100];
+         return ReadPartId(l, id, sizeof id);
+       },
+       "J", {"> J\r\n"}},
+      {"unlock", [](IspLink& l) { return UnlockFlash(l); }, "U", {"> U 23130\r\n"}},
+      {"prepare and erase", [](IspLink& l) { return PrepareAndErase(l, 1); }, "P",
+       {"> P 0 0\r\n"}},
+  };
+}
+
+TEST(IspCommands, AnErrorCodeFailsTheCommandWithoutReadingFurther) {
+  for (const CommandCase& c : Commands()) {
+    Handshake h({sim::kLpc1114PartId, true, {Rule::ReplyWith(c.key, "1")}});
+    ASSERT_TRUE(EnterIspMode(h.link));
+    size_t mark = h.chip.events.size();
+    sim::Nanoseconds start = h.chip.clock.Now();
+    EXPECT_FALSE(c.run(h.link)) << c.name;
+    // Only the command went out, and no read waited for a further line.
+    std::vector<std::string> sent;
+    for (const std::string& line : h.chip.Transcript(mark)) {
+      if (line[0] == '>') sent.push_back(line);
+    }
+    EXPECT_EQ(sent, c.lines) << c.name;
+    EXPECT_LT(h.chip.clock.Now() - start, Milliseconds(100)) << c.name;
+  }
+}
+
+TEST(IspCommands, EchoOffNeedsTheEchoBeforeTheCode) {
+  Handshake h({sim::kLpc1114PartId, true, {Rule::Without(Rule::Action::NoEcho, "A")}});
+  ASSERT_TRUE(EnterIspMode(h.link));
+  EXPECT_FALSE(EchoOff(h.link));
+  EXPECT_FALSE(h.chip.loader.echo()) << "the chip did switch its echo off";
+}
+
+TEST(IspCommands, ReadPartIdReturnsTheLineAfterTheCode) {
+  Handshake h({0x1A40902B, true, {}});
+  ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link));
+  char id[100];
+  ASSERT_TRUE(ReadPartId(h.link, id, sizeof id));
+  EXPECT_STREQ(id, "440438827");
+}
+
+TEST(IspCommands, PrepareAndEraseCoversTheFirstNSectors) {
+  for (int sectors : {1, 2, 8}) {
+    Handshake h;
+    ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link) && UnlockFlash(h.link));
+    size_t mark = h.chip.events.size();
+    ASSERT_TRUE(PrepareAndErase(h.link, sectors)) << sectors;
+    std::string last = std::to_string(sectors - 1);
+    EXPECT_EQ(h.chip.Transcript(mark),
+              (std::vector<std::string>{"> P 0 " + last + "\r\n", "< 0\r\n",
+                                        "> E 0 " + last + "\r\n", "< 0\r\n"}));
+  }
+}
+
+TEST(IspCommands, TheBaudChangeLeavesTheLinkAtItsRate) {
+  Handshake h;
+  ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link));
+  ASSERT_TRUE(SetIspBaudRate(h.link, 57600, 1));
+  EXPECT_EQ(h.link.settings.baudRate, 9600u);
+  // The chip now listens at 57600: a command at 9600 arrives garbled and gets no answer.
+  char id[100];
+  EXPECT_FALSE(ReadPartId(h.link, id, sizeof id));
+  ASSERT_TRUE(h.link.ApplyBaudRate(57600));
+  // At the same rate again: the garbled bytes end as an invalid command, then J works.
+  EXPECT_TRUE(SendLine(h.link, "") && ExpectLine(h.link, "1"));
+  ASSERT_TRUE(ReadPartId(h.link, id, sizeof id));
+  EXPECT_STREQ(id, "172003371");
+}
+
+}  // namespace
+}  // namespace korvane

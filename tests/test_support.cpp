@@ -1,1 +1,136 @@
-// placeholder, being written
+#include "test_support.h"
+
+#ifdef _WIN32
+#include <share.h>
+#endif
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include "isp/isp_commands.h"
+#include "isp/uu_encode.h"
+
+namespace korvane::test {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    path_ = base / ("korvane-test-" + std::to_string(std::random_device{}()) + "-" +
+                    std::to_string(counter++));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<uint8_t> MakeImage(size_t size, uint32_t seed) {
+  std::vector<uint8_t> image(size);
+  uint32_t state = seed * 2654435761u + 1;
+  for (uint8_t& byte : image) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<uint8_t>(state);
+  }
+  return image;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+bool FileIsReleased(const std::string& path) {
+#ifdef _WIN32
+  // A job holds its file open against writers; opening it for writing shows it is free.
+  std::FILE* file = _fsopen(path.c_str(), "r+b", _SH_DENYNO);
+  if (file) std::fclose(file);
+  return file != nullptr;
+#else
+  std::error_code error;
+  auto target = std::filesystem::canonical(path, error);
+  if (error) return true;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(entry.path(), ignored) == target) return false;
+  }
+  return true;
+#endif
+}
+
+IspSession::IspSession(sim::SimulatedChip& chip, bool echoOff) {
+  link.port = chip.OpenPort();
+  link.settings = MakeLineSettings(9600);
+  ready = link.port && link.port->ApplySettings(link.settings) &&
+          link.port->SetTimeouts(kIspTimeouts) && EnterIspMode(link) && (!echoOff || EchoOff(link));
+}
+
+std::string IspSession::Receive() {
+  char line[200];
+  return ReceiveLine(link, line, sizeof line) ? std::string(line) : std::string();
+}
+
+std::string IspSession::Command(const std::string& line) {
+  return SendLine(link, line.c_str()) ? Receive() : std::string();
+}
+
+bool IspSession::WriteRam(uint32_t address, const std::vector<uint8_t>& data) {
+  if (Command("W " + std::to_string(address) + " " + std::to_string(data.size())) != "0") {
+    return false;
+  }
+  uint32_t sum = 0;
+  int lines = 0;
+  for (size_t offset = 0; offset < data.size();) {
+    size_t n = std::min<size_t>(45, data.size() - offset);
+    char encoded[100];
+    UuEncodeLine(encoded, data.data() + offset, n);
+    for (size_t i = 0; i < n; ++i) sum += data[offset + i];
+    if (!SendLine(link, encoded)) return false;
+    offset += n;
+    if (++lines == 20 || offset == data.size()) {
+      if (Command(std::to_string(sum)) != "OK") return false;
+      sum = 0;
+      lines = 0;
+    }
+  }
+  return true;
+}
+
+std::vector<uint8_t> IspSession::Read(uint32_t address, uint32_t count) {
+  std::vector<uint8_t> data;
+  if (Command("R " + std::to_string(address) + " " + std::to_string(count)) != "0") return data;
+  while (data.size() < count) {
+    uint32_t sum = 0;
+    for (int lines = 0; lines < 20 && data.size() < count; ++lines) {
+      std::string line = Receive();
+      if (line.empty()) return {};
+      size_t n = static_cast<size_t>((line[0] - 0x20) & 0x3F);
+      for (size_t g = 0; g * 3 < n; ++g) {
+        uint32_t value = 0;
+        for (size_t k = 0; k < 4; ++k) {
+          value = (value << 6) | ((static_cast<uint8_t>(line[1 + 4 * g + k]) - 0x20u) & 0x3Fu);
+        }
+        for (size_t k = 0; k < 3 && g * 3 + k < n; ++k) {
+          data.push_back(static_cast<uint8_t>(value >> (16 - 8 * k)));
+          sum += data.back();
+        }
+      }
+    }
+    if (Receive() != std::to_string(sum)) return {};
+    if (!SendLine(link, "OK")) return {};
+  }
+  return data;
+}
+
+}  // namespace korvane::test

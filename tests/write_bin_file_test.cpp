@@ -1,1 +1,384 @@
-// placeholder, being written
+#include "job/write_bin_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "job/messages.h"
+#include "sim/sim_port.h"
+#include "test_support.h"
+
+namespace korvane {
+namespace {
+
+using sim::PortEvent;
+using sim::Rule;
+using sim::SimulatedChip;
+namespace msg = messages;
+
+struct WriteJob : ::testing::Test {
+  void SetUp() override { AbortRequested = false; }
+  void TearDown() override { AbortRequested = false; }
+
+  std::string Run(bool deleteAfterWrite = false) {
+    progressCalls.clear();
+    return WriteBinFile(
+        path, chip().Opener(), deleteAfterWrite, [this](int32_t percent) {
+          progressCalls.push_back(percent);
+          progressMarks.push_back(chip().events.size());
+          if (onProgress) onProgress(percent);
+        });
+  }
+  void WriteImage(const std::vector<uint8_t>& image) { test::WriteFile(path, image); }
+  SimulatedChip& chip() { return *chipHolder; }
+  void NewChip() { chipHolder = std::make_unique<SimulatedChip>(); }
+  int ProgressCount() const { return static_cast<int>(progressCalls.size()); }
+
+  test::TempDir dir;
+  std::string path = dir.File("image.bin");
+  std::unique_ptr<SimulatedChip> chipHolder = std::make_unique<SimulatedChip>();
+  std::vector<int32_t> progressCalls;
+  std::vector<size_t> progressMarks;
+  std::function<void(int32_t)> onProgress;
+};
+
+TEST_F(WriteJob, OneByteImageExchangesExactlyTheseLines) {
+  WriteImage({0x41});
+  ASSERT_EQ(Run(), "");
+  const std::vector<std::string> expected = {
+      "> ?",
+      "< Synchronized\r\n",
+      "> Synchronized\r\n",
+      "< Synchronized\r\n",
+      "< OK\r\n",
+      "> 12000\r\n",
+      "< 12000\r\n",
+      "< OK\r\n",
+      "> A 0\r\n",
+      "< A 0\r\n",
+      "< 0\r\n",
+      "> B 57600 1\r\n",
+      "< 0\r\n",
+      "> J\r\n",
+      "< 0\r\n",
+      "< 172003371\r\n",
+      "> U 23130\r\n",
+      "< 0\r\n",
+      "> P 0 0\r\n",
+      "< 0\r\n",
+      "> E 0 0\r\n",
+      "< 0\r\n",
+      // The RAM write takes whole words: the byte travels with three erased bytes.
+      "> W 268435968 4\r\n",
+      "< 0\r\n",
+      "> $0?___P``\r\n",
+      "> 830\r\n",
+      "< OK\r\n",
+      "> P 0 0\r\n",
+      "< 0\r\n",
+      "> C 0 268435968 1024\r\n",
+      "< 0\r\n",
+  };
+  EXPECT_EQ(chip().Transcript(), expected);
+  // Progress 0 is reported after the erase and before the RAM write.
+  ASSERT_EQ(progressCalls, std::vector<int32_t>{0});
+  EXPECT_EQ(chip().Transcript(0, progressMarks[0]),
+            std::vector<std::string>(expected.begin(), expected.begin() + 22));
+
+  // Port calls around the dialogue: settings and time-outs first, the new rate at once
+  // after the "0" to the baud command, the restart sequence last, one close.
+  std::vector<std::string> calls;
+  for (const PortEvent& e : chip().events) {
+    switch (e.kind) {
+      case PortEvent::Kind::Open: calls.push_back("open"); break;
+      case PortEvent::Kind::Settings: calls.push_back("settings " + std::to_string(e.value)); break;
+      case PortEvent::Kind::Timeouts: calls.push_back("timeouts " + std::to_string(e.value)); break;
+      case PortEvent::Kind::Line: calls.push_back("line " + std::to_string(e.value)); break;
+      case PortEvent::Kind::Wait: calls.push_back("wait " + std::to_string(e.value)); break;
+      case PortEvent::Kind::Purge: calls.push_back("purge"); break;
+      case PortEvent::Kind::Close: calls.push_back("close"); break;
+      case PortEvent::Kind::Write:
+      case PortEvent::Kind::Read:
+      case PortEvent::Kind::Timeout:
+        if (calls.back() != "io") calls.push_back("io");
+        break;
+    }
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"open", "settings 9600", "timeouts 2000", "line 3",
+                                             "line 5", "wait 50", "line 6", "wait 100", "line 4",
+                                             "purge", "io", "settings 57600", "io", "line 4",
+                                             "line 5", "wait 50", "line 6", "close"}));
+  auto it = std::find_if(chip().events.begin(), chip().events.end(), [](const PortEvent& e) {
+    return e.kind == PortEvent::Kind::Settings && e.value == 57600;
+  });
+  ASSERT_NE(it, chip().events.end());
+  EXPECT_EQ((it - 1)->kind, PortEvent::Kind::Read);
+  EXPECT_EQ((it - 1)->bytes, "\n");
+  EXPECT_EQ(chip().loader.programStarts(), 0) << "no valid vector table in a one-byte image";
+  EXPECT_EQ(chip().loader.resets(), 2);
+}
+
+TEST_F(WriteJob, FlashHoldsTheImageForEverySize) {
+  for (size_t size : {1u, 4u, 1023u, 1024u, 1025u, 4096u, 4097u, 32768u}) {
+    SCOPED_TRACE(size);
+    NewChip();
+    std::vector<uint8_t> image = test::MakeImage(size, static_cast<uint32_t>(size));
+    WriteImage(image);
+    ASSERT_EQ(Run(), "");
+    const auto& flash = chip().loader.flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    size_t padded = (size + 3) / 4 * 4;
+    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(size),
+                            flash.begin() + static_cast<long>(padded),
+                            [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(ProgressCount(), static_cast<int>((size + 1023) / 1024));
+    std::string lastSector = std::to_string((size + 4095) / 4096 - 1);
+    auto transcript = chip().Transcript();
+    EXPECT_NE(std::find(transcript.begin(), transcript.end(), "> E 0 " + lastSector + "\r\n"),
+              transcript.end());
+    EXPECT_TRUE(test::FileExists(path));
+    EXPECT_EQ(chip().closes, 1);
+  }
+}
+
+TEST_F(WriteJob, ProgressRunsBelowOneHundredOncePerBlock) {
+  WriteImage(test::MakeImage(32768));
+  ASSERT_EQ(Run(), "");
+  ASSERT_EQ(progressCalls.size(), 32u);
+  for (size_t i = 0; i < 32; ++i) EXPECT_EQ(progressCalls[i], static_cast<int32_t>(i * 100 / 32));
+  EXPECT_EQ(progressCalls[8], 25);
+  EXPECT_EQ(progressCalls[9], 28);
+  EXPECT_EQ(progressCalls.back(), 96);
+  // Modelled time on a real chip: at least the encoded image on the wire at 57600 baud.
+  double seconds = static_cast<double>(chip().clock.Now()) / 1e9;
+  EXPECT_GT(seconds, 32768.0 * 4 / 3 * 10 / 57600);
+  EXPECT_LT(seconds, 15.0);
+  std::printf("modelled duration of a 32768-byte write: %.2f s\n", seconds);
+}
+
+TEST_F(WriteJob, ReadBackThroughTheBootLoaderMatchesTheImage) {
+  std::vector<uint8_t> image = test::MakeImage(4097, 7);
+  WriteImage(image);
+  ASSERT_EQ(Run(), "");
+  test::IspSession session(chip());
+  ASSERT_TRUE(session.ready);
+  std::vector<uint8_t> back = session.Read(0, 4100);
+  ASSERT_EQ(back.size(), 4100u);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), back.begin()));
+}
+
+TEST_F(WriteJob, RestartsIntoAProgramWithAValidVectorTable) {
+  std::vector<uint8_t> image = test::MakeImage(2048, 3);
+  uint32_t sum = 0;
+  for (int word = 0; word < 7; ++word) {
+    uint32_t value = 0;
+    for (int k = 0; k < 4; ++k) value |= static_cast<uint32_t>(image[static_cast<size_t>(4 * word + k)]) << (8 * k);
+    sum += value;
+  }
+  for (int k = 0; k < 4; ++k) image[static_cast<size_t>(28 + k)] = static_cast<uint8_t>((0u - sum) >> (8 * k));
+  WriteImage(image);
+  ASSERT_EQ(Run(true), "");
+  EXPECT_EQ(chip().loader.mode(), sim::BootLoader::Mode::UserProgram);
+  EXPECT_FALSE(test::FileExists(path)) << "deleted after the successful write";
+}
+
+TEST_F(WriteJob, PortClosesBeforeTheFile) {
+  WriteImage(test::MakeImage(100));
+  bool fileOpenAtPortClose = false;
+  chip().onClose = [&] { fileOpenAtPortClose = !test::FileIsReleased(path); };
+  ASSERT_EQ(Run(), "");
+  EXPECT_TRUE(fileOpenAtPortClose);
+  EXPECT_TRUE(test::FileIsReleased(path));
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(WriteJob&)> setup;
+  const char* message;
+  bool portOpened = true;
+};
+
+std::vector<FailureCase> FailureCases() {
+  auto chipRule = [](Rule rule) {
+    return [rule](WriteJob& t) { t.chip().loader.config().rules.push_back(rule); };
+  };
+  return {
+      {"file missing", [](WriteJob& t) { t.path = t.dir.File("missing.bin"); }, msg::kFileOpenFailed,
+       false},
+      {"path is a folder",
+       [](WriteJob& t) {
+         t.path = t.dir.File("folder.bin");
+         std::filesystem::create_directory(t.path);
+       },
+       msg::kFileOpenFailed, false},
+      {"empty path", [](WriteJob& t) { t.path = ""; }, msg::kFileOpenFailed, false},
+      {"empty file", [](WriteJob& t) { t.WriteImage({}); }, msg::kFileEmpty, false},
+      {"too large", [](WriteJob& t) { t.WriteImage(test::MakeImage(32769)); }, msg::kFileTooLarge,
+       false},
+      {"port refused", [](WriteJob& t) { t.chip().script.refuseOpen = true; }, msg::kPortOpenFailed,
+       false},
+      {"settings refused", [](WriteJob& t) { t.chip().script.refuseBaud = 9600; },
+       msg::kCommunicationError},
+      {"time-outs refused", [](WriteJob& t) { t.chip().script.refuseTimeouts = true; },
+       msg::kCommunicationError},
+      {"no chip answers", [](WriteJob& t) { t.chip().loader.config().present = false; },
+       msg::kIspEntryFailed},
+      {"echo missing", chipRule(Rule::Without(Rule::Action::NoEcho, "A")), msg::kIspEntryFailed},
+      {"baud rate refused", chipRule(Rule::ReplyWith("B", "17")), msg::kBaudChangeFailed},
+      {"port refuses 57600", [](WriteJob& t) { t.chip().script.refuseBaud = 57600; },
+       msg::kBaudChangeFailed},
+      {"other part number", [](WriteJob& t) { t.chip().loader.config().partId = 0x2540102B; },
+       msg::kWrongChip},
+      {"part number missing", chipRule(Rule::ReplyWith("J", "0")), msg::kWrongChip},
+      {"unlock refused", chipRule(Rule::ReplyWith("U", "16")), msg::kEraseFailed},
+      {"prepare refused", chipRule(Rule::ReplyWith("P", "7", 1)), msg::kEraseFailed},
+      {"erase refused", chipRule(Rule::ReplyWith("E", "9")), msg::kEraseFailed},
+      {"RAM write refused", chipRule(Rule::ReplyWith("W", "14", 2)), msg::kWriteFailed},
+      {"checksum answered RESEND", chipRule(Rule::ReplyWith("checksum", "RESEND", 3)),
+       msg::kWriteFailed},
+      {"prepare before copy refused", chipRule(Rule::ReplyWith("P", "7", 3)), msg::kWriteFailed},
+      {"copy refused", chipRule(Rule::ReplyWith("C", "9", 1)), msg::kWriteFailed},
+      {"copy answer garbled", chipRule(Rule::Without(Rule::Action::Garble, "C", 2)),
+       msg::kWriteFailed},
+      {"restart fails", [](WriteJob& t) { t.chip().script.failLineChange = 5; },
+       msg::kIspLeaveFailed},
+      {"abort before the first block", [](WriteJob&) { AbortRequested = true; }, msg::kWriteAborted},
+      {"abort in the middle",
+       [](WriteJob& t) { t.onProgress = [](int32_t p) { AbortRequested = p > 0; }; },
+       msg::kWriteAborted},
+  };
+}
+
+TEST_F(WriteJob, EveryFailureGivesItsMessageReleasesAllAndKeepsTheFile) {
+  for (const FailureCase& c : FailureCases()) {
+    SCOPED_TRACE(c.name);
+    NewChip();
+    path = dir.File("image.bin");
+    onProgress = nullptr;
+    AbortRequested = false;
+    WriteImage(test::MakeImage(3000));
+    c.setup(*this);
+
+    EXPECT_EQ(Run(true), c.message);
+    EXPECT_EQ(chip().opens, c.portOpened ? 1 : 0);
+    EXPECT_EQ(chip().closes, chip().opens);
+    EXPECT_TRUE(test::FileIsReleased(path));
+    if (!path.empty() && std::filesystem::is_regular_file(dir.File("image.bin"))) {
+      EXPECT_TRUE(test::FileExists(dir.File("image.bin")));
+    }
+    if (c.message != msg::kIspLeaveFailed) {
+      // No control-line sequence after the last handshake attempt.
+      auto last = std::find_if(chip().events.rbegin(), chip().events.rend(), [](const PortEvent& e) {
+        return e.kind == PortEvent::Kind::Purge;
+      });
+      EXPECT_TRUE(std::none_of(chip().events.rbegin(), last, [](const PortEvent& e) {
+        return e.kind == PortEvent::Kind::Line;
+      }));
+    }
+  }
+}
+
+TEST_F(WriteJob, NoChipCostsFiveResetsOfTwoSecondsEach) {
+  chip().loader.config().present = false;
+  WriteImage({1, 2, 3});
+  ASSERT_EQ(Run(), msg::kIspEntryFailed);
+  EXPECT_EQ(chip().loader.resets(), 5);
+  EXPECT_EQ(chip().EventsOf(PortEvent::Kind::Wait).size(), 10u);
+  EXPECT_GE(chip().clock.Now(), 5 * sim::Milliseconds(2150));
+}
+
+TEST_F(WriteJob, WrongChipIsFoundBeforeAnythingIsErased) {
+  chip().loader.config().partId = 12345;
+  chip().loader.flash().fill(0x00);
+  WriteImage(test::MakeImage(10));
+  ASSERT_EQ(Run(), msg::kWrongChip);
+  EXPECT_EQ(chip().loader.flash()[0], 0x00);
+  auto transcript = chip().Transcript();
+  EXPECT_EQ(transcript.back(), "< 12345\r\n");
+}
+
+TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
+  std::vector<uint8_t> image = test::MakeImage(3000, 9);
+  WriteImage(image);
+  onProgress = [](int32_t percent) { AbortRequested = percent >= 60; };  // the third block
+  ASSERT_EQ(Run(true), msg::kWriteAborted);
+  const auto& flash = chip().loader.flash();
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 2048, flash.begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + 2048, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_EQ(progressCalls, (std::vector<int32_t>{0, 34, 68}));
+  EXPECT_EQ(chip().loader.resets(), 1) << "not restarted after an abort";
+  EXPECT_TRUE(test::FileExists(path));
+
+  // An abort made before the transfer leaves the erased sector empty.
+  NewChip();
+  onProgress = nullptr;
+  AbortRequested = true;
+  ASSERT_EQ(Run(), msg::kWriteAborted);
+  EXPECT_EQ(progressCalls, std::vector<int32_t>{0});
+  auto transcript = chip().Transcript();
+  EXPECT_EQ(transcript.back(), "< 0\r\n");
+  EXPECT_EQ(*(transcript.end() - 2), "> E 0 0\r\n");
+}
+
+TEST_F(WriteJob, ResendIsNotAnsweredByResending) {
+  chip().loader.config().rules.push_back(Rule::ReplyWith("checksum", "RESEND", 1));
+  WriteImage(test::MakeImage(100));
+  ASSERT_EQ(Run(), msg::kWriteFailed);
+  auto transcript = chip().Transcript();
+  EXPECT_EQ(transcript.back(), "< RESEND\r\n");
+}
+
+#ifndef _WIN32
+TEST_F(WriteJob, AFileThatShrinksDuringTheWriteFailsAtTheShortBlock) {
+  // Larger than the stream's buffer, so that reading goes back to the file.
+  WriteImage(test::MakeImage(32768));
+  onProgress = [this](int32_t percent) {
+    if (percent > 0) std::filesystem::resize_file(path, 1500);
+  };
+  ASSERT_EQ(Run(), msg::kWriteFailed);
+  EXPECT_GT(progressCalls.size(), 1u);
+  EXPECT_LT(progressCalls.size(), 32u);
+}
+#endif
+
+TEST_F(WriteJob, ADeleteThatFailsIsReportedAfterTheChipWasProgrammed) {
+  std::vector<uint8_t> image = test::MakeImage(500);
+  WriteImage(image);
+#ifdef _WIN32
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+#else
+  // Even root cannot remove a folder that holds a file: put one in the file's place.
+  onProgress = [this](int32_t) {
+    std::filesystem::rename(path, dir.File("moved.bin"));
+    std::filesystem::create_directory(path);
+    test::WriteFile(path + "/inside", {1});
+  };
+#endif
+  ASSERT_EQ(Run(true), msg::kDeleteFailed);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), chip().loader.flash().begin()));
+  EXPECT_EQ(chip().loader.resets(), 2) << "restarted";
+  EXPECT_EQ(chip().closes, 1);
+#ifdef _WIN32
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+#endif
+}
+
+TEST(ParsePartId, ReadsADecimalNumberLikeTheCLibrary) {
+  struct Case {
+    const char* line;
+    int32_t value;
+  } const cases[] = {
+      {"172003371", 172003371},   {"  440438827", 440438827}, {"\t+172003371x", 172003371},
+      {"-5", -5},                 {"", 0},                    {"abc", 0},
+      {"4466970667", 172003371},  // wraps modulo 2^32
+      {"4294967295", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParsePartId(c.line), c.value) << c.line;
+}
+
+}  // namespace
+}  // namespace korvane

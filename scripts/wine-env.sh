@@ -1,0 +1,153 @@
+# Korvane's Wine environment for the Windows tests. Source it (bash), then run the
+# Windows test programs; call korvane_wine_stop when they are done:
+#
+#   source scripts/wine-env.sh && ctest --preset windows; korvane_wine_stop
+#
+# It makes the 32-bit Wine prefix build/wine-prefix once and keeps it for later runs
+# (KORVANE_WINE_FRESH=1 makes a new one), starts Xvfb when there is no display
+# (KORVANE_WINE_XVFB=0: none), starts a persistent wineserver with Wine's background
+# services already running, and links a pty that echoes every byte to COM9 of the
+# prefix (its number in KORVANE_LOOPBACK_COM) for the tests of the Windows port backend.
+#
+# Wine's output always goes to files under build/wine-logs, never to a pipe: Wine's
+# background processes would hold a pipe open. Because the services are started here,
+# a test program started by ctest later does not start them on ctest's pipes.
+
+if [ -n "${KORVANE_WINE_READY:-}" ] && kill -0 "${KORVANE_LOOPBACK_PID:-0}" 2>/dev/null; then
+  # Sourced twice in one run: keep what the first time started.
+  return 0 2>/dev/null || exit 0
+fi
+
+korvane_wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="$korvane_wine_root/build/wine-prefix"
+# Debian 12 installs only the 32-bit loader (wine32:i386); the prefix is 32-bit too.
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No Mono and no Gecko: the install dialogs for them would wait for a click.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export KORVANE_LOOPBACK_COM=9
+korvane_wine_logs="$korvane_wine_root/build/wine-logs"
+korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
+
+# Seconds since the epoch, to the millisecond.
+korvane_wine_now() { date +%s.%3N; }
+korvane_wine_since() { awk -v s="$1" -v e="$(korvane_wine_now)" 'BEGIN { printf "%.1f", e - s }'; }
+
+# Starts Xvfb on a free display and exports DISPLAY.
+korvane_wine_start_xvfb() {
+  local display_file="$korvane_wine_logs/xvfb-display"
+  : >"$display_file"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" \
+    >"$korvane_wine_logs/xvfb.log" 2>&1 &
+  KORVANE_XVFB_PID=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    if [ -s "$display_file" ]; then
+      export DISPLAY=":$(tr -dc 0-9 <"$display_file")"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "wine-env: Xvfb did not start (see $korvane_wine_logs/xvfb.log)" >&2
+  return 1
+}
+
+# Makes the prefix: Wine's first start, plus the COM port of the loopback pty.
+korvane_wine_make_prefix() {
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  local start
+  start=$(korvane_wine_now)
+  if ! wineboot -i >"$korvane_wine_logs/wineboot.out" 2>"$korvane_wine_logs/wineboot.err"; then
+    echo "wine-env: wineboot failed (see $korvane_wine_logs/wineboot.err)" >&2
+    return 1
+  fi
+  # Wine links a COM port to the path named here each time its services start.
+  if ! wine reg add 'HKLM\Software\Wine\Ports' /v "COM$KORVANE_LOOPBACK_COM" /t REG_SZ \
+    /d "$korvane_wine_loopback_link" /f >"$korvane_wine_logs/reg.out" 2>&1; then
+    echo "wine-env: cannot set the COM port (see $korvane_wine_logs/reg.out)" >&2
+    return 1
+  fi
+  # Let Wine finish and write its registry before the prefix counts as made.
+  wineserver -w
+  touch "$WINEPREFIX/.korvane-ready"
+  echo "wine-env: made the prefix in $(korvane_wine_since "$start") s" >&2
+}
+
+# Starts the pty whose other end sends back every byte it receives; links it to
+# $korvane_wine_loopback_link.
+korvane_wine_start_loopback() {
+  rm -f "$korvane_wine_loopback_link" "$korvane_wine_loopback_link.new"
+  python3 - "$korvane_wine_loopback_link" >"$korvane_wine_logs/loopback.log" 2>&1 <<'PY' &
+import os, sys, tty
+
+link = sys.argv[1]
+main_fd, device_fd = os.openpty()
+tty.setraw(device_fd)  # no echo or line editing until the port's settings are applied
+os.symlink(os.ttyname(device_fd), link + ".new")
+os.replace(link + ".new", link)
+# device_fd stays open: the pty lives on while Wine opens and closes its end.
+while True:
+    data = os.read(main_fd, 4096)
+    while data:
+        data = data[os.write(main_fd, data):]
+PY
+  KORVANE_LOOPBACK_PID=$!
+  local i
+  for ((i = 0; i < 50; i++)); do
+    [ -L "$korvane_wine_loopback_link" ] && return 0
+    sleep 0.1
+  done
+  echo "wine-env: the loopback pty did not start (see $korvane_wine_logs/loopback.log)" >&2
+  return 1
+}
+
+# Stops what korvane_wine_start started: the wineserver (and every Wine process of the
+# prefix), the loopback pty and Xvfb.
+korvane_wine_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ -n "${KORVANE_LOOPBACK_PID:-}" ]; then
+    kill "$KORVANE_LOOPBACK_PID" 2>/dev/null || true
+    wait "$KORVANE_LOOPBACK_PID" 2>/dev/null || true
+    rm -f "$korvane_wine_loopback_link"
+  fi
+  if [ -n "${KORVANE_XVFB_PID:-}" ]; then
+    kill "$KORVANE_XVFB_PID" 2>/dev/null || true
+    wait "$KORVANE_XVFB_PID" 2>/dev/null || true
+  fi
+  unset KORVANE_LOOPBACK_PID KORVANE_XVFB_PID KORVANE_WINE_READY KORVANE_LOOPBACK_COM
+  return 0
+}
+
+korvane_wine_start() {
+  mkdir -p "$korvane_wine_logs"
+  if [ -z "${DISPLAY:-}" ] && [ "${KORVANE_WINE_XVFB:-1}" != 0 ]; then
+    korvane_wine_start_xvfb || return 1
+  fi
+  # A server left over from an earlier run would keep the old environment.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ "${KORVANE_WINE_FRESH:-0}" = 1 ] || [ ! -e "$WINEPREFIX/.korvane-ready" ]; then
+    korvane_wine_make_prefix || return 1
+  fi
+  korvane_wine_start_loopback || return 1
+  local start
+  start=$(korvane_wine_now)
+  if ! wineserver -p >"$korvane_wine_logs/wineserver.log" 2>&1; then
+    echo "wine-env: wineserver did not start (see $korvane_wine_logs/wineserver.log)" >&2
+    return 1
+  fi
+  # Start Wine's services now (they link the COM ports), with output to files.
+  if ! wine cmd /c exit 0 >"$korvane_wine_logs/services.out" 2>&1 </dev/null; then
+    echo "wine-env: Wine did not start (see $korvane_wine_logs/services.out)" >&2
+    return 1
+  fi
+  echo "wine-env: Wine ready in $(korvane_wine_since "$start") s (prefix $WINEPREFIX)" >&2
+  export KORVANE_WINE_READY=1
+}
+
+if ! korvane_wine_start; then
+  korvane_wine_stop
+  return 1 2>/dev/null || exit 1
+fi

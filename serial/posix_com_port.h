@@ -1,0 +1,20 @@
+// The POSIX backend of the serial-port seam: a terminal device driven through termios.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "serial/com_port.h"
+
+namespace korvane {
+
+// The device of COM port `number` on POSIX systems: COM1 is /dev/ttyS0, COM2 /dev/ttyS1
+// and so on. Empty for numbers below 1.
+std::string PosixComDeviceName(int number);
+
+// Opens a terminal device for reading and writing, held by this process alone (an
+// exclusive flock). Null when the device cannot be opened, is not a terminal or is
+// already in use.
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device);
+
+}  // namespace korvane

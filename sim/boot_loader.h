@@ -1,0 +1,187 @@
+// A model of the LPC1114FN28/102 UART ISP boot loader, as the chip maker's user
+// manual describes it: reset and ISP-pin sensing, "?" synchronisation with automatic
+// baud detection, echo, the commands U B A J P E W C R with their return codes and
+// parameter checks, UU-encoded data with checksum groups, and 32 KiB of flash whose
+// bits a copy can only clear. A fault script changes its answers for tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/virtual_clock.h"
+
+namespace korvane::sim {
+
+enum ReturnCode : int {
+  CMD_SUCCESS = 0,
+  INVALID_COMMAND = 1,
+  SRC_ADDR_ERROR = 2,
+  DST_ADDR_ERROR = 3,
+  SRC_ADDR_NOT_MAPPED = 4,
+  DST_ADDR_NOT_MAPPED = 5,
+  COUNT_ERROR = 6,
+  INVALID_SECTOR = 7,
+  SECTOR_NOT_BLANK = 8,
+  SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION = 9,
+  COMPARE_ERROR = 10,
+  BUSY = 11,
+  PARAM_ERROR = 12,
+  ADDR_ERROR = 13,
+  ADDR_NOT_MAPPED = 14,
+  CMD_LOCKED = 15,
+  INVALID_CODE = 16,
+  INVALID_BAUD_RATE = 17,
+  INVALID_STOP_BIT = 18,
+  CODE_READ_PROTECTION_ENABLED = 19,
+};
+
+constexpr uint32_t kFlashSize = 32768;
+constexpr uint32_t kFlashSectorSize = 4096;
+constexpr uint32_t kFlashSectors = kFlashSize / kFlashSectorSize;
+constexpr uint32_t kRamBase = 0x10000000;
+constexpr uint32_t kRamSize = 4096;
+constexpr uint32_t kUnlockCode = 23130;
+constexpr uint32_t kLpc1114PartId = 0x0A40902B;
+// Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
+constexpr Nanoseconds kEraseTime = Milliseconds(100);
+constexpr Nanoseconds kProgramTimePer256 = Milliseconds(1);
+
+// One entry of a fault script: what the chip does differently, and when.
+struct Rule {
+  enum class Action {
+    Reply,    // answer with `text` instead of carrying the command out
+    Silence,  // neither echo nor answer, nor carry the command out
+    NoEcho,   // carry the command out but leave its echo away
+    Echo,     // echo `text` in place of the line received
+    Delay,    // hold the whole answer back by `ms`
+    Garble,   // corrupt every byte of the answer
+  };
+  // What the rule acts on: a command letter ("U", "B", "W", ...), "?" (the
+  // synchronisation character), "Synchronized", "frequency" or "checksum".
+  std::string on;
+  Action action = Action::Reply;
+  std::string text;
+  uint32_t ms = 0;
+  int occurrence = 0;  // acts on the nth event of its kind only (1-based); 0: on every one
+
+  static Rule ReplyWith(std::string on, std::string text, int occurrence = 0) {
+    return {std::move(on), Action::Reply, std::move(text), 0, occurrence};
+  }
+  static Rule Silent(std::string on, int occurrence = 0) {
+    return {std::move(on), Action::Silence, {}, 0, occurrence};
+  }
+  static Rule Without(Action action, std::string on, int occurrence = 0) {
+    return {std::move(on), action, {}, 0, occurrence};
+  }
+  static Rule EchoAs(std::string on, std::string text, int occurrence = 0) {
+    return {std::move(on), Action::Echo, std::move(text), 0, occurrence};
+  }
+  static Rule DelayBy(std::string on, uint32_t ms, int occurrence = 0) {
+    return {std::move(on), Action::Delay, {}, ms, occurrence};
+  }
+};
+
+struct ChipConfig {
+  uint32_t partId = kLpc1114PartId;
+  bool present = true;  // false: nothing on the line answers
+  std::vector<Rule> rules;
+};
+
+class BootLoader {
+ public:
+  enum class Mode {
+    Reset,          // held in reset
+    UserProgram,    // running the program in flash
+    AwaitSync,      // boot loader waiting for "?"
+    AwaitSyncWord,  // waiting for "Synchronized"
+    AwaitFrequency, // waiting for the crystal frequency
+    Command,        // ISP command handler
+    WriteData,      // receiving the data of a W command
+    ReadData,       // sending the data of an R command
+  };
+
+  struct TimedByte {
+    uint8_t value;
+    Nanoseconds at;     // when the byte has fully arrived at the other end
+    uint32_t baudRate;  // the rate it was sent at
+  };
+
+  explicit BootLoader(VirtualClock& clock, ChipConfig config = {});
+
+  ChipConfig& config() { return config_; }
+
+  // Board wiring: DTR drives the reset input, RTS the ISP entry pin; both active when asserted.
+  void SetReset(bool active);
+  void SetIspPin(bool active);
+  // A byte from the host, sent at senderBaud, fully arrived at `arrival`.
+  void Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival);
+  // Bytes on their way to the host, oldest first.
+  std::deque<TimedByte>& output() { return output_; }
+  // Drops what has not yet been sent (a reset stops the UART).
+  void DropPendingOutput(Nanoseconds now);
+
+  Mode mode() const { return mode_; }
+  uint32_t baudRate() const { return baud_; }
+  bool echo() const { return echo_; }
+  int resets() const { return resets_; }
+  int programStarts() const { return programStarts_; }
+  const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
+  std::array<uint8_t, kFlashSize>& flash() { return flash_; }
+  const std::array<uint8_t, kRamSize>& ram() const { return ram_; }
+
+  // True when the vector table holds a valid checksum: the first eight words add up to 0.
+  static bool HasValidUserCode(const uint8_t* image, size_t size);
+
+ private:
+  struct Response {
+    std::vector<std::string> echo;
+    std::vector<std::string> lines;
+    Nanoseconds after = 0;  // time the operation takes before the answer
+  };
+
+  void Boot();
+  void HandleLine(const std::string& line, Nanoseconds at);
+  const Rule* MatchRule(const std::string& on);
+  void Respond(const Response& response, const Rule* rule, Nanoseconds at);
+  void Send(const std::string& line, Nanoseconds at, bool garble);
+  Response Execute(const std::string& line);
+  Response Code(int code) const;
+  void HandleWriteData(const std::string& line, Response& response);
+  void SendReadGroup(Response& response);
+  void HandleReadReply(const std::string& line, Response& response);
+
+  VirtualClock& clock_;
+  ChipConfig config_;
+  Mode mode_ = Mode::Reset;
+  bool resetActive_ = false;
+  bool ispPinActive_ = false;
+  bool echo_ = true;
+  bool unlocked_ = false;
+  uint32_t prepared_ = 0;  // bit per sector
+  uint32_t baud_ = 0;
+  uint32_t pendingBaud_ = 0;
+  int stopBits_ = 1;
+  std::string line_;
+  std::deque<TimedByte> output_;
+  Nanoseconds txFreeAt_ = 0;
+  std::map<std::string, int> events_;
+  int resets_ = 0;
+  int programStarts_ = 0;
+
+  // Transfer state of W and R.
+  uint32_t transferAddress_ = 0;
+  uint32_t transferRemaining_ = 0;
+  std::vector<uint8_t> group_;
+  int groupLines_ = 0;
+  bool groupValid_ = true;
+  uint32_t readGroupBytes_ = 0;
+
+  std::array<uint8_t, kFlashSize> flash_;
+  std::array<uint8_t, kRamSize> ram_;
+};
+
+}  // namespace korvane::sim
