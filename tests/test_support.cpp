@@ -54,6 +54,8 @@ bool FileExists(const std::string& path) { return std::filesystem::exists(path);
 bool FileIsReleased(const std::string& path) {
 #ifdef _WIN32
   // A job holds its file open against writers; opening it for writing shows it is free.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return true;
   std::FILE* file = _fsopen(path.c_str(), "r+b", _SH_DENYNO);
   if (file) std::fclose(file);
   return file != nullptr;
