@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "serial/com_port.h"
 
@@ -10,5 +11,11 @@ namespace korvane {
 // it cannot be opened. Windows: the device "\\.\COM<number>". Elsewhere COM1 is
 // /dev/ttyS0, COM2 /dev/ttyS1 and so on, the numbering Wine uses.
 std::unique_ptr<ComPort> OpenComPort(int number);
+
+#ifdef _WIN32
+// Opens a Windows device by its name (for example "\\.\COM3"), unshared; null when
+// it cannot be opened.
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName);
+#endif
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/com_port.h"
+#include "serial/open_com_port.h"
 
 namespace korvane {
 
@@ -17,9 +18,5 @@ DCB BuildDcb(const LineSettings& settings);
 
 // The COMMTIMEOUTS record for the time-outs, field by field.
 COMMTIMEOUTS BuildCommTimeouts(const CommTimeouts& timeouts);
-
-// Opens the device (for example "\\.\COM3") for reading and writing, unshared;
-// null when it cannot be opened.
-std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName);
 
 }  // namespace korvane

@@ -1,0 +1,161 @@
+#include "cli/cli_app.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "cli/options.h"
+#include "cli/progress_bar.h"
+#include "isp/program_image.h"
+#include "job/messages.h"
+#include "job/write_bin_file.h"
+#include "sim/sim_port.h"
+#ifdef _WIN32
+#include "serial/open_com_port.h"
+#else
+#include "serial/posix_com_port.h"
+#endif
+
+namespace korvane::cli {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The port named on the command line: "sim", a device path, or on Windows COMn or n.
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip) {
+  if (chip) return chip->Opener();
+#ifdef _WIN32
+  std::string digits = port;
+  if (digits.size() > 3 && (digits.compare(0, 3, "COM") == 0 || digits.compare(0, 3, "com") == 0)) {
+    digits = digits.substr(3);
+  }
+  if (!digits.empty() && digits.size() <= 9 &&
+      digits.find_first_not_of("0123456789") == std::string::npos) {
+    int number = std::stoi(digits);
+    return [number] { return OpenComPort(number); };
+  }
+  return [port] { return OpenWin32ComPort(port); };
+#else
+  return [port] { return OpenPosixComPort(port); };
+#endif
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Compares the simulated flash with the image and tells the modelled time of the write.
+int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& image,
+                        sim::Nanoseconds modelled, Console& console) {
+  const auto& flash = chip.loader.flash();
+  for (size_t i = 0; i < image.size(); ++i) {
+    if (flash[i] != image[i]) {
+      console.Err("korvane-cli: simulated chip: flash differs from the image at offset " +
+                  std::to_string(i) + "\n");
+      return kFailed;
+    }
+  }
+  console.Out("simulated chip: flash read back equals the image (" + std::to_string(image.size()) +
+              " bytes); on a real chip this write takes " +
+              Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
+              std::to_string(kHandshakeBaud) + "/" + std::to_string(kTransferBaud) + " baud\n");
+  return kSuccess;
+}
+
+int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
+  std::error_code error;
+  uintmax_t size = std::filesystem::file_size(options.file, error);
+  if (error) size = 0;
+  std::vector<uint8_t> image;
+  if (chip) image = ReadWholeFile(options.file);
+
+  const bool drawBar = !options.quiet && console.ErrIsTerminal();
+  const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
+  int blocksStarted = 0;
+  const SteadyClock::time_point start = SteadyClock::now();
+  const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
+  auto progress = [&](int32_t percent) {
+    if (drawBar) {
+      console.Err("\r" + RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
+    }
+    ++blocksStarted;
+  };
+
+  std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip),
+                                    options.deleteAfterWrite, progress);
+  if (drawBar && blocksStarted > 0) {
+    if (result.empty()) {
+      console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
+    }
+    console.Err("\n");
+  }
+  if (!result.empty()) {
+    console.JobMessage(result);
+    return result == messages::kWriteAborted ? kAborted : kFailed;
+  }
+  uintmax_t sectors = (size + kSectorSize - 1) / kSectorSize;
+  console.Out("wrote " + std::to_string(size) + " bytes (" + std::to_string(sectors) +
+              (sectors == 1 ? " sector" : " sectors") + ") in " +
+              Format("%.2f", SecondsSince(start)) + " s\n");
+  if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, console);
+  return kSuccess;
+}
+
+// Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
+int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
+  console.Err("korvane-cli: watching " + options.file + " (Ctrl-C stops)\n");
+  for (;;) {
+    if (std::filesystem::exists(options.file)) {
+      int code = WriteOnce(options, console, chip);
+      if (code != kSuccess) return code;
+    }
+    for (uint32_t waited = 0; waited < kWatchIntervalMs && !AbortRequested; waited += 100) {
+      console.Sleep(100);
+    }
+    if (AbortRequested) {
+      console.Err("korvane-cli: stopped watching\n");
+      return kSuccess;
+    }
+  }
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, Console& console) {
+  ParsedOptions parsed = ParseOptions(args);
+  if (!parsed.error.empty()) {
+    console.Err("korvane-cli: " + parsed.error + " (see korvane-cli --help)\n");
+    return kUsage;
+  }
+  const Options& options = parsed.options;
+  if (options.help) {
+    console.Out(UsageText());
+    return kSuccess;
+  }
+  if (options.version) {
+    console.Out("korvane-cli " KORVANE_VERSION "\n");
+    return kSuccess;
+  }
+
+  AbortRequested = false;
+  std::unique_ptr<sim::SimulatedChip> chip;
+  if (options.port == "sim") chip = std::make_unique<sim::SimulatedChip>();
+  return options.watch ? Watch(options, console, chip.get()) : WriteOnce(options, console, chip.get());
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,18 @@
+// korvane-cli: the write job from a terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+
+namespace korvane::cli {
+
+enum ExitCode : int { kSuccess = 0, kFailed = 1, kUsage = 2, kAborted = 3 };
+
+constexpr uint32_t kWatchIntervalMs = 2000;
+
+// Runs korvane-cli with the arguments after the program name; returns the exit code.
+int RunCli(const std::vector<std::string>& args, Console& console);
+
+}  // namespace korvane::cli

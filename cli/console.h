@@ -1,0 +1,38 @@
+// What korvane-cli needs of its terminal, so that tests can stand in for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvane::cli {
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void Out(const std::string& text) = 0;
+  virtual void Err(const std::string& text) = 0;
+  // A message of the write job (Shift-JIS), on stderr in the terminal's encoding.
+  virtual void JobMessage(const std::string& cp932) = 0;
+  // True when stderr is a terminal, where the progress bar is drawn.
+  virtual bool ErrIsTerminal() = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+// The process's own stdout and stderr.
+class SystemConsole final : public Console {
+ public:
+  void Out(const std::string& text) override;
+  void Err(const std::string& text) override;
+  void JobMessage(const std::string& cp932) override;
+  bool ErrIsTerminal() override;
+  void Sleep(uint32_t milliseconds) override;
+};
+
+// Makes Ctrl-C (SIGINT, or the console's Ctrl-C and Ctrl-Break on Windows) set
+// AbortRequested instead of ending the process.
+void InstallInterruptHandler();
+
+// Shift-JIS text as UTF-8; the bytes as they are when the system cannot convert them.
+std::string Cp932ToUtf8(const std::string& cp932);
+
+}  // namespace korvane::cli

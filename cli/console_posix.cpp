@@ -1,0 +1,62 @@
+#include <iconv.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli/console.h"
+#include "isp/job_flags.h"
+
+namespace korvane::cli {
+
+namespace {
+
+void OnInterrupt(int) { AbortRequested = true; }
+
+}  // namespace
+
+void SystemConsole::Out(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void SystemConsole::Err(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void SystemConsole::JobMessage(const std::string& cp932) { Err(Cp932ToUtf8(cp932) + "\n"); }
+
+bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void SystemConsole::Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+std::string Cp932ToUtf8(const std::string& cp932) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return cp932;
+  std::string in = cp932;
+  std::string out(in.size() * 3 + 1, '\0');
+  char* inPtr = in.data();
+  char* outPtr = out.data();
+  size_t inLeft = in.size();
+  size_t outLeft = out.size();
+  size_t converted = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  if (converted == static_cast<size_t>(-1)) return cp932;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,72 @@
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "cli/console.h"
+#include "isp/job_flags.h"
+
+namespace korvane::cli {
+
+namespace {
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    AbortRequested = true;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  int count = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide, UINT codePage) {
+  int count = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                  0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(count), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), count,
+                      nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+void SystemConsole::Out(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void SystemConsole::Err(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void SystemConsole::JobMessage(const std::string& cp932) {
+  std::wstring wide = Widen(cp932 + "\n", 932);
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    // A console shows the text in any language through its wide-character output.
+    std::fflush(stderr);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  UINT codePage = GetConsoleOutputCP();
+  Err(Narrow(wide, codePage != 0 ? codePage : GetACP()));
+}
+
+bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void SystemConsole::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+std::string Cp932ToUtf8(const std::string& cp932) { return Narrow(Widen(cp932, 932), CP_UTF8); }
+
+}  // namespace korvane::cli

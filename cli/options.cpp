@@ -1,0 +1,132 @@
+#include "cli/options.h"
+
+namespace korvane::cli {
+
+namespace {
+
+enum class Flag { Port, Delete, Watch, Quiet, Help, Version, None };
+
+Flag LongFlag(const std::string& name) {
+  if (name == "port") return Flag::Port;
+  if (name == "delete") return Flag::Delete;
+  if (name == "watch") return Flag::Watch;
+  if (name == "quiet") return Flag::Quiet;
+  if (name == "help") return Flag::Help;
+  if (name == "version") return Flag::Version;
+  return Flag::None;
+}
+
+Flag ShortFlag(char name) {
+  switch (name) {
+    case 'p': return Flag::Port;
+    case 'd': return Flag::Delete;
+    case 'w': return Flag::Watch;
+    case 'q': return Flag::Quiet;
+    case 'h': return Flag::Help;
+    default: return Flag::None;
+  }
+}
+
+void SetSwitch(Options& options, Flag flag) {
+  switch (flag) {
+    case Flag::Delete: options.deleteAfterWrite = true; break;
+    case Flag::Watch: options.watch = true; break;
+    case Flag::Quiet: options.quiet = true; break;
+    case Flag::Help: options.help = true; break;
+    case Flag::Version: options.version = true; break;
+    case Flag::Port:
+    case Flag::None: break;
+  }
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions parsed;
+  Options& options = parsed.options;
+  bool portGiven = false;
+  std::vector<std::string> files;
+  auto fail = [&parsed](std::string error) {
+    parsed.error = std::move(error);
+    return parsed;
+  };
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    }
+    if (arg.rfind("--", 0) == 0) {
+      size_t equals = arg.find('=');
+      std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      Flag flag = LongFlag(name);
+      if (flag == Flag::None) return fail("unknown option --" + name);
+      if (flag == Flag::Port) {
+        if (equals != std::string::npos) {
+          options.port = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+          options.port = args[++i];
+        } else {
+          return fail("option --port needs a value");
+        }
+        portGiven = true;
+      } else if (equals != std::string::npos) {
+        return fail("option --" + name + " takes no value");
+      } else {
+        SetSwitch(options, flag);
+      }
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      for (size_t k = 1; k < arg.size(); ++k) {
+        Flag flag = ShortFlag(arg[k]);
+        if (flag == Flag::None) return fail(std::string("unknown option -") + arg[k]);
+        if (flag != Flag::Port) {
+          SetSwitch(options, flag);
+          continue;
+        }
+        if (k + 1 < arg.size()) {
+          options.port = arg.substr(k + 1);
+        } else if (i + 1 < args.size()) {
+          options.port = args[++i];
+        } else {
+          return fail("option -p needs a value");
+        }
+        portGiven = true;
+        break;
+      }
+      continue;
+    }
+    files.push_back(arg);
+  }
+
+  if (options.help || options.version) return parsed;
+  if (!portGiven) return fail("no port given (-p PORT)");
+  if (options.port.empty()) return fail("the port is empty");
+  if (files.empty()) return fail("no FILE given");
+  if (files.size() > 1) return fail("more than one FILE given: " + files[1]);
+  options.file = files[0];
+  if (options.watch && !options.deleteAfterWrite) return fail("--watch needs --delete");
+  return parsed;
+}
+
+std::string UsageText() {
+  return "usage: korvane-cli [options] -p PORT FILE\n"
+         "Writes the raw image FILE into the flash of an LPC1114FN28/102 through its\n"
+         "UART ISP boot loader, then resets the chip into the new program.\n"
+         "\n"
+         "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
+         "                    COM5 or 5 (Windows); \"sim\" writes into the built-in\n"
+         "                    simulated LPC1114FN28/102\n"
+         "  -d, --delete      delete FILE after a fully successful write\n"
+         "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
+         "                    2000 ms; needs --delete; stops at the first failure\n"
+         "  -q, --quiet       no progress bar\n"
+         "  -h, --help        this text\n"
+         "      --version     the version\n"
+         "\n"
+         "Exit codes: 0 success, 1 the write failed, 2 usage error, 3 aborted (Ctrl-C).\n";
+}
+
+}  // namespace korvane::cli

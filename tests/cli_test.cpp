@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "cli/cli_app.h"
+#include "cli/console.h"
+#include "cli/options.h"
+#include "cli/progress_bar.h"
+#include "isp/job_flags.h"
+#include "job/messages.h"
+#include "test_support.h"
+
+namespace korvane::cli {
+namespace {
+
+TEST(CliOptions, ParsesTheCommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // part of the expected error; empty for a good command line
+    Options expected;
+  } const cases[] = {
+      {{"-p", "sim", "a.bin"}, "", {"sim", "a.bin"}},
+      {{"--port=/dev/ttyUSB0", "-dw", "a.bin"}, "", {"/dev/ttyUSB0", "a.bin", true, true}},
+      {{"-qdpCOM5", "a.bin"}, "", {"COM5", "a.bin", true, false, true}},
+      {{"--port", "5", "--delete", "--quiet", "--", "-x.bin"}, "", {"5", "-x.bin", true, false, true}},
+      {{"-h"}, "", {"", "", false, false, false, true}},
+      {{"--version"}, "", {"", "", false, false, false, false, true}},
+      {{"a.bin"}, "no port given", {}},
+      {{"-p", "sim"}, "no FILE given", {}},
+      {{"-p"}, "-p needs a value", {}},
+      {{"a.bin", "--port"}, "--port needs a value", {}},
+      {{"-p", "", "a.bin"}, "the port is empty", {}},
+      {{"--port=", "a.bin"}, "the port is empty", {}},
+      {{"-p", "sim", "-x", "a.bin"}, "unknown option -x", {}},
+      {{"-p", "sim", "--force", "a.bin"}, "unknown option --force", {}},
+      {{"-p", "sim", "--quiet=yes", "a.bin"}, "takes no value", {}},
+      {{"-p", "sim", "-w", "a.bin"}, "--watch needs --delete", {}},
+      {{"-p", "sim", "a.bin", "b.bin"}, "more than one FILE", {}},
+  };
+  for (const Case& c : cases) {
+    ParsedOptions parsed = ParseOptions(c.args);
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    if (c.error.empty()) {
+      EXPECT_EQ(parsed.error, "") << joined;
+      const Options& o = parsed.options;
+      EXPECT_EQ(o.port, c.expected.port) << joined;
+      EXPECT_EQ(o.file, c.expected.file) << joined;
+      EXPECT_EQ(o.deleteAfterWrite, c.expected.deleteAfterWrite) << joined;
+      EXPECT_EQ(o.watch, c.expected.watch) << joined;
+      EXPECT_EQ(o.quiet, c.expected.quiet) << joined;
+      EXPECT_EQ(o.help, c.expected.help) << joined;
+      EXPECT_EQ(o.version, c.expected.version) << joined;
+    } else {
+      EXPECT_NE(parsed.error.find(c.error), std::string::npos) << joined << "-> " << parsed.error;
+    }
+  }
+}
+
+TEST(ProgressBar, ShowsPercentBlocksAndTime) {
+  EXPECT_EQ(RenderProgressBar(0, 0, 32, 0.04), "[------------------------------]   0%  0/32 blocks  0.0 s");
+  EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26), "[###############---------------]  50%  16/32 blocks  1.3 s");
+  EXPECT_EQ(RenderProgressBar(100, 3, 3, 12.0), "[##############################] 100%  3/3 blocks  12.0 s");
+}
+
+TEST(CliText, JobMessagesBecomeUtf8) {
+  EXPECT_EQ(Cp932ToUtf8(messages::kWriteAborted), "フラッシュメモリの書き込みを中断しました");
+  EXPECT_EQ(Cp932ToUtf8(messages::kPortOpenFailed), "COMポートが開けません。");
+}
+
+// Stands in for the terminal: records everything and lets a test act on each call.
+class RecordingConsole final : public Console {
+ public:
+  void Out(const std::string& text) override { out += text; }
+  void Err(const std::string& text) override {
+    err += text;
+    if (onErr) onErr(text);
+  }
+  void JobMessage(const std::string& cp932) override { jobMessages.push_back(cp932); }
+  bool ErrIsTerminal() override { return terminal; }
+  void Sleep(uint32_t milliseconds) override {
+    slept += milliseconds;
+    if (onSleep) onSleep();
+  }
+
+  std::string out, err;
+  std::vector<std::string> jobMessages;
+  bool terminal = true;
+  uint32_t slept = 0;
+  std::function<void(const std::string&)> onErr;
+  std::function<void()> onSleep;
+};
+
+struct Cli : ::testing::Test {
+  void TearDown() override { AbortRequested = false; }
+  int Run(std::vector<std::string> args) { return RunCli(args, console); }
+
+  test::TempDir dir;
+  std::string file = dir.File("app.bin");
+  RecordingConsole console;
+};
+
+TEST_F(Cli, WritesIntoTheSimulatedChipAndReportsIt) {
+  test::WriteFile(file, test::MakeImage(3000));
+  ASSERT_EQ(Run({"-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("wrote 3000 bytes (1 sector) in "), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("simulated chip: flash read back equals the image (3000 bytes)"),
+            std::string::npos);
+  EXPECT_NE(console.out.find("on a real chip this write takes "), std::string::npos);
+  EXPECT_NE(console.err.find("\r[----------------------"), std::string::npos) << "bar at 0%";
+  EXPECT_NE(console.err.find(" 100%  3/3 blocks"), std::string::npos) << console.err;
+  EXPECT_EQ(console.err.back(), '\n');
+  EXPECT_TRUE(console.jobMessages.empty());
+  EXPECT_TRUE(test::FileExists(file));
+}
+
+TEST_F(Cli, DrawsNoBarWhenQuietOrNotOnATerminal) {
+  test::WriteFile(file, test::MakeImage(5000));
+  ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.err, "");
+  console.terminal = false;
+  ASSERT_EQ(Run({"-d", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.err, "");
+  EXPECT_FALSE(test::FileExists(file)) << "deleted";
+  EXPECT_NE(console.out.find("wrote 5000 bytes (2 sectors)"), std::string::npos);
+}
+
+TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
+  ASSERT_EQ(Run({"-p", "sim", dir.File("missing.bin")}), kFailed);
+  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kFileOpenFailed});
+  test::WriteFile(file, test::MakeImage(10));
+#ifdef _WIN32
+  const char* noPort = "COM251";
+#else
+  std::string noPortPath = dir.File("no-tty");
+  const char* noPort = noPortPath.c_str();
+#endif
+  ASSERT_EQ(Run({"-p", noPort, file}), kFailed);
+  EXPECT_EQ(console.jobMessages.back(), messages::kPortOpenFailed);
+  EXPECT_EQ(console.out, "");
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"-p"},
+                                        {"-p", "sim"},
+                                        {"--bogus", "-p", "sim", "x"},
+                                        {"-w", "-p", "sim", "x"}}) {
+    console.err.clear();
+    EXPECT_EQ(Run(args), kUsage);
+    EXPECT_EQ(std::count(console.err.begin(), console.err.end(), '\n'), 1) << console.err;
+    EXPECT_EQ(console.err.rfind("korvane-cli: ", 0), 0u) << console.err;
+  }
+  EXPECT_EQ(Run({"--help"}), kSuccess);
+  EXPECT_EQ(console.out.rfind("usage: korvane-cli", 0), 0u);
+}
+
+TEST_F(Cli, CtrlCStopsBeforeTheNextBlock) {
+  InstallInterruptHandler();
+  test::WriteFile(file, test::MakeImage(4096));
+  for (int interrupts : {1, 2}) {
+    console = RecordingConsole();
+    console.onErr = [&](const std::string& text) {
+      if (text.find("1/4 blocks") == std::string::npos) return;
+      for (int i = 0; i < interrupts; ++i) {
+#ifdef _WIN32
+        AbortRequested = true;
+#else
+        std::raise(SIGINT);
+#endif
+      }
+    };
+    ASSERT_EQ(Run({"-d", "-p", "sim", file}), kAborted) << interrupts;
+    EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kWriteAborted});
+    EXPECT_EQ(console.err.find("2/4 blocks"), std::string::npos);
+    EXPECT_TRUE(test::FileExists(file));
+  }
+}
+
+TEST_F(Cli, WatchWritesEachFileThatAppearsUntilStopped) {
+  int sleeps = 0, written = 0;
+  console.onSleep = [&] {
+    ++sleeps;
+    if (sleeps == 3 || sleeps == 50) {
+      test::WriteFile(file, test::MakeImage(100, static_cast<uint32_t>(sleeps)));
+      ++written;
+    }
+    if (sleeps == 100) AbortRequested = true;  // Ctrl-C while waiting
+  };
+  ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(written, 2);
+  size_t first = console.out.find("wrote 100 bytes");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(console.out.find("wrote 100 bytes", first + 1), std::string::npos);
+  EXPECT_FALSE(test::FileExists(file));
+  EXPECT_NE(console.err.find("stopped watching"), std::string::npos);
+  EXPECT_EQ(console.slept, 100u * 100u) << "checked every 2000 ms";
+}
+
+TEST_F(Cli, WatchStopsAtTheFirstFailure) {
+  console.onSleep = [&] {
+    if (!test::FileExists(file)) test::WriteFile(file, {});
+  };
+  ASSERT_EQ(Run({"-dw", "-p", "sim", file}), kFailed);
+  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kFileEmpty});
+  EXPECT_TRUE(test::FileExists(file));
+}
+
+#ifdef KORVANE_CLI_PATH
+// The real program: exit codes and the message as the terminal shows it.
+int RunProgram(const std::string& args, const std::string& errPath) {
+  int status = std::system((std::string(KORVANE_CLI_PATH) + " " + args + " >/dev/null 2>" + errPath).c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Cli, ProgramExitCodesAndUtf8Messages) {
+  std::string err = dir.File("err.txt");
+  test::WriteFile(file, test::MakeImage(700));
+  EXPECT_EQ(RunProgram("-p sim " + file, err), 0);
+  EXPECT_EQ(RunProgram("-p sim " + dir.File("none.bin"), err), 1);
+  std::ifstream in(err);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "ファイルが開けませんでした\n");
+  EXPECT_EQ(RunProgram("-p sim", err), 2);
+}
+#endif
+
+}  // namespace
+}  // namespace korvane::cli
