@@ -74,6 +74,14 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
               " bytes); on a real chip this write takes " +
               Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
               std::to_string(kHandshakeBaud) + "/" + std::to_string(kTransferBaud) + " baud\n");
+  if (chip.loader.mode() == sim::BootLoader::Mode::UserProgram) {
+    console.Out("simulated chip: reset into the new program\n");
+  } else {
+    // The boot ROM starts only a program whose first eight vectors add up to 0.
+    console.Out(
+        "simulated chip: reset, but stayed in its boot loader: the image's vector table has no "
+        "valid checksum in entry 7, so a real chip would not start it either\n");
+  }
   return kSuccess;
 }
 

@@ -25,12 +25,16 @@ std::wstring Widen(const std::string& text, UINT codePage) {
   return wide;
 }
 
-std::string Narrow(const std::wstring& wide, UINT codePage) {
+// The text in codePage; false in *lossless when a character had no place in it.
+std::string Narrow(const std::wstring& wide, UINT codePage, bool* lossless = nullptr) {
+  BOOL usedDefault = FALSE;
+  BOOL* usedDefaultPtr = codePage == CP_UTF8 || !lossless ? nullptr : &usedDefault;
   int count = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                  0, nullptr, nullptr);
+                                  0, nullptr, usedDefaultPtr);
   std::string text(static_cast<size_t>(count), '\0');
   WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), count,
-                      nullptr, nullptr);
+                      nullptr, usedDefaultPtr);
+  if (lossless) *lossless = count > 0 && !usedDefault;
   return text;
 }
 
@@ -57,8 +61,11 @@ void SystemConsole::JobMessage(const std::string& cp932) {
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
+  // Redirected: the console's code page, or UTF-8 where that cannot hold the text.
   UINT codePage = GetConsoleOutputCP();
-  Err(Narrow(wide, codePage != 0 ? codePage : GetACP()));
+  bool lossless = false;
+  std::string text = Narrow(wide, codePage != 0 ? codePage : GetACP(), &lossless);
+  Err(lossless ? text : Narrow(wide, CP_UTF8));
 }
 
 bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -118,6 +118,16 @@ TEST_F(Cli, WritesIntoTheSimulatedChipAndReportsIt) {
   EXPECT_TRUE(test::FileExists(file));
 }
 
+TEST_F(Cli, TheExampleProgramStartsAfterItsWrite) {
+  ASSERT_EQ(Run({"-q", "-p", "sim", KORVANE_SOURCE_DIR "/examples/blink/blink.bin"}), kSuccess);
+  EXPECT_NE(console.out.find("simulated chip: reset into the new program"), std::string::npos)
+      << console.out;
+  // A random image has no valid vector table: the chip stays in its boot loader.
+  test::WriteFile(file, test::MakeImage(64));
+  ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
+  EXPECT_NE(console.out.find("stayed in its boot loader"), std::string::npos);
+}
+
 TEST_F(Cli, DrawsNoBarWhenQuietOrNotOnATerminal) {
   test::WriteFile(file, test::MakeImage(5000));
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
