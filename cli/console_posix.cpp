@@ -17,16 +17,6 @@ void OnInterrupt(int) { AbortRequested = true; }
 
 }  // namespace
 
-void SystemConsole::Out(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
-
-void SystemConsole::Err(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
-
 void SystemConsole::JobMessage(const std::string& cp932) { Err(Cp932ToUtf8(cp932) + "\n"); }
 
 bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -40,16 +40,6 @@ std::string Narrow(const std::wstring& wide, UINT codePage, bool* lossless = nul
 
 }  // namespace
 
-void SystemConsole::Out(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
-
-void SystemConsole::Err(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
-
 void SystemConsole::JobMessage(const std::string& cp932) {
   std::wstring wide = Widen(cp932 + "\n", 932);
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);

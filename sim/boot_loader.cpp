@@ -1,5 +1,7 @@
 #include "sim/boot_loader.h"
 
+#include "isp/uu_encode.h"
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -40,9 +42,8 @@ bool InFlash(uint32_t address, uint32_t count) {
 
 uint32_t DecodeUuChar(char c) { return (static_cast<uint32_t>(static_cast<uint8_t>(c)) - 0x20u) & 0x3Fu; }
 
-char EncodeUuChar(uint32_t field) { return field == 0 ? '`' : static_cast<char>(field + 0x20); }
+}  // namespace
 
-// Decodes one UU-encoded line; false when the line is shorter than its length character says.
 bool DecodeUuLine(const std::string& line, std::vector<uint8_t>* out) {
   if (line.empty()) return false;
   uint32_t count = DecodeUuChar(line[0]);
@@ -58,16 +59,7 @@ bool DecodeUuLine(const std::string& line, std::vector<uint8_t>* out) {
   return true;
 }
 
-std::string EncodeUuLine(const uint8_t* data, size_t count) {
-  std::string line(1, static_cast<char>(count + 0x20));
-  for (size_t i = 0; i < count; i += 3) {
-    uint32_t value = static_cast<uint32_t>(data[i]) << 16;
-    if (i + 1 < count) value |= static_cast<uint32_t>(data[i + 1]) << 8;
-    if (i + 2 < count) value |= data[i + 2];
-    for (int shift = 18; shift >= 0; shift -= 6) line += EncodeUuChar((value >> shift) & 0x3F);
-  }
-  return line;
-}
+namespace {
 
 uint32_t SectorMask(uint32_t first, uint32_t last) {
   return ((2u << last) - 1u) & ~((1u << first) - 1u);
@@ -403,7 +395,9 @@ void BootLoader::SendReadGroup(Response& response) {
   uint32_t offset = 0;
   for (int lines = 0; lines < kLinesPerGroup && offset < transferRemaining_; ++lines) {
     size_t n = std::min<size_t>(kUuLineBytes, transferRemaining_ - offset);
-    response.lines.push_back(EncodeUuLine(source + offset, n));
+    char line[kUuLineBytes * 2];
+    UuEncodeLine(line, source + offset, n);
+    response.lines.push_back(line);
     for (size_t i = 0; i < n; ++i) sum += source[offset + i];
     offset += static_cast<uint32_t>(n);
   }

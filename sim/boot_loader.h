@@ -85,6 +85,10 @@ struct Rule {
   }
 };
 
+// Decodes one UU-encoded line into out; false when the line is shorter than its length
+// character says.
+bool DecodeUuLine(const std::string& line, std::vector<uint8_t>* out);
+
 struct ChipConfig {
   uint32_t partId = kLpc1114PartId;
   bool present = true;  // false: nothing on the line answers

@@ -114,21 +114,11 @@ std::vector<uint8_t> IspSession::Read(uint32_t address, uint32_t count) {
   if (Command("R " + std::to_string(address) + " " + std::to_string(count)) != "0") return data;
   while (data.size() < count) {
     uint32_t sum = 0;
+    size_t groupStart = data.size();
     for (int lines = 0; lines < 20 && data.size() < count; ++lines) {
-      std::string line = Receive();
-      if (line.empty()) return {};
-      size_t n = static_cast<size_t>((line[0] - 0x20) & 0x3F);
-      for (size_t g = 0; g * 3 < n; ++g) {
-        uint32_t value = 0;
-        for (size_t k = 0; k < 4; ++k) {
-          value = (value << 6) | ((static_cast<uint8_t>(line[1 + 4 * g + k]) - 0x20u) & 0x3Fu);
-        }
-        for (size_t k = 0; k < 3 && g * 3 + k < n; ++k) {
-          data.push_back(static_cast<uint8_t>(value >> (16 - 8 * k)));
-          sum += data.back();
-        }
-      }
+      if (!sim::DecodeUuLine(Receive(), &data)) return {};
     }
+    for (size_t i = groupStart; i < data.size(); ++i) sum += data[i];
     if (Receive() != std::to_string(sum)) return {};
     if (!SendLine(link, "OK")) return {};
   }
