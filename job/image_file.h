@@ -14,11 +14,12 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a regular file for binary reading. Other programs may read it meanwhile but
-// not change it (on Windows); null when it cannot be opened or is no regular file.
+// Opens a file for binary reading. Other programs may read it meanwhile but not change
+// it (on Windows); null when it cannot be opened.
 FileHandle OpenImageFile(const std::string& path);
 
-// Seeks to the end, takes the position as the size and seeks back to the start.
+// Seeks to the end, takes the position as the size and seeks back to the start; fails
+// for anything but a regular file.
 std::optional<uint64_t> MeasureFileSize(std::FILE* file);
 
 }  // namespace korvane
