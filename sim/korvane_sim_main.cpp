@@ -1,0 +1,200 @@
+// korvane-sim: the simulated LPC1114FN28/102 boot loader on a pseudo-terminal, in real
+// time, so that programs can be tested through a real serial device. A pty has no
+// modem lines: tests/e2e/modem_shim.c, preloaded into the host program, reports its
+// RTS and DTR changes to korvane-sim's lines socket.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/pty_chip.h"
+
+namespace {
+
+using korvane::sim::PtyChip;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
+constexpr char kUsage[] =
+    "usage: korvane-sim --link PATH [options]\n"
+    "Runs a simulated LPC1114FN28/102 UART ISP boot loader on a new pseudo-terminal,\n"
+    "in real time. PATH becomes a symbolic link to the terminal's device, which is\n"
+    "also printed on stdout. Stops on SIGTERM or SIGINT.\n"
+    "\n"
+    "  --link PATH            the link to make (an earlier link there is replaced)\n"
+    "  --lines SOCKET         the datagram socket that takes \"RTS 1\", \"DTR 0\", ... from\n"
+    "                         the host (RTS: ISP entry pin, DTR: reset); default PATH.lines\n"
+    "  --part-id N            the part identification number, decimal\n"
+    "                         (default 172003371, 0x0A40902B)\n"
+    "  --no-answer            nothing on the line answers\n"
+    "  --flash-out FILE       writes the 32 KiB flash into FILE at the end\n"
+    "  --exit-after-restart   ends once the chip has been reset into a started program\n"
+    "  --timeout SECONDS      ends after this long, failing (exit code 1)\n"
+    "  -v, --verbose          tells line changes, the chip's modes and the host's\n"
+    "                         commands on stderr\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "Host side: LD_PRELOAD=libkorvane_modem_shim.so KORVANE_SIM_LINES=SOCKET program.\n"
+    "At the end a summary goes to stderr.\n";
+
+struct Options {
+  std::string link;
+  std::string lines;
+  std::string flashOut;
+  korvane::sim::ChipConfig chip;
+  PtyChip::ServeOptions serve;
+  bool verbose = false;
+  bool help = false;
+};
+
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return errno == 0 && *value <= max;
+}
+
+// Empty on success, else what is wrong.
+std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--link") {
+      if (!value(&options->link) || options->link.empty()) return "--link needs a path";
+    } else if (arg == "--lines") {
+      if (!value(&options->lines) || options->lines.empty()) return "--lines needs a path";
+    } else if (arg == "--flash-out") {
+      if (!value(&options->flashOut) || options->flashOut.empty())
+        return "--flash-out needs a file";
+    } else if (arg == "--part-id") {
+      unsigned long long id = 0;
+      if (!value(&text) || !ParseNumber(text, 0xFFFFFFFFu, &id)) {
+        return "--part-id needs a decimal number below 2^32";
+      }
+      options->chip.partId = static_cast<uint32_t>(id);
+    } else if (arg == "--timeout") {
+      char* end = nullptr;
+      if (!value(&text) || text.empty()) return "--timeout needs a number of seconds";
+      const double seconds = std::strtod(text.c_str(), &end);
+      if (*end != '\0' || !(seconds > 0) || seconds > 1e6) {
+        return "--timeout needs a positive number of seconds";
+      }
+      options->serve.timeoutSeconds = seconds;
+    } else if (arg == "--no-answer") {
+      options->chip.present = false;
+    } else if (arg == "--exit-after-restart") {
+      options->serve.exitAfterRestart = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      options->verbose = true;
+    } else if (arg == "-h" || arg == "--help") {
+      options->help = true;
+    } else {
+      return "unknown argument " + arg;
+    }
+  }
+  if (options->help) return std::string();
+  if (options->link.empty()) return "no --link PATH given";
+  if (options->lines.empty()) options->lines = options->link + ".lines";
+  return std::string();
+}
+
+bool WriteFlash(const PtyChip& chip, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const auto& flash = chip.loader().flash();
+  out.write(reinterpret_cast<const char*>(flash.data()),
+            static_cast<std::streamsize>(flash.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+std::string Plural(int count, const char* word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  const std::string problem =
+      ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "korvane-sim: %s (see korvane-sim --help)\n", problem.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  // The stop signals stay blocked but while the chip waits, so none is missed.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigset_t waitMask;
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGINT);
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+
+  PtyChip chip(options.chip);
+  std::string error;
+  if (!chip.Open(options.link, options.lines, &error)) {
+    std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s\n", chip.devicePath().c_str());
+  std::fflush(stdout);
+
+  options.serve.stop = &stopRequested;
+  options.serve.waitMask = &waitMask;
+  options.serve.log = options.verbose ? stderr : nullptr;
+  const PtyChip::End end = chip.Serve(options.serve, &error);
+
+  int code = 0;
+  std::string how;
+  switch (end) {
+    case PtyChip::End::Stopped:
+      how = "stopped";
+      break;
+    case PtyChip::End::ProgramStarted:
+      how = "the program started";
+      break;
+    case PtyChip::End::TimedOut:
+      how = "timed out";
+      code = 1;
+      break;
+    case PtyChip::End::Failed:
+      how = "failed: " + error;
+      code = 1;
+      break;
+  }
+  if (!options.flashOut.empty() && !WriteFlash(chip, options.flashOut)) {
+    std::fprintf(stderr, "korvane-sim: cannot write %s\n", options.flashOut.c_str());
+    code = 1;
+  }
+  const auto& loader = chip.loader();
+  std::fprintf(stderr, "korvane-sim: %s; %s, %s; chip: %s\n", how.c_str(),
+               Plural(loader.resets(), "reset").c_str(),
+               Plural(loader.programStarts(), "program start").c_str(),
+               korvane::sim::ModeName(loader.mode()));
+  return code;
+}

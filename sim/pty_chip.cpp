@@ -1,0 +1,350 @@
+#include "sim/pty_chip.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace korvane::sim {
+
+namespace {
+
+constexpr size_t kMaxLoggedLine = 256;
+constexpr uint8_t kGarbledByte = 0xFF;
+constexpr Nanoseconds kNoWait = std::numeric_limits<Nanoseconds>::max();
+
+std::string SystemError(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+// The target of a symbolic link; empty when `path` is none.
+std::string LinkTarget(const std::string& path) {
+  char target[4096];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+  return length < 0 ? std::string() : std::string(target, static_cast<size_t>(length));
+}
+
+bool IsTransferMode(BootLoader::Mode mode) {
+  return mode == BootLoader::Mode::WriteData || mode == BootLoader::Mode::ReadData;
+}
+
+}  // namespace
+
+const char* ModeName(BootLoader::Mode mode) {
+  switch (mode) {
+    case BootLoader::Mode::Reset:
+      return "held in reset";
+    case BootLoader::Mode::UserProgram:
+      return "running the user program";
+    case BootLoader::Mode::AwaitSync:
+      return "boot loader, waiting for \"?\"";
+    case BootLoader::Mode::AwaitSyncWord:
+      return "boot loader, synchronising";
+    case BootLoader::Mode::AwaitFrequency:
+      return "boot loader, waiting for the crystal frequency";
+    case BootLoader::Mode::Command:
+      return "ISP command handler";
+    case BootLoader::Mode::WriteData:
+      return "ISP command handler, receiving data";
+    case BootLoader::Mode::ReadData:
+      return "ISP command handler, sending data";
+  }
+  return "unknown";
+}
+
+uint32_t BaudOfSpeed(unsigned long speed) {
+  struct Rate {
+    speed_t speed;
+    uint32_t rate;
+  };
+  static constexpr Rate kRates[] = {
+      {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+      {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+      {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+      {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+      {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+      {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+      {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+      {B3500000, 3500000}, {B4000000, 4000000},
+  };
+  for (const Rate& entry : kRates) {
+    if (entry.speed == speed) return entry.rate;
+  }
+  return 0;
+}
+
+PtyChip::PtyChip(ChipConfig config)
+    : start_(std::chrono::steady_clock::now()),
+      loader_(clock_, std::move(config)),
+      loggedMode_(loader_.mode()) {}
+
+PtyChip::~PtyChip() {
+  if (!link_.empty() && LinkTarget(link_) == slavePath_) unlink(link_.c_str());
+  if (lines_ >= 0) {
+    close(lines_);
+    unlink(linesPath_.c_str());
+  }
+  if (slave_ >= 0) close(slave_);
+  if (master_ >= 0) close(master_);
+}
+
+bool PtyChip::Open(const std::string& link, const std::string& linesSocket, std::string* error) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) {
+    *error = SystemError("cannot open a pseudo-terminal");
+    return false;
+  }
+  char name[256];
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, name, sizeof name) != 0) {
+    *error = SystemError("cannot unlock the pseudo-terminal");
+    return false;
+  }
+  slavePath_ = name;
+  const int flags = fcntl(master_, F_GETFL);
+  if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    *error = SystemError("cannot make the pseudo-terminal non-blocking");
+    return false;
+  }
+  // On Linux the master's termios calls act on the slave: raw until a host sets its own.
+  termios tio{};
+  if (tcgetattr(master_, &tio) != 0) {
+    *error = SystemError("cannot read the pseudo-terminal's settings");
+    return false;
+  }
+  cfmakeraw(&tio);
+  if (tcsetattr(master_, TCSANOW, &tio) != 0) {
+    *error = SystemError("cannot put the pseudo-terminal in raw mode");
+    return false;
+  }
+  slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave_ < 0) {
+    *error = SystemError("cannot open " + slavePath_);
+    return false;
+  }
+
+  // The link: replaced atomically if it exists, but no other kind of file is replaced.
+  struct stat info {};
+  if (lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+    *error = link + " exists and is not a symbolic link";
+    return false;
+  }
+  const std::string temporary = link + ".new" + std::to_string(getpid());
+  unlink(temporary.c_str());
+  if (symlink(slavePath_.c_str(), temporary.c_str()) != 0 ||
+      rename(temporary.c_str(), link.c_str()) != 0) {
+    *error = SystemError("cannot make the link " + link);
+    unlink(temporary.c_str());
+    return false;
+  }
+  link_ = link;
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (linesSocket.size() >= sizeof address.sun_path) {
+    *error = "the socket path " + linesSocket + " is too long";
+    return false;
+  }
+  std::memcpy(address.sun_path, linesSocket.c_str(), linesSocket.size() + 1);
+  if (lstat(linesSocket.c_str(), &info) == 0) {
+    if (!S_ISSOCK(info.st_mode)) {
+      *error = linesSocket + " exists and is not a socket";
+      return false;
+    }
+    unlink(linesSocket.c_str());
+  }
+  lines_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (lines_ < 0) {
+    *error = SystemError("cannot make a socket");
+    return false;
+  }
+  if (bind(lines_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    *error = SystemError("cannot bind the socket " + linesSocket);
+    close(lines_);
+    lines_ = -1;
+    return false;
+  }
+  linesPath_ = linesSocket;
+  return true;
+}
+
+PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
+  const int startsBefore = loader_.programStarts();
+  const Nanoseconds limit =
+      options.timeoutSeconds > 0 ? static_cast<Nanoseconds>(options.timeoutSeconds * 1e9) : 0;
+  for (;;) {
+    SyncClock();
+    SendDueBytes();
+    if (options.exitAfterRestart && loader_.programStarts() > startsBefore) {
+      return End::ProgramStarted;
+    }
+    if (options.stop && *options.stop) return End::Stopped;
+    const Nanoseconds now = clock_.Now();
+    if (limit != 0 && now >= limit) return End::TimedOut;
+
+    // Wait for the host's bytes, a line change, the next byte due or the time limit.
+    Nanoseconds wait = kNoWait;
+    const auto& output = loader_.output();
+    if (!output.empty()) wait = output.front().at > now ? output.front().at - now : 0;
+    if (limit != 0) wait = std::min(wait, limit - now);
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(wait / 1000000000u);
+    timeout.tv_nsec = static_cast<long>(wait % 1000000000u);
+    pollfd watched[2] = {{lines_, POLLIN, 0}, {master_, POLLIN, 0}};
+    const int ready = ppoll(watched, 2, wait == kNoWait ? nullptr : &timeout, options.waitMask);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      *error = SystemError("poll");
+      return End::Failed;
+    }
+    // Line changes first: a host changes its lines before it writes what follows them.
+    if ((watched[0].revents & POLLIN) != 0 && !ReadLines(options, error)) return End::Failed;
+    if ((watched[1].revents & POLLIN) != 0) {
+      if (!ReadHostBytes(options, error)) return End::Failed;
+    } else if ((watched[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+      *error = "the pseudo-terminal hung up";
+      return End::Failed;
+    }
+  }
+}
+
+void PtyChip::SyncClock() {
+  const auto elapsed = std::chrono::steady_clock::now() - start_;
+  clock_.AdvanceTo(static_cast<Nanoseconds>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()));
+}
+
+void PtyChip::Log(const ServeOptions& options, const std::string& text) {
+  if (!options.log) return;
+  std::fprintf(options.log, "korvane-sim %8.3f  %s\n", static_cast<double>(clock_.Now()) / 1e9,
+               text.c_str());
+  std::fflush(options.log);
+}
+
+// Tells where the chip went after an event; the back and forth of W and R is left out.
+void PtyChip::LogModeChange(const ServeOptions& options) {
+  const BootLoader::Mode mode = loader_.mode();
+  if (mode == loggedMode_) return;
+  const bool quiet = IsTransferMode(mode) || IsTransferMode(loggedMode_) ||
+                     mode == BootLoader::Mode::AwaitSyncWord ||
+                     mode == BootLoader::Mode::AwaitFrequency;
+  loggedMode_ = mode;
+  if (quiet) return;
+  std::string text = std::string("chip: ") + ModeName(mode);
+  if (mode == BootLoader::Mode::Command) {
+    text += " (synchronised at " + std::to_string(loader_.baudRate()) + " baud)";
+  }
+  Log(options, text);
+}
+
+// The rate and stop bits the host has set on its side of the pty.
+bool PtyChip::HostLine(uint32_t* baud, int* stopBits) const {
+  termios tio{};
+  if (tcgetattr(master_, &tio) != 0) return false;
+  *baud = BaudOfSpeed(cfgetospeed(&tio));
+  *stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  return true;
+}
+
+bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
+  for (;;) {
+    char buffer[64];
+    const ssize_t got = recv(lines_, buffer, sizeof buffer, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      *error = SystemError("reading the lines socket");
+      return false;
+    }
+    const std::string message(buffer, static_cast<size_t>(got));
+    SyncClock();
+    // Board wiring: RTS drives the ISP entry pin, DTR the reset input.
+    if (message == "RTS 1" || message == "RTS 0") {
+      loader_.SetIspPin(message.back() == '1');
+    } else if (message == "DTR 1" || message == "DTR 0") {
+      loader_.SetReset(message.back() == '1');
+      hostLine_.clear();
+    } else {
+      Log(options, "ignored a message on the lines socket: \"" + message + "\"");
+      continue;
+    }
+    Log(options, message);
+    LogModeChange(options);
+  }
+}
+
+bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
+  for (;;) {
+    uint8_t buffer[512];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      *error = SystemError("reading the pseudo-terminal");
+      return false;
+    }
+    if (got == 0) return true;
+    SyncClock();
+    uint32_t baud = 0;
+    int stopBits = 1;
+    if (!HostLine(&baud, &stopBits)) {
+      *error = SystemError("reading the pseudo-terminal's settings");
+      return false;
+    }
+    if (baud == 0) continue;  // B0 hangs the line up: nothing arrives
+    // The pty delivers at once; the wire takes its time for each byte.
+    const Nanoseconds byteTime = ByteTime(baud, stopBits);
+    for (ssize_t i = 0; i < got; ++i) {
+      const uint8_t byte = buffer[i];
+      rxFreeAt_ = std::max(rxFreeAt_, clock_.Now()) + byteTime;
+      const bool command = loader_.mode() == BootLoader::Mode::Command;
+      if (byte == '\n') {
+        if (command) {
+          if (!hostLine_.empty() && hostLine_.back() == '\r') hostLine_.pop_back();
+          Log(options, "> " + hostLine_);
+        }
+        hostLine_.clear();
+      } else if (hostLine_.size() < kMaxLoggedLine) {
+        hostLine_ += static_cast<char>(byte);
+      }
+      loader_.Receive(byte, baud, rxFreeAt_);
+      LogModeChange(options);
+    }
+  }
+}
+
+void PtyChip::SendDueBytes() {
+  auto& output = loader_.output();
+  if (output.empty() || output.front().at > clock_.Now()) return;
+  uint32_t baud = 0;
+  int stopBits = 1;
+  HostLine(&baud, &stopBits);
+  std::string bytes;
+  while (!output.empty() && output.front().at <= clock_.Now()) {
+    // A byte sent at another rate than the host's arrives garbled.
+    const BootLoader::TimedByte& next = output.front();
+    bytes += static_cast<char>(next.baudRate == baud ? next.value : kGarbledByte);
+    output.pop_front();
+  }
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t done = write(master_, bytes.data() + sent, bytes.size() - sent);
+    if (done > 0) {
+      sent += static_cast<size_t>(done);
+    } else if (done < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // nobody takes them (the host's input is full): lost, as on a wire
+    }
+  }
+}
+
+}  // namespace korvane::sim

@@ -1,0 +1,75 @@
+// The simulated chip on a real pseudo-terminal, in real time (Linux): the boot-loader
+// model answers whatever a program writes to the pty's slave side, and learns the
+// modem lines (RTS, DTR) from datagrams, since a pty has none. korvane-sim runs it.
+#pragma once
+
+#include <signal.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "sim/boot_loader.h"
+#include "sim/virtual_clock.h"
+
+namespace korvane::sim {
+
+// The boot loader's state in a few words, for people reading korvane-sim's output.
+const char* ModeName(BootLoader::Mode mode);
+
+// The numeric rate of a termios speed constant; 0 for B0 and unknown constants.
+uint32_t BaudOfSpeed(unsigned long speed);
+
+class PtyChip {
+ public:
+  explicit PtyChip(ChipConfig config);
+  ~PtyChip();  // closes the pty, removes the link and the lines socket
+  PtyChip(const PtyChip&) = delete;
+  PtyChip& operator=(const PtyChip&) = delete;
+
+  // Opens the pty pair with the slave in raw mode, points the symbolic link `link` at
+  // the slave (replacing an earlier link, never another kind of file) and binds the
+  // datagram socket `linesSocket`. False, with `error` set, on any failure.
+  bool Open(const std::string& link, const std::string& linesSocket, std::string* error);
+  const std::string& devicePath() const { return slavePath_; }
+
+  enum class End { Stopped, ProgramStarted, TimedOut, Failed };
+  struct ServeOptions {
+    bool exitAfterRestart = false;  // end once the chip has been reset into a started program
+    double timeoutSeconds = 0;      // end after this long; 0: no limit
+    std::FILE* log = nullptr;       // line changes, modes and host commands; null: quiet
+    const volatile std::sig_atomic_t* stop = nullptr;  // set by a signal handler
+    const sigset_t* waitMask = nullptr;  // signal mask while waiting (stop signals unblocked)
+  };
+  // Serves the chip until *stop is set or an end of ServeOptions comes; `error` tells
+  // why it failed.
+  End Serve(const ServeOptions& options, std::string* error);
+
+  const BootLoader& loader() const { return loader_; }
+
+ private:
+  void SyncClock();
+  void Log(const ServeOptions& options, const std::string& text);
+  void LogModeChange(const ServeOptions& options);
+  bool HostLine(uint32_t* baud, int* stopBits) const;
+  bool ReadLines(const ServeOptions& options, std::string* error);
+  bool ReadHostBytes(const ServeOptions& options, std::string* error);
+  void SendDueBytes();
+
+  std::chrono::steady_clock::time_point start_;
+  VirtualClock clock_;
+  BootLoader loader_;
+  int master_ = -1;
+  int slave_ = -1;  // held open so the master never sees a hang-up between host sessions
+  int lines_ = -1;
+  std::string slavePath_;
+  std::string link_;
+  std::string linesPath_;
+  Nanoseconds rxFreeAt_ = 0;  // when the host's last byte has fully arrived
+  std::string hostLine_;      // the host's line being received, for the log
+  BootLoader::Mode loggedMode_;
+};
+
+}  // namespace korvane::sim

@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# End-to-end: korvane-cli writes through a real pseudo-terminal into korvane-sim, with
+# the modem-line shim preloaded so that its RTS and DTR changes reach the chip.
+# korvane-sim runs in real time, so every case here ends without an ISP time-out.
+#
+# usage: cli_pty_test.sh KORVANE_CLI KORVANE_SIM MODEM_SHIM BLINK_BIN
+set -uo pipefail
+
+if (($# != 4)); then
+  echo "usage: $0 KORVANE_CLI KORVANE_SIM MODEM_SHIM BLINK_BIN" >&2
+  exit 2
+fi
+cli=$1 sim=$2 shim=$3 blink=$4
+
+# korvane-cli may be built with AddressSanitizer, whose runtime asks to be the first
+# library loaded; the preloaded shim comes before it, which does no harm here.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+
+# Longest a failing write may take: below the 2000 ms ISP time-out, so a case that
+# waited for a time-out (or five) fails.
+readonly quick_ms=1900
+
+work=$(mktemp -d)
+sim_pid="" cli_pid=""
+cleanup() {
+  [[ -n $cli_pid ]] && kill -KILL "$cli_pid" 2>/dev/null
+  [[ -n $sim_pid ]] && kill -KILL "$sim_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+case_name=""
+fail() {
+  echo "FAIL [$case_name]: $*" >&2
+  failures=$((failures + 1))
+}
+now_ms() { date +%s%3N; }
+out() { echo "$work/$case_name.$1"; }
+
+# start_sim [OPTIONS...]: korvane-sim on a fresh link $link, its flash dumped to $flash.
+start_sim() {
+  link=$work/$case_name.tty
+  flash=$work/$case_name.flash
+  "$sim" --link "$link" --flash-out "$flash" --timeout 30 "$@" >"$(out sim.out)" 2>"$(out sim.err)" &
+  sim_pid=$!
+  local i
+  for ((i = 0; i < 250; ++i)); do
+    # The socket is bound after the link is made.
+    [[ -L $link && -S $link.lines ]] && return 0
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  fail "korvane-sim did not come up: $(cat "$(out sim.err)")"
+  return 1
+}
+
+# finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
+# after SIGTERM); sets sim_code and sim_summary (its last line on stderr).
+finish_sim() {
+  local i
+  [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
+  for ((i = 0; i < 250; ++i)); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    fail "korvane-sim did not end ($1)"
+    kill -KILL "$sim_pid"
+  fi
+  wait "$sim_pid"
+  sim_code=$?
+  sim_pid=""
+  sim_summary=$(tail -n 1 "$(out sim.err)")
+  [[ $sim_code == 0 ]] || fail "korvane-sim exit code $sim_code: $sim_summary"
+  [[ -e $link ]] && fail "korvane-sim left its link behind"
+}
+
+# run_cli [--no-shim] FILE: korvane-cli -q -p $link FILE; sets cli_code and cli_ms.
+run_cli() {
+  local env=("LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$link.lines")
+  if [[ $1 == --no-shim ]]; then
+    env=()
+    shift
+  fi
+  local start
+  start=$(now_ms)
+  timeout 20 env "${env[@]}" "$cli" -q -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  cli_ms=$(($(now_ms) - start))
+}
+
+expect_exit() {
+  [[ $cli_code == "$1" ]] ||
+    fail "korvane-cli exit code $cli_code, expected $1; stderr: $(cat "$(out cli.err)")"
+}
+
+# expect_stderr TEXT: korvane-cli's stderr is exactly TEXT and a newline; empty for "".
+expect_stderr() {
+  if [[ -z $1 ]]; then
+    [[ ! -s $(out cli.err) ]] || fail "korvane-cli stderr '$(cat "$(out cli.err)")', expected none"
+    return
+  fi
+  printf '%s\n' "$1" | cmp -s - "$(out cli.err)" ||
+    fail "korvane-cli stderr '$(cat "$(out cli.err)")', expected '$1'"
+}
+
+expect_quick() {
+  ((cli_ms < quick_ms)) || fail "korvane-cli took $cli_ms ms, expected below $quick_ms ms"
+}
+
+# expect_flash FILE [BYTES]: the flash starts with the first BYTES (all) of FILE.
+expect_flash() {
+  local bytes=${2:-$(stat -c %s "$1")}
+  cmp -s -n "$bytes" "$1" "$flash" || fail "flash differs from $(basename "$1") in its first $bytes bytes"
+}
+
+# A real program: written, verified, and started by the chip after the restart.
+case_blink() {
+  start_sim --exit-after-restart || return
+  run_cli "$blink"
+  expect_exit 0
+  expect_stderr ""
+  grep -q '^wrote 148 bytes (1 sector) in ' "$(out cli.out)" || fail "stdout: $(cat "$(out cli.out)")"
+  finish_sim by-itself
+  expect_flash "$blink"
+  # One reset into the boot loader, one into the program, which the chip then ran.
+  [[ $sim_summary == "korvane-sim: the program started; 2 resets, 1 program start; chip: running the user program" ]] ||
+    fail "korvane-sim summary: $sim_summary"
+}
+
+# Several blocks over two sectors; no valid vector table, so the chip is stopped by hand.
+case_random_image() {
+  head -c 5000 /dev/urandom >"$work/random.bin"
+  start_sim || return
+  run_cli "$work/random.bin"
+  expect_exit 0
+  expect_stderr ""
+  finish_sim term
+  expect_flash "$work/random.bin"
+  [[ $sim_summary == "korvane-sim: stopped; 2 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
+}
+
+# Another chip answers the part identification: refused without a time-out.
+case_wrong_part() {
+  start_sim --part-id 12345 || return
+  run_cli "$blink"
+  expect_exit 1
+  expect_stderr "指定以外のマイコンが装着されています。"
+  expect_quick
+  finish_sim term
+}
+
+# Without the shim the pty refuses the line changes: the chip cannot be reset at all.
+case_no_modem_lines() {
+  start_sim || return
+  run_cli --no-shim "$blink"
+  expect_exit 1
+  expect_stderr "ISPモードに入れませんでした。"
+  expect_quick
+  finish_sim term
+  [[ $sim_summary == *"; 0 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
+}
+
+# Ctrl-C once the first block is in flash: the write stops between blocks.
+case_interrupt() {
+  head -c 32768 /dev/urandom >"$work/full.bin"
+  start_sim --verbose || return
+  timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$link.lines" \
+    "$cli" -q -p "$link" "$work/full.bin" >"$(out cli.out)" 2>"$(out cli.err)" &
+  cli_pid=$!
+  local i
+  for ((i = 0; i < 500; ++i)); do
+    grep -q '> C 0 ' "$(out sim.err)" && break
+    kill -0 "$cli_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  grep -q '> C 0 ' "$(out sim.err)" || fail "the first block was not copied: $(tail -n 3 "$(out sim.err)")"
+  local start
+  start=$(now_ms)
+  kill -INT "$cli_pid"  # timeout hands it on to korvane-cli
+  wait "$cli_pid"
+  cli_code=$?
+  cli_pid=""
+  local stop_ms=$(($(now_ms) - start))
+  expect_exit 3
+  expect_stderr "フラッシュメモリの書き込みを中断しました"
+  # The block under way is finished first: a few hundred ms at 57600 baud.
+  ((stop_ms < quick_ms)) || fail "korvane-cli took $stop_ms ms to stop"
+  finish_sim term
+  expect_flash "$work/full.bin" 1024
+  # The last sector was erased and never written.
+  tail -c 4096 "$flash" | cmp -s - <(head -c 4096 /dev/zero | tr '\0' '\377') ||
+    fail "the last sector was written"
+  echo "  interrupted $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
+}
+
+total_start=$(now_ms)
+for case_function in case_blink case_random_image case_wrong_part case_no_modem_lines case_interrupt; do
+  case_name=${case_function#case_}
+  case_start=$(now_ms)
+  before=$failures
+  "$case_function"
+  if [[ -n $sim_pid ]]; then
+    kill -KILL "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=""
+  fi
+  status=ok
+  ((failures > before)) && status=FAILED
+  printf '%-7s %-16s %6d ms\n' "$status" "$case_name" $(($(now_ms) - case_start))
+done
+echo "total $(($(now_ms) - total_start)) ms, $failures failure(s)"
+((failures == 0))

@@ -1,0 +1,156 @@
+/* Modem lines for a pseudo-terminal, preloaded (LD_PRELOAD) into a program that talks
+ * to korvane-sim. A pty has no RTS or DTR; this library keeps both for the process
+ * and reports each change, as "RTS 1", "DTR 0", ..., in a datagram to the socket named
+ * by KORVANE_SIM_LINES. It takes TIOCMBIS, TIOCMBIC, TIOCMSET and TIOCMGET on pty
+ * slaves only; every other call goes to the real ioctl. Without KORVANE_SIM_LINES it
+ * changes nothing.
+ *
+ * Plain C without sanitizers, so that it loads into any program. Builds 64-bit and
+ * 32-bit: Debian's 32-bit glibc also exports __ioctl_time64, which programs built
+ * with 64-bit time (such as Wine) call in place of ioctl; both are wrapped. */
+#define _GNU_SOURCE
+/* The plain declaration of ioctl, even where the build asks for 64-bit time: the
+ * header would otherwise rename ioctl to __ioctl_time64, which is defined below. */
+#undef _TIME_BITS
+#include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+typedef int (*ioctl_function)(int, unsigned long, ...);
+
+int __ioctl_time64(int fd, unsigned long request, ...);
+
+/* Linux's Unix 98 pty slaves: majors 136 to 143. */
+enum { kPtySlaveMajorFirst = 136, kPtySlaveMajorLast = 143 };
+
+static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+static int lines_state; /* TIOCM_RTS and TIOCM_DTR as the process set them; both clear at first */
+static int socket_fd = -1;
+
+static pthread_once_t resolved = PTHREAD_ONCE_INIT;
+static ioctl_function real_ioctl;
+static ioctl_function real_ioctl_time64; /* null where the C library has none */
+
+static ioctl_function resolve(const char* name) {
+  void* symbol = dlsym(RTLD_NEXT, name);
+  ioctl_function function = NULL;
+  if (symbol != NULL) memcpy(&function, &symbol, sizeof function);
+  return function;
+}
+
+static void resolve_all(void) {
+  real_ioctl = resolve("ioctl");
+  real_ioctl_time64 = resolve("__ioctl_time64");
+}
+
+static int is_modem_request(unsigned long request) {
+  return request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET || request == TIOCMGET;
+}
+
+static int is_pty_slave(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return 0;
+  return major(info.st_rdev) >= kPtySlaveMajorFirst && major(info.st_rdev) <= kPtySlaveMajorLast;
+}
+
+/* Sends "NAME 0" or "NAME 1" to the socket; 0 on success. Called with the lock held. */
+static int report(const char* path, const char* name, int on) {
+  struct sockaddr_un address;
+  char message[16];
+  int length;
+  size_t path_length = strlen(path);
+  if (path_length >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, path, path_length + 1);
+  if (socket_fd < 0) socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (socket_fd < 0) return -1;
+  length = snprintf(message, sizeof message, "%s %d", name, on ? 1 : 0);
+  if (sendto(socket_fd, message, (size_t)length, 0, (const struct sockaddr*)&address,
+             sizeof address) != (ssize_t)length) {
+    return -1;
+  }
+  return 0;
+}
+
+/* Sets the lines in `mask` to their state in `wanted` and reports each of them. */
+static int change_lines(const char* path, int mask, int wanted) {
+  if ((mask & TIOCM_RTS) != 0) {
+    if (report(path, "RTS", wanted & TIOCM_RTS) != 0) return -1;
+    lines_state = (lines_state & ~TIOCM_RTS) | (wanted & TIOCM_RTS);
+  }
+  if ((mask & TIOCM_DTR) != 0) {
+    if (report(path, "DTR", wanted & TIOCM_DTR) != 0) return -1;
+    lines_state = (lines_state & ~TIOCM_DTR) | (wanted & TIOCM_DTR);
+  }
+  return 0;
+}
+
+static int modem_lines(const char* path, unsigned long request, int* value) {
+  const int lines = TIOCM_RTS | TIOCM_DTR;
+  int result = 0;
+  if (value == NULL) {
+    errno = EFAULT;
+    return -1;
+  }
+  pthread_mutex_lock(&lock);
+  if (request == TIOCMGET) {
+    *value = lines_state;
+  } else if (request == TIOCMBIS) {
+    result = change_lines(path, *value & lines, lines);
+  } else if (request == TIOCMBIC) {
+    result = change_lines(path, *value & lines, 0);
+  } else {
+    result = change_lines(path, lines, *value);
+  }
+  pthread_mutex_unlock(&lock);
+  if (result != 0) errno = EIO; /* the line change did not reach the chip */
+  return result;
+}
+
+static int wrapped(ioctl_function real, int fd, unsigned long request, void* argument) {
+  const char* path = getenv("KORVANE_SIM_LINES");
+  if (is_modem_request(request) && path != NULL && *path != '\0' && is_pty_slave(fd)) {
+    return modem_lines(path, request, (int*)argument);
+  }
+  if (real == NULL) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(fd, request, argument);
+}
+
+/* The third argument is an int or a pointer; both travel in one word, as in the kernel. */
+int ioctl(int fd, unsigned long request, ...) {
+  va_list arguments;
+  void* argument;
+  va_start(arguments, request);
+  argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&resolved, resolve_all);
+  return wrapped(real_ioctl, fd, request, argument);
+}
+
+int __ioctl_time64(int fd, unsigned long request, ...) {
+  va_list arguments;
+  void* argument;
+  va_start(arguments, request);
+  argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&resolved, resolve_all);
+  return wrapped(real_ioctl_time64 != NULL ? real_ioctl_time64 : real_ioctl, fd, request, argument);
+}
