@@ -8,6 +8,8 @@
 # (KORVANE_WINE_XVFB=0: none), starts a persistent wineserver with Wine's background
 # services already running, and links a pty that echoes every byte to COM9 of the
 # prefix (its number in KORVANE_LOOPBACK_COM) for the tests of the Windows port backend.
+# COM1 of the prefix (KORVANE_SIM_COM) is linked to the path in KORVANE_SIM_COM_LINK,
+# where korvane-sim --link puts its pty when a test starts it.
 #
 # Wine's output always goes to files under build/wine-logs, never to a pipe: Wine's
 # background processes would hold a pipe open. Because the services are started here,
@@ -26,6 +28,10 @@ export WINEDEBUG=-all
 # No Mono and no Gecko: the install dialogs for them would wait for a click.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export KORVANE_LOOPBACK_COM=9
+export KORVANE_SIM_COM=1
+export KORVANE_SIM_COM_LINK="$WINEPREFIX/korvane-com$KORVANE_SIM_COM"
+# Written into the prefix's ready mark; an older prefix lacks COM1 and is made again.
+korvane_wine_prefix_version=2
 korvane_wine_logs="$korvane_wine_root/build/wine-logs"
 korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
 
@@ -52,7 +58,8 @@ korvane_wine_start_xvfb() {
   return 1
 }
 
-# Makes the prefix: Wine's first start, plus the COM port of the loopback pty.
+# Makes the prefix: Wine's first start, plus the COM ports of the loopback pty and of
+# korvane-sim.
 korvane_wine_make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -62,15 +69,20 @@ korvane_wine_make_prefix() {
     echo "wine-env: wineboot failed (see $korvane_wine_logs/wineboot.err)" >&2
     return 1
   fi
-  # Wine links a COM port to the path named here each time its services start.
-  if ! wine reg add 'HKLM\Software\Wine\Ports' /v "COM$KORVANE_LOOPBACK_COM" /t REG_SZ \
-    /d "$korvane_wine_loopback_link" /f >"$korvane_wine_logs/reg.out" 2>&1; then
-    echo "wine-env: cannot set the COM port (see $korvane_wine_logs/reg.out)" >&2
-    return 1
-  fi
+  # Wine links a COM port to the path named here each time its services start; the
+  # path need not exist then.
+  local port
+  for port in "$KORVANE_LOOPBACK_COM=$korvane_wine_loopback_link" \
+    "$KORVANE_SIM_COM=$KORVANE_SIM_COM_LINK"; do
+    if ! wine reg add 'HKLM\Software\Wine\Ports' /v "COM${port%%=*}" /t REG_SZ \
+      /d "${port#*=}" /f >"$korvane_wine_logs/reg.out" 2>&1; then
+      echo "wine-env: cannot set COM${port%%=*} (see $korvane_wine_logs/reg.out)" >&2
+      return 1
+    fi
+  done
   # Let Wine finish and write its registry before the prefix counts as made.
   wineserver -w
-  touch "$WINEPREFIX/.korvane-ready"
+  echo "$korvane_wine_prefix_version" >"$WINEPREFIX/.korvane-ready"
   echo "wine-env: made the prefix in $(korvane_wine_since "$start") s" >&2
 }
 
@@ -116,7 +128,8 @@ korvane_wine_stop() {
     kill "$KORVANE_XVFB_PID" 2>/dev/null || true
     wait "$KORVANE_XVFB_PID" 2>/dev/null || true
   fi
-  unset KORVANE_LOOPBACK_PID KORVANE_XVFB_PID KORVANE_WINE_READY KORVANE_LOOPBACK_COM
+  unset KORVANE_LOOPBACK_PID KORVANE_XVFB_PID KORVANE_WINE_READY KORVANE_LOOPBACK_COM \
+    KORVANE_SIM_COM KORVANE_SIM_COM_LINK
   return 0
 }
 
@@ -128,7 +141,8 @@ korvane_wine_start() {
   # A server left over from an earlier run would keep the old environment.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
-  if [ "${KORVANE_WINE_FRESH:-0}" = 1 ] || [ ! -e "$WINEPREFIX/.korvane-ready" ]; then
+  if [ "${KORVANE_WINE_FRESH:-0}" = 1 ] ||
+    [ "$(cat "$WINEPREFIX/.korvane-ready" 2>/dev/null)" != "$korvane_wine_prefix_version" ]; then
     korvane_wine_make_prefix || return 1
   fi
   korvane_wine_start_loopback || return 1

@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# End-to-end: the Windows korvane-cli.exe, under Wine, writes through Wine's COM port
+# (a real pty from korvane-sim) into the simulated chip. Wine's serial code runs in the
+# program's own 32-bit Linux process, so the modem-line shim, built 32-bit and preloaded
+# into it, carries its RTS and DTR changes to korvane-sim.
+#
+# usage: wine_cli_test.sh [KORVANE_CLI_EXE KORVANE_SIM BLINK_BIN]
+#   defaults: build/windows/bin/korvane-cli.exe build/linux/bin/korvane-sim
+#             examples/blink/blink.bin
+# Uses the Wine environment of scripts/wine-env.sh when it is sourced already (as in
+# scripts/test); otherwise sources it and stops Wine at the end. Needs gcc with -m32.
+#
+# korvane-sim runs in real time, so every case here ends without an ISP time-out.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+if (($# == 3)); then
+  cli=$1 sim=$2 blink=$3
+elif (($# == 0)); then
+  cli=$root/build/windows/bin/korvane-cli.exe sim=$root/build/linux/bin/korvane-sim
+  blink=$root/examples/blink/blink.bin
+else
+  echo "usage: $0 [KORVANE_CLI_EXE KORVANE_SIM BLINK_BIN]" >&2
+  exit 2
+fi
+for file in "$cli" "$sim" "$blink"; do
+  [[ -f $file ]] || { echo "wine_cli_test: $file is missing (build both presets first)" >&2; exit 2; }
+done
+# Absolute paths: the images are named to korvane-cli.exe as Z:/PATH.
+cli=$(realpath "$cli") sim=$(realpath "$sim") blink=$(realpath "$blink")
+
+# korvane-sim of the linux preset is built with AddressSanitizer; it preloads nothing.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+
+# Longest the wrong chip may keep korvane-cli.exe running after its last command: below
+# the 2000 ms ISP time-out, so a failure that waited for a time-out fails the case.
+readonly quick_ms=1900
+
+work=$(mktemp -d)
+sim_pid="" wine_started=""
+cleanup() {
+  # Only korvane-sim is waited for: Xvfb and the loopback pty of wine-env.sh may be
+  # children of this shell too.
+  if [[ -n $sim_pid ]]; then
+    kill -KILL "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  [[ -n $wine_started ]] && korvane_wine_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
+  # shellcheck source=scripts/wine-env.sh
+  source "$root/scripts/wine-env.sh" || exit 1
+  wine_started=1
+fi
+link=$KORVANE_SIM_COM_LINK
+
+now_ms() { date +%s%3N; }
+
+# The shim for Wine's 32-bit process, and a 64-bit one for the /bin/sh that Debian's
+# wine command is: ld.so puts its own library directory (Debian's multiarch names) in
+# place of $LIB, so each process loads the shim of its own kind and none prints a
+# wrong-class error into korvane-cli.exe's stderr.
+start=$(now_ms)
+preload_dir=$work/preload
+for kind in 32:i386-linux-gnu 64:x86_64-linux-gnu; do
+  mkdir -p "$preload_dir/lib/${kind#*:}"
+  if ! gcc "-m${kind%%:*}" -shared -fPIC -O2 -Wall -Wextra -Werror \
+    -o "$preload_dir/lib/${kind#*:}/libkorvane_modem_shim.so" "$root/tests/e2e/modem_shim.c" \
+    -ldl -lpthread >"$work/shim${kind%%:*}.log" 2>&1; then
+    echo "wine_cli_test: cannot build the ${kind%%:*}-bit shim: $(cat "$work/shim${kind%%:*}.log")" >&2
+    exit 1
+  fi
+done
+shim32=$preload_dir/lib/i386-linux-gnu/libkorvane_modem_shim.so
+# Byte 5 of an ELF header is its class: 1 for 32-bit.
+if [[ $(od -An -tu1 -j4 -N1 "$shim32" | tr -d ' ') != 1 ]]; then
+  echo "wine_cli_test: $shim32 is not a 32-bit library" >&2
+  exit 1
+fi
+# shellcheck disable=SC2016  # $LIB is for ld.so
+preload=$preload_dir/'$LIB'/libkorvane_modem_shim.so
+echo "  built the modem-line shims in $(($(now_ms) - start)) ms"
+
+failures=0 passed=0
+case_name=""
+fail() {
+  echo "FAIL [$case_name]: $*" >&2
+  failures=$((failures + 1))
+}
+out() { echo "$work/$case_name.$1"; }
+
+# start_sim [OPTIONS...]: korvane-sim -v on Wine's COM link, its flash dumped to $flash.
+# Sets sim_start_ms; the times in its log count from a little later.
+start_sim() {
+  lines=$work/$case_name.lines
+  flash=$work/$case_name.flash
+  # A link left behind would pass for the new one.
+  [[ -L $link ]] && rm -f "$link"
+  sim_start_ms=$(now_ms)
+  "$sim" --link "$link" --lines "$lines" --flash-out "$flash" --timeout 30 -v "$@" \
+    >"$(out sim.out)" 2>"$(out sim.err)" &
+  sim_pid=$!
+  local i
+  for ((i = 0; i < 250; ++i)); do
+    # The socket is bound after the link is made.
+    [[ -L $link && -S $lines ]] && return 0
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  fail "korvane-sim did not come up: $(cat "$(out sim.err)")"
+  return 1
+}
+
+# finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
+# after SIGTERM); sets sim_summary (its last line on stderr).
+finish_sim() {
+  local i
+  [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
+  for ((i = 0; i < 250; ++i)); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    fail "korvane-sim did not end ($1)"
+    kill -KILL "$sim_pid"
+  fi
+  wait "$sim_pid"
+  local code=$?
+  sim_pid=""
+  sim_summary=$(tail -n 1 "$(out sim.err)")
+  ((code == 0)) || fail "korvane-sim exit code $code: $sim_summary"
+  [[ -e $link ]] && fail "korvane-sim left its link behind"
+}
+
+# run_cli FILE: wine korvane-cli.exe -q -p COM<n> FILE with the shim; sets cli_code and
+# cli_end_ms. Wine's output goes to files only: its background processes would hold a
+# pipe open.
+run_cli() {
+  local start
+  start=$(now_ms)
+  timeout -k 5 30 env LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" \
+    wine "$cli" -q -p "COM$KORVANE_SIM_COM" "Z:$1" </dev/null >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  cli_end_ms=$(now_ms)
+  echo "  $case_name: korvane-cli.exe ran $((cli_end_ms - start)) ms"
+}
+
+expect_exit() {
+  [[ $cli_code == "$1" ]] ||
+    fail "korvane-cli.exe exit code $cli_code, expected $1; stderr: $(cat "$(out cli.err)")"
+}
+
+expect_no_stderr() {
+  [[ ! -s $(out cli.err) ]] || fail "korvane-cli.exe stderr '$(cat "$(out cli.err)")', expected none"
+}
+
+# expect_flash FILE: the flash starts with FILE.
+expect_flash() {
+  cmp -s -n "$(stat -c %s "$1")" "$1" "$flash" || fail "flash differs from $(basename "$1")"
+}
+
+# A real program: written through COM1, verified, and started by the chip after the
+# restart. The resets and the boot-loader entry come from Wine's modem-line calls.
+case_blink() {
+  start_sim --exit-after-restart || return
+  run_cli "$blink"
+  expect_exit 0
+  expect_no_stderr
+  grep -q '^wrote 148 bytes (1 sector) in ' "$(out cli.out)" || fail "stdout: $(cat "$(out cli.out)")"
+  finish_sim by-itself
+  expect_flash "$blink"
+  [[ $sim_summary == "korvane-sim: the program started; 2 resets, 1 program start; chip: running the user program" ]] ||
+    fail "korvane-sim summary: $sim_summary"
+}
+
+# Several blocks over two sectors; no valid vector table, so the chip is stopped by hand.
+case_random_image() {
+  head -c 5000 /dev/urandom >"$work/random.bin"
+  start_sim || return
+  run_cli "$work/random.bin"
+  expect_exit 0
+  expect_no_stderr
+  finish_sim term
+  expect_flash "$work/random.bin"
+  [[ $sim_summary == "korvane-sim: stopped; 2 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
+}
+
+# Another chip answers the part identification: refused at once. A redirected stderr
+# gets the console's code page (CP932 in a Japanese locale) or else UTF-8, with CRLF.
+case_wrong_part() {
+  start_sim --part-id 12345 || return
+  run_cli "$blink"
+  expect_exit 1
+  local text="指定以外のマイコンが装着されています。"
+  printf '%s\r\n' "$text" >"$work/expected.utf8"
+  iconv -f UTF-8 -t CP932 "$work/expected.utf8" >"$work/expected.cp932"
+  cmp -s "$work/expected.utf8" "$(out cli.err)" || cmp -s "$work/expected.cp932" "$(out cli.err)" ||
+    fail "korvane-cli.exe stderr '$(cat "$(out cli.err)")', expected '$text' in UTF-8 or CP932"
+  finish_sim term
+  # From the chip's last command ("J", read part ID) to the end of korvane-cli.exe.
+  local last
+  last=$(grep '  > ' "$(out sim.err)" | tail -n 1)
+  [[ $last == *"> J" ]] || fail "korvane-cli.exe's last command: '$last', expected J"
+  local after_ms
+  after_ms=$(awk -v line="$last" -v end=$((cli_end_ms - sim_start_ms)) \
+    'BEGIN { split(line, f, " "); printf "%d", end - f[2] * 1000 }')
+  ((after_ms < quick_ms)) || fail "korvane-cli.exe ended $after_ms ms after its last command"
+}
+
+total_start=$(now_ms)
+cases=(case_blink case_random_image case_wrong_part)
+for case_function in "${cases[@]}"; do
+  case_name=${case_function#case_}
+  case_start=$(now_ms)
+  before=$failures
+  "$case_function"
+  if [[ -n $sim_pid ]]; then
+    kill -KILL "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=""
+  fi
+  status=ok
+  if ((failures > before)); then
+    status=FAILED
+    for log in "$(out sim.err)" "$(out cli.err)"; do
+      [[ -s $log ]] && { echo "--- $(basename "$log") (last lines)"; tail -n 15 "$log"; }
+    done
+  else
+    passed=$((passed + 1))
+  fi
+  printf '%-7s %-16s %6d ms\n' "$status" "$case_name" $(($(now_ms) - case_start))
+done
+echo "total $(($(now_ms) - total_start)) ms"
+echo "$passed passed, $((${#cases[@]} - passed)) failed"
+((passed == ${#cases[@]}))
