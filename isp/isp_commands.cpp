@@ -26,13 +26,17 @@ bool HandshakeAttempt(IspLink& link, bool* sendFailed) {
   return ExpectLine(link, frequency) && ExpectLine(link, "OK");
 }
 
-bool SendFormattedExpectZero(IspLink& link, const char* format, int a, int b) {
+bool SendFormattedCommand(IspLink& link, const char* format, int a, int b) {
   char line[100];
   std::snprintf(line, sizeof line, format, a, b);
-  return SendLine(link, line) && ExpectLine(link, "0");
+  return SendCommand(link, line);
 }
 
 }  // namespace
+
+bool SendCommand(IspLink& link, const char* line) {
+  return SendLine(link, line) && ExpectLine(link, "0");
+}
 
 bool EnterIspMode(IspLink& link) {
   for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
@@ -48,7 +52,7 @@ bool EchoOff(IspLink& link) {
 }
 
 bool SetIspBaudRate(IspLink& link, int baudRate, int stopBits) {
-  return SendFormattedExpectZero(link, "B %d %d", baudRate, stopBits);
+  return SendFormattedCommand(link, "B %d %d", baudRate, stopBits);
 }
 
 bool ReadPartId(IspLink& link, char* buffer, size_t capacity) {
@@ -58,12 +62,12 @@ bool ReadPartId(IspLink& link, char* buffer, size_t capacity) {
 bool UnlockFlash(IspLink& link) {
   char line[100];
   std::snprintf(line, sizeof line, "U %d", kUnlockCode);
-  return SendLine(link, line) && ExpectLine(link, "0");
+  return SendCommand(link, line);
 }
 
 bool PrepareAndErase(IspLink& link, int sectorCount) {
-  return SendFormattedExpectZero(link, "P %d %d", 0, sectorCount - 1) &&
-         SendFormattedExpectZero(link, "E %d %d", 0, sectorCount - 1);
+  return SendFormattedCommand(link, "P %d %d", 0, sectorCount - 1) &&
+         SendFormattedCommand(link, "E %d %d", 0, sectorCount - 1);
 }
 
 }  // namespace korvane

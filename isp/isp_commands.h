@@ -13,6 +13,9 @@ constexpr int kHandshakeAttempts = 5;
 constexpr int kCrystalKhz = 12000;
 constexpr int kUnlockCode = 23130;
 
+// Sends one command line and expects the "0" (CMD_SUCCESS) reply.
+bool SendCommand(IspLink& link, const char* line);
+
 // Resets the chip into its boot loader and synchronises, at most five times.
 bool EnterIspMode(IspLink& link);
 bool EchoOff(IspLink& link);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "isp/isp_commands.h"
 #include "isp/uu_encode.h"
 
 namespace korvane {
@@ -9,10 +10,6 @@ namespace korvane {
 namespace {
 
 constexpr uint8_t kErasedByte = 0xFF;
-
-bool SendExpectZero(IspLink& link, const char* line) {
-  return SendLine(link, line) && ExpectLine(link, "0");
-}
 
 bool SendChecksum(IspLink& link, uint32_t checksum) {
   char line[100];
@@ -58,14 +55,14 @@ bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressC
     std::memset(block + length, kErasedByte, sent - length);
     std::snprintf(line, sizeof line, "W %u %u", static_cast<unsigned>(kRamBufferAddress),
                   static_cast<unsigned>(sent));
-    if (!SendExpectZero(link, line)) return false;
+    if (!SendCommand(link, line)) return false;
     if (!SendEncoded(link, block, sent)) return false;
     unsigned sector = static_cast<unsigned>(offset / kSectorSize);
     std::snprintf(line, sizeof line, "P %u %u", sector, sector);
-    if (!SendExpectZero(link, line)) return false;
+    if (!SendCommand(link, line)) return false;
     std::snprintf(line, sizeof line, "C %u %u %u", static_cast<unsigned>(offset),
                   static_cast<unsigned>(kRamBufferAddress), static_cast<unsigned>(kBlockSize));
-    if (!SendExpectZero(link, line)) return false;
+    if (!SendCommand(link, line)) return false;
     offset += length;
   }
   return true;

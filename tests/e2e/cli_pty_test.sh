@@ -21,65 +21,21 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 readonly quick_ms=1900
 
 work=$(mktemp -d)
-sim_pid="" cli_pid=""
+program=korvane-cli
+# shellcheck source=tests/e2e/sim_harness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/sim_harness.sh"
+cli_pid=""
 cleanup() {
   [[ -n $cli_pid ]] && kill -KILL "$cli_pid" 2>/dev/null
-  [[ -n $sim_pid ]] && kill -KILL "$sim_pid" 2>/dev/null
+  stop_sim
   wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-failures=0
-case_name=""
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
-}
-now_ms() { date +%s%3N; }
-out() { echo "$work/$case_name.$1"; }
-
-# start_sim [OPTIONS...]: korvane-sim on a fresh link $link, its flash dumped to $flash.
-start_sim() {
-  link=$work/$case_name.tty
-  flash=$work/$case_name.flash
-  "$sim" --link "$link" --flash-out "$flash" --timeout 30 "$@" >"$(out sim.out)" 2>"$(out sim.err)" &
-  sim_pid=$!
-  local i
-  for ((i = 0; i < 250; ++i)); do
-    # The socket is bound after the link is made.
-    [[ -L $link && -S $link.lines ]] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  fail "korvane-sim did not come up: $(cat "$(out sim.err)")"
-  return 1
-}
-
-# finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
-# after SIGTERM); sets sim_code and sim_summary (its last line on stderr).
-finish_sim() {
-  local i
-  [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
-  for ((i = 0; i < 250; ++i)); do
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  if kill -0 "$sim_pid" 2>/dev/null; then
-    fail "korvane-sim did not end ($1)"
-    kill -KILL "$sim_pid"
-  fi
-  wait "$sim_pid"
-  sim_code=$?
-  sim_pid=""
-  sim_summary=$(tail -n 1 "$(out sim.err)")
-  [[ $sim_code == 0 ]] || fail "korvane-sim exit code $sim_code: $sim_summary"
-  [[ -e $link ]] && fail "korvane-sim left its link behind"
-}
-
 # run_cli [--no-shim] FILE: korvane-cli -q -p $link FILE; sets cli_code and cli_ms.
 run_cli() {
-  local env=("LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$link.lines")
+  local env=("LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$lines")
   if [[ $1 == --no-shim ]]; then
     env=()
     shift
@@ -89,11 +45,6 @@ run_cli() {
   timeout 20 env "${env[@]}" "$cli" -q -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
   cli_code=$?
   cli_ms=$(($(now_ms) - start))
-}
-
-expect_exit() {
-  [[ $cli_code == "$1" ]] ||
-    fail "korvane-cli exit code $cli_code, expected $1; stderr: $(cat "$(out cli.err)")"
 }
 
 # expect_stderr TEXT: korvane-cli's stderr is exactly TEXT and a newline; empty for "".
@@ -108,12 +59,6 @@ expect_stderr() {
 
 expect_quick() {
   ((cli_ms < quick_ms)) || fail "korvane-cli took $cli_ms ms, expected below $quick_ms ms"
-}
-
-# expect_flash FILE [BYTES]: the flash starts with the first BYTES (all) of FILE.
-expect_flash() {
-  local bytes=${2:-$(stat -c %s "$1")}
-  cmp -s -n "$bytes" "$1" "$flash" || fail "flash differs from $(basename "$1") in its first $bytes bytes"
 }
 
 # A real program: written, verified, and started by the chip after the restart.
@@ -167,7 +112,7 @@ case_no_modem_lines() {
 case_interrupt() {
   head -c 32768 /dev/urandom >"$work/full.bin"
   start_sim --verbose || return
-  timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$link.lines" \
+  timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
     "$cli" -q -p "$link" "$work/full.bin" >"$(out cli.out)" 2>"$(out cli.err)" &
   cli_pid=$!
   local i
@@ -196,20 +141,4 @@ case_interrupt() {
   echo "  interrupted $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
 }
 
-total_start=$(now_ms)
-for case_function in case_blink case_random_image case_wrong_part case_no_modem_lines case_interrupt; do
-  case_name=${case_function#case_}
-  case_start=$(now_ms)
-  before=$failures
-  "$case_function"
-  if [[ -n $sim_pid ]]; then
-    kill -KILL "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-    sim_pid=""
-  fi
-  status=ok
-  ((failures > before)) && status=FAILED
-  printf '%-7s %-16s %6d ms\n' "$status" "$case_name" $(($(now_ms) - case_start))
-done
-echo "total $(($(now_ms) - total_start)) ms, $failures failure(s)"
-((failures == 0))
+run_cases case_blink case_random_image case_wrong_part case_no_modem_lines case_interrupt

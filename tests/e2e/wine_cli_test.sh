@@ -37,14 +37,14 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 readonly quick_ms=1900
 
 work=$(mktemp -d)
-sim_pid="" wine_started=""
+program=korvane-cli.exe
+# shellcheck source=tests/e2e/sim_harness.sh
+source "$root/tests/e2e/sim_harness.sh"
+wine_started=""
 cleanup() {
   # Only korvane-sim is waited for: Xvfb and the loopback pty of wine-env.sh may be
   # children of this shell too.
-  if [[ -n $sim_pid ]]; then
-    kill -KILL "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
+  stop_sim
   [[ -n $wine_started ]] && korvane_wine_stop
   rm -rf "$work"
 }
@@ -55,9 +55,7 @@ if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
   source "$root/scripts/wine-env.sh" || exit 1
   wine_started=1
 fi
-link=$KORVANE_SIM_COM_LINK
-
-now_ms() { date +%s%3N; }
+sim_link=$KORVANE_SIM_COM_LINK
 
 # The shim for Wine's 32-bit process, and a 64-bit one for the /bin/sh that Debian's
 # wine command is: ld.so puts its own library directory (Debian's multiarch names) in
@@ -84,57 +82,6 @@ fi
 preload=$preload_dir/'$LIB'/libkorvane_modem_shim.so
 echo "  built the modem-line shims in $(($(now_ms) - start)) ms"
 
-failures=0 passed=0
-case_name=""
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
-}
-out() { echo "$work/$case_name.$1"; }
-
-# start_sim [OPTIONS...]: korvane-sim -v on Wine's COM link, its flash dumped to $flash.
-# Sets sim_start_ms; the times in its log count from a little later.
-start_sim() {
-  lines=$work/$case_name.lines
-  flash=$work/$case_name.flash
-  # A link left behind would pass for the new one.
-  [[ -L $link ]] && rm -f "$link"
-  sim_start_ms=$(now_ms)
-  "$sim" --link "$link" --lines "$lines" --flash-out "$flash" --timeout 30 -v "$@" \
-    >"$(out sim.out)" 2>"$(out sim.err)" &
-  sim_pid=$!
-  local i
-  for ((i = 0; i < 250; ++i)); do
-    # The socket is bound after the link is made.
-    [[ -L $link && -S $lines ]] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  fail "korvane-sim did not come up: $(cat "$(out sim.err)")"
-  return 1
-}
-
-# finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
-# after SIGTERM); sets sim_summary (its last line on stderr).
-finish_sim() {
-  local i
-  [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
-  for ((i = 0; i < 250; ++i)); do
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  if kill -0 "$sim_pid" 2>/dev/null; then
-    fail "korvane-sim did not end ($1)"
-    kill -KILL "$sim_pid"
-  fi
-  wait "$sim_pid"
-  local code=$?
-  sim_pid=""
-  sim_summary=$(tail -n 1 "$(out sim.err)")
-  ((code == 0)) || fail "korvane-sim exit code $code: $sim_summary"
-  [[ -e $link ]] && fail "korvane-sim left its link behind"
-}
-
 # run_cli FILE: wine korvane-cli.exe -q -p COM<n> FILE with the shim; sets cli_code and
 # cli_end_ms. Wine's output goes to files only: its background processes would hold a
 # pipe open.
@@ -148,24 +95,14 @@ run_cli() {
   echo "  $case_name: korvane-cli.exe ran $((cli_end_ms - start)) ms"
 }
 
-expect_exit() {
-  [[ $cli_code == "$1" ]] ||
-    fail "korvane-cli.exe exit code $cli_code, expected $1; stderr: $(cat "$(out cli.err)")"
-}
-
 expect_no_stderr() {
   [[ ! -s $(out cli.err) ]] || fail "korvane-cli.exe stderr '$(cat "$(out cli.err)")', expected none"
-}
-
-# expect_flash FILE: the flash starts with FILE.
-expect_flash() {
-  cmp -s -n "$(stat -c %s "$1")" "$1" "$flash" || fail "flash differs from $(basename "$1")"
 }
 
 # A real program: written through COM1, verified, and started by the chip after the
 # restart. The resets and the boot-loader entry come from Wine's modem-line calls.
 case_blink() {
-  start_sim --exit-after-restart || return
+  start_sim -v --exit-after-restart || return
   run_cli "$blink"
   expect_exit 0
   expect_no_stderr
@@ -179,7 +116,7 @@ case_blink() {
 # Several blocks over two sectors; no valid vector table, so the chip is stopped by hand.
 case_random_image() {
   head -c 5000 /dev/urandom >"$work/random.bin"
-  start_sim || return
+  start_sim -v || return
   run_cli "$work/random.bin"
   expect_exit 0
   expect_no_stderr
@@ -191,7 +128,7 @@ case_random_image() {
 # Another chip answers the part identification: refused at once. A redirected stderr
 # gets the console's code page (CP932 in a Japanese locale) or else UTF-8, with CRLF.
 case_wrong_part() {
-  start_sim --part-id 12345 || return
+  start_sim -v --part-id 12345  # -v: its log times the last command || return
   run_cli "$blink"
   expect_exit 1
   local text="指定以外のマイコンが装着されています。"
@@ -210,29 +147,4 @@ case_wrong_part() {
   ((after_ms < quick_ms)) || fail "korvane-cli.exe ended $after_ms ms after its last command"
 }
 
-total_start=$(now_ms)
-cases=(case_blink case_random_image case_wrong_part)
-for case_function in "${cases[@]}"; do
-  case_name=${case_function#case_}
-  case_start=$(now_ms)
-  before=$failures
-  "$case_function"
-  if [[ -n $sim_pid ]]; then
-    kill -KILL "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-    sim_pid=""
-  fi
-  status=ok
-  if ((failures > before)); then
-    status=FAILED
-    for log in "$(out sim.err)" "$(out cli.err)"; do
-      [[ -s $log ]] && { echo "--- $(basename "$log") (last lines)"; tail -n 15 "$log"; }
-    done
-  else
-    passed=$((passed + 1))
-  fi
-  printf '%-7s %-16s %6d ms\n' "$status" "$case_name" $(($(now_ms) - case_start))
-done
-echo "total $(($(now_ms) - total_start)) ms"
-echo "$passed passed, $((${#cases[@]} - passed)) failed"
-((passed == ${#cases[@]}))
+run_cases case_blink case_random_image case_wrong_part
