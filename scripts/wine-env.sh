@@ -31,7 +31,7 @@ export KORVANE_LOOPBACK_COM=9
 export KORVANE_SIM_COM=1
 export KORVANE_SIM_COM_LINK="$WINEPREFIX/korvane-com$KORVANE_SIM_COM"
 # Written into the prefix's ready mark; an older prefix lacks COM1 and is made again.
-korvane_wine_prefix_version=2
+korvane_wine_prefix_version=3
 korvane_wine_logs="$korvane_wine_root/build/wine-logs"
 korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
 
@@ -80,6 +80,14 @@ korvane_wine_make_prefix() {
       return 1
     fi
   done
+  # Windows not managed by an X window manager: Wine draws their frames itself (so a
+  # screenshot shows the caption), and hiding or destroying a window does not wait for
+  # a window manager that Xvfb does not have.
+  if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    >"$korvane_wine_logs/reg.out" 2>&1; then
+    echo "wine-env: cannot set the X11 driver (see $korvane_wine_logs/reg.out)" >&2
+    return 1
+  fi
   # Let Wine finish and write its registry before the prefix counts as made.
   wineserver -w
   echo "$korvane_wine_prefix_version" >"$WINEPREFIX/.korvane-ready"

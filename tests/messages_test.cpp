@@ -1,6 +1,7 @@
 // Each message is checked against its text as a reader sees it, decoded from code page
 // 932 by the system's own converter.
 #include "job/messages.h"
+#include "ui/ui_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,35 @@ TEST(Messages, ReadAsTheirJapaneseTexts) {
       {messages::kDeleteFailed, ".binファイルが消去できませんでした。"},
   };
   for (const Case& c : cases) EXPECT_EQ(Cp932ToUtf8(c.message), c.text);
+}
+
+TEST(WindowTexts, ReadAsTheirJapaneseTexts) {
+  namespace t = ui::texts;
+  struct Case {
+    const char* bytes;
+    const char* text;
+  } const cases[] = {
+      {t::kFormCaption, "Korvane"},
+      {t::kFontName, "ＭＳ Ｐゴシック"},
+      {t::kLabel1, "COM番号"},
+      {t::kLabel2, ".binファイル"},
+      {t::kLabel3, "Korvane Ver. 0.10"},
+      {t::kLabel6, "これは、LPC1114FN28/102のフラッシュメモリに.bin形式のファイルを書き込むソフトです。"},
+      {t::kBrowseCaption, "参照..."},
+      {t::kWriteCaption, "書き込む"},
+      {t::kAbortCaption, "書き込み中止"},
+      {t::kDeleteOption, "フラッシュメモリへの書き込みが出来たら、.binファイルを消去する"},
+      {t::kAutoWriteOption, "指定の.binファイルを見つけたら自動的に書き込む"},
+      {t::kBinFilter, "BINファイル(*.bin)|*.bin"},
+      {t::kPromptText, "COM番号と、書き込む.binファイルを選んで、「書き込む」ボタンをクリックしてください。"},
+      {t::kWaitingText, "指定の.binファイルが書き込まれるのを待っています。"},
+      {t::kWritingText, "プログラムを書き込んでいます。"},
+      {t::kInvalidComNumber, "COM番号が不正です"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Cp932ToUtf8(c.bytes), c.text);
+  // The project's own lines name Korvane and where its documentation is.
+  EXPECT_EQ(Cp932ToUtf8(t::kLabel4), "Korvane プロジェクト");
+  EXPECT_EQ(Cp932ToUtf8(t::kLabel5), "説明書: 配布物の README.md");
 }
 
 }  // namespace

@@ -1,0 +1,221 @@
+#include "ui/UMainForm.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+
+#include "job/messages.h"
+#include "job/write_bin_file.h"
+#include "ui/application.h"
+#include "ui/com_number.h"
+#include "ui/file_exists.h"
+#include "ui/ui_texts.h"
+
+namespace korvane::ui {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+constexpr COLORREF kInvalidNumberColor = RGB(255, 0, 0);
+constexpr UINT kFileTimerInterval = 2000;
+}  // namespace
+
+TMainForm::TMainForm()
+    : writeJob([](const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback& progress) {
+        return WriteBinFile(path, port, deleteAfterWrite, progress);
+      }) {
+  MainForm = this;
+  CreateForm(L"TMainForm", texts::kFormCaption, 567, 362, texts::kFontName, 12);
+
+  // The windows are made in tab order.
+  ComEdt.Create(this, {72, 12, 73, 20}, "1");
+  ComEdt.SetMaxLength(3);
+  ComUpDown.Create(this, {145, 12, 16, 20}, &ComEdt, 1, 100, 1);
+  FileNameEdt.Create(this, {80, 52, 377, 20}, "");
+  FileNameBtn.Create(this, {472, 50, 75, 25}, texts::kBrowseCaption);
+  WriteBtn.Create(this, {216, 96, 97, 25}, texts::kWriteCaption);
+  WriteProgressBar.Create(this, {16, 144, 529, 17}, 0, 100);
+  WriteProgressBar.SetVisible(false);
+  DeleteChkBx.Create(this, {16, 184, 377, 17}, texts::kDeleteOption);
+  AutoWriteChkBx.Create(this, {16, 216, 385, 17}, texts::kAutoWriteOption);
+  AutoWriteChkBx.SetEnabled(false);
+  Label1.Create(this, 16, 16, texts::kLabel1);
+  Label2.Create(this, 16, 56, texts::kLabel2);
+  Label3.Create(this, 16, 256, texts::kLabel3);
+  Label6.Create(this, 16, 272, texts::kLabel6);
+  Label4.Create(this, 328, 304, texts::kLabel4);
+  Label5.Create(this, 328, 320, texts::kLabel5);
+  MainStatusBar.Create(this);
+  MakeRoomForLabels();
+
+  FileOpenDlg.Filter = texts::kBinFilter;
+  FileOpenDlg.DefaultExt = L"bin";
+  FileOpenDlg.Options = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
+
+  FileTimer.SetInterval(kFileTimerInterval);
+
+  WriteBtn.OnClick = [this](TObject* sender) { WriteBtnClick(sender); };
+  ComEdt.OnChange = [this](TObject* sender) { ComEdtChange(sender); };
+  FileNameBtn.OnClick = [this](TObject* sender) { FileNameBtnClick(sender); };
+  OnShow = [this](TObject* sender) { FormShow(sender); };
+  AutoWriteChkBx.OnClick = [this](TObject* sender) { AutoWriteChkBxClick(sender); };
+  DeleteChkBx.OnClick = [this](TObject* sender) { DeleteChkBxClick(sender); };
+  FileTimer.OnTimer = [this](TObject* sender) { FileTimerTimer(sender); };
+  FileNameEdt.OnChange = [this](TObject* sender) { FileNameEdtChange(sender); };
+}
+
+void TMainForm::MakeRoomForLabels() {
+  // The labels are as wide as their text. With a wider font than the one the layout
+  // was drawn for, the boxes beside them move right so that no text is covered:
+  // the COM box with its spinner, and the file name box up to its own right edge.
+  const int gap = Scale(4);
+  const int comShift = Label1.BoundsRect().right + gap - ComEdt.BoundsRect().left;
+  if (comShift > 0) {
+    for (TControl* control : {static_cast<TControl*>(&ComEdt), static_cast<TControl*>(&ComUpDown)}) {
+      RECT bounds = control->BoundsRect();
+      OffsetRect(&bounds, comShift, 0);
+      control->SetBoundsRect(bounds);
+    }
+  }
+  RECT name = FileNameEdt.BoundsRect();
+  name.left = std::max(name.left, Label2.BoundsRect().right + gap);
+  FileNameEdt.SetBoundsRect(name);
+}
+
+TMainForm::~TMainForm() {
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void UpdateControls(TMainForm* form) {
+  const bool namePresent = !form->FileNameEdt.WideText().empty();
+  form->AutoWriteChkBx.SetEnabled(!Writing && form->DeleteChkBx.Checked() && namePresent);
+  const bool armed = form->AutoWriteChkBx.Enabled() && form->AutoWriteChkBx.Checked();
+  form->ComEdt.SetEnabled(!Writing && !armed);
+  form->FileNameEdt.SetEnabled(form->ComEdt.Enabled());
+  form->FileNameBtn.SetEnabled(form->ComEdt.Enabled());
+  form->WriteBtn.SetEnabled(Writing || (!armed && namePresent));
+  form->DeleteChkBx.SetEnabled(!Writing);
+}
+
+void UpdateStatusText(TMainForm* form) {
+  const bool armed = form->AutoWriteChkBx.Enabled() && form->AutoWriteChkBx.Checked();
+  form->MainStatusBar.SetSimpleText(armed ? texts::kWaitingText : texts::kPromptText);
+}
+
+void ReportProgress(int32_t percent) {
+  MainForm->WriteProgressBar.SetPosition(percent);
+  Application->ProcessMessages();
+}
+
+void TMainForm::FormShow(TObject* /*Sender*/) {
+  UpdateControls(this);
+  UpdateStatusText(this);
+}
+
+void TMainForm::ComEdtChange(TObject* /*Sender*/) {
+  int32_t number = 0;
+  ComEdt.SetFontColor(ConvertComNumber(ComEdt.Text(), number) ? CLR_DEFAULT : kInvalidNumberColor);
+}
+
+void TMainForm::FileNameEdtChange(TObject* /*Sender*/) { UpdateControls(this); }
+
+void TMainForm::FileNameBtnClick(TObject* /*Sender*/) {
+  if (FileOpenDlg.Execute(Handle())) FileNameEdt.SetWideText(FileOpenDlg.FileName);
+}
+
+void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
+  if (Writing) {
+    AbortRequested = true;
+    return;
+  }
+
+  Writing = true;
+  AbortRequested = false;
+  WriteBtn.SetCaption(texts::kAbortCaption);
+  Application->SetCursor(TCursor::HourGlass);
+  MainStatusBar.SetSimpleText(texts::kWritingText);
+  WriteProgressBar.SetPosition(0);
+  WriteProgressBar.SetVisible(true);
+  UpdateControls(this);
+  Repaint();
+
+  std::string result;
+  try {
+    int32_t port = 0;
+    if (!ConvertComNumber(ComEdt.Text(), port)) {
+      result = texts::kInvalidComNumber;
+    } else {
+      const bool deleteAfterWrite = DeleteChkBx.Checked();
+      const std::string path = FileNameEdt.Text();
+      result = writeJob(path, port, deleteAfterWrite, ReportProgress);
+    }
+  } catch (...) {
+    LeaveWritingState();
+    if (closePending_) Close();
+    throw;
+  }
+  LeaveWritingState();
+
+  if (result.empty()) {
+    Application->Beep(MB_ICONASTERISK);
+  } else {
+    const UINT icon = result == messages::kWriteAborted ? MB_ICONINFORMATION : MB_ICONERROR;
+    Application->MessageBox(result, Caption(), MB_OK | icon);
+    AutoWriteChkBx.SetChecked(false);
+  }
+  UpdateControls(this);
+  // A close asked for during the write is carried out now.
+  if (closePending_) Close();
+}
+
+void TMainForm::LeaveWritingState() {
+  Writing = false;
+  UpdateControls(this);
+  WriteBtn.SetCaption(texts::kWriteCaption);
+  Application->SetCursor(TCursor::Arrow);
+  UpdateStatusText(this);
+  WriteProgressBar.SetVisible(false);
+}
+
+bool TMainForm::CloseQuery() {
+  // The write runs to its end first; the abort button stays usable meanwhile.
+  if (!Writing) return true;
+  closePending_ = true;
+  return false;
+}
+
+void TMainForm::DeleteChkBxClick(TObject* /*Sender*/) {
+  // Checking the option starts with auto-write off. Unchecking it disarms the watcher
+  // too: without the deletion it would write the same file again at every tick.
+  AutoWriteChkBx.SetChecked(false);
+  AutoWriteChkBxClick(nullptr);
+}
+
+void TMainForm::AutoWriteChkBxClick(TObject* /*Sender*/) {
+  FileTimer.SetEnabled(AutoWriteChkBx.Checked() && AutoWriteChkBx.Enabled());
+  UpdateControls(this);
+  UpdateStatusText(this);
+}
+
+void TMainForm::FileTimerTimer(TObject* /*Sender*/) {
+  FileTimer.SetEnabled(false);
+  // The watcher holds while a message box is open; it looks again at the next tick.
+  const bool boxOpen = Application->OpenBoxes() > 0;
+  bool onTop = false;
+  try {
+    if (!boxOpen && WatchedFileExists(FileNameEdt.Text())) {
+      SetStayOnTop(true);
+      onTop = true;
+      WriteBtnClick(nullptr);
+    }
+  } catch (...) {
+    // The normal window order comes back on every way out.
+    if (onTop) SetStayOnTop(false);
+    FileTimer.SetEnabled(AutoWriteChkBx.Checked());
+    throw;
+  }
+  if (onTop) SetStayOnTop(false);
+  FileTimer.SetEnabled(AutoWriteChkBx.Checked());
+}
+
+}  // namespace korvane::ui

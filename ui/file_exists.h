@@ -1,0 +1,15 @@
+// Whether the auto-write watcher counts a file as being at a path.
+#pragma once
+
+#include <string>
+
+namespace korvane::ui {
+
+// True exactly when a directory search for path (in the system's code page, handed on
+// unchanged, so "*" and "?" act as a pattern and only the first entry found counts)
+// finds an entry that is not a directory and whose last-modification time, in local
+// time, can be written as a DOS date and time (1980 to 2107). An empty path, a
+// missing folder and a directory count as absent.
+bool WatchedFileExists(const std::string& path);
+
+}  // namespace korvane::ui
