@@ -13,6 +13,7 @@
 #include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "sim/sim_port.h"
+#include "ui/file_exists.h"
 #ifdef _WIN32
 #include "serial/open_com_port.h"
 #else
@@ -128,7 +129,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
   console.Err("korvane-cli: watching " + options.file + " (Ctrl-C stops)\n");
   for (;;) {
-    if (std::filesystem::exists(options.file)) {
+    // The same test as the window's watcher: a folder of that name does not count.
+    if (ui::WatchedFileExists(options.file)) {
       int code = WriteOnce(options, console, chip);
       if (code != kSuccess) return code;
     }

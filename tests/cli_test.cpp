@@ -210,6 +210,16 @@ TEST_F(Cli, WatchWritesEachFileThatAppearsUntilStopped) {
   EXPECT_EQ(console.slept, 100u * 100u) << "checked every 2000 ms";
 }
 
+TEST_F(Cli, WatchTakesNoFolderForTheFile) {
+  std::filesystem::create_directory(file);
+  console.onSleep = [&] {
+    if (console.slept >= 3 * 2000) AbortRequested = true;
+  };
+  ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess);
+  EXPECT_TRUE(console.jobMessages.empty()) << "no write was tried";
+  EXPECT_EQ(console.out.find("wrote"), std::string::npos);
+}
+
 TEST_F(Cli, WatchStopsAtTheFirstFailure) {
   console.onSleep = [&] {
     if (!test::FileExists(file)) test::WriteFile(file, {});

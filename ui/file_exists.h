@@ -1,4 +1,5 @@
-// Whether the auto-write watcher counts a file as being at a path.
+// Whether the auto-write watcher (of the window and of korvane-cli --watch) counts a
+// file as being at a path.
 #pragma once
 
 #include <string>
@@ -10,6 +11,8 @@ namespace korvane::ui {
 // finds an entry that is not a directory and whose last-modification time, in local
 // time, can be written as a DOS date and time (1980 to 2107). An empty path, a
 // missing folder and a directory count as absent.
+// On POSIX systems the search is a glob when the path has "*" or "?" in it, and the
+// first name it matches (in sorted order) is judged.
 bool WatchedFileExists(const std::string& path);
 
 }  // namespace korvane::ui

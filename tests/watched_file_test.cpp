@@ -1,0 +1,67 @@
+// The watcher's test for a file at a path, on the system's own file functions.
+#include "ui/file_exists.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace korvane::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets a file's modification time to noon of 1 June of a year, in local time.
+void SetModificationYear(const std::string& path, int year) {
+  std::tm local = {};
+  local.tm_year = year - 1900;
+  local.tm_mon = 5;
+  local.tm_mday = 1;
+  local.tm_hour = 12;
+  local.tm_isdst = -1;
+  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+  // The file clock and the system clock differ by a fixed offset on every library.
+  const auto offset = fs::file_time_type::clock::now().time_since_epoch() -
+                      std::chrono::duration_cast<fs::file_time_type::duration>(
+                          std::chrono::system_clock::now().time_since_epoch());
+  fs::last_write_time(path, fs::file_time_type(std::chrono::duration_cast<fs::file_time_type::duration>(
+                                                    when.time_since_epoch()) + offset));
+}
+
+TEST(WatchedFile, OnlyAFileWithADosDateCounts) {
+  test::TempDir dir;
+  const std::string file = dir.File("app.bin");
+  test::WriteFile(file, {1, 2, 3});
+  fs::create_directory(dir.File("folder.bin"));
+  test::WriteFile(dir.File("empty.bin"), {});
+  const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
+
+  const struct {
+    std::string path;
+    bool exists;
+  } cases[] = {
+      {file, true},
+      {dir.File("empty.bin"), true},  // an empty file is there; the job refuses it
+      {dir.File("none.bin"), false},
+      {dir.File("folder.bin"), false},  // a folder of that name never counts
+      {dir.File("missing") + sep + "app.bin", false},
+      {"", false},
+      {dir.File("a*.bin"), true},      // a pattern: its first match is judged
+      {dir.File("ap?.bin"), true},
+      {dir.File("fold*"), false},      // the only match is a folder
+      {dir.File("z*.bin"), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WatchedFileExists(c.path), c.exists) << '"' << c.path << '"';
+
+  // The years a DOS date can hold: 1980 to 2107.
+  for (const auto& [year, exists] : {std::pair{1979, false}, {1980, true}, {2107, true}, {2108, false}}) {
+    SetModificationYear(file, year);
+    EXPECT_EQ(WatchedFileExists(file), exists) << year;
+  }
+}
+
+}  // namespace
+}  // namespace korvane::ui
