@@ -195,7 +195,7 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
       key = "frequency";
       break;
     case Mode::WriteData:
-      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum" : "";
+      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum" : "data";
       break;
     case Mode::Command:
       key = line.substr(0, line.find(' '));

@@ -61,7 +61,8 @@ struct Rule {
     Garble,   // corrupt every byte of the answer
   };
   // What the rule acts on: a command letter ("U", "B", "W", ...), "?" (the
-  // synchronisation character), "Synchronized", "frequency" or "checksum".
+  // synchronisation character), "Synchronized", "frequency", "data" (an encoded line of
+  // W; silenced, it is lost) or "checksum".
   std::string on;
   Action action = Action::Reply;
   std::string text;
