@@ -94,6 +94,7 @@ struct ChipConfig {
   uint32_t partId = kLpc1114PartId;
   bool present = true;  // false: nothing on the line answers
   std::vector<Rule> rules;
+  bool wireTime = true;  // the chip's bytes take 10 bit times each on the wire
 };
 
 class BootLoader {
