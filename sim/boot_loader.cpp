@@ -160,7 +160,7 @@ const Rule* BootLoader::MatchRule(const std::string& on) {
 }
 
 void BootLoader::Send(const std::string& line, Nanoseconds at, bool garble) {
-  Nanoseconds byteTime = ByteTime(baud_, stopBits_);
+  Nanoseconds byteTime = config_.wireTime ? ByteTime(baud_, stopBits_) : 0;
   std::string bytes = line + "\r\n";
   for (char c : bytes) {
     Nanoseconds start = std::max(at, txFreeAt_);
@@ -195,7 +195,7 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
       key = "frequency";
       break;
     case Mode::WriteData:
-      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum" : "";
+      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum" : "data";
       break;
     case Mode::Command:
       key = line.substr(0, line.find(' '));

@@ -61,7 +61,8 @@ struct Rule {
     Garble,   // corrupt every byte of the answer
   };
   // What the rule acts on: a command letter ("U", "B", "W", ...), "?" (the
-  // synchronisation character), "Synchronized", "frequency" or "checksum".
+  // synchronisation character), "Synchronized", "frequency", "data" (an encoded line of
+  // W; silenced, it is lost) or "checksum".
   std::string on;
   Action action = Action::Reply;
   std::string text;
@@ -93,6 +94,7 @@ struct ChipConfig {
   uint32_t partId = kLpc1114PartId;
   bool present = true;  // false: nothing on the line answers
   std::vector<Rule> rules;
+  bool wireTime = true;  // the chip's bytes take 10 bit times each on the wire
 };
 
 class BootLoader {

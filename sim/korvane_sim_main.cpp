@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/pty_chip.h"
+#include "sim/rule_spec.h"
 
 namespace {
 
@@ -36,7 +36,19 @@ constexpr char kUsage[] =
     "  --part-id N            the part identification number, decimal\n"
     "                         (default 172003371, 0x0A40902B)\n"
     "  --no-answer            nothing on the line answers\n"
+    "  --rule ON:ACTION[:ARG][@N]\n"
+    "                         a fault of the chip, repeatable: ON is ?, Synchronized,\n"
+    "                         frequency, data, checksum or a command letter; ACTION is\n"
+    "                         reply (ARG: the answer), silent, noecho, echo (ARG: the\n"
+    "                         echo), delay (ARG: ms) or garble; @N: only its Nth time.\n"
+    "                         Examples: C:reply:9@2  checksum:reply:RESEND  ?:silent@1\n"
+    "  --pace                 bytes take their real time on the wire at the current baud\n"
+    "                         rate (10 bit times each); else they pass at once. Erases\n"
+    "                         and copies take their modelled time either way\n"
     "  --flash-out FILE       writes the 32 KiB flash into FILE at the end\n"
+    "  --dump FILE            writes the flash into FILE after each restart and at the end\n"
+    "  --log FILE             every line both ways and every line change, each with its\n"
+    "                         CLOCK_MONOTONIC time in seconds: \"T RTS 1\", \"T > J\", \"T < 0\"\n"
     "  --exit-after-restart   ends once the chip has been reset into a started program\n"
     "  --timeout SECONDS      ends after this long, failing (exit code 1)\n"
     "  -v, --verbose          tells line changes, the chip's modes and the host's\n"
@@ -50,6 +62,7 @@ struct Options {
   std::string link;
   std::string lines;
   std::string flashOut;
+  std::string logPath;
   korvane::sim::ChipConfig chip;
   PtyChip::ServeOptions serve;
   bool verbose = false;
@@ -94,6 +107,19 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
         return "--timeout needs a positive number of seconds";
       }
       options->serve.timeoutSeconds = seconds;
+    } else if (arg == "--dump") {
+      if (!value(&options->serve.dumpPath) || options->serve.dumpPath.empty())
+        return "--dump needs a file";
+    } else if (arg == "--log") {
+      if (!value(&options->logPath) || options->logPath.empty()) return "--log needs a file";
+    } else if (arg == "--pace") {
+      options->chip.wireTime = true;
+    } else if (arg == "--rule") {
+      korvane::sim::Rule rule;
+      if (!value(&text)) return "--rule needs ON:ACTION[:ARGUMENT][@N]";
+      const std::string problem = korvane::sim::ParseRule(text, &rule);
+      if (!problem.empty()) return "--rule " + text + ": " + problem;
+      options->chip.rules.push_back(rule);
     } else if (arg == "--no-answer") {
       options->chip.present = false;
     } else if (arg == "--exit-after-restart") {
@@ -112,15 +138,6 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
   return std::string();
 }
 
-bool WriteFlash(const PtyChip& chip, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  const auto& flash = chip.loader().flash();
-  out.write(reinterpret_cast<const char*>(flash.data()),
-            static_cast<std::streamsize>(flash.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
-
 std::string Plural(int count, const char* word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
@@ -129,6 +146,7 @@ std::string Plural(int count, const char* word) {
 
 int main(int argc, char** argv) {
   Options options;
+  options.chip.wireTime = false;  // --pace turns it on
   const std::string problem =
       ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options);
   if (!problem.empty()) {
@@ -167,7 +185,18 @@ int main(int argc, char** argv) {
   options.serve.stop = &stopRequested;
   options.serve.waitMask = &waitMask;
   options.serve.log = options.verbose ? stderr : nullptr;
+  std::FILE* wireLog = nullptr;
+  if (!options.logPath.empty()) {
+    wireLog = std::fopen(options.logPath.c_str(), "w");
+    if (!wireLog) {
+      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  options.serve.wireLog = wireLog;
   const PtyChip::End end = chip.Serve(options.serve, &error);
+  if (wireLog) std::fclose(wireLog);
 
   int code = 0;
   std::string how;
@@ -187,9 +216,11 @@ int main(int argc, char** argv) {
       code = 1;
       break;
   }
-  if (!options.flashOut.empty() && !WriteFlash(chip, options.flashOut)) {
-    std::fprintf(stderr, "korvane-sim: cannot write %s\n", options.flashOut.c_str());
-    code = 1;
+  for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
+    if (!path.empty() && !chip.DumpFlash(path)) {
+      std::fprintf(stderr, "korvane-sim: cannot write %s\n", path.c_str());
+      code = 1;
+    }
   }
   const auto& loader = chip.loader();
   std::fprintf(stderr, "korvane-sim: %s; %s, %s; chip: %s\n", how.c_str(),

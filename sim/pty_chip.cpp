@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -81,10 +82,53 @@ uint32_t BaudOfSpeed(unsigned long speed) {
   return 0;
 }
 
+namespace {
+
+// A line as text for the wire log: printable bytes as they are, others as \xNN.
+std::string Printable(const std::string& bytes) {
+  std::string text;
+  for (char c : bytes) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      text += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
 PtyChip::PtyChip(ChipConfig config)
     : start_(std::chrono::steady_clock::now()),
+      startMonotonic_(static_cast<Nanoseconds>(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(start_.time_since_epoch()).count())),
       loader_(clock_, std::move(config)),
       loggedMode_(loader_.mode()) {}
+
+bool PtyChip::DumpFlash(const std::string& path) const {
+  const std::string temporary = path + ".new" + std::to_string(getpid());
+  std::FILE* out = std::fopen(temporary.c_str(), "wb");
+  if (!out) return false;
+  const auto& flash = loader_.flash();
+  const bool written = std::fwrite(flash.data(), 1, flash.size(), out) == flash.size();
+  if (std::fclose(out) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+void PtyChip::WireLog(const ServeOptions& options, Nanoseconds monotonic, const std::string& text) {
+  if (!options.wireLog) return;
+  std::fprintf(options.wireLog, "%llu.%09llu %s\n",
+               static_cast<unsigned long long>(monotonic / 1000000000u),
+               static_cast<unsigned long long>(monotonic % 1000000000u), text.c_str());
+  std::fflush(options.wireLog);
+}
 
 PtyChip::~PtyChip() {
   if (!link_.empty() && LinkTarget(link_) == slavePath_) unlink(link_.c_str());
@@ -182,7 +226,7 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
       options.timeoutSeconds > 0 ? static_cast<Nanoseconds>(options.timeoutSeconds * 1e9) : 0;
   for (;;) {
     SyncClock();
-    SendDueBytes();
+    SendDueBytes(options);
     if (options.exitAfterRestart && loader_.programStarts() > startsBefore) {
       return End::ProgramStarted;
     }
@@ -264,18 +308,38 @@ bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
       *error = SystemError("reading the lines socket");
       return false;
     }
-    const std::string message(buffer, static_cast<size_t>(got));
+    // "RTS 1", "DTR 0", ..., optionally followed by the CLOCK_MONOTONIC nanoseconds
+    // at which the host changed the line.
+    const std::string received(buffer, static_cast<size_t>(got));
+    const std::string message = received.substr(0, 5);
     SyncClock();
-    // Board wiring: RTS drives the ISP entry pin, DTR the reset input.
-    if (message == "RTS 1" || message == "RTS 0") {
-      loader_.SetIspPin(message.back() == '1');
-    } else if (message == "DTR 1" || message == "DTR 0") {
-      loader_.SetReset(message.back() == '1');
-      hostLine_.clear();
-    } else {
-      Log(options, "ignored a message on the lines socket: \"" + message + "\"");
+    Nanoseconds changedAt = Monotonic(clock_.Now());
+    if (received.size() > 6 && received[5] == ' ' &&
+        received.find_first_not_of("0123456789", 6) == std::string::npos && received.size() <= 26) {
+      changedAt = std::strtoull(received.c_str() + 6, nullptr, 10);
+    } else if (received.size() != 5) {
+      Log(options, "ignored a message on the lines socket: \"" + received + "\"");
       continue;
     }
+    // Board wiring: RTS drives the ISP entry pin, DTR the reset input.
+    if (message == "RTS 1" || message == "RTS 0") {
+      rts_ = message.back() == '1';
+      loader_.SetIspPin(rts_);
+    } else if (message == "DTR 1" || message == "DTR 0") {
+      const bool wasReset = loader_.mode() == BootLoader::Mode::Reset;
+      loader_.SetReset(message.back() == '1');
+      hostLine_.clear();
+      // A reset released with the ISP entry pin inactive starts the program: a restart.
+      if (wasReset && message.back() == '0' && !rts_ && !options.dumpPath.empty() &&
+          !DumpFlash(options.dumpPath)) {
+        *error = SystemError("cannot write " + options.dumpPath);
+        return false;
+      }
+    } else {
+      Log(options, "ignored a message on the lines socket: \"" + received + "\"");
+      continue;
+    }
+    WireLog(options, changedAt, message);
     Log(options, message);
     LogModeChange(options);
   }
@@ -301,16 +365,17 @@ bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
     }
     if (baud == 0) continue;  // B0 hangs the line up: nothing arrives
     // The pty delivers at once; the wire takes its time for each byte.
-    const Nanoseconds byteTime = ByteTime(baud, stopBits);
+    const Nanoseconds byteTime = loader_.config().wireTime ? ByteTime(baud, stopBits) : 0;
     for (ssize_t i = 0; i < got; ++i) {
       const uint8_t byte = buffer[i];
       rxFreeAt_ = std::max(rxFreeAt_, clock_.Now()) + byteTime;
       const bool command = loader_.mode() == BootLoader::Mode::Command;
-      if (byte == '\n') {
-        if (command) {
-          if (!hostLine_.empty() && hostLine_.back() == '\r') hostLine_.pop_back();
-          Log(options, "> " + hostLine_);
-        }
+      if (byte == '?' && loader_.mode() == BootLoader::Mode::AwaitSync && hostLine_.empty()) {
+        WireLog(options, Monotonic(rxFreeAt_), "> ?");
+      } else if (byte == '\n') {
+        if (!hostLine_.empty() && hostLine_.back() == '\r') hostLine_.pop_back();
+        if (command) Log(options, "> " + hostLine_);
+        WireLog(options, Monotonic(rxFreeAt_), "> " + Printable(hostLine_));
         hostLine_.clear();
       } else if (hostLine_.size() < kMaxLoggedLine) {
         hostLine_ += static_cast<char>(byte);
@@ -321,7 +386,7 @@ bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
   }
 }
 
-void PtyChip::SendDueBytes() {
+void PtyChip::SendDueBytes(const ServeOptions& options) {
   auto& output = loader_.output();
   if (output.empty() || output.front().at > clock_.Now()) return;
   uint32_t baud = 0;
@@ -331,7 +396,15 @@ void PtyChip::SendDueBytes() {
   while (!output.empty() && output.front().at <= clock_.Now()) {
     // A byte sent at another rate than the host's arrives garbled.
     const BootLoader::TimedByte& next = output.front();
-    bytes += static_cast<char>(next.baudRate == baud ? next.value : kGarbledByte);
+    const uint8_t byte = next.baudRate == baud ? next.value : kGarbledByte;
+    bytes += static_cast<char>(byte);
+    if (byte == '\n') {
+      if (!chipLine_.empty() && chipLine_.back() == '\r') chipLine_.pop_back();
+      WireLog(options, Monotonic(next.at), "< " + Printable(chipLine_));
+      chipLine_.clear();
+    } else if (chipLine_.size() < kMaxLoggedLine) {
+      chipLine_ += static_cast<char>(byte);
+    }
     output.pop_front();
   }
   size_t sent = 0;

@@ -40,6 +40,10 @@ class PtyChip {
     bool exitAfterRestart = false;  // end once the chip has been reset into a started program
     double timeoutSeconds = 0;      // end after this long; 0: no limit
     std::FILE* log = nullptr;       // line changes, modes and host commands; null: quiet
+    // Every line both ways and every line change, each with its CLOCK_MONOTONIC time
+    // in seconds: "T RTS 1", "T > W 268435968 1024", "T < 0"; null: none.
+    std::FILE* wireLog = nullptr;
+    std::string dumpPath;  // the flash is written here after each restart; empty: not
     const volatile std::sig_atomic_t* stop = nullptr;  // set by a signal handler
     const sigset_t* waitMask = nullptr;  // signal mask while waiting (stop signals unblocked)
   };
@@ -48,6 +52,8 @@ class PtyChip {
   End Serve(const ServeOptions& options, std::string* error);
 
   const BootLoader& loader() const { return loader_; }
+  // Writes the 32 KiB of flash into `path` (replaced as a whole); false on failure.
+  bool DumpFlash(const std::string& path) const;
 
  private:
   void SyncClock();
@@ -56,9 +62,14 @@ class PtyChip {
   bool HostLine(uint32_t* baud, int* stopBits) const;
   bool ReadLines(const ServeOptions& options, std::string* error);
   bool ReadHostBytes(const ServeOptions& options, std::string* error);
-  void SendDueBytes();
+  void SendDueBytes(const ServeOptions& options);
+  void WireLog(const ServeOptions& options, Nanoseconds monotonic, const std::string& text);
+  Nanoseconds Monotonic(Nanoseconds simulated) const { return startMonotonic_ + simulated; }
 
   std::chrono::steady_clock::time_point start_;
+  Nanoseconds startMonotonic_ = 0;  // start_ on CLOCK_MONOTONIC (steady_clock on Linux)
+  bool rts_ = false;                // as the host last set it
+  std::string chipLine_;            // the chip's line going out, for the wire log
   VirtualClock clock_;
   BootLoader loader_;
   int master_ = -1;

@@ -13,6 +13,7 @@ class SimPort final : public ComPort {
 
   bool ApplySettings(const LineSettings& settings) override {
     Record(PortEvent::Kind::Settings, settings.baudRate);
+    if (Disconnected()) return false;
     if (settings.baudRate == chip_.script.refuseBaud) return false;
     baud_ = settings.baudRate;
     // Disabled DTR and RTS control leaves both lines cleared.
@@ -23,13 +24,14 @@ class SimPort final : public ComPort {
 
   bool SetTimeouts(const CommTimeouts& timeouts) override {
     Record(PortEvent::Kind::Timeouts, timeouts.readTotalTimeoutConstant);
-    if (chip_.script.refuseTimeouts) return false;
+    if (Disconnected() || chip_.script.refuseTimeouts) return false;
     timeouts_ = timeouts;
     return true;
   }
 
   bool ChangeLine(LineChange change) override {
     Record(PortEvent::Kind::Line, static_cast<uint32_t>(change));
+    if (Disconnected()) return false;
     if (++lineChanges_ == chip_.script.failLineChange) return false;
     switch (change) {
       case LineChange::SetRts:
@@ -50,6 +52,7 @@ class SimPort final : public ComPort {
 
   bool PurgeInput() override {
     Record(PortEvent::Kind::Purge, 0);
+    if (Disconnected()) return false;
     auto& output = chip_.loader.output();
     while (!output.empty() && output.front().at <= chip_.clock.Now()) output.pop_front();
     return true;
@@ -58,7 +61,7 @@ class SimPort final : public ComPort {
   bool Write(const void* data, size_t count, size_t* written) override {
     *written = 0;
     ++writes_;
-    if (writes_ == chip_.script.failWrite) {
+    if (Disconnected() || writes_ == chip_.script.failWrite) {
       Record(PortEvent::Kind::Write, 0);
       return false;
     }
@@ -67,8 +70,10 @@ class SimPort final : public ComPort {
     Record(PortEvent::Kind::Write, 0, std::string(bytes, bytes + count));
     Nanoseconds byteTime = ByteTime(baud_);
     Nanoseconds start = chip_.clock.Now();
+    // Garbled bytes are modelled as bytes sent at a rate the chip does not listen at.
+    uint32_t arrivingBaud = writes_ == chip_.script.garbleWrite ? 0 : baud_;
     for (size_t i = 0; i < count; ++i) {
-      chip_.loader.Receive(bytes[i], baud_, start + byteTime * (i + 1));
+      chip_.loader.Receive(bytes[i], arrivingBaud, start + byteTime * (i + 1));
     }
     chip_.clock.AdvanceTo(start + byteTime * count);
     *written = count;
@@ -76,6 +81,10 @@ class SimPort final : public ComPort {
   }
 
   bool ReadByte(uint8_t* byte) override {
+    if (Disconnected()) {
+      Record(PortEvent::Kind::Timeout, 0);
+      return false;
+    }
     Nanoseconds timeout = Milliseconds(timeouts_.readTotalTimeoutConstant +
                                        timeouts_.readTotalTimeoutMultiplier);
     auto& output = chip_.loader.output();
@@ -115,12 +124,19 @@ class SimPort final : public ComPort {
     chip_.events.push_back({kind, chip_.clock.Now(), value, std::move(bytes)});
   }
 
+  // Counts one port operation; true once the script's disconnection has come.
+  bool Disconnected() {
+    ++operations_;
+    return chip_.script.disconnectAt != 0 && operations_ >= chip_.script.disconnectAt;
+  }
+
   SimulatedChip& chip_;
   uint32_t baud_ = 0;
   CommTimeouts timeouts_{};
   int lineChanges_ = 0;
   int writes_ = 0;
   int reads_ = 0;
+  int operations_ = 0;
   bool closed_ = false;
 };
 

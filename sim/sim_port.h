@@ -24,6 +24,10 @@ struct PortScript {
   int failWrite = 0;       // the nth write fails
   int shortWrite = 0;      // the nth write leaves its last byte unwritten
   int failRead = 0;        // the nth byte read fails, as a broken device does
+  int garbleWrite = 0;     // the nth write reaches the chip garbled, as noise on the line does
+  // From the nth port operation on (settings, time-outs, line change, purge, write or
+  // read), every operation fails at once, as with a device that was unplugged.
+  int disconnectAt = 0;
 };
 
 struct PortEvent {

@@ -70,21 +70,44 @@ case_blink() {
   grep -q '^wrote 148 bytes (1 sector) in ' "$(out cli.out)" || fail "stdout: $(cat "$(out cli.out)")"
   finish_sim by-itself
   expect_flash "$blink"
+  expect_line_sequences
   # One reset into the boot loader, one into the program, which the chip then ran.
   [[ $sim_summary == "korvane-sim: the program started; 2 resets, 1 program start; chip: running the user program" ]] ||
     fail "korvane-sim summary: $sim_summary"
 }
 
-# Several blocks over two sectors; no valid vector table, so the chip is stopped by hand.
-case_random_image() {
-  head -c 5000 /dev/urandom >"$work/random.bin"
-  start_sim || return
-  run_cli "$work/random.bin"
+# Random images from one byte to the whole flash, without the wire's pace: the flash as
+# korvane-sim dumps it at the restart, and the line sequences. No valid vector table, so
+# the chip is stopped by hand.
+random_image_case() {
+  local size=$1 image=$work/random-$1.bin dump=$work/$case_name.dump
+  head -c "$size" /dev/urandom >"$image"
+  sim_pace=0 start_sim --dump "$dump" || return
+  run_cli "$image"
+  expect_exit 0
+  expect_stderr ""
+  # Written at the restart, while korvane-sim still runs.
+  cmp -s -n "$size" "$image" "$dump" || fail "the flash dumped at the restart differs from the image"
+  expect_line_sequences
+  finish_sim term
+  expect_flash "$image"
+  [[ $sim_summary == "korvane-sim: stopped; 2 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
+}
+random_sizes=(1 1000 4097 32768)
+for size in "${random_sizes[@]}"; do
+  eval "case_random_$size() { random_image_case $size; }"
+done
+
+# A chip that ignores the first "?": the job resets it again and writes at the second
+# attempt, two seconds later.
+case_second_attempt() {
+  start_sim --rule '?:silent@1' || return
+  run_cli "$blink"
   expect_exit 0
   expect_stderr ""
   finish_sim term
-  expect_flash "$work/random.bin"
-  [[ $sim_summary == "korvane-sim: stopped; 2 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
+  expect_flash "$blink"
+  expect_line_sequences 2
 }
 
 # Another chip answers the part identification: refused without a time-out.
@@ -141,4 +164,5 @@ case_interrupt() {
   echo "  interrupted $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
 }
 
-run_cases case_blink case_random_image case_wrong_part case_no_modem_lines case_interrupt
+run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
+  case_no_modem_lines case_interrupt

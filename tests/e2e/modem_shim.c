@@ -1,6 +1,7 @@
 /* Modem lines for a pseudo-terminal, preloaded (LD_PRELOAD) into a program that talks
  * to korvane-sim. A pty has no RTS or DTR; this library keeps both for the process
- * and reports each change, as "RTS 1", "DTR 0", ..., in a datagram to the socket named
+ * and reports each change, as "RTS 1", "DTR 0", ... and the time of the change on
+ * CLOCK_MONOTONIC in nanoseconds, in a datagram to the socket named
  * by KORVANE_SIM_LINES. It takes TIOCMBIS, TIOCMBIC, TIOCMSET and TIOCMGET on pty
  * slaves only; every other call goes to the real ioctl. Without KORVANE_SIM_LINES it
  * changes nothing.
@@ -25,6 +26,7 @@
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 typedef int (*ioctl_function)(int, unsigned long, ...);
@@ -64,10 +66,12 @@ static int is_pty_slave(int fd) {
   return major(info.st_rdev) >= kPtySlaveMajorFirst && major(info.st_rdev) <= kPtySlaveMajorLast;
 }
 
-/* Sends "NAME 0" or "NAME 1" to the socket; 0 on success. Called with the lock held. */
+/* Sends "NAME 0" or "NAME 1" and the CLOCK_MONOTONIC time in nanoseconds to the socket;
+ * 0 on success. Called with the lock held. */
 static int report(const char* path, const char* name, int on) {
   struct sockaddr_un address;
-  char message[16];
+  char message[48];
+  struct timespec now;
   int length;
   size_t path_length = strlen(path);
   if (path_length >= sizeof address.sun_path) {
@@ -79,7 +83,9 @@ static int report(const char* path, const char* name, int on) {
   memcpy(address.sun_path, path, path_length + 1);
   if (socket_fd < 0) socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (socket_fd < 0) return -1;
-  length = snprintf(message, sizeof message, "%s %d", name, on ? 1 : 0);
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  length = snprintf(message, sizeof message, "%s %d %llu", name, on ? 1 : 0,
+                    (unsigned long long)now.tv_sec * 1000000000ull + (unsigned long long)now.tv_nsec);
   if (sendto(socket_fd, message, (size_t)length, 0, (const struct sockaddr*)&address,
              sizeof address) != (ssize_t)length) {
     return -1;

@@ -5,7 +5,7 @@
 #   program  the name used in failure messages
 #   sim_link (optional) a fixed path for korvane-sim's link; else one per case in $work
 # It defines now_ms, fail, out, start_sim, finish_sim, stop_sim, expect_exit,
-# expect_flash and run_cases.
+# expect_flash, expect_line_sequences and run_cases.
 
 failures=0
 case_name=""
@@ -21,17 +21,22 @@ fail() {
 # out SUFFIX: the file of this case's output with that suffix.
 out() { echo "$work/$case_name.$1"; }
 
-# start_sim [OPTIONS...]: korvane-sim with its link at $link, its lines socket at $lines
-# and its flash dumped to $flash at exit. Sets sim_start_ms; the times in its log count
-# from a little later.
+# start_sim [OPTIONS...]: korvane-sim with its link at $link, its lines socket at $lines,
+# its flash dumped to $flash at exit and its wire log in $wire_log. Bytes take their real
+# time on the wire (--pace) unless sim_pace=0. Sets sim_start_ms; the times in its -v
+# output count from a little later.
 start_sim() {
   link=${sim_link:-$work/$case_name.tty}
   lines=$work/$case_name.lines
   flash=$work/$case_name.flash
+  wire_log=$work/$case_name.wire
+  local pace=()
+  [[ ${sim_pace:-1} == 1 ]] && pace=(--pace)
   # A link left behind would pass for the new one.
   [[ -L $link ]] && rm -f "$link"
   sim_start_ms=$(now_ms)
-  "$sim" --link "$link" --lines "$lines" --flash-out "$flash" --timeout 30 "$@" \
+  "$sim" --link "$link" --lines "$lines" --flash-out "$flash" --log "$wire_log" --timeout 30 \
+    "${pace[@]}" "$@" \
     >"$(out sim.out)" 2>"$(out sim.err)" &
   sim_pid=$!
   local i
@@ -84,6 +89,50 @@ expect_exit() {
 expect_flash() {
   local bytes=${2:-$(stat -c %s "$1")}
   cmp -s -n "$bytes" "$1" "$flash" || fail "flash differs from $(basename "$1") in its first $bytes bytes"
+}
+
+# expect_line_sequences [ATTEMPTS]: from $wire_log, the reset into the boot loader (RTS
+# asserted, then DTR; DTR released 50 ms later; RTS released 100 ms after that; then
+# "?") made ATTEMPTS times (default 1), and the restart after the last copy (RTS
+# released, then DTR pulsed for 50 ms), each wait within line_slack_ms above its length
+# (a sleep never ends early).
+line_slack_ms=${line_slack_ms:-25}
+expect_line_sequences() {
+  local verdict
+  verdict=$(awk -v attempts="${1:-1}" -v slack="$line_slack_ms" '
+    function ms(a, b) { return (b - a) * 1000 }
+    function within(what, got, want) {
+      if (got < want - 0.05 || got > want + slack)
+        problems = problems sprintf("%s %.2f ms, expected %d ms; ", what, got, want)
+    }
+    $2 == "RTS" || $2 == "DTR" { n++; name[n] = $2 " " $3; t[n] = $1; next }
+    $2 == ">" && $3 == "?" { sync[++syncs] = $1; synced_after[syncs] = n }
+    $2 == "<" { last_answer = $1 }
+    END {
+      resets = 0
+      for (i = 1; i + 3 <= n; i++) {
+        if (name[i] != "RTS 1") continue
+        resets++
+        if (name[i+1] != "DTR 1" || name[i+2] != "DTR 0" || name[i+3] != "RTS 0") {
+          problems = problems sprintf("reset %d: %s, %s, %s after RTS 1; ", resets, name[i+1], name[i+2], name[i+3])
+          continue
+        }
+        within("reset pulse", ms(t[i+1], t[i+2]), 50)
+        within("RTS after reset", ms(t[i+2], t[i+3]), 100)
+        if (syncs < resets || synced_after[resets] != i + 3)
+          problems = problems sprintf("reset %d: not followed by \"?\"; ", resets)
+        else if (sync[resets] < t[i+3]) problems = problems "\"?\" before RTS was released; "
+      }
+      if (resets != attempts) problems = problems sprintf("%d resets into the boot loader, expected %d; ", resets, attempts)
+      if (n < 3 || name[n-2] != "RTS 0" || name[n-1] != "DTR 1" || name[n] != "DTR 0")
+        problems = problems sprintf("restart ends %s, %s, %s; ", name[n-2], name[n-1], name[n])
+      else {
+        within("restart pulse", ms(t[n-1], t[n]), 50)
+        if (t[n-2] < last_answer) problems = problems "restart before the last answer; "
+      }
+      printf "%s", problems == "" ? "ok" : problems
+    }' "$wire_log")
+  [[ $verdict == ok ]] || fail "line sequences in $(basename "$wire_log"): $verdict"
 }
 
 # run_cases CASE_FUNCTION...: runs each case, prints a line per case and the closing
