@@ -11,7 +11,8 @@ void MainWindowTest::SetUp() {
   app = std::make_unique<TApplication>();
   app->Initialize();
   app->showBox = [this](HWND owner, const std::string& text, const std::string& caption, UINT type) {
-    boxes.push_back({owner, text, caption, type, form && IsWindowEnabled(form->Handle()) != FALSE});
+    boxes.push_back({owner, text, caption, type, form && IsWindowEnabled(form->Handle()) != FALSE,
+                     form && form->StayOnTop()});
     if (whileBoxOpen) whileBoxOpen();
     return IDOK;
   };
@@ -99,6 +100,7 @@ Snapshot MainWindowTest::Capture(int32_t percent) const {
   s.spinnerEnabled = form->ComUpDown.Enabled();
   s.cursor = app->Cursor();
   s.cursorOverComBox = CursorOver(form->ComEdt);
+  s.stayOnTop = form->StayOnTop();
   return s;
 }
 
@@ -107,6 +109,12 @@ void MainWindowTest::SetOption(TCheckBox& box, bool checked) {
     ASSERT_TRUE(Click(box)) << "the option is disabled";
   }
   ASSERT_EQ(box.Checked(), checked);
+}
+
+bool MainWindowTest::Tick() {
+  if (!form->FileTimer.Enabled()) return false;
+  SendMessageW(form->FileTimer.Handle(), WM_TIMER, form->FileTimer.Id(), 0);
+  return true;
 }
 
 }  // namespace korvane::ui::test

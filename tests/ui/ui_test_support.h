@@ -24,6 +24,7 @@ struct Box {
   std::string caption;
   UINT type;
   bool formEnabled;  // whether the main window took input while the box was open
+  bool formOnTop;    // whether the main window was a stay-on-top window meanwhile
 };
 
 struct JobCall {
@@ -42,10 +43,11 @@ struct Snapshot {
   bool comEnabled, nameEnabled, browseEnabled, writeEnabled, deleteEnabled, autoEnabled, spinnerEnabled;
   TCursor cursor;
   HCURSOR cursorOverComBox;
+  bool stayOnTop;
 };
 
 class MainWindowTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override;
   void TearDown() override;
 
@@ -68,6 +70,8 @@ class MainWindowTest : public ::testing::Test {
   Snapshot Capture(int32_t percent) const;
   // The options as the user sets them, with clicks.
   void SetOption(TCheckBox& box, bool checked);
+  // One tick of the watcher's timer, as the system sends it; false when it is off.
+  bool Tick();
 
   korvane::test::TempDir dir;
   std::unique_ptr<TApplication> app;
