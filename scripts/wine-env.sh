@@ -31,7 +31,7 @@ export KORVANE_LOOPBACK_COM=9
 export KORVANE_SIM_COM=1
 export KORVANE_SIM_COM_LINK="$WINEPREFIX/korvane-com$KORVANE_SIM_COM"
 # Written into the prefix's ready mark; an older prefix lacks COM1 and is made again.
-korvane_wine_prefix_version=3
+korvane_wine_prefix_version=4
 korvane_wine_logs="$korvane_wine_root/build/wine-logs"
 korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
 
@@ -86,6 +86,14 @@ korvane_wine_make_prefix() {
   if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     >"$korvane_wine_logs/reg.out" 2>&1; then
     echo "wine-env: cannot set the X11 driver (see $korvane_wine_logs/reg.out)" >&2
+    return 1
+  fi
+  # Japanese text in the system's own dialogs (message boxes) falls back to VL PGothic,
+  # as Windows links its Japanese fonts to the UI font on a Windows of any language.
+  if ! wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'VL-PGothic-Regular.ttf,VL PGothic' /f \
+    >"$korvane_wine_logs/reg.out" 2>&1; then
+    echo "wine-env: cannot link the Japanese font (see $korvane_wine_logs/reg.out)" >&2
     return 1
   fi
   # Let Wine finish and write its registry before the prefix counts as made.

@@ -57,30 +57,9 @@ if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
 fi
 sim_link=$KORVANE_SIM_COM_LINK
 
-# The shim for Wine's 32-bit process, and a 64-bit one for the /bin/sh that Debian's
-# wine command is: ld.so puts its own library directory (Debian's multiarch names) in
-# place of $LIB, so each process loads the shim of its own kind and none prints a
-# wrong-class error into korvane-cli.exe's stderr.
-start=$(now_ms)
-preload_dir=$work/preload
-for kind in 32:i386-linux-gnu 64:x86_64-linux-gnu; do
-  mkdir -p "$preload_dir/lib/${kind#*:}"
-  if ! gcc "-m${kind%%:*}" -shared -fPIC -O2 -Wall -Wextra -Werror \
-    -o "$preload_dir/lib/${kind#*:}/libkorvane_modem_shim.so" "$root/tests/e2e/modem_shim.c" \
-    -ldl -lpthread >"$work/shim${kind%%:*}.log" 2>&1; then
-    echo "wine_cli_test: cannot build the ${kind%%:*}-bit shim: $(cat "$work/shim${kind%%:*}.log")" >&2
-    exit 1
-  fi
-done
-shim32=$preload_dir/lib/i386-linux-gnu/libkorvane_modem_shim.so
-# Byte 5 of an ELF header is its class: 1 for 32-bit.
-if [[ $(od -An -tu1 -j4 -N1 "$shim32" | tr -d ' ') != 1 ]]; then
-  echo "wine_cli_test: $shim32 is not a 32-bit library" >&2
-  exit 1
-fi
-# shellcheck disable=SC2016  # $LIB is for ld.so
-preload=$preload_dir/'$LIB'/libkorvane_modem_shim.so
-echo "  built the modem-line shims in $(($(now_ms) - start)) ms"
+# shellcheck source=tests/e2e/wine_shims.sh
+source "$root/tests/e2e/wine_shims.sh"
+build_wine_shims || exit 1
 
 # run_cli FILE: wine korvane-cli.exe -q -p COM<n> FILE with the shim; sets cli_code and
 # cli_end_ms. Wine's output goes to files only: its background processes would hold a

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# End-to-end: korvane.exe under Wine in Xvfb, used as a person uses it: keys typed into
+# its window with xdotool, its message boxes read back with window_probe.exe. It writes
+# through Wine's COM1, a real pty from korvane-sim, with the modem-line shim carrying
+# RTS and DTR. Screenshots of the window go to build/screenshots.
+#
+# usage: wine_gui_test.sh [KORVANE_EXE WINDOW_PROBE_EXE KORVANE_SIM BLINK_BIN]
+#   defaults: build/windows/bin/korvane.exe build/windows/bin/window_probe.exe
+#             build/linux/bin/korvane-sim examples/blink/blink.bin
+# Uses the Wine environment of scripts/wine-env.sh when it is sourced already (as in
+# scripts/test); otherwise sources it and stops Wine at the end.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+if (($# == 4)); then
+  exe=$1 probe_exe=$2 sim=$3 blink=$4
+elif (($# == 0)); then
+  exe=$root/build/windows/bin/korvane.exe probe_exe=$root/build/windows/bin/window_probe.exe
+  sim=$root/build/linux/bin/korvane-sim blink=$root/examples/blink/blink.bin
+else
+  echo "usage: $0 [KORVANE_EXE WINDOW_PROBE_EXE KORVANE_SIM BLINK_BIN]" >&2
+  exit 2
+fi
+for file in "$exe" "$probe_exe" "$sim" "$blink"; do
+  [[ -f $file ]] || { echo "wine_gui_test: $file is missing (build both presets first)" >&2; exit 2; }
+done
+exe=$(realpath "$exe") probe_exe=$(realpath "$probe_exe") sim=$(realpath "$sim") blink=$(realpath "$blink")
+shots=$root/build/screenshots
+mkdir -p "$shots"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+
+work=$(mktemp -d)
+program=korvane.exe
+# shellcheck source=tests/e2e/sim_harness.sh
+source "$root/tests/e2e/sim_harness.sh"
+# shellcheck source=tests/e2e/wine_shims.sh
+source "$root/tests/e2e/wine_shims.sh"
+gui_pid=""
+wine_started=""
+cleanup() {
+  [[ -n $gui_pid ]] && kill "$gui_pid" 2>/dev/null
+  stop_sim
+  [[ -n $wine_started ]] && korvane_wine_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
+  # shellcheck source=scripts/wine-env.sh
+  source "$root/scripts/wine-env.sh" || exit 1
+  wine_started=1
+fi
+sim_link=$KORVANE_SIM_COM_LINK
+build_wine_shims || exit 1
+
+# Texts as the user reads them.
+readonly write_caption="書き込む" abort_caption="書き込み中止"
+readonly wrong_chip="指定以外のマイコンが装着されています。"
+readonly aborted="フラッシュメモリの書き込みを中断しました"
+
+# start_gui: korvane.exe with the shim, as a person starts it; waits for its window
+# (sets wid). Wine's output goes to files only.
+start_gui() {
+  LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" wine "$exe" </dev/null \
+    >"$(out gui.out)" 2>"$(out gui.err)" &
+  gui_pid=$!
+  local i w
+  wid=""
+  for ((i = 0; i < 150; ++i)); do
+    for w in $(xdotool search --name '^Korvane$' 2>/dev/null); do
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      ((WIDTH > 200)) && { wid=$w; sleep 0.3; return 0; }
+    done
+    sleep 0.1
+  done
+  fail "the window did not appear"
+  return 1
+}
+
+# close_gui: Alt+F4, as a person closes it; korvane.exe must end with exit code 0.
+close_gui() {
+  xdotool key alt+F4
+  local i
+  for ((i = 0; i < 100; ++i)); do
+    kill -0 "$gui_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$gui_pid" 2>/dev/null; then
+    fail "korvane.exe did not close"
+    kill "$gui_pid"
+  fi
+  wait "$gui_pid"
+  local code=$?
+  gui_pid=""
+  ((code == 0)) || fail "korvane.exe exit code $code"
+}
+
+# screenshot NAME: the window as it looks now, into build/screenshots/NAME.png.
+screenshot() {
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shots/$1.png" 2>>"$work/import.log" ||
+    fail "no screenshot $1"
+}
+
+# probe ARGS...: window_probe.exe; prints its output without CRs.
+probe() {
+  wine "$probe_exe" "$@" </dev/null >"$work/probe.out" 2>"$work/probe.err"
+  tr -d '\r' <"$work/probe.out"
+}
+
+# write_with COM FILE: types the COM number over the "1" in the focused COM box, goes
+# to the file name box, types the Windows path, goes to the write button and presses it.
+write_with() {
+  xdotool key End BackSpace BackSpace BackSpace
+  xdotool type --delay 10 "$1"
+  xdotool key Tab
+  local path="Z:${2//\//\\}"
+  xdotool type --delay 5 "$path"
+  xdotool key Tab Tab space
+  write_start_ms=$(now_ms)
+}
+
+# wait_for_caption TEXT SECONDS: until the write button reads TEXT.
+wait_for_caption() {
+  local until=$(($(now_ms) + $2 * 1000))
+  while (($(now_ms) < until)); do
+    probe buttons | grep -qx "$1" && return 0
+    sleep 0.2
+  done
+  fail "the write button never read '$1'"
+  return 1
+}
+
+# The example program, typed in and written; the chip starts it. Success is the sound
+# alone: no message box comes.
+case_blink() {
+  start_sim -v --exit-after-restart || return
+  start_gui || return
+  screenshot main-window
+  write_with "$KORVANE_SIM_COM" "$blink"
+  finish_sim by-itself
+  echo "  $case_name: written and started in $(($(now_ms) - write_start_ms)) ms"
+  expect_flash "$blink"
+  [[ $sim_summary == "korvane-sim: the program started; 2 resets, 1 program start; chip: running the user program" ]] ||
+    fail "korvane-sim summary: $sim_summary"
+  local box
+  box=$(probe box 1)
+  [[ -z $box ]] || fail "a message box after a successful write: '$box'"
+  wait_for_caption "$write_caption" 5
+  screenshot after-write
+  close_gui
+}
+
+# A full 32 KiB image at the wire's real speed: the window while it writes and after.
+case_full_image() {
+  head -c 32768 /dev/urandom >"$work/full.bin"
+  start_sim || return
+  start_gui || return
+  write_with "$KORVANE_SIM_COM" "$work/full.bin"
+  wait_for_caption "$abort_caption" 10 || return
+  sleep 2
+  screenshot writing
+  wait_for_caption "$write_caption" 30 || return
+  echo "  $case_name: 32768 bytes in about $(($(now_ms) - write_start_ms)) ms"
+  finish_sim term
+  expect_flash "$work/full.bin"
+  close_gui
+}
+
+# Another chip answers: the error box with the job's exact text, closed with OK.
+case_wrong_part() {
+  start_sim --part-id 12345 || return
+  start_gui || return
+  write_with "$KORVANE_SIM_COM" "$blink"
+  local box
+  box=$(probe box 15)
+  [[ $box == "$wrong_chip" ]] || fail "message box '$box', expected '$wrong_chip'"
+  screenshot error-box
+  probe ok >/dev/null
+  wait_for_caption "$write_caption" 5
+  finish_sim term
+  close_gui
+}
+
+# The write button pressed again during the transfer: the information box, the blocks
+# before the click written, the last sector left erased.
+case_abort() {
+  head -c 32768 /dev/urandom >"$work/full.bin"
+  start_sim || return
+  start_gui || return
+  write_with "$KORVANE_SIM_COM" "$work/full.bin"
+  wait_for_caption "$abort_caption" 10 || return
+  sleep 2
+  xdotool key space
+  local box
+  box=$(probe box 15)
+  [[ $box == "$aborted" ]] || fail "message box '$box', expected '$aborted'"
+  probe ok >/dev/null
+  finish_sim term
+  expect_flash "$work/full.bin" 1024
+  if [[ $(tail -c 4096 "$flash" | tr -d '\377' | wc -c) != 0 ]]; then
+    fail "the last sector was written after the abort"
+  fi
+  close_gui
+}
+
+run_cases case_blink case_full_image case_wrong_part case_abort
