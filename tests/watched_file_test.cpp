@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <ctime>
 #include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/time.h>
+#endif
 
 #include "test_support.h"
 
@@ -16,19 +21,30 @@ namespace fs = std::filesystem;
 
 // Sets a file's modification time to noon of 1 June of a year, in local time.
 void SetModificationYear(const std::string& path, int year) {
+#ifdef _WIN32
+  SYSTEMTIME local = {};
+  local.wYear = static_cast<WORD>(year);
+  local.wMonth = 6;
+  local.wDay = 1;
+  local.wHour = 12;
+  FILETIME localTime, utc;
+  ASSERT_TRUE(SystemTimeToFileTime(&local, &localTime));
+  ASSERT_TRUE(LocalFileTimeToFileTime(&localTime, &utc));
+  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &utc));
+  CloseHandle(file);
+#else
   std::tm local = {};
   local.tm_year = year - 1900;
   local.tm_mon = 5;
   local.tm_mday = 1;
   local.tm_hour = 12;
   local.tm_isdst = -1;
-  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
-  // The file clock and the system clock differ by a fixed offset on every library.
-  const auto offset = fs::file_time_type::clock::now().time_since_epoch() -
-                      std::chrono::duration_cast<fs::file_time_type::duration>(
-                          std::chrono::system_clock::now().time_since_epoch());
-  fs::last_write_time(path, fs::file_time_type(std::chrono::duration_cast<fs::file_time_type::duration>(
-                                                    when.time_since_epoch()) + offset));
+  const timeval times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
+  ASSERT_EQ(utimes(path.c_str(), times), 0);
+#endif
 }
 
 TEST(WatchedFile, OnlyAFileWithADosDateCounts) {

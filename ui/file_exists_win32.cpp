@@ -10,10 +10,12 @@ bool WatchedFileExists(const std::string& path) {
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  // A DOS date holds the years 1980 to 2107. The year is checked here rather than left
+  // to FileTimeToDosDateTime, which Wine lets wrap past 2107.
   FILETIME local;
-  WORD dosDate = 0, dosTime = 0;
-  return FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local) &&
-         FileTimeToDosDateTime(&local, &dosDate, &dosTime);
+  SYSTEMTIME time;
+  return FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &time) &&
+         time.wYear >= 1980 && time.wYear <= 2107;
 }
 
 }  // namespace korvane::ui
