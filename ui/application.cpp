@@ -8,6 +8,7 @@
 #include "ui/error_box_text.h"
 #include "ui/form.h"
 #include "ui/wide_text.h"
+#include "ui/window_class.h"
 
 namespace korvane::ui {
 
@@ -70,12 +71,7 @@ void TApplication::Initialize() {
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   title_ = ApplicationTitle(path);
 
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WndProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
+  RegisterWindowClass(kWindowClass, WndProc);
   if (handle_ == nullptr) {
     handle_ = CreateWindowExW(0, kWindowClass, FromAnsi(title_).c_str(), WS_POPUP, 0, 0, 0, 0,
                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);

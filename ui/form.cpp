@@ -4,6 +4,7 @@
 
 #include "ui/application.h"
 #include "ui/wide_text.h"
+#include "ui/window_class.h"
 
 namespace korvane::ui {
 namespace {
@@ -72,15 +73,8 @@ void TForm::CreateForm(const wchar_t* className, const std::string& caption, int
                        int clientHeight, const std::string& fontFace, int fontHeight) {
   ChooseFont(fontFace, fontHeight);
 
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = StaticWndProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-  windowClass.lpszClassName = className;
-  RegisterClassExW(&windowClass);  // fails harmlessly when the class is there already
+  RegisterWindowClass(className, StaticWndProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                      LoadCursorW(nullptr, IDC_ARROW));
 
   RECT rect = {0, 0, Scale(clientWidth), Scale(clientHeight)};
   AdjustWindowRectEx(&rect, kFormStyle, FALSE, WS_EX_APPWINDOW);

@@ -1,6 +1,7 @@
 #include "ui/timer.h"
 
 #include "ui/application.h"
+#include "ui/window_class.h"
 
 namespace korvane::ui {
 namespace {
@@ -8,12 +9,7 @@ constexpr wchar_t kWindowClass[] = L"KorvaneTimer";
 }
 
 TTimer::TTimer() {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WndProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
+  RegisterWindowClass(kWindowClass, WndProc);
   handle_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -40,26 +40,8 @@ work=$(mktemp -d)
 program=korvane-cli.exe
 # shellcheck source=tests/e2e/sim_harness.sh
 source "$root/tests/e2e/sim_harness.sh"
-wine_started=""
-cleanup() {
-  # Only korvane-sim is waited for: Xvfb and the loopback pty of wine-env.sh may be
-  # children of this shell too.
-  stop_sim
-  [[ -n $wine_started ]] && korvane_wine_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
-  # shellcheck source=scripts/wine-env.sh
-  source "$root/scripts/wine-env.sh" || exit 1
-  wine_started=1
-fi
-sim_link=$KORVANE_SIM_COM_LINK
-
-# shellcheck source=tests/e2e/wine_shims.sh
-source "$root/tests/e2e/wine_shims.sh"
-build_wine_shims || exit 1
+# shellcheck source=tests/e2e/wine_harness.sh
+source "$root/tests/e2e/wine_harness.sh"
 
 # run_cli FILE: wine korvane-cli.exe -q -p COM<n> FILE with the shim; sets cli_code and
 # cli_end_ms. Wine's output goes to files only: its background processes would hold a

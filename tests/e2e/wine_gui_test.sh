@@ -34,25 +34,11 @@ work=$(mktemp -d)
 program=korvane.exe
 # shellcheck source=tests/e2e/sim_harness.sh
 source "$root/tests/e2e/sim_harness.sh"
-# shellcheck source=tests/e2e/wine_shims.sh
-source "$root/tests/e2e/wine_shims.sh"
 gui_pid=""
-wine_started=""
-cleanup() {
-  [[ -n $gui_pid ]] && kill "$gui_pid" 2>/dev/null
-  stop_sim
-  [[ -n $wine_started ]] && korvane_wine_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
-  # shellcheck source=scripts/wine-env.sh
-  source "$root/scripts/wine-env.sh" || exit 1
-  wine_started=1
-fi
-sim_link=$KORVANE_SIM_COM_LINK
-build_wine_shims || exit 1
+stop_gui() { [[ -n $gui_pid ]] && kill "$gui_pid" 2>/dev/null; }
+on_cleanup=stop_gui
+# shellcheck source=tests/e2e/wine_harness.sh
+source "$root/tests/e2e/wine_harness.sh"
 
 # Texts as the user reads them.
 readonly write_caption="書き込む" abort_caption="書き込み中止"
@@ -152,14 +138,20 @@ case_blink() {
   close_gui
 }
 
-# A full 32 KiB image at the wire's real speed: the window while it writes and after.
-case_full_image() {
+# start_full_write: a random 32 KiB image, written at the wire's real speed, about 2 s
+# under way when it returns.
+start_full_write() {
   head -c 32768 /dev/urandom >"$work/full.bin"
   start_sim || return
   start_gui || return
   write_with "$KORVANE_SIM_COM" "$work/full.bin"
   wait_for_caption "$abort_caption" 10 || return
   sleep 2
+}
+
+# A full 32 KiB image: the window while it writes and after.
+case_full_image() {
+  start_full_write || return
   screenshot writing
   wait_for_caption "$write_caption" 30 || return
   echo "  $case_name: 32768 bytes in about $(($(now_ms) - write_start_ms)) ms"
@@ -186,12 +178,7 @@ case_wrong_part() {
 # The write button pressed again during the transfer: the information box, the blocks
 # before the click written, the last sector left erased.
 case_abort() {
-  head -c 32768 /dev/urandom >"$work/full.bin"
-  start_sim || return
-  start_gui || return
-  write_with "$KORVANE_SIM_COM" "$work/full.bin"
-  wait_for_caption "$abort_caption" 10 || return
-  sleep 2
+  start_full_write || return
   xdotool key space
   local box
   box=$(probe box 15)

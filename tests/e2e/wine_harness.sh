@@ -1,6 +1,9 @@
-# The modem-line shim for programs under Wine, shared by the Wine end-to-end scripts.
-# Source it after sim_harness.sh (with $root and $work set), then call build_wine_shims;
-# it sets $preload, the LD_PRELOAD value that gives each process its own shim.
+# Shared by the Wine end-to-end scripts. Source it after sim_harness.sh, with $root and
+# $work set. It uses the Wine environment of scripts/wine-env.sh when that is sourced
+# already (as in scripts/test), else sources it and stops Wine at exit; korvane-sim's
+# link is Wine's COM port. Then it builds the modem-line shims: $preload is the
+# LD_PRELOAD value that gives each process its own. A script may set on_cleanup to a
+# command run first at exit.
 #
 # The shim for Wine's 32-bit process, and a 64-bit one for the /bin/sh that Debian's
 # wine command is: ld.so puts its own library directory (Debian's multiarch names) in
@@ -29,3 +32,23 @@ build_wine_shims() {
   preload=$preload_dir/'$LIB'/libkorvane_modem_shim.so
   echo "  built the modem-line shims in $(($(now_ms) - start)) ms"
 }
+
+wine_started=""
+cleanup() {
+  [[ -n ${on_cleanup:-} ]] && $on_cleanup
+  # Only korvane-sim is waited for: Xvfb and the loopback pty of wine-env.sh may be
+  # children of this shell too.
+  stop_sim
+  [[ -n $wine_started ]] && korvane_wine_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ -z ${KORVANE_WINE_READY:-} || -z ${KORVANE_SIM_COM_LINK:-} ]]; then
+  # shellcheck source=scripts/wine-env.sh
+  source "$root/scripts/wine-env.sh" || exit 1
+  wine_started=1
+fi
+# shellcheck disable=SC2034  # read by sim_harness.sh
+sim_link=$KORVANE_SIM_COM_LINK
+build_wine_shims || exit 1
