@@ -17,6 +17,17 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
+// The size of text in a font, on the screen of a window.
+SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
+  const HDC dc = GetDC(hwnd);
+  const HGDIOBJ old = SelectObject(dc, font);
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return size;
+}
+
 }  // namespace
 
 bool TControl::Enabled() const { return IsWindowEnabled(handle_) != FALSE; }
@@ -60,12 +71,7 @@ void TLabel::Create(TForm* owner, int left, int top, const std::string& caption)
   const std::wstring text = FromCp932(caption);
   CreateHandle(owner, L"STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, {left, top, 0, 0});
   // As wide and high as its text in the form's font, whatever font the system gave.
-  const HDC dc = GetDC(handle_);
-  const HGDIOBJ old = SelectObject(dc, owner->Font());
-  SIZE size = {};
-  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  SelectObject(dc, old);
-  ReleaseDC(handle_, dc);
+  const SIZE size = TextExtent(handle_, owner->Font(), text);
   SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -136,7 +142,17 @@ void TButton::Notify(WORD code) {
 }
 
 void TCheckBox::Create(TForm* owner, TBounds bounds, const std::string& caption) {
-  CreateHandle(owner, L"BUTTON", FromCp932(caption), WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, bounds);
+  const std::wstring text = FromCp932(caption);
+  CreateHandle(owner, L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, bounds);
+  // At least as wide as its box and text in the form's font, which at another dpi or in
+  // another font than the layout's can be wider than the given width.
+  const SIZE size = TextExtent(handle_, owner->Font(), text);
+  const int needed = size.cx + GetSystemMetrics(SM_CXMENUCHECK) + owner->Scale(8);
+  RECT rect = BoundsRect();
+  if (rect.right - rect.left < needed) {
+    rect.right = rect.left + needed;
+    SetBoundsRect(rect);
+  }
 }
 
 bool TCheckBox::Checked() const {

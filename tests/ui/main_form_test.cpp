@@ -100,6 +100,18 @@ TEST_F(MainWindow, IsAFixedWindowOfTheDesignSizeWithNoDefaultButton) {
   EXPECT_EQ(form->FileNameEdt.BoundsRect().right, form->Scale(80 + 377));
   EXPECT_GT(form->Label6.BoundsRect().right - form->Label6.BoundsRect().left, form->Scale(300));
   EXPECT_FALSE(form->FontFace().empty()) << "no Japanese font found";
+  // Check boxes hold their box and their whole text in the font the form got.
+  for (TCheckBox* box : {&form->DeleteChkBx, &form->AutoWriteChkBx}) {
+    const std::wstring text = FromCp932(box->Caption());
+    const HDC dc = GetDC(box->Handle());
+    const HGDIOBJ old = SelectObject(dc, form->Font());
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(box->Handle(), dc);
+    const RECT bounds = box->BoundsRect();
+    EXPECT_GE(bounds.right - bounds.left, size.cx + GetSystemMetrics(SM_CXMENUCHECK)) << box->Caption();
+  }
 
   // Enter and Escape in an edit box press nothing, with a name present.
   const std::string path = MakeImageFile(100);
