@@ -45,10 +45,10 @@ readonly write_caption="書き込む" abort_caption="書き込み中止"
 readonly wrong_chip="指定以外のマイコンが装着されています。"
 readonly aborted="フラッシュメモリの書き込みを中断しました"
 
-# start_gui: korvane.exe with the shim, as a person starts it; waits for its window
-# (sets wid). Wine's output goes to files only.
+# start_gui [VAR=VALUE...]: korvane.exe with the shim (and that environment), as a person
+# starts it; waits for its window (sets wid). Wine's output goes to files only.
 start_gui() {
-  LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" wine "$exe" </dev/null \
+  env "$@" LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" wine "$exe" </dev/null \
     >"$(out gui.out)" 2>"$(out gui.err)" &
   gui_pid=$!
   local i w
@@ -192,4 +192,27 @@ case_abort() {
   close_gui
 }
 
-run_cases case_blink case_full_image case_wrong_part case_abort
+# On a Japanese system (code page 932): a file name in Japanese, typed into the window,
+# reaches the file functions in the system's code page and is written.
+case_japanese_system() {
+  local locales=$root/build/locale
+  if [[ ! -d $locales/ja_JP.UTF-8 ]]; then
+    mkdir -p "$locales"
+    localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >"$work/localedef.log" 2>&1 ||
+      { fail "localedef: $(cat "$work/localedef.log")"; return; }
+  fi
+  local image="$work/ファームウェア.bin"
+  cp "$blink" "$image"
+  start_sim --exit-after-restart || return
+  start_gui LOCPATH="$locales" LANG=ja_JP.UTF-8 || return
+  write_with "$KORVANE_SIM_COM" "$image"
+  finish_sim by-itself
+  expect_flash "$blink"
+  local box
+  box=$(probe box 1)
+  [[ -z $box ]] || fail "a message box after the write: '$box'"
+  screenshot japanese-system
+  close_gui
+}
+
+run_cases case_blink case_full_image case_wrong_part case_abort case_japanese_system
