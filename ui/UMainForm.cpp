@@ -148,6 +148,9 @@ void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
       const bool deleteAfterWrite = DeleteChkBx.Checked();
       const std::string path = FileNameEdt.Text();
       result = writeJob(path, port, deleteAfterWrite, ReportProgress);
+      // A click on the abort button after the job's last progress report came too late
+      // to stop it; left in the queue it would start the write again.
+      WriteBtn.DiscardPendingInput();
     }
   } catch (...) {
     LeaveWritingState();

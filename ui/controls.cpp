@@ -38,6 +38,14 @@ bool TControl::Visible() const { return (GetWindowLongW(handle_, GWL_STYLE) & WS
 
 void TControl::SetVisible(bool visible) { ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE); }
 
+void TControl::DiscardPendingInput() {
+  MSG msg;
+  while (PeekMessageW(&msg, handle_, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+  while (PeekMessageW(&msg, handle_, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+}
+
 RECT TControl::BoundsRect() const {
   RECT bounds = {};
   GetWindowRect(handle_, &bounds);

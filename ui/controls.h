@@ -36,6 +36,8 @@ class TControl : public TObject {
   void SetEnabled(bool enabled);
   bool Visible() const;
   void SetVisible(bool visible);
+  // Drops the mouse and keyboard input for this control that waits in the queue.
+  void DiscardPendingInput();
   // Position and size in the form's client area, in the system's pixels.
   RECT BoundsRect() const;
   void SetBoundsRect(const RECT& bounds);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "job/messages.h"
 #include "ui/error_box_text.h"
@@ -402,6 +403,31 @@ TEST_F(MainWindow, AnAbortClickStopsBeforeTheNextBlockAndOnceIsAsGoodAsTwice) {
     EXPECT_EQ(jobs.size(), 1u) << "no click started a second write";
   }
   EXPECT_TRUE(beeps.empty());
+}
+
+TEST_F(MainWindow, AnAbortClickTooLateToStopTheWriteDoesNotStartItAgain) {
+  const std::string path = MakeImageFile(2000);
+  TypeInto(form->FileNameEdt, FromAnsi(path));
+  // The user clicks the abort button while the job restarts the chip, after its last
+  // progress report: mouse input waiting in the queue when the job returns.
+  bool clicked = false;
+  chip->onClose = [&] {
+    if (std::exchange(clicked, true)) return;
+    RECT button;
+    GetClientRect(form->WriteBtn.Handle(), &button);
+    const LPARAM centre = MAKELPARAM(button.right / 2, button.bottom / 2);
+    PostMessageW(form->WriteBtn.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    PostMessageW(form->WriteBtn.Handle(), WM_LBUTTONUP, 0, centre);
+  };
+  ASSERT_TRUE(Click(form->WriteBtn));
+  Pump();
+  EXPECT_EQ(jobs.size(), 1u) << "the late click started another write";
+  EXPECT_EQ(beeps.size(), 1u);
+  EXPECT_TRUE(boxes.empty());
+  // Clicks made later are clicks again.
+  UseChip({});
+  ASSERT_TRUE(Click(form->WriteBtn));
+  EXPECT_EQ(jobs.size(), 2u);
 }
 
 TEST_F(MainWindow, AFailureThatEscapesTheWriteLeavesTheWritingStateAndIsShownByTheApplication) {
