@@ -9,6 +9,7 @@
 #include "ui/application.h"
 #include "ui/com_number.h"
 #include "ui/file_exists.h"
+#include "ui/scope_exit.h"
 #include "ui/ui_texts.h"
 
 namespace korvane::ui {
@@ -202,23 +203,18 @@ void TMainForm::AutoWriteChkBxClick(TObject* /*Sender*/) {
 
 void TMainForm::FileTimerTimer(TObject* /*Sender*/) {
   FileTimer.SetEnabled(false);
-  // The watcher holds while a message box is open; it looks again at the next tick.
-  const bool boxOpen = Application->OpenBoxes() > 0;
   bool onTop = false;
-  try {
-    if (!boxOpen && WatchedFileExists(FileNameEdt.Text())) {
-      SetStayOnTop(true);
-      onTop = true;
-      WriteBtnClick(nullptr);
-    }
-  } catch (...) {
-    // The normal window order comes back on every way out.
+  // On every way out, a failure of the write included: the normal window order comes
+  // back, and the timer runs again while auto-write is checked.
+  const ScopeExit rearm([&] {
     if (onTop) SetStayOnTop(false);
     FileTimer.SetEnabled(AutoWriteChkBx.Checked());
-    throw;
-  }
-  if (onTop) SetStayOnTop(false);
-  FileTimer.SetEnabled(AutoWriteChkBx.Checked());
+  });
+  // The watcher holds while a message box is open; it looks again at the next tick.
+  if (Application->OpenBoxes() > 0 || !WatchedFileExists(FileNameEdt.Text())) return;
+  SetStayOnTop(true);
+  onTop = true;
+  WriteBtnClick(nullptr);
 }
 
 }  // namespace korvane::ui

@@ -7,6 +7,7 @@
 
 #include "ui/error_box_text.h"
 #include "ui/form.h"
+#include "ui/scope_exit.h"
 #include "ui/wide_text.h"
 #include "ui/window_class.h"
 
@@ -71,7 +72,7 @@ void TApplication::Initialize() {
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   title_ = ApplicationTitle(path);
 
-  RegisterWindowClass(kWindowClass, WndProc);
+  RegisterWindowClass(kWindowClass, DefWindowProcW);
   if (handle_ == nullptr) {
     handle_ = CreateWindowExW(0, kWindowClass, FromAnsi(title_).c_str(), WS_POPUP, 0, 0, 0, 0,
                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -153,28 +154,19 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
   for (HWND hwnd : disabled) EnableWindow(hwnd, FALSE);
   ++openBoxes_;
-
-  int result = 0;
-  try {
-    if (showBox) {
-      result = showBox(handle_, text, caption, type);
-    } else {
-      boxPlacedOver = mainForm_ != nullptr && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
-      boxHook = SetWindowsHookExW(WH_CBT, PlaceBox, nullptr, GetCurrentThreadId());
-      result = ::MessageBoxW(handle_, FromCp932(text).c_str(), FromCp932(caption).c_str(), type);
-      if (boxHook != nullptr) UnhookWindowsHookEx(boxHook);
-      boxHook = nullptr;
-      boxPlacedOver = nullptr;
-    }
-  } catch (...) {
+  const ScopeExit reenable([&] {
     --openBoxes_;
     for (HWND hwnd : disabled) EnableWindow(hwnd, TRUE);
-    throw;
-  }
+    if (active != nullptr && IsWindow(active)) SetActiveWindow(active);
+  });
 
-  --openBoxes_;
-  for (HWND hwnd : disabled) EnableWindow(hwnd, TRUE);
-  if (active != nullptr && IsWindow(active)) SetActiveWindow(active);
+  if (showBox) return showBox(handle_, text, caption, type);
+  boxPlacedOver = mainForm_ != nullptr && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
+  boxHook = SetWindowsHookExW(WH_CBT, PlaceBox, nullptr, GetCurrentThreadId());
+  const int result = ::MessageBoxW(handle_, FromCp932(text).c_str(), FromCp932(caption).c_str(), type);
+  if (boxHook != nullptr) UnhookWindowsHookEx(boxHook);
+  boxHook = nullptr;
+  boxPlacedOver = nullptr;
   return result;
 }
 
@@ -198,10 +190,6 @@ void TApplication::Invoke(const std::function<void()>& handler) {
   } catch (...) {
     ShowException("");
   }
-}
-
-LRESULT CALLBACK TApplication::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 }  // namespace korvane::ui

@@ -66,7 +66,6 @@ class TApplication {
 
  private:
   void Dispatch(MSG& msg);
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   HWND handle_ = nullptr;
   TForm* mainForm_ = nullptr;

@@ -21,7 +21,6 @@ class TForm : public TObject {
   HWND Handle() const { return handle_; }
   // Sizes are given at 96 dots per inch; Scale turns them into the system's.
   int Scale(int pixels) const;
-  int Dpi() const { return dpi_; }
   HFONT Font() const { return font_; }
   // The face the form's font was created with, and whether it is the one asked for.
   const std::wstring& FontFace() const { return fontFace_; }

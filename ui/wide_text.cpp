@@ -29,6 +29,5 @@ std::wstring FromCp932(const std::string& text) { return ToWide(932, text); }
 std::string ToCp932(const std::wstring& text) { return FromWide(932, text); }
 std::string ToAnsi(const std::wstring& text) { return FromWide(CP_ACP, text); }
 std::wstring FromAnsi(const std::string& text) { return ToWide(CP_ACP, text); }
-std::string Cp932ToUtf8(const std::string& text) { return FromWide(CP_UTF8, FromCp932(text)); }
 
 }  // namespace korvane::ui

@@ -12,7 +12,5 @@ std::string ToCp932(const std::wstring& text);
 // one the file functions take.
 std::string ToAnsi(const std::wstring& text);
 std::wstring FromAnsi(const std::string& text);
-// For tests and reports: code page 932 to UTF-8.
-std::string Cp932ToUtf8(const std::string& text);
 
 }  // namespace korvane::ui

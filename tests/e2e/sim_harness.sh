@@ -4,7 +4,7 @@
 #   work     a scratch folder          sim      the korvane-sim program
 #   program  the name used in failure messages
 #   sim_link (optional) a fixed path for korvane-sim's link; else one per case in $work
-# It defines now_ms, fail, out, start_sim, finish_sim, stop_sim, expect_exit,
+# It defines now_ms, fail, out, start_sim, wait_for_exit, finish_sim, stop_sim, expect_exit,
 # expect_flash, expect_line_sequences and run_cases.
 
 failures=0
@@ -50,16 +50,20 @@ start_sim() {
   return 1
 }
 
+# wait_for_exit PID SECONDS: until the process has ended; fails when it still runs then.
+wait_for_exit() {
+  local until=$(($(now_ms) + $2 * 1000))
+  while kill -0 "$1" 2>/dev/null; do
+    (($(now_ms) < until)) || return 1
+    sleep 0.02
+  done
+}
+
 # finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
 # after SIGTERM); sets sim_summary (its last line on stderr).
 finish_sim() {
-  local i
   [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
-  for ((i = 0; i < 250; ++i)); do
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
-  if kill -0 "$sim_pid" 2>/dev/null; then
+  if ! wait_for_exit "$sim_pid" 5; then
     fail "korvane-sim did not end ($1)"
     kill -KILL "$sim_pid"
   fi

@@ -67,12 +67,7 @@ start_gui() {
 # close_gui: Alt+F4, as a person closes it; korvane.exe must end with exit code 0.
 close_gui() {
   xdotool key alt+F4
-  local i
-  for ((i = 0; i < 100; ++i)); do
-    kill -0 "$gui_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$gui_pid" 2>/dev/null; then
+  if ! wait_for_exit "$gui_pid" 10; then
     fail "korvane.exe did not close"
     kill "$gui_pid"
   fi
