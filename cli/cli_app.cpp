@@ -12,6 +12,7 @@
 #include "isp/program_image.h"
 #include "job/messages.h"
 #include "job/write_bin_file.h"
+#include "korvane_version.h"
 #include "sim/sim_port.h"
 #include "ui/file_exists.h"
 #ifdef _WIN32
@@ -129,9 +130,13 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
   console.Err("korvane-cli: watching " + options.file + " (Ctrl-C stops)\n");
   for (;;) {
-    // The same test as the window's watcher: a folder of that name does not count.
-    if (ui::WatchedFileExists(options.file)) {
-      int code = WriteOnce(options, console, chip);
+    // The same test as the window's watcher: a folder of that name does not count. For
+    // a pattern, the first match is the file written (and deleted).
+    const std::string found = ui::FindWatchedFile(options.file);
+    if (!found.empty()) {
+      Options once = options;
+      once.file = found;
+      int code = WriteOnce(once, console, chip);
       if (code != kSuccess) return code;
     }
     for (uint32_t waited = 0; waited < kWatchIntervalMs && !AbortRequested; waited += 100) {

@@ -3,7 +3,10 @@
 #
 #   source scripts/wine-env.sh && ctest --preset windows; korvane_wine_stop
 #
-# It makes the 32-bit Wine prefix build/wine-prefix once and keeps it for later runs
+# It chooses 32-bit Wine and the windows preset's programs, or, where the machine runs
+# no 32-bit x86 code, 64-bit Wine and the windows64 preset's (KORVANE_WINE_BITS,
+# KORVANE_WINDOWS_PRESET; $KORVANE_WINE runs a Windows program). It makes the Wine
+# prefix build/wine-prefix (or wine-prefix64) once and keeps it for later runs
 # (KORVANE_WINE_FRESH=1 makes a new one), starts Xvfb when there is no display
 # (KORVANE_WINE_XVFB=0: none), starts a persistent wineserver with Wine's background
 # services already running, and links a pty that echoes every byte to COM9 of the
@@ -21,17 +24,33 @@ if [ -n "${KORVANE_WINE_READY:-}" ] && kill -0 "${KORVANE_LOOPBACK_PID:-0}" 2>/d
 fi
 
 korvane_wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX="$korvane_wine_root/build/wine-prefix"
-# Debian 12 installs only the 32-bit loader (wine32:i386); the prefix is 32-bit too.
-export WINEARCH=win32
+# Korvane ships a 32-bit korvane.exe, tested under 32-bit Wine. A machine that runs no
+# 32-bit x86 code (a kernel without IA-32 emulation: Wine's 32-bit loader fails with
+# "Exec format error") runs the same sources built for x86-64 under 64-bit Wine instead.
+# KORVANE_WINE_BITS=32 or 64 chooses by hand.
+if [ -z "${KORVANE_WINE_BITS:-}" ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then KORVANE_WINE_BITS=32; else KORVANE_WINE_BITS=64; fi
+fi
+export KORVANE_WINE_BITS
+if [ "$KORVANE_WINE_BITS" = 64 ]; then
+  # Wine's own loader: Debian's wine command takes the 32-bit one whenever it is there.
+  export KORVANE_WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+  export KORVANE_WINDOWS_PRESET=windows64
+  export WINEPREFIX="$korvane_wine_root/build/wine-prefix64"
+else
+  # Debian 12 installs only the 32-bit loader (wine32:i386); the prefix is 32-bit too.
+  export KORVANE_WINE=wine WINEARCH=win32
+  export KORVANE_WINDOWS_PRESET=windows
+  export WINEPREFIX="$korvane_wine_root/build/wine-prefix"
+fi
 export WINEDEBUG=-all
 # No Mono and no Gecko: the install dialogs for them would wait for a click.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export KORVANE_LOOPBACK_COM=9
 export KORVANE_SIM_COM=1
 export KORVANE_SIM_COM_LINK="$WINEPREFIX/korvane-com$KORVANE_SIM_COM"
-# Written into the prefix's ready mark; an older prefix lacks COM1 and is made again.
-korvane_wine_prefix_version=4
+# Written into the prefix's ready mark; an older prefix is made again.
+korvane_wine_prefix_version=5
 korvane_wine_logs="$korvane_wine_root/build/wine-logs"
 korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
 
@@ -58,45 +77,54 @@ korvane_wine_start_xvfb() {
   return 1
 }
 
-# Makes the prefix: Wine's first start, plus the COM ports of the loopback pty and of
-# korvane-sim.
+# The registry values the tests rely on, as KEY|NAME|TYPE|DATA: the COM ports of the
+# loopback pty and of korvane-sim (Wine links a COM port to the path named here each
+# time its services start; the path need not exist then); Wine drawing the frames of
+# windows not managed by an X window manager (so a screenshot shows the caption, and
+# hiding or destroying a window does not wait for a window manager that Xvfb does not
+# have); and Japanese text in the system's own dialogs (message boxes) falling back to
+# VL PGothic, as Windows links its Japanese fonts to the UI font on a Windows of any
+# language.
+korvane_wine_settings() {
+  printf '%s\n' \
+    "HKLM\\Software\\Wine\\Ports|COM$KORVANE_LOOPBACK_COM|REG_SZ|$korvane_wine_loopback_link" \
+    "HKLM\\Software\\Wine\\Ports|COM$KORVANE_SIM_COM|REG_SZ|$KORVANE_SIM_COM_LINK" \
+    'HKCU\Software\Wine\X11 Driver|Managed|REG_SZ|N' \
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|Tahoma|REG_MULTI_SZ|VL-PGothic-Regular.ttf,VL PGothic'
+}
+
+# Makes the prefix in order: Wine's first start, and only once it has finished writing
+# the registry (the wineserver has ended), the settings; then reads each one back from
+# a new start of Wine and fails, naming it, when one did not stick.
 korvane_wine_make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
-  local start
+  local start key name type data got
   start=$(korvane_wine_now)
-  if ! wineboot -i >"$korvane_wine_logs/wineboot.out" 2>"$korvane_wine_logs/wineboot.err"; then
+  if ! "$KORVANE_WINE" wineboot -i >"$korvane_wine_logs/wineboot.out" 2>"$korvane_wine_logs/wineboot.err"; then
     echo "wine-env: wineboot failed (see $korvane_wine_logs/wineboot.err)" >&2
     return 1
   fi
-  # Wine links a COM port to the path named here each time its services start; the
-  # path need not exist then.
-  local port
-  for port in "$KORVANE_LOOPBACK_COM=$korvane_wine_loopback_link" \
-    "$KORVANE_SIM_COM=$KORVANE_SIM_COM_LINK"; do
-    if ! wine reg add 'HKLM\Software\Wine\Ports' /v "COM${port%%=*}" /t REG_SZ \
-      /d "${port#*=}" /f >"$korvane_wine_logs/reg.out" 2>&1; then
-      echo "wine-env: cannot set COM${port%%=*} (see $korvane_wine_logs/reg.out)" >&2
+  wineserver -w
+  while IFS='|' read -r key name type data; do
+    if ! "$KORVANE_WINE" reg add "$key" /v "$name" /t "$type" /d "$data" /f \
+      >"$korvane_wine_logs/reg.out" 2>&1 </dev/null; then
+      echo "wine-env: cannot set $name in $key (see $korvane_wine_logs/reg.out)" >&2
       return 1
     fi
-  done
-  # Windows not managed by an X window manager: Wine draws their frames itself (so a
-  # screenshot shows the caption), and hiding or destroying a window does not wait for
-  # a window manager that Xvfb does not have.
-  if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-    >"$korvane_wine_logs/reg.out" 2>&1; then
-    echo "wine-env: cannot set the X11 driver (see $korvane_wine_logs/reg.out)" >&2
-    return 1
-  fi
-  # Japanese text in the system's own dialogs (message boxes) falls back to VL PGothic,
-  # as Windows links its Japanese fonts to the UI font on a Windows of any language.
-  if ! wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-    /v Tahoma /t REG_MULTI_SZ /d 'VL-PGothic-Regular.ttf,VL PGothic' /f \
-    >"$korvane_wine_logs/reg.out" 2>&1; then
-    echo "wine-env: cannot link the Japanese font (see $korvane_wine_logs/reg.out)" >&2
-    return 1
-  fi
-  # Let Wine finish and write its registry before the prefix counts as made.
+  done < <(korvane_wine_settings)
+  wineserver -w
+  while IFS='|' read -r key name type data; do
+    "$KORVANE_WINE" reg query "$key" /v "$name" >"$korvane_wine_logs/reg.out" 2>&1 </dev/null
+    got=$(tr -d '\r' <"$korvane_wine_logs/reg.out" | awk -v name="$name" -v type="$type" '
+      $1 == name && $2 == type { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print; exit }')
+    # reg query shows a multi-string's end as "\0".
+    if [ "${got%\\0}" != "$data" ]; then
+      echo "wine-env: the prefix's $key\\$name reads '$got', expected '$data': it did not stick" >&2
+      wineserver -k
+      return 1
+    fi
+  done < <(korvane_wine_settings)
   wineserver -w
   echo "$korvane_wine_prefix_version" >"$WINEPREFIX/.korvane-ready"
   echo "wine-env: made the prefix in $(korvane_wine_since "$start") s" >&2
@@ -169,7 +197,7 @@ korvane_wine_start() {
     return 1
   fi
   # Start Wine's services now (they link the COM ports), with output to files.
-  if ! wine cmd /c exit 0 >"$korvane_wine_logs/services.out" 2>&1 </dev/null; then
+  if ! "$KORVANE_WINE" cmd /c exit 0 >"$korvane_wine_logs/services.out" 2>&1 </dev/null; then
     echo "wine-env: Wine did not start (see $korvane_wine_logs/services.out)" >&2
     return 1
   fi

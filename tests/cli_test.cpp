@@ -166,6 +166,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
   }
   EXPECT_EQ(Run({"--help"}), kSuccess);
   EXPECT_EQ(console.out.rfind("usage: korvane-cli", 0), 0u);
+  console.out.clear();
+  EXPECT_EQ(Run({"--version"}), kSuccess);
+  EXPECT_EQ(console.out, "korvane-cli 0.10\n") << "the version the window shows";
 }
 
 TEST_F(Cli, CtrlCStopsBeforeTheNextBlock) {
@@ -208,6 +211,22 @@ TEST_F(Cli, WatchWritesEachFileThatAppearsUntilStopped) {
   EXPECT_FALSE(test::FileExists(file));
   EXPECT_NE(console.err.find("stopped watching"), std::string::npos);
   EXPECT_EQ(console.slept, 100u * 100u) << "checked every 2000 ms";
+}
+
+TEST_F(Cli, WatchWritesTheFirstMatchOfAPattern) {
+  const std::string second = dir.File("app-2.bin");
+  console.onSleep = [&] {
+    if (console.slept == 2000) {
+      test::WriteFile(dir.File("app-1.bin"), test::MakeImage(300));
+      test::WriteFile(second, test::MakeImage(200));
+    }
+    if (console.slept >= 3 * 2000) AbortRequested = true;
+  };
+  ASSERT_EQ(Run({"-w", "-d", "-p", "sim", dir.File("app-?.bin")}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("wrote 300 bytes"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("wrote 200 bytes"), std::string::npos) << "the next match at the next look";
+  EXPECT_FALSE(test::FileExists(dir.File("app-1.bin")));
+  EXPECT_FALSE(test::FileExists(second));
 }
 
 TEST_F(Cli, WatchTakesNoFolderForTheFile) {

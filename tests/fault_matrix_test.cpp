@@ -362,7 +362,7 @@ TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {
   EXPECT_EQ(std::count_if(events.begin(), events.end(),
                           [&](const PortEvent& e) { return e.kind == PortEvent::Kind::Line && e.value == setRts; }),
             expected.attempts);
-  const long linesAfter = std::count_if(events.begin() + static_cast<long>(lastAttempt) + 1, events.end(),
+  const auto linesAfter = std::count_if(events.begin() + static_cast<std::ptrdiff_t>(lastAttempt) + 1, events.end(),
                                         [](const PortEvent& e) { return e.kind == PortEvent::Kind::Line; });
   const auto& flash = chip.loader.flash();
   if (expected.message.empty()) {

@@ -63,7 +63,17 @@ TEST(ApplicationTitle, FromTheExecutablePath) {
       {"C:\\\x95\x5C\\AB.exe", "Ab"},
       {"C:\\\x83\x41XY.exe", "\x83\x41xy"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ApplicationTitle(c.path), c.title) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(ApplicationTitle(c.path, IsShiftJisLeadByte), c.title) << c.path;
+}
+
+TEST(ApplicationTitle, FollowsTheCodePageOfThePath) {
+  // "C:\Café\Korvane.exe" in code page 1252: é (0xE9) is a Shift-JIS lead byte but an
+  // ordinary character there, so the "\" after it still separates the folder.
+  const std::string path = "C:\\Caf\xE9\\KORVANE.exe";
+  const auto singleByte = [](unsigned char) { return false; };
+  EXPECT_EQ(ApplicationTitle(path, singleByte), "Korvane");
+  EXPECT_EQ(ApplicationTitle("C:\\T\\\xC9T\xC9.exe", singleByte), "\xC9t\xC9") << "only A-Z change case";
+  EXPECT_EQ(ApplicationTitle(path, IsShiftJisLeadByte), "Caf\xE9\\korvane") << "read as Shift-JIS";
 }
 
 TEST(ErrorBoxText, AppendsAPeriodAfterCharactersThatSortAfterIt) {

@@ -55,22 +55,26 @@ TEST(WatchedFile, OnlyAFileWithADosDateCounts) {
   test::WriteFile(dir.File("empty.bin"), {});
   const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
 
+  // found: the file that counts, "" for none.
   const struct {
     std::string path;
-    bool exists;
+    std::string found;
   } cases[] = {
-      {file, true},
-      {dir.File("empty.bin"), true},  // an empty file is there; the job refuses it
-      {dir.File("none.bin"), false},
-      {dir.File("folder.bin"), false},  // a folder of that name never counts
-      {dir.File("missing") + sep + "app.bin", false},
-      {"", false},
-      {dir.File("a*.bin"), true},      // a pattern: its first match is judged
-      {dir.File("ap?.bin"), true},
-      {dir.File("fold*"), false},      // the only match is a folder
-      {dir.File("z*.bin"), false},
+      {file, file},
+      {dir.File("empty.bin"), dir.File("empty.bin")},  // an empty file is there; the job refuses it
+      {dir.File("none.bin"), ""},
+      {dir.File("folder.bin"), ""},  // a folder of that name never counts
+      {dir.File("missing") + sep + "app.bin", ""},
+      {"", ""},
+      {dir.File("a*.bin"), file},  // a pattern: its first match is judged
+      {dir.File("ap?.bin"), file},
+      {dir.File("fold*"), ""},  // the only match is a folder
+      {dir.File("z*.bin"), ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(WatchedFileExists(c.path), c.exists) << '"' << c.path << '"';
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindWatchedFile(c.path), c.found) << '"' << c.path << '"';
+    EXPECT_EQ(WatchedFileExists(c.path), !c.found.empty()) << '"' << c.path << '"';
+  }
 
   // The years a DOS date can hold: 1980 to 2107.
   for (const auto& [year, exists] : {std::pair{1979, false}, {1980, true}, {2107, true}, {2108, false}}) {

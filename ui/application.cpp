@@ -70,7 +70,8 @@ void TApplication::Initialize() {
 
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
-  title_ = ApplicationTitle(path);
+  // The path is in the system's code page: its own rule tells the double-byte characters.
+  title_ = ApplicationTitle(path, [](unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; });
 
   RegisterWindowClass(kWindowClass, DefWindowProcW);
   if (handle_ == nullptr) {

@@ -1,22 +1,18 @@
 #include "ui/error_box_text.h"
 
 namespace korvane::ui {
-namespace {
 
-// The first byte of a Shift-JIS double-byte character.
-bool IsLeadByte(unsigned char byte) {
+bool IsShiftJisLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-}  // namespace
-
-std::string ApplicationTitle(const std::string& exePath) {
-  // Shift-JIS trail bytes can be 0x5C ("\"), so the folder part is found by walking
-  // the characters, not by searching for the byte.
+std::string ApplicationTitle(const std::string& exePath, const LeadBytePredicate& isLeadByte) {
+  // Trail bytes can be 0x5C ("\"), so the folder part is found by walking the
+  // characters, not by searching for the byte.
   size_t nameStart = 0;
   for (size_t i = 0; i < exePath.size(); ++i) {
     const auto byte = static_cast<unsigned char>(exePath[i]);
-    if (IsLeadByte(byte)) {
+    if (isLeadByte(byte)) {
       ++i;  // skip its trail byte
       continue;
     }
@@ -28,7 +24,7 @@ std::string ApplicationTitle(const std::string& exePath) {
   // The first character keeps its case; a double-byte character is never changed.
   for (size_t i = 0; i < title.size(); ++i) {
     const auto byte = static_cast<unsigned char>(title[i]);
-    if (IsLeadByte(byte)) {
+    if (isLeadByte(byte)) {
       ++i;
       continue;
     }

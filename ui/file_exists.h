@@ -15,4 +15,8 @@ namespace korvane::ui {
 // first name it matches (in sorted order) is judged.
 bool WatchedFileExists(const std::string& path);
 
+// The path of the file that WatchedFileExists judges: path itself, or for a pattern
+// the first match (in the pattern's folder); empty when WatchedFileExists is false.
+std::string FindWatchedFile(const std::string& path);
+
 }  // namespace korvane::ui

@@ -25,16 +25,18 @@ bool FirstEntry(const std::string& path, std::string& entry) {
 
 }  // namespace
 
-bool WatchedFileExists(const std::string& path) {
+std::string FindWatchedFile(const std::string& path) {
   std::string entry;
-  if (path.empty() || !FirstEntry(path, entry)) return false;
+  if (path.empty() || !FirstEntry(path, entry)) return "";
   struct stat info;
-  if (stat(entry.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  if (stat(entry.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return "";
   // A DOS date holds the years 1980 to 2107, in local time.
   std::tm local = {};
-  if (localtime_r(&info.st_mtime, &local) == nullptr) return false;
+  if (localtime_r(&info.st_mtime, &local) == nullptr) return "";
   const int year = local.tm_year + 1900;
-  return year >= 1980 && year <= 2107;
+  return year >= 1980 && year <= 2107 ? entry : "";
 }
+
+bool WatchedFileExists(const std::string& path) { return !FindWatchedFile(path).empty(); }
 
 }  // namespace korvane::ui

@@ -2,6 +2,8 @@
 // Each comment gives the text as it reads.
 #pragma once
 
+#include "korvane_version.h"
+
 namespace korvane::ui::texts {
 
 // Korvane
@@ -16,9 +18,9 @@ inline constexpr char kLabel1[] =
 // .binファイル
 inline constexpr char kLabel2[] =
     ".bin\x83\x74\x83\x40\x83\x43\x83\x8B";
-// Korvane Ver. 0.10
+// Korvane Ver. 0.10 (the version from korvane_version.h)
 inline constexpr char kLabel3[] =
-    "Korvane Ver. 0.10";
+    "Korvane Ver. " KORVANE_VERSION;
 // Korvane プロジェクト
 inline constexpr char kLabel4[] =
     "Korvane \x83\x76\x83\x8D\x83\x57\x83\x46\x83\x4E\x83\x67";

@@ -98,9 +98,10 @@ expect_flash() {
 # expect_line_sequences [ATTEMPTS]: from $wire_log, the reset into the boot loader (RTS
 # asserted, then DTR; DTR released 50 ms later; RTS released 100 ms after that; then
 # "?") made ATTEMPTS times (default 1), and the restart after the last copy (RTS
-# released, then DTR pulsed for 50 ms), each wait within line_slack_ms above its length
-# (a sleep never ends early).
-line_slack_ms=${line_slack_ms:-25}
+# released, then DTR pulsed for 50 ms), each wait at least its length (a sleep never
+# ends early) and at most line_slack_ms above it: a busy machine may wake the program
+# late, so the slack only catches a wait of the wrong kind (a second instead of 100 ms).
+line_slack_ms=${line_slack_ms:-150}
 expect_line_sequences() {
   local verdict
   verdict=$(awk -v attempts="${1:-1}" -v slack="$line_slack_ms" '

@@ -50,7 +50,7 @@ run_cli() {
   local start
   start=$(now_ms)
   timeout -k 5 30 env LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" \
-    wine "$cli" -q -p "COM$KORVANE_SIM_COM" "Z:$1" </dev/null >"$(out cli.out)" 2>"$(out cli.err)"
+    "$KORVANE_WINE" "$cli" -q -p "COM$KORVANE_SIM_COM" "Z:$1" </dev/null >"$(out cli.out)" 2>"$(out cli.err)"
   cli_code=$?
   cli_end_ms=$(now_ms)
   echo "  $case_name: korvane-cli.exe ran $((cli_end_ms - start)) ms"

@@ -46,22 +46,23 @@ readonly wrong_chip="指定以外のマイコンが装着されています。"
 readonly aborted="フラッシュメモリの書き込みを中断しました"
 
 # start_gui [VAR=VALUE...]: korvane.exe with the shim (and that environment), as a person
-# starts it; waits for its window (sets wid). Wine's output goes to files only.
+# starts it; waits for its window (sets wid) and for the COM box, which has the focus
+# and reads "1", to take keys. Wine's output goes to files only.
 start_gui() {
-  env "$@" LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" wine "$exe" </dev/null \
+  env "$@" LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" "$KORVANE_WINE" "$exe" </dev/null \
     >"$(out gui.out)" 2>"$(out gui.err)" &
   gui_pid=$!
   local i w
   wid=""
-  for ((i = 0; i < 150; ++i)); do
+  for ((i = 0; i < 300 && -z $wid; ++i)); do
     for w in $(xdotool search --name '^Korvane$' 2>/dev/null); do
       eval "$(xdotool getwindowgeometry --shell "$w")"
-      ((WIDTH > 200)) && { wid=$w; sleep 0.3; return 0; }
+      ((WIDTH > 200)) && wid=$w
     done
-    sleep 0.1
+    [[ -n $wid ]] || sleep 0.1
   done
-  fail "the window did not appear"
-  return 1
+  [[ -n $wid ]] || { fail "the window did not appear"; return 1; }
+  wait_for_focus_text 1 30 "the COM box with the focus"
 }
 
 # close_gui: Alt+F4, as a person closes it; korvane.exe must end with exit code 0.
@@ -86,18 +87,46 @@ screenshot() {
 
 # probe ARGS...: window_probe.exe; prints its output without CRs.
 probe() {
-  wine "$probe_exe" "$@" </dev/null >"$work/probe.out" 2>"$work/probe.err"
+  "$KORVANE_WINE" "$probe_exe" "$@" </dev/null >"$work/probe.out" 2>"$work/probe.err"
   tr -d '\r' <"$work/probe.out"
+}
+
+# wait_for_focus_text TEXT SECONDS WHAT: until the focused box of the window reads TEXT;
+# else fails, naming WHAT and what the box read.
+wait_for_focus_text() {
+  local until=$(($(now_ms) + $2 * 1000)) text=""
+  while (($(now_ms) < until)); do
+    text=$(probe text) && [[ $text == "$1" ]] && return 0
+    sleep 0.1
+  done
+  fail "$3: the focused box reads '$text', expected '$1'"
+  return 1
+}
+
+# type_text TEXT: types TEXT into the focused, empty box and waits until the box reads it.
+# Plain ASCII goes through the keyboard (xdotool); anything else is sent to the box as
+# characters by window_probe.exe, because xdotool remaps a spare key for each character
+# missing from the keyboard map and the window may read a key after its next remap. A
+# box that does not read TEXT then is a typing failure, reported as such.
+type_text() {
+  if ! printf '%s' "$1" | LC_ALL=C grep -q '[^ -~]'; then
+    xdotool type --delay 10 "$1"
+  else
+    probe type "$(printf '%s' "$1" | od -An -tx1 | tr -d ' \n')" >/dev/null ||
+      { fail "typing failed: window_probe could not type '$1'"; return 1; }
+  fi
+  wait_for_focus_text "$1" 20 "typing failed"
 }
 
 # write_with COM FILE: types the COM number over the "1" in the focused COM box, goes
 # to the file name box, types the Windows path, goes to the write button and presses it.
 write_with() {
   xdotool key End BackSpace BackSpace BackSpace
-  xdotool type --delay 10 "$1"
+  wait_for_focus_text "" 20 "typing failed (clearing the COM box)" || return
+  type_text "$1" || return
   xdotool key Tab
-  local path="Z:${2//\//\\}"
-  xdotool type --delay 5 "$path"
+  wait_for_focus_text "" 20 "the file name box did not take the focus" || return
+  type_text "Z:${2//\//\\}" || return
   xdotool key Tab Tab space
   write_start_ms=$(now_ms)
 }
@@ -119,7 +148,7 @@ case_blink() {
   start_sim -v --exit-after-restart || return
   start_gui || return
   screenshot main-window
-  write_with "$KORVANE_SIM_COM" "$blink"
+  write_with "$KORVANE_SIM_COM" "$blink" || return
   finish_sim by-itself
   echo "  $case_name: written and started in $(($(now_ms) - write_start_ms)) ms"
   expect_flash "$blink"
@@ -133,15 +162,19 @@ case_blink() {
   close_gui
 }
 
-# start_full_write: a random 32 KiB image, written at the wire's real speed, about 2 s
-# under way when it returns.
+# start_full_write: a random 32 KiB image, written at the wire's real speed; returns
+# once the first block has been copied into flash, with 31 blocks still to go.
 start_full_write() {
   head -c 32768 /dev/urandom >"$work/full.bin"
   start_sim || return
   start_gui || return
-  write_with "$KORVANE_SIM_COM" "$work/full.bin"
+  write_with "$KORVANE_SIM_COM" "$work/full.bin" || return
   wait_for_caption "$abort_caption" 10 || return
-  sleep 2
+  local until=$(($(now_ms) + 20000))
+  until grep -q ' > C 0 ' "$wire_log"; do
+    (($(now_ms) < until)) || { fail "the first block was not copied"; return 1; }
+    sleep 0.05
+  done
 }
 
 # A full 32 KiB image: the window while it writes and after.
@@ -159,7 +192,7 @@ case_full_image() {
 case_wrong_part() {
   start_sim --part-id 12345 || return
   start_gui || return
-  write_with "$KORVANE_SIM_COM" "$blink"
+  write_with "$KORVANE_SIM_COM" "$blink" || return
   local box
   box=$(probe box 15)
   [[ $box == "$wrong_chip" ]] || fail "message box '$box', expected '$wrong_chip'"
@@ -200,7 +233,7 @@ case_japanese_system() {
   cp "$blink" "$image"
   start_sim --exit-after-restart || return
   start_gui LOCPATH="$locales" LANG=ja_JP.UTF-8 || return
-  write_with "$KORVANE_SIM_COM" "$image"
+  write_with "$KORVANE_SIM_COM" "$image" || return
   finish_sim by-itself
   expect_flash "$blink"
   local box

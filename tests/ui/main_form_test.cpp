@@ -530,7 +530,6 @@ TEST_F(MainWindow, ARealMessageBoxIsClosedWithItsOkButton) {
     EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&boxText));
     ownedByApplication = GetWindow(box, GW_OWNER) == app->Handle();
     formTookInput = IsWindowEnabled(form->Handle()) != FALSE;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // as a person would read it
     SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     clicked = true;
   });
@@ -573,15 +572,28 @@ TEST_F(MainWindow, TheBrowseButtonOpensTheBinFileDialog) {
         else std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       if (dialog == nullptr) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      HWND name = GetDlgItem(dialog, 0x47C);  // the file name box
-      if (name == nullptr) name = GetDlgItem(dialog, 0x480);
+      // The dialog takes input once its file name box is shown.
+      HWND name = nullptr;
+      for (int i = 0; i < 1000 && (name == nullptr || !IsWindowVisible(name)); ++i) {
+        name = GetDlgItem(dialog, 0x47C);  // the file name box
+        if (name == nullptr) name = GetDlgItem(dialog, 0x480);
+        if (name == nullptr || !IsWindowVisible(name)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (name == nullptr) return;
       wchar_t text[MAX_PATH] = {};
       GetWindowTextW(name, text, MAX_PATH);
       startName = text;
       SetWindowTextW(name, folder.c_str());
       SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // A folder's name confirmed goes to that folder; wait until the dialog is there.
+      const auto shownFolder = [dialog] {
+        wchar_t path[MAX_PATH] = {};
+        SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+        return std::wstring(path);
+      };
+      for (int i = 0; i < 1000 && _wcsicmp(shownFolder().c_str(), folder.c_str()) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
       SetWindowTextW(name, typed.c_str());
       SendMessageW(GetDlgItem(dialog, confirm ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
     });

@@ -198,37 +198,48 @@ TEST_F(Watcher, AFailureThatEscapesTheWriteKeepsTheWatcherButHoldsItWhileTheBoxI
 }
 
 TEST_F(Watcher, SwitchingTheTimerOnWhileOnKeepsItsPeriod) {
+  // A period of 1000 ms, switched on again 500 ms into it: kept, it ticks 1000 ms after
+  // the start; restarted, 1000 ms after the second switch. The margin between the two
+  // is 500 ms, so a busy machine that runs the test late does not change the verdict.
+  using Clock = std::chrono::steady_clock;
+  constexpr long long kPeriod = 1000;
   TTimer timer;
-  timer.SetInterval(300);
-  std::vector<std::chrono::steady_clock::time_point> ticks;
-  timer.OnTimer = [&](TObject*) { ticks.push_back(std::chrono::steady_clock::now()); };
-  const auto start = std::chrono::steady_clock::now();
-  timer.SetEnabled(true);
-  auto pumpFor = [&](int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
+  timer.SetInterval(kPeriod);
+  std::vector<Clock::time_point> ticks;
+  timer.OnTimer = [&](TObject*) { ticks.push_back(Clock::now()); };
+  const auto msBetween = [](Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+  };
+  // Processes messages until `count` ticks have come or `ms` have passed.
+  const auto pumpUntil = [&](size_t count, int ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (ticks.size() < count && Clock::now() < end) {
       app->ProcessMessages();
       Sleep(5);
     }
   };
-  pumpFor(200);
-  timer.SetEnabled(true);  // on again while on: the period started at `start` runs on
-  pumpFor(150);
-  ASSERT_EQ(ticks.size(), 1u);
-  const auto first = std::chrono::duration_cast<std::chrono::milliseconds>(ticks[0] - start).count();
-  EXPECT_GE(first, 290);
-  EXPECT_LT(first, 345) << "a restarted period would tick at 500 ms";
 
-  // Off discards the running period; on again starts a fresh one.
-  pumpFor(200);  // 150 ms into the second period
-  timer.SetEnabled(false);
-  const auto restart = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   timer.SetEnabled(true);
-  pumpFor(200);
-  EXPECT_EQ(ticks.size(), 1u) << "the old period would have ended 150 ms after the restart";
-  pumpFor(200);
+  pumpUntil(1, 500);
+  ASSERT_TRUE(ticks.empty()) << "ticked " << msBetween(start, ticks[0]) << " ms into a 1000 ms period";
+  const auto again = Clock::now();
+  timer.SetEnabled(true);  // on again while on: the period started at `start` runs on
+  pumpUntil(1, 10000);
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_GE(msBetween(start, ticks[0]), kPeriod - 20);
+  EXPECT_LT(msBetween(again, ticks[0]), kPeriod) << "the period was restarted";
+
+  // Off discards the running period; on again starts a fresh one, which ends a whole
+  // period after the restart, not when the discarded one would have.
+  pumpUntil(2, 500);
+  ASSERT_EQ(ticks.size(), 1u);
+  timer.SetEnabled(false);
+  const auto restart = Clock::now();
+  timer.SetEnabled(true);
+  pumpUntil(2, 10000);
   ASSERT_EQ(ticks.size(), 2u);
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(ticks[1] - restart).count(), 290);
+  EXPECT_GE(msBetween(restart, ticks[1]), kPeriod - 20) << "the old period ran on";
 
   // A tick already queued when the timer goes off is dropped.
   timer.SetEnabled(false);
