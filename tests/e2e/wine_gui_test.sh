@@ -54,12 +54,13 @@ start_gui() {
   gui_pid=$!
   local i w
   wid=""
-  for ((i = 0; i < 300 && -z $wid; ++i)); do
+  for ((i = 0; i < 300; ++i)); do
     for w in $(xdotool search --name '^Korvane$' 2>/dev/null); do
       eval "$(xdotool getwindowgeometry --shell "$w")"
       ((WIDTH > 200)) && wid=$w
     done
-    [[ -n $wid ]] || sleep 0.1
+    [[ -n $wid ]] && break
+    sleep 0.1
   done
   [[ -n $wid ]] || { fail "the window did not appear"; return 1; }
   wait_for_focus_text 1 30 "the COM box with the focus"
