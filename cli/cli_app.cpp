@@ -3,13 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "cli/options.h"
 #include "cli/progress_bar.h"
 #include "isp/program_image.h"
+#include "job/image_file.h"
 #include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "korvane_version.h"
@@ -37,28 +36,58 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-// The port named on the command line: "sim", a device path, or on Windows COMn or n.
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip) {
-  if (chip) return chip->Opener();
-#ifdef _WIN32
+// The number of a port given as "COMn" or "n"; 0 for anything else.
+int ComNumberOf(const std::string& port) {
   std::string digits = port;
   if (digits.size() > 3 && (digits.compare(0, 3, "COM") == 0 || digits.compare(0, 3, "com") == 0)) {
     digits = digits.substr(3);
   }
-  if (!digits.empty() && digits.size() <= 9 &&
-      digits.find_first_not_of("0123456789") == std::string::npos) {
-    int number = std::stoi(digits);
-    return [number] { return OpenComPort(number); };
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
   }
-  return [port] { return OpenWin32ComPort(port); };
+  return std::stoi(digits);
+}
+
+// The device a port name stands for: on Linux and macOS COMn and n are the window's
+// /dev/ttyS(n-1); anything else is a device path as given.
+std::string DeviceOf(const std::string& port) {
+#ifdef _WIN32
+  return port;
 #else
-  return [port] { return OpenPosixComPort(port); };
+  const int number = ComNumberOf(port);
+  return number > 0 ? PosixComDeviceName(number) : port;
 #endif
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The port named on the command line: "sim", a device path, or COMn or n. A system
+// error of the port, when one happens, is kept in *cause.
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
+                     const std::shared_ptr<std::string>& cause) {
+  if (chip) return chip->Opener();
+#ifdef _WIN32
+  (void)cause;  // the Windows backend does not tell its causes
+  if (const int number = ComNumberOf(port)) return [number] { return OpenComPort(number); };
+  return [port] { return OpenWin32ComPort(port); };
+#else
+  return [device = DeviceOf(port), cause] {
+    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get());
+    if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
+    return opened;
+  };
+#endif
+}
+
+// The image as the job will find it, read the job's way (without waiting on a FIFO,
+// refusing anything but a regular file, measuring before reading); empty when the job
+// will refuse the file, which it then does with its own message.
+std::vector<uint8_t> ReadImageForCheck(const std::string& path) {
+  FileHandle file = OpenImageFile(path);
+  if (!file) return {};
+  const std::optional<uint64_t> size = MeasureFileSize(file.get());
+  if (!size || *size == 0 || *size > kMaxImageSize) return {};
+  std::vector<uint8_t> image(static_cast<size_t>(*size));
+  if (std::fread(image.data(), 1, image.size(), file.get()) != image.size()) return {};
+  return image;
 }
 
 // Compares the simulated flash with the image and tells the modelled time of the write.
@@ -92,7 +121,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   uintmax_t size = std::filesystem::file_size(options.file, error);
   if (error) size = 0;
   std::vector<uint8_t> image;
-  if (chip) image = ReadWholeFile(options.file);
+  if (chip) image = ReadImageForCheck(options.file);
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
@@ -106,7 +135,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     ++blocksStarted;
   };
 
-  std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip),
+  const auto portCause = std::make_shared<std::string>();
+  std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip, portCause),
                                     options.deleteAfterWrite, progress);
   if (drawBar && blocksStarted > 0) {
     if (result.empty()) {
@@ -116,10 +146,13 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   }
   if (!result.empty()) {
     console.JobMessage(result);
-    return result == messages::kWriteAborted ? kAborted : kFailed;
+    if (result == messages::kWriteAborted) return kAborted;
+    // What the system said of the port, naming the device.
+    if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
+    return kFailed;
   }
   uintmax_t sectors = (size + kSectorSize - 1) / kSectorSize;
-  console.Out("wrote " + std::to_string(size) + " bytes (" + std::to_string(sectors) +
+  console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte (" : " bytes (") + std::to_string(sectors) +
               (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
   if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, console);
@@ -127,17 +160,26 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 }
 
 // Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
+// A file is written once it has stayed the same (identity, size, time) from one look to
+// the next, a polling period apart, so that a file still being made is left alone.
 int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
   console.Err("korvane-cli: watching " + options.file + " (Ctrl-C stops)\n");
+  std::string seenPath;  // what the previous look found, if anything
+  std::optional<FileStamp> seenStamp;
   for (;;) {
     // The same test as the window's watcher: a folder of that name does not count. For
     // a pattern, the first match is the file written (and deleted).
     const std::string found = ui::FindWatchedFile(options.file);
-    if (!found.empty()) {
+    const std::optional<FileStamp> stamp = found.empty() ? std::nullopt : StampOf(found);
+    if (stamp && seenStamp && found == seenPath && *stamp == *seenStamp) {
       Options once = options;
       once.file = found;
       int code = WriteOnce(once, console, chip);
       if (code != kSuccess) return code;
+      seenStamp.reset();
+    } else {
+      seenPath = found;
+      seenStamp = stamp;
     }
     for (uint32_t waited = 0; waited < kWatchIntervalMs && !AbortRequested; waited += 100) {
       console.Sleep(100);

@@ -30,7 +30,9 @@ void InstallInterruptHandler() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  // Ctrl-C, kill and a closed terminal all end the job the same way: before its next
+  // block, with the port closed and restored.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 std::string Cp932ToUtf8(const std::string& cp932) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "isp/job_flags.h"
+
 namespace korvane {
 
 namespace {
@@ -40,6 +42,8 @@ bool SendCommand(IspLink& link, const char* line) {
 
 bool EnterIspMode(IspLink& link) {
   for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+    // Each attempt waits up to the read time-out; an abort is taken between attempts.
+    if (AbortRequested) return false;
     bool sendFailed = false;
     if (HandshakeAttempt(link, &sendFailed)) return true;
     if (sendFailed) return false;

@@ -16,7 +16,8 @@ constexpr int kUnlockCode = 23130;
 // Sends one command line and expects the "0" (CMD_SUCCESS) reply.
 bool SendCommand(IspLink& link, const char* line);
 
-// Resets the chip into its boot loader and synchronises, at most five times.
+// Resets the chip into its boot loader and synchronises, at most five times; gives up
+// before the next attempt when AbortRequested is set.
 bool EnterIspMode(IspLink& link);
 bool EchoOff(IspLink& link);
 // Asks the boot loader to change its rate; the link's own rate is left as it is.

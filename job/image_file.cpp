@@ -1,9 +1,13 @@
 #include "job/image_file.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #ifdef _WIN32
 #include <share.h>
 #else
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace korvane {
@@ -12,7 +16,18 @@ FileHandle OpenImageFile(const std::string& path) {
 #ifdef _WIN32
   return FileHandle(_fsopen(path.c_str(), "rb", _SH_DENYWR));
 #else
-  return FileHandle(std::fopen(path.c_str(), "rb"));
+  // Non-blocking, so that a FIFO without a writer does not hold the job; the flag is
+  // cleared again for a regular file (where it changes nothing anyway).
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return FileHandle(file);
 #endif
 }
 
@@ -30,6 +45,64 @@ std::optional<uint64_t> MeasureFileSize(std::FILE* file) {
   if (size < 0 || fseeko(file, 0, SEEK_SET) != 0) return std::nullopt;
 #endif
   return static_cast<uint64_t>(size);
+}
+
+bool FileStamp::operator==(const FileStamp& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds;
+}
+
+namespace {
+
+#ifdef _WIN32
+// Windows has no inode here (st_ino is 0), and st_dev means other things for an open
+// file and for a path; the open file cannot be changed or renamed while the job holds
+// it, so size and time tell the versions apart.
+using StatRecord = struct _stat64;
+FileStamp StampFrom(const StatRecord& info) {
+  FileStamp stamp;
+  stamp.size = static_cast<uint64_t>(info.st_size);
+  stamp.modifiedSeconds = static_cast<int64_t>(info.st_mtime);
+  return stamp;
+}
+#else
+using StatRecord = struct stat;
+FileStamp StampFrom(const StatRecord& info) {
+  FileStamp stamp;
+  stamp.device = static_cast<uint64_t>(info.st_dev);
+  stamp.inode = static_cast<uint64_t>(info.st_ino);
+  stamp.size = static_cast<uint64_t>(info.st_size);
+#ifdef __APPLE__
+  stamp.modifiedSeconds = static_cast<int64_t>(info.st_mtimespec.tv_sec);
+  stamp.modifiedNanoseconds = static_cast<int64_t>(info.st_mtimespec.tv_nsec);
+#else
+  stamp.modifiedSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+  stamp.modifiedNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+#endif
+  return stamp;
+}
+#endif
+
+}  // namespace
+
+std::optional<FileStamp> StampOf(std::FILE* file) {
+  StatRecord info {};
+#ifdef _WIN32
+  if (_fstat64(_fileno(file), &info) != 0) return std::nullopt;
+#else
+  if (fstat(fileno(file), &info) != 0) return std::nullopt;
+#endif
+  return StampFrom(info);
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  StatRecord info {};
+#ifdef _WIN32
+  if (_stat64(path.c_str(), &info) != 0) return std::nullopt;
+#else
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+#endif
+  return StampFrom(info);
 }
 
 }  // namespace korvane

@@ -14,12 +14,28 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a file for binary reading. Other programs may read it meanwhile but not change
-// it (on Windows); null when it cannot be opened.
+// Opens a file for binary reading, without waiting for anything: a FIFO or a device
+// opens at once and is then refused by MeasureFileSize. Other programs may read the file
+// meanwhile but not change it (on Windows); null when it cannot be opened.
 FileHandle OpenImageFile(const std::string& path);
 
 // Seeks to the end, takes the position as the size and seeks back to the start; fails
 // for anything but a regular file.
 std::optional<uint64_t> MeasureFileSize(std::FILE* file);
+
+// What tells one version of a file from another: the file's identity (device and
+// inode where the system has them), its size and its modification time.
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedSeconds = 0;
+  int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileStamp& other) const;
+  bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+// The stamp of an open file, or of what a path names now; none when it cannot be read.
+std::optional<FileStamp> StampOf(std::FILE* file);
+std::optional<FileStamp> StampOf(const std::string& path);
 
 }  // namespace korvane

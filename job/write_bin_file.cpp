@@ -36,22 +36,30 @@ int32_t ParsePartId(const char* line) {
 namespace {
 
 // The job's steps up to the restart of the chip. Returns null on success, else the
-// message. The port is left for the caller to close, before the file.
+// message. The port is left for the caller to close, before the file. An abort asked
+// for before the erase stops the job there, with the chip's flash untouched; once the
+// erase has begun it takes effect before the next block.
 const char* RunJob(std::FILE* file, uint32_t size, IspLink& link,
                    const ProgressCallback& progress) {
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return CommErrorMessage(CommErrorCode::Communication);
   if (!link.port->SetTimeouts(kIspTimeouts)) return CommErrorMessage(CommErrorCode::Communication);
-  if (!EnterIspMode(link) || !EchoOff(link)) return messages::kIspEntryFailed;
+  if (!EnterIspMode(link) || AbortRequested || !EchoOff(link)) {
+    return AbortRequested ? messages::kWriteAborted : messages::kIspEntryFailed;
+  }
+  if (AbortRequested) return messages::kWriteAborted;
   if (!SetIspBaudRate(link, static_cast<int>(kTransferBaud), 1) ||
       !link.ApplyBaudRate(kTransferBaud)) {
     return CommErrorMessage(CommErrorCode::BaudChange);
   }
+  if (AbortRequested) return messages::kWriteAborted;
   char partId[100];
   if (!ReadPartId(link, partId, sizeof partId)) return messages::kWrongChip;
   int32_t id = ParsePartId(partId);
   if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return messages::kWrongChip;
+  if (AbortRequested) return messages::kWriteAborted;
   if (!UnlockFlash(link)) return CommErrorMessage(CommErrorCode::Erase);
+  if (AbortRequested) return messages::kWriteAborted;
   int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
   if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
   if (!ProgramImage(link, file, size, progress)) {
@@ -72,6 +80,9 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
   if (!size) return messages::kFileReadFailed;
   if (*size == 0) return messages::kFileEmpty;
   if (*size > kMaxImageSize) return messages::kFileTooLarge;
+  // The version of the file that is written; only this version may be deleted.
+  const std::optional<FileStamp> written = StampOf(file.get());
+  if (!written) return messages::kFileReadFailed;
 
   IspLink link;
   link.port = openPort();
@@ -81,7 +92,12 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
   }
   link.Close();
   file.reset();
-  if (deleteAfterWrite && std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
+  if (deleteAfterWrite) {
+    // The path must still name exactly the file that was written, unchanged: a file
+    // replaced, grown or rewritten during the write is the user's newer work.
+    const std::optional<FileStamp> now = StampOf(path);
+    if (!now || *now != *written || std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
+  }
   return std::string();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -68,6 +69,16 @@ class ComPort {
   // Releases the device. Called exactly once; the destructor closes a port left open.
   virtual void Close() = 0;
   virtual void Wait(uint32_t milliseconds) = 0;
+
+  // Told what failed and the system's reason ("set RTS: Inappropriate ioctl for device")
+  // each time one of the system's calls fails, for messages that name the cause. The
+  // job's own messages do not depend on it; backends that cannot tell say nothing.
+  std::function<void(const std::string&)> onSystemError;
+
+ protected:
+  void ReportSystemError(const std::string& text) const {
+    if (onSystemError) onSystemError(text);
+  }
 };
 
 // The Windows device name of COM port `number`: "\\.\COM" and the number in decimal.

@@ -40,9 +40,12 @@ bool SendLine(IspLink& link, const char* text) {
 bool ReceiveLine(IspLink& link, char* buffer, size_t capacity) {
   if (capacity == 0) return false;
   size_t index = 0;
-  for (;;) {
+  // Every byte counts toward this bound, the dropped ones too: a stream of control or
+  // NUL bytes (a floating RX line reads as NULs) ends the line instead of holding it.
+  const size_t mostBytes = capacity * kLineByteBoundFactor;
+  for (size_t received = 0;; ++received) {
     uint8_t byte = 0;
-    if (!link.port->ReadByte(&byte)) return false;
+    if (received >= mostBytes || !link.port->ReadByte(&byte)) return false;
     if (byte == '\n') {
       buffer[index] = '\0';
       return true;

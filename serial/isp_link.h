@@ -28,7 +28,9 @@ struct IspLink {
 // Writes the text and then CR LF, in two writes; true when both went out in full.
 bool SendLine(IspLink& link, const char* text);
 // Receives one LF-terminated line into buffer (capacity bytes, terminator included).
-// Control bytes below 0x20 are dropped. False on a time-out or a line that does not fit.
+// Control bytes below 0x20 are dropped. False on a time-out, a line that does not fit,
+// or when kLineByteBoundFactor * capacity bytes have come without the line's end.
+constexpr size_t kLineByteBoundFactor = 10;
 bool ReceiveLine(IspLink& link, char* buffer, size_t capacity);
 // True only when the next line received equals expected exactly.
 bool ExpectLine(IspLink& link, const char* expected);

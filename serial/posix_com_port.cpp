@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
 #include "serial/open_com_port.h"
@@ -64,9 +66,13 @@ bool HasNoModemLines(int error) {
   return error == ENOTTY || error == EINVAL;
 }
 
+// "what: the system's reason" for the current errno.
+std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
 class PosixComPort final : public ComPort {
  public:
-  explicit PosixComPort(int fd) : fd_(fd) {}
+  // saved: the device's settings as found, put back on close; none when unreadable.
+  PosixComPort(int fd, std::optional<termios> saved) : fd_(fd), saved_(saved) {}
   ~PosixComPort() override { CloseDevice(); }
   PosixComPort(const PosixComPort&) = delete;
   PosixComPort& operator=(const PosixComPort&) = delete;
@@ -92,7 +98,7 @@ class PosixComPort final : public ComPort {
     tio.c_cc[VMIN] = 0;  // reads wait in poll, never in read
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return Failed("apply the line settings");
     settings_ = settings;
 
     // The record's DTR and RTS control: disabled leaves the line cleared (opening the
@@ -100,7 +106,7 @@ class PosixComPort final : public ComPort {
     const int raise = (settings.dtrEnabled ? TIOCM_DTR : 0) | (settings.rtsEnabled ? TIOCM_RTS : 0);
     const int clear = (TIOCM_DTR | TIOCM_RTS) & ~raise;
     if (!ChangeModemLines(TIOCMBIC, clear) || !ChangeModemLines(TIOCMBIS, raise)) {
-      return HasNoModemLines(errno);
+      return HasNoModemLines(errno) || Failed("set the modem lines");
     }
     return true;
   }
@@ -114,18 +120,18 @@ class PosixComPort final : public ComPort {
     if (fd_ < 0) return false;
     switch (change) {
       case LineChange::SetRts:
-        return ChangeModemLines(TIOCMBIS, TIOCM_RTS);
+        return ChangeModemLines(TIOCMBIS, TIOCM_RTS) || Failed("set RTS");
       case LineChange::ClearRts:
-        return ChangeModemLines(TIOCMBIC, TIOCM_RTS);
+        return ChangeModemLines(TIOCMBIC, TIOCM_RTS) || Failed("clear RTS");
       case LineChange::SetDtr:
-        return ChangeModemLines(TIOCMBIS, TIOCM_DTR);
+        return ChangeModemLines(TIOCMBIS, TIOCM_DTR) || Failed("set DTR");
       case LineChange::ClearDtr:
-        return ChangeModemLines(TIOCMBIC, TIOCM_DTR);
+        return ChangeModemLines(TIOCMBIC, TIOCM_DTR) || Failed("clear DTR");
     }
     return false;
   }
 
-  bool PurgeInput() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
+  bool PurgeInput() override { return fd_ >= 0 && (tcflush(fd_, TCIFLUSH) == 0 || Failed("purge")); }
 
   bool Write(const void* data, size_t count, size_t* written) override {
     *written = 0;
@@ -141,16 +147,16 @@ class PosixComPort final : public ComPort {
         continue;
       }
       if (sent < 0 && errno == EINTR) continue;
-      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Failed("write");
       // The output is full or held (XOFF): wait for room until the time-out runs out.
       pollfd request{};
       request.fd = fd_;
       request.events = POLLOUT;
       const int ready = poll(&request, 1, RemainingMs(deadline));
       if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) return false;
+      if (ready < 0) return Failed("write");
       if (ready == 0) return true;  // time-out: *written tells how much went out
-      if ((request.revents & POLLOUT) == 0) return false;  // error or hang-up
+      if ((request.revents & POLLOUT) == 0) return Lost("write");  // error or hang-up
     }
     return true;
   }
@@ -165,12 +171,13 @@ class PosixComPort final : public ComPort {
       request.events = POLLIN;
       const int ready = poll(&request, 1, RemainingMs(deadline));
       if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;                       // failure or time-out
-      if ((request.revents & POLLIN) == 0) return false;  // error or hang-up
+      if (ready < 0) return Failed("read");
+      if (ready == 0) return false;                              // time-out
+      if ((request.revents & POLLIN) == 0) return Lost("read");  // error or hang-up
       const ssize_t got = read(fd_, byte, 1);
       if (got == 1) return true;
-      if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      if (got == 0 && (request.revents & POLLHUP) != 0) return false;
+      if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return Failed("read");
+      if (got == 0 && (request.revents & POLLHUP) != 0) return Lost("read");
       // Nothing there after all (purged in between): wait on for what time is left.
       if (RemainingMs(deadline) == 0) return false;
     }
@@ -188,14 +195,29 @@ class PosixComPort final : public ComPort {
     return ioctl(fd_, request, &lines) == 0;
   }
 
+  // Reports what failed with errno's reason; false, for returning.
+  bool Failed(const char* what) const {
+    ReportSystemError(SystemError(what));
+    return false;
+  }
+  // The device went away or reported an error condition (no errno to tell).
+  bool Lost(const char* what) const {
+    ReportSystemError(std::string(what) + ": the device hung up or reported an error");
+    return false;
+  }
+
   void CloseDevice() {
     if (fd_ < 0) return;
+    // Leave the device as it was found: its settings back (at once: output held by an
+    // XOFF would never drain), then no longer exclusive.
+    if (saved_) tcsetattr(fd_, TCSANOW, &*saved_);
     ioctl(fd_, TIOCNXCL);
     close(fd_);  // also releases the flock
     fd_ = -1;
   }
 
   int fd_;
+  std::optional<termios> saved_;
   LineSettings settings_;
   CommTimeouts timeouts_;
 };
@@ -207,18 +229,31 @@ std::string PosixComDeviceName(int number) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 
-std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device) {
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error) {
+  const auto refuse = [&](int fd, const std::string& why) -> std::unique_ptr<ComPort> {
+    if (error) *error = why;
+    if (fd >= 0) close(fd);
+    return nullptr;
+  };
   // O_NONBLOCK keeps the open from waiting for carrier. It stays set: reads and writes
   // wait in poll, so a write held by XOFF ends at its time-out instead of blocking.
   const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return refuse(fd, SystemError("cannot open"));
+  if (!isatty(fd)) return refuse(fd, "not a serial port (not a terminal device)");
   // Not shared, like the Windows port: flock holds against root too, TIOCEXCL does not.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return refuse(fd, errno == EWOULDBLOCK ? "in use by another program" : SystemError("cannot lock"));
   }
   ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixComPort>(fd);
+  std::optional<termios> saved;
+  termios found{};
+  if (tcgetattr(fd, &found) == 0) saved = found;
+  // Output stopped by an XOFF that came before (from a chip reset since) stays stopped
+  // across opens of the device: resume it. Linux's TCOON restarts only output that
+  // TCOOFF stopped, so the output is stopped that way first, then restarted.
+  tcflow(fd, TCOOFF);
+  tcflow(fd, TCOON);
+  return std::make_unique<PosixComPort>(fd, saved);
 }
 
 std::unique_ptr<ComPort> OpenComPort(int number) {

@@ -13,8 +13,9 @@ namespace korvane {
 std::string PosixComDeviceName(int number);
 
 // Opens a terminal device for reading and writing, held by this process alone (an
-// exclusive flock). Null when the device cannot be opened, is not a terminal or is
-// already in use.
-std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device);
+// exclusive flock), with its output resumed should an XOFF have stopped it. Null when
+// the device cannot be opened, is not a terminal or is already in use; *error (when
+// given) then tells why. Closing puts the device's settings back as they were found.
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error = nullptr);
 
 }  // namespace korvane

@@ -118,6 +118,9 @@ std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName) {
   HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // Output stopped by an XOFF that came before (from a chip reset since) would stay
+  // stopped: resume it. A driver without XON/XOFF may refuse, which changes nothing.
+  EscapeCommFunction(handle, SETXON);
   return std::make_unique<Win32ComPort>(handle);
 }
 

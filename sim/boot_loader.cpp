@@ -152,6 +152,11 @@ void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival)
 }
 
 const Rule* BootLoader::MatchRule(const std::string& on) {
+  // Only the kinds of event that a rule acts on are counted, so the counts stay as few
+  // as the rules, whatever words the host sends.
+  if (std::none_of(config_.rules.begin(), config_.rules.end(), [&](const Rule& rule) { return rule.on == on; })) {
+    return nullptr;
+  }
   int count = ++events_[on];
   for (const Rule& rule : config_.rules) {
     if (rule.on == on && (rule.occurrence == 0 || rule.occurrence == count)) return &rule;

@@ -134,6 +134,8 @@ class BootLoader {
   uint32_t baudRate() const { return baud_; }
   bool echo() const { return echo_; }
   int resets() const { return resets_; }
+  // How many kinds of event the rules' counts keep (memory that must stay bounded).
+  size_t countedEventKinds() const { return events_.size(); }
   int programStarts() const { return programStarts_; }
   const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
   std::array<uint8_t, kFlashSize>& flash() { return flash_; }

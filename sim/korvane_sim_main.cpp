@@ -173,10 +173,32 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 
+  // Every file named is checked before anything starts: the log is opened now, and the
+  // flash files are opened for writing (without losing what they hold) and closed.
+  std::FILE* wireLog = nullptr;
+  if (!options.logPath.empty()) {
+    wireLog = std::fopen(options.logPath.c_str(), "w");
+    if (!wireLog) {
+      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
+    if (path.empty()) continue;
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file) {
+      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+      if (wireLog) std::fclose(wireLog);
+      return 1;
+    }
+    std::fclose(file);
+  }
+
   PtyChip chip(options.chip);
   std::string error;
   if (!chip.Open(options.link, options.lines, &error)) {
     std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
+    if (wireLog) std::fclose(wireLog);
     return 1;
   }
   std::printf("%s\n", chip.devicePath().c_str());
@@ -185,15 +207,6 @@ int main(int argc, char** argv) {
   options.serve.stop = &stopRequested;
   options.serve.waitMask = &waitMask;
   options.serve.log = options.verbose ? stderr : nullptr;
-  std::FILE* wireLog = nullptr;
-  if (!options.logPath.empty()) {
-    wireLog = std::fopen(options.logPath.c_str(), "w");
-    if (!wireLog) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(),
-                   std::strerror(errno));
-      return 1;
-    }
-  }
   options.serve.wireLog = wireLog;
   const PtyChip::End end = chip.Serve(options.serve, &error);
   if (wireLog) std::fclose(wireLog);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -223,7 +224,7 @@ bool PtyChip::Open(const std::string& link, const std::string& linesSocket, std:
 PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
   const int startsBefore = loader_.programStarts();
   const Nanoseconds limit =
-      options.timeoutSeconds > 0 ? static_cast<Nanoseconds>(options.timeoutSeconds * 1e9) : 0;
+      options.timeoutSeconds > 0 ? std::max<Nanoseconds>(1, static_cast<Nanoseconds>(std::ceil(options.timeoutSeconds * 1e9))) : 0;
   for (;;) {
     SyncClock();
     SendDueBytes(options);

@@ -122,6 +122,7 @@ class SimPort final : public ComPort {
  private:
   void Record(PortEvent::Kind kind, uint32_t value, std::string bytes = {}) {
     chip_.events.push_back({kind, chip_.clock.Now(), value, std::move(bytes)});
+    if (chip_.onEvent) chip_.onEvent(chip_.events.back());
   }
 
   // Counts one port operation; true once the script's disconnection has come.

@@ -53,6 +53,8 @@ class SimulatedChip {
   PortScript script;
   std::vector<PortEvent> events;
   std::function<void()> onClose;  // runs as the port closes, for tests of ordering
+  // Runs after each event is recorded, for tests that act at a moment of the dialogue.
+  std::function<void(const PortEvent&)> onEvent;
   bool portOpen = false;
   int opens = 0;
   int closes = 0;

@@ -72,6 +72,20 @@ TEST(BootLoader, EchoesEveryLineUntilEchoIsSwitchedOff) {
   EXPECT_EQ(session.Command("J"), "0");
 }
 
+TEST(BootLoader, KeepsNoCountOfCommandWordsNoRuleWatches) {
+  SimulatedChip chip;
+  chip.loader.config().rules.push_back(sim::Rule::ReplyWith("J", "1", 5));
+  test::IspSession session(chip);
+  ASSERT_TRUE(session.ready);
+  for (int i = 0; i < 2000; ++i) EXPECT_EQ(session.Command("X" + std::to_string(i)), "1") << i;  // INVALID_COMMAND
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(session.Command("J"), "0");
+    session.Receive();  // the part identification
+  }
+  EXPECT_EQ(session.Command("J"), "1") << "the rule still counts the J commands";
+  EXPECT_EQ(chip.loader.countedEventKinds(), 1u) << "a count for every word the host sent";
+}
+
 TEST(BootLoader, FlashProgrammingOnlyClearsBits) {
   SimulatedChip chip;
   test::IspSession session(chip);

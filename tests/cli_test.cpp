@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -154,6 +158,46 @@ TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
   EXPECT_EQ(console.out, "");
 }
 
+TEST_F(Cli, FilesTheJobRefusesAreRefusedAtOnceWithTheSimulatedChipToo) {
+  // Nothing is read before the job has measured the file: no wait on a FIFO, no crash
+  // on a folder, no reading of a huge file.
+  const std::string huge = dir.File("huge.bin");
+  test::WriteFile(huge, {});
+  std::filesystem::resize_file(huge, 100u * 1024 * 1024);
+  std::filesystem::create_directory(dir.File("folder.bin"));
+  std::vector<std::pair<std::string, const char*>> cases = {
+      {huge, messages::kFileTooLarge},
+      {dir.File("folder.bin"), messages::kFileReadFailed},
+  };
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(dir.File("fifo.bin").c_str(), 0600), 0);
+  cases.push_back({dir.File("fifo.bin"), messages::kFileReadFailed});
+  cases.push_back({"/dev/zero", messages::kFileReadFailed});
+#endif
+  for (const auto& [path, message] : cases) {
+    console.jobMessages.clear();
+    EXPECT_EQ(Run({"-q", "-p", "sim", path}), kFailed) << path;
+    EXPECT_EQ(console.jobMessages, std::vector<std::string>{message}) << path;
+  }
+}
+
+#ifndef _WIN32
+TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
+  test::WriteFile(file, test::MakeImage(1));
+  const std::string missing = dir.File("ttyUSB9");
+  ASSERT_EQ(Run({"-q", "-p", missing, file}), kFailed);
+  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kPortOpenFailed});
+  EXPECT_EQ(console.err, "korvane-cli: " + missing + ": cannot open: No such file or directory\n");
+  // A COM number means the window's device for it.
+  console.err.clear();
+  ASSERT_EQ(Run({"-q", "-p", "COM200", file}), kFailed);
+  EXPECT_EQ(console.err, "korvane-cli: /dev/ttyS199: cannot open: No such file or directory\n");
+  // One byte is one byte.
+  ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
+  EXPECT_NE(console.out.find("wrote 1 byte (1 sector)"), std::string::npos) << console.out;
+}
+#endif
+
 TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
   for (std::vector<std::string> args : {std::vector<std::string>{"-p"},
                                         {"-p", "sim"},
@@ -220,13 +264,27 @@ TEST_F(Cli, WatchWritesTheFirstMatchOfAPattern) {
       test::WriteFile(dir.File("app-1.bin"), test::MakeImage(300));
       test::WriteFile(second, test::MakeImage(200));
     }
-    if (console.slept >= 3 * 2000) AbortRequested = true;
+    if (console.slept >= 5 * 2000) AbortRequested = true;
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", dir.File("app-?.bin")}), kSuccess) << console.err;
   EXPECT_NE(console.out.find("wrote 300 bytes"), std::string::npos) << console.out;
   EXPECT_NE(console.out.find("wrote 200 bytes"), std::string::npos) << "the next match at the next look";
   EXPECT_FALSE(test::FileExists(dir.File("app-1.bin")));
   EXPECT_FALSE(test::FileExists(second));
+}
+
+TEST_F(Cli, WatchWaitsUntilTheFileStopsChanging) {
+  // A build writes the first half, pauses past a look, then the rest.
+  console.onSleep = [&] {
+    if (console.slept == 2000) test::WriteFile(file, test::MakeImage(4096));
+    if (console.slept == 4000) test::AppendFile(file, test::MakeImage(4096, 2));
+    if (console.slept >= 5 * 2000) AbortRequested = true;
+  };
+  ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_EQ(console.out.find("wrote 4096 bytes"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("wrote 8192 bytes"), std::string::npos) << console.out;
+  EXPECT_EQ(console.out.find("wrote", console.out.find("wrote") + 1), std::string::npos) << "written once";
+  EXPECT_FALSE(test::FileExists(file));
 }
 
 TEST_F(Cli, WatchTakesNoFolderForTheFile) {

@@ -106,6 +106,23 @@ TEST_F(LinkFixture, ReceiveLineFailsWhenTheLineDoesNotFitItsBuffer) {
   EXPECT_EQ(std::string(line), "abc");
 }
 
+TEST_F(LinkFixture, ReceiveLineCountsEveryByteTowardItsBound) {
+  // A line of 10 bytes takes at most 100 bytes, dropped control bytes included: an
+  // endless stream of NULs or CRs ends the line.
+  char line[10];
+  for (const char filler : {'\0', '\r', '\x13'}) {
+    port->input.clear();
+    Feed(std::string(1000, filler) + "ok\n");
+    EXPECT_FALSE(ReceiveLine(link, line, sizeof line)) << int{filler};
+    EXPECT_EQ(port->input.size(), 1000u - 100u + 3u) << "read exactly the bound";
+  }
+  // Within the bound, dropped bytes still make a good line.
+  port->input.clear();
+  Feed(std::string(97, '\0') + "ok\n");
+  ASSERT_TRUE(ReceiveLine(link, line, sizeof line));
+  EXPECT_EQ(std::string(line), "ok");
+}
+
 TEST_F(LinkFixture, SendLineWritesTextThenCrLfInTwoWrites) {
   ASSERT_TRUE(SendLine(link, "J"));
   ASSERT_TRUE(SendLine(link, ""));

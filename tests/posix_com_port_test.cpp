@@ -312,12 +312,60 @@ TEST_F(PtyPortTest, WriteHeldByXoffEndsAtTheTimeOutAndGoesOutAfterXon) {
   EXPECT_EQ(ReceiveOnMaster(3), "abc");
 }
 
+TEST_F(PtyPortTest, OpeningResumesOutputThatAnEarlierXoffStopped) {
+  // The chip stopped the output and was reset before it sent XON: the next job's port
+  // must not inherit the stop.
+  SendFromMaster(std::string{kXoff, 'm'});
+  uint8_t byte = 0;
+  ASSERT_TRUE(port_->ReadByte(&byte));
+  ASSERT_EQ(byte, 'm');
+  port_.reset();
+  port_ = OpenPosixComPort(slavePath_);
+  ASSERT_NE(port_, nullptr);
+  ASSERT_TRUE(port_->ApplySettings(MakeLineSettings(9600)));
+  ASSERT_TRUE(port_->SetTimeouts(kShortTimeouts));
+  size_t written = 0;
+  ASSERT_TRUE(port_->Write("abc", 3, &written));
+  EXPECT_EQ(written, 3u);
+  EXPECT_EQ(ReceiveOnMaster(3), "abc");
+}
+
+TEST_F(PtyPortTest, ClosingPutsBackTheSettingsItFound) {
+  port_.reset();
+  termios found = SlaveTermios();
+  found.c_lflag |= ICANON | ECHO;
+  found.c_iflag |= ICRNL;
+  ASSERT_EQ(cfsetspeed(&found, B19200), 0);
+  ASSERT_EQ(tcsetattr(observer_, TCSANOW, &found), 0);
+  found = SlaveTermios();
+
+  port_ = OpenPosixComPort(slavePath_);
+  ASSERT_NE(port_, nullptr);
+  ASSERT_TRUE(port_->ApplySettings(MakeLineSettings(57600)));
+  const termios during = SlaveTermios();
+  ASSERT_EQ(cfgetospeed(&during), B57600);
+  port_->Close();
+  const termios after = SlaveTermios();
+  EXPECT_EQ(after.c_iflag, found.c_iflag);
+  EXPECT_EQ(after.c_oflag, found.c_oflag);
+  EXPECT_EQ(after.c_cflag, found.c_cflag);
+  EXPECT_EQ(after.c_lflag, found.c_lflag);
+  EXPECT_EQ(cfgetospeed(&after), B19200);
+}
+
 TEST_F(PtyPortTest, LineChangesFailCleanlyWithoutModemLines) {
+  std::vector<std::string> reported;
+  port_->onSystemError = [&](const std::string& text) { reported.push_back(text); };
   for (LineChange change :
        {LineChange::SetRts, LineChange::ClearRts, LineChange::SetDtr, LineChange::ClearDtr}) {
     SCOPED_TRACE(static_cast<int>(change));
     EXPECT_FALSE(port_->ChangeLine(change));
   }
+  // Each failure names the line and the system's reason.
+  ASSERT_EQ(reported.size(), 4u);
+  EXPECT_EQ(reported[0].rfind("set RTS: ", 0), 0u) << reported[0];
+  EXPECT_EQ(reported[3].rfind("clear DTR: ", 0), 0u) << reported[3];
+  EXPECT_GT(reported[0].size(), std::string("set RTS: ").size());
   EXPECT_TRUE(port_->ApplySettings(MakeLineSettings(19200)));
   size_t written = 0;
   EXPECT_TRUE(port_->Write("ok", 2, &written));
@@ -325,7 +373,9 @@ TEST_F(PtyPortTest, LineChangesFailCleanlyWithoutModemLines) {
 }
 
 TEST_F(PtyPortTest, IsUnsharedUntilClosed) {
-  EXPECT_EQ(OpenPosixComPort(slavePath_), nullptr);
+  std::string why;
+  EXPECT_EQ(OpenPosixComPort(slavePath_, &why), nullptr);
+  EXPECT_EQ(why, "in use by another program");
   port_->Close();
   std::unique_ptr<ComPort> second = OpenPosixComPort(slavePath_);
   ASSERT_NE(second, nullptr);
@@ -349,9 +399,16 @@ TEST(PosixComPortOpen, RefusesWhatIsNoFreeTerminal) {
   close(file);
 
   const int freeFd = LowestFreeFd();
-  EXPECT_EQ(OpenPosixComPort(missing), nullptr);
-  EXPECT_EQ(OpenPosixComPort(regular), nullptr);
-  EXPECT_EQ(OpenPosixComPort(dir), nullptr);
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "cannot open: No such file or directory"},
+      {regular, "not a serial port (not a terminal device)"},
+      {dir, "cannot open: Is a directory"},
+  };
+  for (const auto& [path, reason] : cases) {
+    std::string why;
+    EXPECT_EQ(OpenPosixComPort(path, &why), nullptr) << path;
+    EXPECT_EQ(why, reason) << path;
+  }
   EXPECT_EQ(LowestFreeFd(), freeFd) << "a refused open leaked its descriptor";
   EXPECT_EQ(OpenComPort(0), nullptr);
   EXPECT_EQ(OpenComPort(-3), nullptr);

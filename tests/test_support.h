@@ -28,6 +28,9 @@ class TempDir {
 
 std::vector<uint8_t> MakeImage(size_t size, uint32_t seed = 1);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void AppendFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Writes bytes over the file's own from offset on, keeping the rest.
+void OverwriteFile(const std::string& path, size_t offset, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 // True when this process holds no open handle of the file at path.
 bool FileIsReleased(const std::string& path);

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <functional>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "job/messages.h"
 #include "sim/sim_port.h"
 #include "test_support.h"
@@ -317,15 +321,48 @@ TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
   EXPECT_EQ(chip().loader.resets(), 1) << "not restarted after an abort";
   EXPECT_TRUE(test::FileExists(path));
 
-  // An abort made before the transfer leaves the erased sector empty.
+  // An abort made before the job starts stops it before anything reaches the chip.
   NewChip();
   onProgress = nullptr;
   AbortRequested = true;
   ASSERT_EQ(Run(), msg::kWriteAborted);
-  EXPECT_EQ(progressCalls, std::vector<int32_t>{0});
-  auto transcript = chip().Transcript();
-  EXPECT_EQ(transcript.back(), "< 0\r\n");
-  EXPECT_EQ(*(transcript.end() - 2), "> E 0 0\r\n");
+  EXPECT_TRUE(progressCalls.empty());
+  EXPECT_TRUE(chip().Transcript().empty());
+  EXPECT_EQ(chip().loader.resets(), 0);
+  EXPECT_EQ(chip().closes, 1);
+}
+
+TEST_F(WriteJob, AnAbortBeforeTheEraseStopsTheJobBeforeIt) {
+  // Asked for while the job waits in each step before the erase: the chip keeps its
+  // program, the job ends with the abort message at once (no further attempts).
+  const struct {
+    const char* name;
+    std::function<bool(const PortEvent&)> moment;
+    Rule rule;
+  } cases[] = {
+      {"handshake: the chip ignores the first ?",
+       [](const PortEvent& e) { return e.kind == PortEvent::Kind::Timeout; }, Rule::Silent("?", 1)},
+      {"echo off", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "A 0"; }, {}},
+      {"baud change", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "B 57600 1"; }, {}},
+      {"part id", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "J"; }, {}},
+      {"unlock", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes.rfind("U ", 0) == 0; }, {}},
+  };
+  for (const auto& c : cases) {
+    NewChip();
+    AbortRequested = false;
+    if (!c.rule.on.empty()) chip().loader.config().rules.push_back(c.rule);
+    chip().onEvent = [&](const PortEvent& e) {
+      if (c.moment(e)) AbortRequested = true;
+    };
+    WriteImage(test::MakeImage(3000));
+    EXPECT_EQ(Run(), msg::kWriteAborted) << c.name;
+    for (const std::string& line : chip().Transcript()) {
+      EXPECT_NE(line.rfind("> P ", 0), 0u) << c.name << ": prepared for the erase";
+      EXPECT_NE(line.rfind("> E ", 0), 0u) << c.name << ": erased";
+    }
+    EXPECT_TRUE(progressCalls.empty()) << c.name;
+    EXPECT_EQ(chip().closes, 1) << c.name;
+  }
 }
 
 TEST_F(WriteJob, ResendIsNotAnsweredByResending) {
@@ -346,6 +383,49 @@ TEST_F(WriteJob, AFileThatShrinksDuringTheWriteFailsAtTheShortBlock) {
   ASSERT_EQ(Run(), msg::kWriteFailed);
   EXPECT_GT(progressCalls.size(), 1u);
   EXPECT_LT(progressCalls.size(), 32u);
+}
+
+TEST_F(WriteJob, AFileChangedDuringTheWriteIsNotDeleted) {
+  // What a build or a user may do to the file while it is written. The path must still
+  // name the version that was written, or that newer work stays.
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> change;
+  } cases[] = {
+      {"replaced by another file",
+       [this](const std::string& file) {
+         test::WriteFile(dir.File("other.bin"), test::MakeImage(3000, 7));
+         fs::rename(dir.File("other.bin"), file);
+       }},
+      {"grown", [](const std::string& file) { test::AppendFile(file, {1, 2, 3}); }},
+      {"rewritten in place",
+       [](const std::string& file) {
+         test::OverwriteFile(file, 0, test::MakeImage(1500, 9));
+         fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(2));
+       }},
+  };
+  for (const auto& c : cases) {
+    NewChip();
+    WriteImage(test::MakeImage(3000));
+    onProgress = [&](int32_t percent) {
+      if (percent > 0 && percent < 50) c.change(path);
+    };
+    EXPECT_EQ(Run(true), msg::kDeleteFailed) << c.name;
+    ASSERT_TRUE(test::FileExists(path)) << c.name;
+    onProgress = nullptr;
+  }
+  // Unchanged, it is deleted.
+  NewChip();
+  WriteImage(test::MakeImage(3000));
+  ASSERT_EQ(Run(true), "");
+  EXPECT_FALSE(test::FileExists(path));
+}
+
+TEST_F(WriteJob, AFifoIsRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(Run(), msg::kFileReadFailed);
+  EXPECT_EQ(chip().opens, 0);
 }
 #endif
 

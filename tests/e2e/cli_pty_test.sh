@@ -102,8 +102,12 @@ done
 # attempt, two seconds later.
 case_second_attempt() {
   start_sim --rule '?:silent@1' || return
+  local before
+  before=$(stty -F "$link" -g)
   run_cli "$blink"
   expect_exit 0
+  # The device is left as korvane-cli found it (not at 57600 baud, raw).
+  [[ $(stty -F "$link" -g) == "$before" ]] || fail "port settings left changed: $before -> $(stty -F "$link" -g)"
   expect_stderr ""
   finish_sim term
   expect_flash "$blink"
@@ -120,19 +124,23 @@ case_wrong_part() {
   finish_sim term
 }
 
-# Without the shim the pty refuses the line changes: the chip cannot be reset at all.
+# Without the shim the pty refuses the line changes: the chip cannot be reset at all,
+# and korvane-cli says why.
 case_no_modem_lines() {
   start_sim || return
   run_cli --no-shim "$blink"
   expect_exit 1
-  expect_stderr "ISPモードに入れませんでした。"
+  # The job's message, then what the system said of the port.
+  expect_stderr "ISPモードに入れませんでした。"$'\n'"korvane-cli: $link: set RTS: Inappropriate ioctl for device"
   expect_quick
   finish_sim term
   [[ $sim_summary == *"; 0 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
 }
 
-# Ctrl-C once the first block is in flash: the write stops between blocks.
-case_interrupt() {
+# Ctrl-C (SIGINT), SIGTERM or SIGHUP once the first block is in flash: the write stops
+# between blocks.
+interrupt_case() {
+  local signal=$1
   head -c 32768 /dev/urandom >"$work/full.bin"
   start_sim --verbose || return
   timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
@@ -147,7 +155,7 @@ case_interrupt() {
   grep -q '> C 0 ' "$(out sim.err)" || fail "the first block was not copied: $(tail -n 3 "$(out sim.err)")"
   local start
   start=$(now_ms)
-  kill -INT "$cli_pid"  # timeout hands it on to korvane-cli
+  kill "-$signal" "$cli_pid"  # timeout hands it on to korvane-cli
   wait "$cli_pid"
   cli_code=$?
   cli_pid=""
@@ -161,8 +169,26 @@ case_interrupt() {
   # The last sector was erased and never written.
   tail -c 4096 "$flash" | cmp -s - <(head -c 4096 /dev/zero | tr '\0' '\377') ||
     fail "the last sector was written"
-  echo "  interrupted $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
+  echo "  SIG$signal $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
+}
+for signal in INT TERM HUP; do
+  eval "case_interrupt_$signal() { interrupt_case $signal; }"
+done
+
+# korvane-sim checks the files it is to write before it makes its link, and a time-out
+# too short to count still ends it.
+case_sim_options() {
+  local code
+  "$sim" --link "$work/opt.tty" --dump "$work/no-such-dir/flash" >"$(out sim.out)" 2>"$(out sim.err)"
+  code=$?
+  ((code == 1)) || fail "korvane-sim with an unwritable --dump: exit code $code"
+  grep -q "cannot write $work/no-such-dir/flash" "$(out sim.err)" || fail "stderr: $(cat "$(out sim.err)")"
+  [[ ! -e $work/opt.tty ]] || fail "korvane-sim made its link before checking --dump"
+  timeout 10 "$sim" --link "$work/opt.tty" --timeout 1e-10 >"$(out sim.out)" 2>"$(out sim.err)"
+  code=$?
+  ((code == 1)) || fail "korvane-sim --timeout 1e-10: exit code $code"
+  grep -q "timed out" "$(out sim.err)" || fail "stderr: $(cat "$(out sim.err)")"
 }
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_interrupt
+  case_no_modem_lines case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options

@@ -5,7 +5,8 @@
 #   program  the name used in failure messages
 #   sim_link (optional) a fixed path for korvane-sim's link; else one per case in $work
 # It defines now_ms, fail, out, start_sim, wait_for_exit, finish_sim, stop_sim, expect_exit,
-# expect_flash, expect_line_sequences and run_cases.
+# expect_flash, expect_line_sequences and run_cases (which runs $after_case, when set,
+# after each case).
 
 failures=0
 case_name=""
@@ -150,11 +151,12 @@ run_cases() {
     case_start=$(now_ms)
     before=$failures
     "$case_function"
+    [[ -n ${after_case:-} ]] && $after_case
     stop_sim
     status=ok
     if ((failures > before)); then
       status=FAILED
-      for log in "$(out sim.err)" "$(out cli.err)"; do
+      for log in "$(out sim.err)" "$(out cli.err)" "$(out gui.err)"; do
         [[ -s $log ]] && { echo "--- $(basename "$log") (last lines)"; tail -n 15 "$log"; }
       done
     else

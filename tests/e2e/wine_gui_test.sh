@@ -35,8 +35,14 @@ program=korvane.exe
 # shellcheck source=tests/e2e/sim_harness.sh
 source "$root/tests/e2e/sim_harness.sh"
 gui_pid=""
-stop_gui() { [[ -n $gui_pid ]] && kill "$gui_pid" 2>/dev/null; }
+stop_gui() {
+  [[ -n $gui_pid ]] || return 0
+  kill "$gui_pid" 2>/dev/null
+  wait "$gui_pid" 2>/dev/null
+  gui_pid=""
+}
 on_cleanup=stop_gui
+after_case=stop_gui
 # shellcheck source=tests/e2e/wine_harness.sh
 source "$root/tests/e2e/wine_harness.sh"
 
@@ -52,7 +58,8 @@ start_gui() {
   env "$@" LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" "$KORVANE_WINE" "$exe" </dev/null \
     >"$(out gui.out)" 2>"$(out gui.err)" &
   gui_pid=$!
-  local i w
+  local i w start
+  start=$(now_ms)
   wid=""
   for ((i = 0; i < 300; ++i)); do
     for w in $(xdotool search --name '^Korvane$' 2>/dev/null); do
@@ -62,7 +69,17 @@ start_gui() {
     [[ -n $wid ]] && break
     sleep 0.1
   done
-  [[ -n $wid ]] || { fail "the window did not appear"; return 1; }
+  if [[ -z $wid ]]; then
+    local windows alive=ended
+    kill -0 "$gui_pid" 2>/dev/null && alive=running
+    windows=$(for w in $(xdotool search --name . 2>/dev/null); do
+      printf '%s (%s) ' "$(xdotool getwindowname "$w")" "$(xdotool getwindowgeometry "$w" | awk '/Geometry/ { print $2 }')"
+    done)
+    fail "the window did not appear within $(($(now_ms) - start)) ms (korvane.exe $alive; windows: $windows)"
+    stop_gui
+    return 1
+  fi
+  echo "  $case_name: the window appeared after $(($(now_ms) - start)) ms"
   wait_for_focus_text 1 30 "the COM box with the focus"
 }
 
