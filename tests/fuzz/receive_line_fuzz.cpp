@@ -47,11 +47,14 @@ struct Expected {
 };
 
 // A line ends at LF; bytes below 0x20 are dropped; a line that fills the buffer
-// without room for its terminator fails; input that ends first is a time-out.
+// without room for its terminator fails; input that ends first is a time-out; and no
+// line takes more than kLineByteBoundFactor times its capacity in bytes, dropped ones
+// included.
 Expected Model(const uint8_t* data, size_t size, size_t capacity) {
   Expected result{false, std::string(), 0};
   if (capacity == 0) return result;
   while (result.consumed < size) {
+    if (result.consumed >= capacity * korvane::kLineByteBoundFactor) return result;
     const uint8_t byte = data[result.consumed++];
     if (byte == '\n') {
       result.ok = true;
