@@ -50,7 +50,7 @@ export KORVANE_LOOPBACK_COM=9
 export KORVANE_SIM_COM=1
 export KORVANE_SIM_COM_LINK="$WINEPREFIX/korvane-com$KORVANE_SIM_COM"
 # Written into the prefix's ready mark; an older prefix is made again.
-korvane_wine_prefix_version=5
+korvane_wine_prefix_version=6
 korvane_wine_logs="$korvane_wine_root/build/wine-logs"
 korvane_wine_loopback_link="$WINEPREFIX/korvane-loopback"
 
@@ -82,15 +82,17 @@ korvane_wine_start_xvfb() {
 # time its services start; the path need not exist then); Wine drawing the frames of
 # windows not managed by an X window manager (so a screenshot shows the caption, and
 # hiding or destroying a window does not wait for a window manager that Xvfb does not
-# have); and Japanese text in the system's own dialogs (message boxes) falling back to
-# VL PGothic, as Windows links its Japanese fonts to the UI font on a Windows of any
-# language.
+# have); and Japanese text in the system's own dialogs (message boxes) drawn with VL
+# PGothic. Windows links MS UI Gothic to the UI font (Tahoma) on a Windows of any
+# language, and Wine writes that link list itself, again whenever the code page changes
+# (the Japanese case of the window test changes it): so the link list is left to Wine,
+# and MS UI Gothic, the first font in it, is replaced by VL PGothic.
 korvane_wine_settings() {
   printf '%s\n' \
     "HKLM\\Software\\Wine\\Ports|COM$KORVANE_LOOPBACK_COM|REG_SZ|$korvane_wine_loopback_link" \
     "HKLM\\Software\\Wine\\Ports|COM$KORVANE_SIM_COM|REG_SZ|$KORVANE_SIM_COM_LINK" \
     'HKCU\Software\Wine\X11 Driver|Managed|REG_SZ|N' \
-    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|Tahoma|REG_MULTI_SZ|VL-PGothic-Regular.ttf,VL PGothic'
+    'HKCU\Software\Wine\Fonts\Replacements|MS UI Gothic|REG_SZ|VL PGothic'
 }
 
 # Makes the prefix in order: Wine's first start, and only once it has finished writing
@@ -116,8 +118,9 @@ korvane_wine_make_prefix() {
   wineserver -w
   while IFS='|' read -r key name type data; do
     "$KORVANE_WINE" reg query "$key" /v "$name" >"$korvane_wine_logs/reg.out" 2>&1 </dev/null
-    got=$(tr -d '\r' <"$korvane_wine_logs/reg.out" | awk -v name="$name" -v type="$type" '
-      $1 == name && $2 == type { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print; exit }')
+    # reg query prints "    NAME    TYPE    DATA" (names may hold spaces).
+    got=$(tr -d '\r' <"$korvane_wine_logs/reg.out" | awk -v prefix="    $name    $type    " '
+      index($0, prefix) == 1 { print substr($0, length(prefix) + 1); exit }')
     # reg query shows a multi-string's end as "\0".
     if [ "${got%\\0}" != "$data" ]; then
       echo "wine-env: the prefix's $key\\$name reads '$got', expected '$data': it did not stick" >&2
