@@ -1,0 +1,11 @@
+# Cross build for Windows with Debian's mingw-w64 (posix thread model), for the target
+# that the including toolchain file names in KORVANE_MINGW_TARGET (i686 or x86_64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${KORVANE_MINGW_TARGET})
+set(CMAKE_C_COMPILER ${KORVANE_MINGW_TARGET}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KORVANE_MINGW_TARGET}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER ${KORVANE_MINGW_TARGET}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_MINGW_TARGET}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
