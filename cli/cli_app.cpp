@@ -92,7 +92,7 @@ std::vector<uint8_t> ReadImageForCheck(const std::string& path) {
 
 // Compares the simulated flash with the image and tells the modelled time of the write.
 int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& image,
-                        sim::Nanoseconds modelled, Console& console) {
+                        sim::Nanoseconds modelled, uint32_t transferBaud, Console& console) {
   const auto& flash = chip.loader.flash();
   for (size_t i = 0; i < image.size(); ++i) {
     if (flash[i] != image[i]) {
@@ -104,7 +104,7 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
   console.Out("simulated chip: flash read back equals the image (" + std::to_string(image.size()) +
               " bytes); on a real chip this write takes " +
               Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
-              std::to_string(kHandshakeBaud) + "/" + std::to_string(kTransferBaud) + " baud\n");
+              std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
   if (chip.loader.mode() == sim::BootLoader::Mode::UserProgram) {
     console.Out("simulated chip: reset into the new program\n");
   } else {
@@ -137,7 +137,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 
   const auto portCause = std::make_shared<std::string>();
   std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip, portCause),
-                                    options.deleteAfterWrite, progress);
+                                    options.deleteAfterWrite, progress, options.transferBaud);
   if (drawBar && blocksStarted > 0) {
     if (result.empty()) {
       console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
@@ -155,7 +155,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte (" : " bytes (") + std::to_string(sectors) +
               (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
-  if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, console);
+  if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
   return kSuccess;
 }
 

@@ -4,10 +4,11 @@ namespace korvane::cli {
 
 namespace {
 
-enum class Flag { Port, Delete, Watch, Quiet, Help, Version, None };
+enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, None };
 
 Flag LongFlag(const std::string& name) {
   if (name == "port") return Flag::Port;
+  if (name == "baud") return Flag::Baud;
   if (name == "delete") return Flag::Delete;
   if (name == "watch") return Flag::Watch;
   if (name == "quiet") return Flag::Quiet;
@@ -35,8 +36,26 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Help: options.help = true; break;
     case Flag::Version: options.version = true; break;
     case Flag::Port:
+    case Flag::Baud:
     case Flag::None: break;
   }
+}
+
+bool TakesValue(Flag flag) { return flag == Flag::Port || flag == Flag::Baud; }
+
+// Stores an option's value; a usage error when the value is not one it takes.
+std::string SetValue(Options& options, Flag flag, const std::string& value) {
+  if (flag == Flag::Port) {
+    options.port = value;
+    return "";
+  }
+  for (const uint32_t rate : kTransferRates) {
+    if (value == std::to_string(rate)) {
+      options.transferBaud = rate;
+      return "";
+    }
+  }
+  return "--baud takes 9600, 19200, 38400, 57600 or 115200, not \"" + value + "\"";
 }
 
 }  // namespace
@@ -62,15 +81,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       Flag flag = LongFlag(name);
       if (flag == Flag::None) return fail("unknown option --" + name);
-      if (flag == Flag::Port) {
+      if (TakesValue(flag)) {
+        std::string value;
         if (equals != std::string::npos) {
-          options.port = arg.substr(equals + 1);
+          value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
-          options.port = args[++i];
+          value = args[++i];
         } else {
-          return fail("option --port needs a value");
+          return fail("option --" + name + " needs a value");
         }
-        portGiven = true;
+        const std::string problem = SetValue(options, flag, value);
+        if (!problem.empty()) return fail(problem);
+        portGiven = portGiven || flag == Flag::Port;
       } else if (equals != std::string::npos) {
         return fail("option --" + name + " takes no value");
       } else {
@@ -119,6 +141,8 @@ std::string UsageText() {
          "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
          "                    COM5 or 5 (Windows); \"sim\" writes into the built-in\n"
          "                    simulated LPC1114FN28/102\n"
+         "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
+         "                    19200, 38400, 57600 (the default) or 115200\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
          "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
          "                    2000 ms; needs --delete; stops at the first failure\n"

@@ -1,10 +1,16 @@
 // Command-line options of korvane-cli.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "job/write_bin_file.h"
+
 namespace korvane::cli {
+
+// The rates the boot loader's baud command takes, for the transfer after the handshake.
+inline constexpr uint32_t kTransferRates[] = {9600, 19200, 38400, 57600, 115200};
 
 struct Options {
   std::string port;
@@ -14,6 +20,7 @@ struct Options {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  uint32_t transferBaud = kTransferBaud;  // as the window
 };
 
 struct ParsedOptions {

@@ -39,8 +39,8 @@ namespace {
 // message. The port is left for the caller to close, before the file. An abort asked
 // for before the erase stops the job there, with the chip's flash untouched; once the
 // erase has begun it takes effect before the next block.
-const char* RunJob(std::FILE* file, uint32_t size, IspLink& link,
-                   const ProgressCallback& progress) {
+const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const ProgressCallback& progress,
+                   uint32_t transferBaud) {
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return CommErrorMessage(CommErrorCode::Communication);
   if (!link.port->SetTimeouts(kIspTimeouts)) return CommErrorMessage(CommErrorCode::Communication);
@@ -48,8 +48,7 @@ const char* RunJob(std::FILE* file, uint32_t size, IspLink& link,
     return AbortRequested ? messages::kWriteAborted : messages::kIspEntryFailed;
   }
   if (AbortRequested) return messages::kWriteAborted;
-  if (!SetIspBaudRate(link, static_cast<int>(kTransferBaud), 1) ||
-      !link.ApplyBaudRate(kTransferBaud)) {
+  if (!SetIspBaudRate(link, static_cast<int>(transferBaud), 1) || !link.ApplyBaudRate(transferBaud)) {
     return CommErrorMessage(CommErrorCode::BaudChange);
   }
   if (AbortRequested) return messages::kWriteAborted;
@@ -71,8 +70,8 @@ const char* RunJob(std::FILE* file, uint32_t size, IspLink& link,
 
 }  // namespace
 
-std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
-                         bool deleteAfterWrite, const ProgressCallback& progress) {
+std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
+                         const ProgressCallback& progress, uint32_t transferBaud) {
   // Declared before the link, so that the port is always closed before the file.
   FileHandle file = OpenImageFile(path);
   if (!file) return messages::kFileOpenFailed;
@@ -87,7 +86,7 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return messages::kPortOpenFailed;
-  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress)) {
+  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, transferBaud)) {
     return failure;
   }
   link.Close();

@@ -24,9 +24,11 @@ constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
                          const ProgressCallback& progress);
 
-// The same job through a port that openPort supplies (a device path, the simulated chip).
-std::string WriteBinFile(const std::string& path, const PortOpener& openPort,
-                         bool deleteAfterWrite, const ProgressCallback& progress);
+// The same job through a port that openPort supplies (a device path, the simulated chip),
+// with the transfer after the handshake at transferBaud, one of the rates the boot
+// loader's baud command takes.
+std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
+                         const ProgressCallback& progress, uint32_t transferBaud = kTransferBaud);
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "cli/cli_app.h"
@@ -33,6 +34,11 @@ TEST(CliOptions, ParsesTheCommandLine) {
       {{"--port", "5", "--delete", "--quiet", "--", "-x.bin"}, "", {"5", "-x.bin", true, false, true}},
       {{"-h"}, "", {"", "", false, false, false, true}},
       {{"--version"}, "", {"", "", false, false, false, false, true}},
+      {{"--baud", "115200", "-p", "sim", "a.bin"}, "", {"sim", "a.bin", false, false, false, false, false, 115200}},
+      {{"-p", "sim", "--baud=9600", "a.bin"}, "", {"sim", "a.bin", false, false, false, false, false, 9600}},
+      {{"-p", "sim", "--baud=14400", "a.bin"}, "--baud takes 9600, 19200, 38400, 57600 or 115200", {}},
+      {{"-p", "sim", "--baud", "fast", "a.bin"}, "not \"fast\"", {}},
+      {{"-p", "sim", "a.bin", "--baud"}, "--baud needs a value", {}},
       {{"a.bin"}, "no port given", {}},
       {{"-p", "sim"}, "no FILE given", {}},
       {{"-p"}, "-p needs a value", {}},
@@ -59,6 +65,7 @@ TEST(CliOptions, ParsesTheCommandLine) {
       EXPECT_EQ(o.quiet, c.expected.quiet) << joined;
       EXPECT_EQ(o.help, c.expected.help) << joined;
       EXPECT_EQ(o.version, c.expected.version) << joined;
+      EXPECT_EQ(o.transferBaud, c.expected.transferBaud) << joined;
     } else {
       EXPECT_NE(parsed.error.find(c.error), std::string::npos) << joined << "-> " << parsed.error;
     }
@@ -120,6 +127,22 @@ TEST_F(Cli, WritesIntoTheSimulatedChipAndReportsIt) {
   EXPECT_EQ(console.err.back(), '\n');
   EXPECT_TRUE(console.jobMessages.empty());
   EXPECT_TRUE(test::FileExists(file));
+}
+
+TEST_F(Cli, WritesAtTheChosenRateAfterTheHandshake) {
+  test::WriteFile(file, test::MakeImage(4096));
+  double modelled[2] = {};
+  for (const uint32_t rate : {57600u, 115200u}) {
+    console = RecordingConsole();
+    ASSERT_EQ(Run({"-q", "--baud", std::to_string(rate), "-p", "sim", file}), kSuccess) << console.err;
+    std::smatch told;
+    ASSERT_TRUE(std::regex_search(console.out, told,
+                                  std::regex("takes ([0-9.]+) s at 9600/" + std::to_string(rate) + " baud")))
+        << console.out;
+    modelled[rate == 115200u] = std::stod(told[1].str());
+  }
+  // The transfer takes most of the time: at twice the rate it takes about half.
+  EXPECT_LT(modelled[1], modelled[0] * 0.65) << modelled[0] << " s at 57600, " << modelled[1] << " s at 115200";
 }
 
 TEST_F(Cli, TheExampleProgramStartsAfterItsWrite) {

@@ -19,6 +19,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 # Longest a failing write may take: below the 2000 ms ISP time-out, so a case that
 # waited for a time-out (or five) fails.
 readonly quick_ms=1900
+cli_options=()
 
 work=$(mktemp -d)
 program=korvane-cli
@@ -33,7 +34,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# run_cli [--no-shim] FILE: korvane-cli -q -p $link FILE; sets cli_code and cli_ms.
+# run_cli [--no-shim] FILE: korvane-cli -q -p $link FILE (with the options in the array
+# cli_options, when set); sets cli_code and cli_ms.
 run_cli() {
   local env=("LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$lines")
   if [[ $1 == --no-shim ]]; then
@@ -42,7 +44,7 @@ run_cli() {
   fi
   local start
   start=$(now_ms)
-  timeout 20 env "${env[@]}" "$cli" -q -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
+  timeout 20 env "${env[@]}" "$cli" -q "${cli_options[@]}" -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
   cli_code=$?
   cli_ms=$(($(now_ms) - start))
 }
@@ -171,6 +173,22 @@ interrupt_case() {
     fail "the last sector was written"
   echo "  SIG$signal $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
 }
+# A whole flash at 115200 baud after the handshake, at the wire's pace: every byte
+# reaches the chip at the rate it expects, in about half the time of 57600.
+case_baud_115200() {
+  head -c 32768 /dev/urandom >"$work/fast.bin"
+  start_sim || return
+  cli_options=(--baud 115200)
+  run_cli "$work/fast.bin"
+  cli_options=()
+  expect_exit 0
+  expect_stderr ""
+  grep -q '^> B 115200 1$\| > B 115200 1$' "$wire_log" || fail "no baud command for 115200 in the wire log"
+  finish_sim term
+  expect_flash "$work/fast.bin"
+  echo "  32768 bytes at 115200 baud in $cli_ms ms"
+}
+
 for signal in INT TERM HUP; do
   eval "case_interrupt_$signal() { interrupt_case $signal; }"
 done
@@ -191,4 +209,4 @@ case_sim_options() {
 }
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
+  case_no_modem_lines case_baud_115200 case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
