@@ -7,6 +7,7 @@
 
 #include "cli/options.h"
 #include "cli/progress_bar.h"
+#include "isp/image_checks.h"
 #include "isp/program_image.h"
 #include "job/image_file.h"
 #include "job/messages.h"
@@ -116,12 +117,56 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
   return kSuccess;
 }
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// What the image would do to the chip, told before the port is opened: false when it
+// must not be written (it sets code read protection without --allow-crp). With
+// --fix-checksum, the job's patch puts the right vector checksum into the first block,
+// and the image kept for the simulated chip's comparison gets it too.
+bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions& job, Console& console) {
+  if (image.empty()) return true;  // the job refuses the file with its own message
+  const CrpLevel crp = CrpLevelOf(image.data(), image.size());
+  if (crp != CrpLevel::None) {
+    const std::string what = std::string("the image sets code read protection ") + CrpName(crp) + " (" +
+                             Hex(kCrpOffset) + " holds its value): " + CrpEffect(crp);
+    if (!options.allowCrp) {
+      console.Err("korvane-cli: " + what + ". Not written; --allow-crp writes it all the same.\n");
+      return false;
+    }
+    console.Err("korvane-cli: warning: " + what + ".\n");
+  }
+  if (HasValidVectorChecksum(image.data(), image.size())) return true;
+  const std::optional<uint32_t> wanted = VectorChecksumFor(image.data(), image.size());
+  if (options.fixChecksum && wanted) {
+    job.patch = FixVectorChecksum;
+    FixVectorChecksum(0, image.data(), static_cast<uint32_t>(image.size()));
+    console.Err("korvane-cli: writing the vector checksum " + Hex(*wanted) + " into entry 7 (" +
+                Hex(kVectorChecksumOffset) + "); " + options.file + " stays as it is\n");
+    return true;
+  }
+  console.Err("korvane-cli: warning: " +
+              std::string(wanted ? "the image's first eight vectors do not add up to 0"
+                                 : "the image is shorter than the eight vectors of its vector table") +
+              ", so the chip's boot ROM will not start it and stays in its boot loader. " +
+              (wanted ? "Put " + Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
+                            Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n"
+                      : std::string("Build a complete program image.\n")));
+  return true;
+}
+
 int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
   std::error_code error;
   uintmax_t size = std::filesystem::file_size(options.file, error);
   if (error) size = 0;
-  std::vector<uint8_t> image;
-  if (chip) image = ReadImageForCheck(options.file);
+  // Read once for the checks (and the simulated chip's comparison), the job's way.
+  std::vector<uint8_t> image = ReadImageForCheck(options.file);
+  JobOptions job;
+  job.transferBaud = options.transferBaud;
+  if (!CheckImage(options, image, job, console)) return kFailed;
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
@@ -137,7 +182,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 
   const auto portCause = std::make_shared<std::string>();
   std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip, portCause),
-                                    options.deleteAfterWrite, progress, options.transferBaud);
+                                    options.deleteAfterWrite, progress, job);
   if (drawBar && blocksStarted > 0) {
     if (result.empty()) {
       console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));

@@ -4,7 +4,7 @@ namespace korvane::cli {
 
 namespace {
 
-enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, None };
+enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, None };
 
 Flag LongFlag(const std::string& name) {
   if (name == "port") return Flag::Port;
@@ -14,6 +14,8 @@ Flag LongFlag(const std::string& name) {
   if (name == "quiet") return Flag::Quiet;
   if (name == "help") return Flag::Help;
   if (name == "version") return Flag::Version;
+  if (name == "fix-checksum") return Flag::FixChecksum;
+  if (name == "allow-crp") return Flag::AllowCrp;
   return Flag::None;
 }
 
@@ -35,6 +37,8 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Quiet: options.quiet = true; break;
     case Flag::Help: options.help = true; break;
     case Flag::Version: options.version = true; break;
+    case Flag::FixChecksum: options.fixChecksum = true; break;
+    case Flag::AllowCrp: options.allowCrp = true; break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::None: break;
@@ -144,6 +148,9 @@ std::string UsageText() {
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
+         "      --fix-checksum  write the image with the vector checksum (entry 7) the\n"
+         "                    chip needs to start it; FILE stays as it is\n"
+         "      --allow-crp   write an image that sets code read protection\n"
          "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
          "                    2000 ms; needs --delete; stops at the first failure\n"
          "  -q, --quiet       no progress bar\n"

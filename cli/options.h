@@ -21,6 +21,8 @@ struct Options {
   bool help = false;
   bool version = false;
   uint32_t transferBaud = kTransferBaud;  // as the window
+  bool fixChecksum = false;  // write the image with the right vector checksum
+  bool allowCrp = false;     // write an image that sets code read protection
 };
 
 struct ParsedOptions {

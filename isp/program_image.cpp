@@ -41,7 +41,8 @@ bool SendEncoded(IspLink& link, const uint8_t* data, uint32_t count) {
 
 }  // namespace
 
-bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress) {
+bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
+                  const BlockPatch& patch) {
   uint8_t block[kBlockSize];
   char line[100];
   for (uint32_t offset = 0; offset < size;) {
@@ -49,6 +50,7 @@ bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressC
     if (AbortRequested) return false;
     uint32_t length = size - offset < kBlockSize ? size - offset : kBlockSize;
     if (std::fread(block, 1, length, file) != length) return false;
+    if (patch) patch(offset, block, length);
     // The boot loader takes RAM writes in whole words only: the last block is
     // filled up to a multiple of 4 with the erased value.
     uint32_t sent = (length + 3) & ~uint32_t{3};

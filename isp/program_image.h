@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "isp/job_flags.h"
 #include "serial/isp_link.h"
@@ -18,6 +19,10 @@ constexpr int kLinesPerChecksum = 20;
 // The link runs at the final rate with echo off, flash unlocked and erased; the file
 // stands at its start and holds size bytes (1 to 32768). Calls progress before each
 // block and stops there, failing, when AbortRequested is set.
-bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress);
+// patch, when given, may change each block (at its offset in the image) after it is read
+// and before it is sent.
+using BlockPatch = std::function<void(uint32_t offset, uint8_t* block, uint32_t length)>;
+bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
+                  const BlockPatch& patch = nullptr);
 
 }  // namespace korvane

@@ -40,7 +40,8 @@ namespace {
 // for before the erase stops the job there, with the chip's flash untouched; once the
 // erase has begun it takes effect before the next block.
 const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const ProgressCallback& progress,
-                   uint32_t transferBaud) {
+                   const JobOptions& options) {
+  const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return CommErrorMessage(CommErrorCode::Communication);
   if (!link.port->SetTimeouts(kIspTimeouts)) return CommErrorMessage(CommErrorCode::Communication);
@@ -61,7 +62,7 @@ const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const Progress
   if (AbortRequested) return messages::kWriteAborted;
   int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
   if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
-  if (!ProgramImage(link, file, size, progress)) {
+  if (!ProgramImage(link, file, size, progress, options.patch)) {
     return AbortRequested ? messages::kWriteAborted : messages::kWriteFailed;
   }
   if (!LeaveIspMode(link)) return messages::kIspLeaveFailed;
@@ -71,7 +72,7 @@ const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const Progress
 }  // namespace
 
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
-                         const ProgressCallback& progress, uint32_t transferBaud) {
+                         const ProgressCallback& progress, const JobOptions& options) {
   // Declared before the link, so that the port is always closed before the file.
   FileHandle file = OpenImageFile(path);
   if (!file) return messages::kFileOpenFailed;
@@ -86,7 +87,7 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return messages::kPortOpenFailed;
-  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, transferBaud)) {
+  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, options)) {
     return failure;
   }
   link.Close();

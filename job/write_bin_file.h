@@ -5,6 +5,7 @@
 #include <string>
 
 #include "isp/job_flags.h"
+#include "isp/program_image.h"
 #include "serial/isp_link.h"
 
 namespace korvane {
@@ -24,11 +25,16 @@ constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
                          const ProgressCallback& progress);
 
-// The same job through a port that openPort supplies (a device path, the simulated chip),
-// with the transfer after the handshake at transferBaud, one of the rates the boot
-// loader's baud command takes.
+// How korvane-cli can change a job: the rate of the transfer after the handshake (one
+// the boot loader's baud command takes), and a change to each block before it is sent.
+struct JobOptions {
+  uint32_t transferBaud = kTransferBaud;
+  BlockPatch patch;
+};
+
+// The same job through a port that openPort supplies (a device path, the simulated chip).
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
-                         const ProgressCallback& progress, uint32_t transferBaud = kTransferBaud);
+                         const ProgressCallback& progress, const JobOptions& options = {});
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.

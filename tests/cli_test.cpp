@@ -156,7 +156,7 @@ TEST_F(Cli, TheExampleProgramStartsAfterItsWrite) {
 }
 
 TEST_F(Cli, DrawsNoBarWhenQuietOrNotOnATerminal) {
-  test::WriteFile(file, test::MakeImage(5000));
+  test::WriteFile(file, test::MakeStartableImage(5000));
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
   EXPECT_EQ(console.err, "");
   console.terminal = false;
@@ -210,7 +210,7 @@ TEST_F(Cli, FilesTheJobRefusesAreRefusedAtOnceWithTheSimulatedChipToo) {
 
 #ifndef _WIN32
 TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
-  test::WriteFile(file, test::MakeImage(1));
+  test::WriteFile(file, test::MakeStartableImage(64));
   const std::string missing = dir.File("ttyUSB9");
   ASSERT_EQ(Run({"-q", "-p", missing, file}), kFailed);
   EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kPortOpenFailed});
@@ -220,10 +220,59 @@ TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
   ASSERT_EQ(Run({"-q", "-p", "COM200", file}), kFailed);
   EXPECT_EQ(console.err, "korvane-cli: /dev/ttyS199: cannot open: No such file or directory\n");
   // One byte is one byte.
+  test::WriteFile(file, {0x41});
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
   EXPECT_NE(console.out.find("wrote 1 byte (1 sector)"), std::string::npos) << console.out;
 }
 #endif
+
+TEST_F(Cli, TellsWhatTheImageWouldDoToTheChipBeforeWritingIt) {
+  // CRP levels at 0x2FC: each refused without --allow-crp, before the port is opened.
+  const struct {
+    uint32_t value;
+    const char* name;
+  } levels[] = {{0x12345678, "CRP1"}, {0x87654321, "CRP2"}, {0x43218765, "CRP3"}, {0x4E697370, "NO_ISP"}};
+  for (const auto& level : levels) {
+    std::vector<uint8_t> image = test::MakeStartableImage(1024);
+    for (int i = 0; i < 4; ++i) image[0x2FC + static_cast<size_t>(i)] = static_cast<uint8_t>(level.value >> (8 * i));
+    test::WriteFile(file, image);
+    console = RecordingConsole();
+    EXPECT_EQ(Run({"-q", "-p", "sim", file}), kFailed) << level.name;
+    EXPECT_NE(console.err.find(std::string("code read protection ") + level.name + " (0x000002FC"), std::string::npos)
+        << console.err;
+    EXPECT_NE(console.err.find("--allow-crp"), std::string::npos) << console.err;
+    EXPECT_EQ(console.out.find("wrote"), std::string::npos) << level.name << " was written";
+    console = RecordingConsole();
+    EXPECT_EQ(Run({"-q", "--allow-crp", "-p", "sim", file}), kSuccess) << level.name;
+    EXPECT_EQ(console.err.rfind(std::string("korvane-cli: warning: the image sets code read protection ") + level.name, 0),
+              0u)
+        << console.err;
+  }
+
+  // No vector checksum: a warning, and the file written unchanged; the chip stays in its
+  // boot loader. With --fix-checksum, the chip starts it and the file stays as it was.
+  const std::vector<uint8_t> image = test::MakeImage(2000, 5);
+  test::WriteFile(file, image);
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.err.rfind("korvane-cli: warning: the image's first eight vectors do not add up to 0", 0), 0u)
+      << console.err;
+  EXPECT_NE(console.err.find("--fix-checksum"), std::string::npos);
+  EXPECT_NE(console.out.find("stayed in its boot loader"), std::string::npos) << console.out;
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-q", "--fix-checksum", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.err.find("into entry 7 (0x0000001C)"), std::string::npos) << console.err;
+  EXPECT_NE(console.out.find("flash read back equals the image"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("reset into the new program"), std::string::npos) << console.out;
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), image) << "the file was changed";
+
+  // A good image draws no word.
+  test::WriteFile(file, test::MakeStartableImage(2000));
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.err, "");
+}
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
   for (std::vector<std::string> args : {std::vector<std::string>{"-p"},

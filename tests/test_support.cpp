@@ -10,6 +10,7 @@
 #include <random>
 #include <system_error>
 
+#include "isp/image_checks.h"
 #include "isp/isp_commands.h"
 #include "isp/uu_encode.h"
 
@@ -41,6 +42,12 @@ std::vector<uint8_t> MakeImage(size_t size, uint32_t seed) {
     state ^= state << 5;
     byte = static_cast<uint8_t>(state);
   }
+  return image;
+}
+
+std::vector<uint8_t> MakeStartableImage(size_t size, uint32_t seed) {
+  std::vector<uint8_t> image = MakeImage(size, seed);
+  FixVectorChecksum(0, image.data(), static_cast<uint32_t>(image.size()));
   return image;
 }
 

@@ -27,6 +27,8 @@ class TempDir {
 };
 
 std::vector<uint8_t> MakeImage(size_t size, uint32_t seed = 1);
+// The same with the vector checksum the boot ROM needs to start it (size 32 or more).
+std::vector<uint8_t> MakeStartableImage(size_t size, uint32_t seed = 1);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void AppendFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes bytes over the file's own from offset on, keeping the rest.
