@@ -142,7 +142,7 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions&
   if (HasValidVectorChecksum(image.data(), image.size())) return true;
   const std::optional<uint32_t> wanted = VectorChecksumFor(image.data(), image.size());
   if (options.fixChecksum && wanted) {
-    job.patch = FixVectorChecksum;
+    job.program.patch = FixVectorChecksum;
     FixVectorChecksum(0, image.data(), static_cast<uint32_t>(image.size()));
     console.Err("korvane-cli: writing the vector checksum " + Hex(*wanted) + " into entry 7 (" +
                 Hex(kVectorChecksumOffset) + "); " + options.file + " stays as it is\n");
@@ -166,6 +166,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   std::vector<uint8_t> image = ReadImageForCheck(options.file);
   JobOptions job;
   job.transferBaud = options.transferBaud;
+  job.program.verify = options.verify;
   if (!CheckImage(options, image, job, console)) return kFailed;
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
@@ -200,6 +201,15 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte (" : " bytes (") + std::to_string(sectors) +
               (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
+  if (options.verify) {
+    // What the compare saw: from 0x200 to the end of the last block as sent (whole words).
+    const uint32_t end = (static_cast<uint32_t>(size) + 3u) & ~3u;
+    const std::string checked = end > kBootRomWindow ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
+                                                           ": the flash equals the image"
+                                                     : "nothing to verify above " + Hex(kBootRomWindow);
+    console.Out(checked + "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
+                          "command can check them\n");
+  }
   if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
   return kSuccess;
 }

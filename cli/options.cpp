@@ -4,7 +4,7 @@ namespace korvane::cli {
 
 namespace {
 
-enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, None };
+enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, None };
 
 Flag LongFlag(const std::string& name) {
   if (name == "port") return Flag::Port;
@@ -16,6 +16,7 @@ Flag LongFlag(const std::string& name) {
   if (name == "version") return Flag::Version;
   if (name == "fix-checksum") return Flag::FixChecksum;
   if (name == "allow-crp") return Flag::AllowCrp;
+  if (name == "verify") return Flag::Verify;
   return Flag::None;
 }
 
@@ -39,6 +40,7 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Version: options.version = true; break;
     case Flag::FixChecksum: options.fixChecksum = true; break;
     case Flag::AllowCrp: options.allowCrp = true; break;
+    case Flag::Verify: options.verify = true; break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::None: break;
@@ -151,6 +153,8 @@ std::string UsageText() {
          "      --fix-checksum  write the image with the vector checksum (entry 7) the\n"
          "                    chip needs to start it; FILE stays as it is\n"
          "      --allow-crp   write an image that sets code read protection\n"
+         "      --verify      compare every block in flash with the image right after its\n"
+         "                    copy (from 0x200 up: below, the boot ROM hides the flash)\n"
          "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
          "                    2000 ms; needs --delete; stops at the first failure\n"
          "  -q, --quiet       no progress bar\n"

@@ -23,6 +23,7 @@ struct Options {
   uint32_t transferBaud = kTransferBaud;  // as the window
   bool fixChecksum = false;  // write the image with the right vector checksum
   bool allowCrp = false;     // write an image that sets code read protection
+  bool verify = false;       // compare each block in flash with what was sent
 };
 
 struct ParsedOptions {

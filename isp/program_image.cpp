@@ -1,5 +1,6 @@
 #include "isp/program_image.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "isp/isp_commands.h"
@@ -41,8 +42,28 @@ bool SendEncoded(IspLink& link, const uint8_t* data, uint32_t count) {
 
 }  // namespace
 
+// M: compares count bytes of flash at flashAddress with RAM at ramAddress. "0" is equal;
+// COMPARE_ERROR (10) comes with the offset of the first difference.
+bool CompareFlashWithRam(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count,
+                         std::optional<uint32_t>* mismatchAddress) {
+  char line[100];
+  std::snprintf(line, sizeof line, "M %u %u %u", static_cast<unsigned>(flashAddress),
+                static_cast<unsigned>(ramAddress), static_cast<unsigned>(count));
+  if (!SendLine(link, line)) return false;
+  if (!ReceiveLine(link, line, sizeof line)) return false;
+  if (std::strcmp(line, "0") == 0) return true;
+  constexpr char kCompareError[] = "10";
+  if (std::strcmp(line, kCompareError) == 0 && ReceiveLine(link, line, sizeof line) && mismatchAddress) {
+    char* end = nullptr;
+    const unsigned long offset = std::strtoul(line, &end, 10);
+    if (end != line && *end == '\0' && offset < count) *mismatchAddress = flashAddress + static_cast<uint32_t>(offset);
+  }
+  return false;
+}
+
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
-                  const BlockPatch& patch) {
+                  const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
+  const BlockPatch& patch = options.patch;
   uint8_t block[kBlockSize];
   char line[100];
   for (uint32_t offset = 0; offset < size;) {
@@ -65,6 +86,13 @@ bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressC
     std::snprintf(line, sizeof line, "C %u %u %u", static_cast<unsigned>(offset),
                   static_cast<unsigned>(kRamBufferAddress), static_cast<unsigned>(kBlockSize));
     if (!SendCommand(link, line)) return false;
+    if (options.verify) {
+      const uint32_t skip = offset < kBootRomWindow ? kBootRomWindow - offset : 0;
+      if (sent > skip && !CompareFlashWithRam(link, offset + skip, kRamBufferAddress + skip, sent - skip,
+                                              mismatchAddress)) {
+        return false;
+      }
+    }
     offset += length;
   }
   return true;

@@ -33,13 +33,20 @@ int32_t ParsePartId(const char* line) {
   return static_cast<int32_t>(value);
 }
 
+std::string VerifyFailedMessage(uint32_t address) {
+  char text[96];
+  std::snprintf(text, sizeof text, "verify failed: the flash differs from the image at 0x%08X",
+                static_cast<unsigned>(address));
+  return text;
+}
+
 namespace {
 
-// The job's steps up to the restart of the chip. Returns null on success, else the
-// message. The port is left for the caller to close, before the file. An abort asked
+// The job's steps up to the restart of the chip. Returns the empty text on success,
+// else the message. The port is left for the caller to close, before the file. An abort asked
 // for before the erase stops the job there, with the chip's flash untouched; once the
 // erase has begun it takes effect before the next block.
-const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const ProgressCallback& progress,
+std::string RunJob(std::FILE* file, uint32_t size, IspLink& link, const ProgressCallback& progress,
                    const JobOptions& options) {
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
@@ -62,11 +69,13 @@ const char* RunJob(std::FILE* file, uint32_t size, IspLink& link, const Progress
   if (AbortRequested) return messages::kWriteAborted;
   int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
   if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
-  if (!ProgramImage(link, file, size, progress, options.patch)) {
+  std::optional<uint32_t> mismatch;
+  if (!ProgramImage(link, file, size, progress, options.program, &mismatch)) {
+    if (mismatch) return VerifyFailedMessage(*mismatch);
     return AbortRequested ? messages::kWriteAborted : messages::kWriteFailed;
   }
   if (!LeaveIspMode(link)) return messages::kIspLeaveFailed;
-  return nullptr;
+  return std::string();
 }
 
 }  // namespace
@@ -87,9 +96,8 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return messages::kPortOpenFailed;
-  if (const char* failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, options)) {
-    return failure;
-  }
+  std::string failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, options);
+  if (!failure.empty()) return failure;
   link.Close();
   file.reset();
   if (deleteAfterWrite) {

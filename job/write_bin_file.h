@@ -26,11 +26,15 @@ std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAft
                          const ProgressCallback& progress);
 
 // How korvane-cli can change a job: the rate of the transfer after the handshake (one
-// the boot loader's baud command takes), and a change to each block before it is sent.
+// the boot loader's baud command takes), and how the blocks are sent.
 struct JobOptions {
   uint32_t transferBaud = kTransferBaud;
-  BlockPatch patch;
+  ProgramOptions program;  // a change to each block; a compare of each block after its copy
 };
+
+// The message of a verify that found the flash unequal to the image (ASCII, so also
+// valid Shift-JIS).
+std::string VerifyFailedMessage(uint32_t address);
 
 // The same job through a port that openPort supplies (a device path, the simulated chip).
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,

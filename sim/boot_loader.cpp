@@ -40,6 +40,11 @@ bool InFlash(uint32_t address, uint32_t count) {
   return count <= kFlashSize && address <= kFlashSize - count;
 }
 
+// While the boot loader runs, the first 512 bytes of flash read as the boot ROM's own
+// vectors: a pattern here that no image is likely to hold.
+constexpr uint32_t kBootRomWindow = 512;
+uint8_t BootRomByte(uint32_t address) { return static_cast<uint8_t>(address * 7u + 0x5Au); }
+
 uint32_t DecodeUuChar(char c) { return (static_cast<uint32_t>(static_cast<uint8_t>(c)) - 0x20u) & 0x3Fu; }
 
 }  // namespace
@@ -339,6 +344,24 @@ BootLoader::Response BootLoader::Execute(const std::string& line) {
     }
     return response;
   }
+  if (name == "M") {
+    if (!needs(3)) return Code(PARAM_ERROR);
+    const uint32_t first = args[0], second = args[1], count = args[2];
+    if (first % 4 != 0) return Code(ADDR_ERROR);
+    if (second % 4 != 0) return Code(ADDR_ERROR);
+    if (count % 4 != 0) return Code(COUNT_ERROR);
+    const auto mapped = [count](uint32_t address) { return InRam(address, count) || InFlash(address, count); };
+    if (!mapped(first) || !mapped(second)) return Code(ADDR_NOT_MAPPED);
+    for (uint32_t i = 0; i < count; ++i) {
+      if (MemoryByte(first + i) != MemoryByte(second + i)) {
+        // The manual's answer: the code, then the offset of the first mismatch.
+        Response response = Code(COMPARE_ERROR);
+        response.lines.push_back(std::to_string(i));
+        return response;
+      }
+    }
+    return Code(CMD_SUCCESS);
+  }
   if (name == "C") {
     if (!needs(3)) return Code(PARAM_ERROR);
     uint32_t flashAddress = args[0], ramAddress = args[1], count = args[2];
@@ -393,17 +416,22 @@ void BootLoader::HandleWriteData(const std::string& line, Response& response) {
   groupValid_ = true;
 }
 
+uint8_t BootLoader::MemoryByte(uint32_t address) const {
+  if (address >= kRamBase) return ram_[address - kRamBase];
+  return address < kBootRomWindow ? BootRomByte(address) : flash_[address];
+}
+
 void BootLoader::SendReadGroup(Response& response) {
-  const uint8_t* source = transferAddress_ >= kRamBase ? ram_.data() + (transferAddress_ - kRamBase)
-                                                       : flash_.data() + transferAddress_;
   uint32_t sum = 0;
   uint32_t offset = 0;
   for (int lines = 0; lines < kLinesPerGroup && offset < transferRemaining_; ++lines) {
     size_t n = std::min<size_t>(kUuLineBytes, transferRemaining_ - offset);
+    uint8_t bytes[kUuLineBytes];
+    for (size_t i = 0; i < n; ++i) bytes[i] = MemoryByte(transferAddress_ + offset + static_cast<uint32_t>(i));
     char line[kUuLineBytes * 2];
-    UuEncodeLine(line, source + offset, n);
+    UuEncodeLine(line, bytes, n);
     response.lines.push_back(line);
-    for (size_t i = 0; i < n; ++i) sum += source[offset + i];
+    for (size_t i = 0; i < n; ++i) sum += bytes[i];
     offset += static_cast<uint32_t>(n);
   }
   response.lines.push_back(std::to_string(sum));

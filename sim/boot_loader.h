@@ -159,6 +159,8 @@ class BootLoader {
   Response Execute(const std::string& line);
   Response Code(int code) const;
   void HandleWriteData(const std::string& line, Response& response);
+  // A byte as the boot loader's commands see it: RAM, flash, or below 512 the boot ROM.
+  uint8_t MemoryByte(uint32_t address) const;
   void SendReadGroup(Response& response);
   void HandleReadReply(const std::string& line, Response& response);
 

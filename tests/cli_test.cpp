@@ -145,6 +145,19 @@ TEST_F(Cli, WritesAtTheChosenRateAfterTheHandshake) {
   EXPECT_LT(modelled[1], modelled[0] * 0.65) << modelled[0] << " s at 57600, " << modelled[1] << " s at 115200";
 }
 
+TEST_F(Cli, VerifySaysWhatItChecked) {
+  test::WriteFile(file, test::MakeStartableImage(3000));
+  ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("verified 0x00000200 to 0x00000BB7: the flash equals the image; the first 512 bytes "
+                             "read as the boot ROM"),
+            std::string::npos)
+      << console.out;
+  test::WriteFile(file, test::MakeStartableImage(400));
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("nothing to verify above 0x00000200"), std::string::npos) << console.out;
+}
+
 TEST_F(Cli, TheExampleProgramStartsAfterItsWrite) {
   ASSERT_EQ(Run({"-q", "-p", "sim", KORVANE_SOURCE_DIR "/examples/blink/blink.bin"}), kSuccess);
   EXPECT_NE(console.out.find("simulated chip: reset into the new program"), std::string::npos)

@@ -188,18 +188,21 @@ interrupt_case() {
     fail "the last sector was written"
   echo "  SIG$signal $(grep -c '> C ' "$(out sim.err)") blocks into the write, stopped after $stop_ms ms"
 }
-# A whole flash at 115200 baud after the handshake, at the wire's pace: every byte
-# reaches the chip at the rate it expects, in about half the time of 57600.
+# A whole flash at 115200 baud after the handshake, at the wire's pace, verified: every
+# byte reaches the chip at the rate it expects, in about half the time of 57600.
 case_baud_115200() {
   head -c 32768 /dev/urandom >"$work/fast.bin"
   start_sim || return
-  cli_options=(--baud 115200)
+  cli_options=(--baud 115200 --verify)
   run_cli "$work/fast.bin"
   cli_options=()
   expect_exit 0
   expect_vector_warning
   expect_stderr ""
-  grep -q '^> B 115200 1$\| > B 115200 1$' "$wire_log" || fail "no baud command for 115200 in the wire log"
+  grep -q ' > B 115200 1$' "$wire_log" || fail "no baud command for 115200 in the wire log"
+  [[ $(grep -c ' > M ' "$wire_log") == 32 ]] || fail "$(grep -c ' > M ' "$wire_log") compares, expected one a block"
+  grep -q '^verified 0x00000200 to 0x00007FFF: the flash equals the image' "$(out cli.out)" ||
+    fail "stdout: $(cat "$(out cli.out)")"
   finish_sim term
   expect_flash "$work/fast.bin"
   echo "  32768 bytes at 115200 baud in $cli_ms ms"
