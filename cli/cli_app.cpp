@@ -49,14 +49,15 @@ int ComNumberOf(const std::string& port) {
   return std::stoi(digits);
 }
 
-// The device a port name stands for: on Linux and macOS COMn and n are the window's
-// /dev/ttyS(n-1); anything else is a device path as given.
+// The device a port name stands for: COMn and n are \\.\COMn on Windows and, as for the
+// window, /dev/ttyS(n-1) on Linux and macOS; anything else is a device path as given.
 std::string DeviceOf(const std::string& port) {
-#ifdef _WIN32
-  return port;
-#else
   const int number = ComNumberOf(port);
-  return number > 0 ? PosixComDeviceName(number) : port;
+  if (number <= 0) return port;
+#ifdef _WIN32
+  return ComDeviceName(number);
+#else
+  return PosixComDeviceName(number);
 #endif
 }
 
@@ -65,17 +66,16 @@ std::string DeviceOf(const std::string& port) {
 PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
                      const std::shared_ptr<std::string>& cause) {
   if (chip) return chip->Opener();
-#ifdef _WIN32
-  (void)cause;  // the Windows backend does not tell its causes
-  if (const int number = ComNumberOf(port)) return [number] { return OpenComPort(number); };
-  return [port] { return OpenWin32ComPort(port); };
-#else
   return [device = DeviceOf(port), cause] {
+#ifdef _WIN32
+    // korvane-cli leaves the device as it found it.
+    std::unique_ptr<ComPort> opened = OpenWin32ComPort(device, cause.get(), true);
+#else
     std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get());
+#endif
     if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
     return opened;
   };
-#endif
 }
 
 // The image as the job will find it, read the job's way (without waiting on a FIFO,

@@ -14,8 +14,10 @@ std::unique_ptr<ComPort> OpenComPort(int number);
 
 #ifdef _WIN32
 // Opens a Windows device by its name (for example "\\.\COM3"), unshared; null when
-// it cannot be opened.
-std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName);
+// it cannot be opened, and *error (when given) then tells why. With restoreOnClose the
+// device's state as found is put back when the port is closed (korvane-cli does so).
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName, std::string* error = nullptr,
+                                          bool restoreOnClose = false);
 #endif
 
 }  // namespace korvane

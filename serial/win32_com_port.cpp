@@ -3,6 +3,7 @@
 #include "serial/win32_com_port.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial/open_com_port.h"
@@ -11,10 +12,23 @@ namespace korvane {
 
 namespace {
 
+// "what: the system's reason" for the calling thread's last error.
+std::string SystemError(const char* what) {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) --length;
+  std::string reason(text, length);
+  if (reason.empty()) reason = "system error " + std::to_string(code);
+  return std::string(what) + ": " + reason;
+}
+
 // A COM port opened with CreateFileA, used synchronously.
 class Win32ComPort final : public ComPort {
  public:
-  explicit Win32ComPort(HANDLE handle) : handle_(handle) {}
+  // saved: the device's state as found, put back on close; none to leave it as it is.
+  Win32ComPort(HANDLE handle, std::optional<DCB> saved) : handle_(handle), saved_(saved) {}
   ~Win32ComPort() override { Close(); }
 
   Win32ComPort(const Win32ComPort&) = delete;
@@ -23,23 +37,30 @@ class Win32ComPort final : public ComPort {
   bool ApplySettings(const LineSettings& settings) override {
     if (!IsOpen()) return false;
     DCB dcb = BuildDcb(settings);
-    return SetCommState(handle_, &dcb) != FALSE;
+    return SetCommState(handle_, &dcb) != FALSE || Failed("apply the line settings");
   }
 
   bool SetTimeouts(const CommTimeouts& timeouts) override {
     if (!IsOpen()) return false;
     COMMTIMEOUTS record = BuildCommTimeouts(timeouts);
-    return SetCommTimeouts(handle_, &record) != FALSE;
+    return SetCommTimeouts(handle_, &record) != FALSE || Failed("set the time-outs");
   }
 
   bool ChangeLine(LineChange change) override {
     if (!IsOpen()) return false;
-    return EscapeCommFunction(handle_, static_cast<DWORD>(change)) != FALSE;
+    if (EscapeCommFunction(handle_, static_cast<DWORD>(change)) != FALSE) return true;
+    switch (change) {
+      case LineChange::SetRts: return Failed("set RTS");
+      case LineChange::ClearRts: return Failed("clear RTS");
+      case LineChange::SetDtr: return Failed("set DTR");
+      case LineChange::ClearDtr: return Failed("clear DTR");
+    }
+    return false;
   }
 
   bool PurgeInput() override {
     if (!IsOpen()) return false;
-    return PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
+    return PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE || Failed("purge");
   }
 
   bool Write(const void* data, size_t count, size_t* written) override {
@@ -49,20 +70,22 @@ class Win32ComPort final : public ComPort {
     // size_t and DWORD are both 32 bits wide in the 32-bit build.
     const BOOL ok = WriteFile(handle_, data, static_cast<DWORD>(count), &done, nullptr);
     if (written != nullptr) *written = done;
-    return ok != FALSE;
+    return ok != FALSE || Failed("write");
   }
 
   bool ReadByte(uint8_t* byte) override {
     if (!IsOpen()) return false;
     uint8_t received = 0;
     DWORD count = 0;
-    if (ReadFile(handle_, &received, 1, &count, nullptr) == FALSE || count != 1) return false;
+    if (ReadFile(handle_, &received, 1, &count, nullptr) == FALSE) return Failed("read");
+    if (count != 1) return false;  // the time-out
     *byte = received;
     return true;
   }
 
   void Close() override {
     if (!IsOpen()) return;
+    if (saved_) SetCommState(handle_, &*saved_);
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
@@ -71,8 +94,14 @@ class Win32ComPort final : public ComPort {
 
  private:
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Reports what failed with the system's reason; false, for returning.
+  bool Failed(const char* what) const {
+    ReportSystemError(SystemError(what));
+    return false;
+  }
 
   HANDLE handle_;
+  std::optional<DCB> saved_;
 };
 
 }  // namespace
@@ -114,14 +143,23 @@ COMMTIMEOUTS BuildCommTimeouts(const CommTimeouts& timeouts) {
   return record;
 }
 
-std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName) {
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName, std::string* error, bool restoreOnClose) {
   HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (error) *error = SystemError("cannot open");
+    return nullptr;
+  }
+  std::optional<DCB> saved;
+  if (restoreOnClose) {
+    DCB found{};
+    found.DCBlength = sizeof(DCB);
+    if (GetCommState(handle, &found)) saved = found;
+  }
   // Output stopped by an XOFF that came before (from a chip reset since) would stay
   // stopped: resume it. A driver without XON/XOFF may refuse, which changes nothing.
   EscapeCommFunction(handle, SETXON);
-  return std::make_unique<Win32ComPort>(handle);
+  return std::make_unique<Win32ComPort>(handle, saved);
 }
 
 std::unique_ptr<ComPort> OpenComPort(int number) {

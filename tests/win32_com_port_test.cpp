@@ -138,7 +138,10 @@ TEST(ComDeviceName, PrefixAndDecimalNumber) {
 
 TEST(OpenComPort, PortThatDoesNotExistGivesNull) {
   EXPECT_EQ(OpenComPort(250), nullptr);
-  EXPECT_EQ(OpenWin32ComPort("\\\\.\\COM250"), nullptr);
+  std::string why;
+  EXPECT_EQ(OpenWin32ComPort("\\\\.\\COM250", &why), nullptr);
+  EXPECT_EQ(why.rfind("cannot open: ", 0), 0u) << why;
+  EXPECT_GT(why.size(), std::string("cannot open: ").size()) << "the system's reason";
 }
 
 // A real COM port whose other end echoes every byte: scripts/wine-env.sh links a pty
@@ -195,6 +198,31 @@ TEST_F(LoopbackPortTest, SettingsReachTheDevice) {
   EXPECT_EQ(state.fOutX, 1u);
   EXPECT_EQ(state.fInX, 1u);
   EXPECT_EQ(state.fOutxCtsFlow, 0u);
+}
+
+TEST_F(LoopbackPortTest, AskedToItPutsBackTheStateItFound) {
+  port_->Close();
+  const std::string name = ComDeviceName(number_);
+  const auto rate = [&name] {
+    HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DCB state{};
+    state.DCBlength = sizeof(DCB);
+    const BOOL read = handle != INVALID_HANDLE_VALUE && GetCommState(handle, &state);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return read ? state.BaudRate : 0u;
+  };
+  std::unique_ptr<ComPort> port = OpenWin32ComPort(name);
+  ASSERT_NE(port, nullptr);
+  ASSERT_TRUE(port->ApplySettings(MakeLineSettings(19200)));
+  port->Close();
+  ASSERT_EQ(rate(), 19200u) << "a port that is not asked leaves its settings";
+
+  port = OpenWin32ComPort(name, nullptr, true);
+  ASSERT_NE(port, nullptr);
+  ASSERT_TRUE(port->ApplySettings(MakeLineSettings(57600)));
+  port->Close();
+  EXPECT_EQ(rate(), 19200u);
 }
 
 TEST_F(LoopbackPortTest, WrittenBytesComeBackAndThenTheReadTimesOut) {
