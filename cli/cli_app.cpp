@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "cli/options.h"
@@ -159,11 +158,10 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions&
 }
 
 int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
-  std::error_code error;
-  uintmax_t size = std::filesystem::file_size(options.file, error);
-  if (error) size = 0;
-  // Read once for the checks (and the simulated chip's comparison), the job's way.
+  // Read once for the checks, the size shown and the simulated chip's comparison, the
+  // job's way; empty when the job will refuse the file.
   std::vector<uint8_t> image = ReadImageForCheck(options.file);
+  const uintmax_t size = image.size();
   JobOptions job;
   job.transferBaud = options.transferBaud;
   job.program.verify = options.verify;
