@@ -15,7 +15,6 @@ constexpr uint32_t kBlockSize = 1024;
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kMaxImageSize = 32768;
 constexpr uint32_t kRamBufferAddress = 0x10000200;
-constexpr int kLinesPerChecksum = 20;
 
 // The link runs at the final rate with echo off, flash unlocked and erased; the file
 // stands at its start and holds size bytes (1 to 32768). Calls progress before each
@@ -38,5 +37,11 @@ struct ProgramOptions {
 // first differing flash address in *mismatchAddress (when given).
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
                   const ProgramOptions& options = {}, std::optional<uint32_t>* mismatchAddress = nullptr);
+
+// Gives the next length bytes of the image, in order, into block; false when it cannot.
+using BlockReader = std::function<bool(uint8_t* block, uint32_t length)>;
+// The same transfer from any source of the image's bytes (a file, an image in memory).
+bool ProgramImage(IspLink& link, const BlockReader& read, uint32_t size, const ProgressCallback& progress,
+                  const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress);
 
 }  // namespace korvane

@@ -19,4 +19,27 @@ void UuEncodeLine(char* out, const uint8_t* data, size_t count) {
   *out = '\0';
 }
 
+bool UuDecodeLine(const char* line, uint8_t* out, size_t* count) {
+  const auto field = [](char c, uint32_t* value) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 0x20 || code > 0x60) return false;
+    *value = (code - 0x20u) & 0x3Fu;
+    return true;
+  };
+  uint32_t length = 0;
+  if (!field(line[0], &length) || length > kMaxUuLineBytes) return false;
+  const char* p = line + 1;
+  for (size_t i = 0; i < length; i += 3) {
+    uint32_t group = 0;
+    for (int k = 0; k < 4; ++k) {
+      uint32_t value = 0;
+      if (*p == '\0' || !field(*p++, &value)) return false;
+      group = (group << 6) | value;
+    }
+    for (size_t k = 0; k < 3 && i + k < length; ++k) out[i + k] = static_cast<uint8_t>(group >> (16 - 8 * k));
+  }
+  *count = length;
+  return true;
+}
+
 }  // namespace korvane

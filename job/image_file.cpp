@@ -1,5 +1,9 @@
 #include "job/image_file.h"
 
+#include <cstdio>
+
+#include "job/messages.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -103,6 +107,28 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
 #endif
   return StampFrom(info);
+}
+
+std::string LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
+  FileHandle file = OpenImageFile(path);
+  if (!file) return messages::kFileOpenFailed;
+  const std::optional<uint64_t> size = MeasureFileSize(file.get());
+  if (!size) return messages::kFileReadFailed;
+  if (*size > maxSize) return messages::kFileTooLarge;
+  const std::optional<FileStamp> stamp = StampOf(file.get());
+  if (!stamp) return messages::kFileReadFailed;
+  out->bytes.resize(static_cast<size_t>(*size));
+  if (std::fread(out->bytes.data(), 1, out->bytes.size(), file.get()) != out->bytes.size()) {
+    return messages::kFileReadFailed;
+  }
+  out->stamp = *stamp;
+  return std::string();
+}
+
+std::string DeleteIfUnchanged(const std::string& path, const FileStamp& written) {
+  const std::optional<FileStamp> now = StampOf(path);
+  if (!now || *now != written || std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
+  return std::string();
 }
 
 }  // namespace korvane

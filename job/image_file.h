@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -37,5 +38,21 @@ struct FileStamp {
 // The stamp of an open file, or of what a path names now; none when it cannot be read.
 std::optional<FileStamp> StampOf(std::FILE* file);
 std::optional<FileStamp> StampOf(const std::string& path);
+
+// A whole file, read once, with the stamp of the version that was read.
+struct LoadedFile {
+  std::vector<uint8_t> bytes;
+  FileStamp stamp;
+};
+// Reads the file at path the job's way (opened without waiting, only a regular file,
+// measured before it is read): the empty text on success, else the job's message for
+// the file (cannot be opened, cannot be read, larger than maxSize bytes).
+std::string LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out);
+
+// Deletes the file at path when it still is exactly the version stamped (the same file,
+// size and time): the empty text when it was deleted, else the job's message that the
+// file could not be deleted. A file replaced, grown or rewritten meanwhile is the user's
+// newer work and stays.
+std::string DeleteIfUnchanged(const std::string& path, const FileStamp& written);
 
 }  // namespace korvane

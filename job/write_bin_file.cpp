@@ -1,5 +1,7 @@
 #include "job/write_bin_file.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 #include "isp/isp_commands.h"
@@ -46,7 +48,7 @@ namespace {
 // else the message. The port is left for the caller to close, before the file. An abort asked
 // for before the erase stops the job there, with the chip's flash untouched; once the
 // erase has begun it takes effect before the next block.
-std::string RunJob(std::FILE* file, uint32_t size, IspLink& link, const ProgressCallback& progress,
+std::string RunJob(const BlockReader& read, uint32_t size, IspLink& link, const ProgressCallback& progress,
                    const JobOptions& options) {
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
@@ -60,7 +62,7 @@ std::string RunJob(std::FILE* file, uint32_t size, IspLink& link, const Progress
     return CommErrorMessage(CommErrorCode::BaudChange);
   }
   if (AbortRequested) return messages::kWriteAborted;
-  char partId[100];
+  char partId[kLineBufferSize];
   if (!ReadPartId(link, partId, sizeof partId)) return messages::kWrongChip;
   int32_t id = ParsePartId(partId);
   if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return messages::kWrongChip;
@@ -70,7 +72,7 @@ std::string RunJob(std::FILE* file, uint32_t size, IspLink& link, const Progress
   int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
   if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
   std::optional<uint32_t> mismatch;
-  if (!ProgramImage(link, file, size, progress, options.program, &mismatch)) {
+  if (!ProgramImage(link, read, size, progress, options.program, &mismatch)) {
     if (mismatch) return VerifyFailedMessage(*mismatch);
     return AbortRequested ? messages::kWriteAborted : messages::kWriteFailed;
   }
@@ -96,17 +98,33 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return messages::kPortOpenFailed;
-  std::string failure = RunJob(file.get(), static_cast<uint32_t>(*size), link, progress, options);
+  const BlockReader read = [&file](uint8_t* block, uint32_t length) {
+    return std::fread(block, 1, length, file.get()) == length;
+  };
+  std::string failure = RunJob(read, static_cast<uint32_t>(*size), link, progress, options);
   if (!failure.empty()) return failure;
   link.Close();
   file.reset();
-  if (deleteAfterWrite) {
-    // The path must still name exactly the file that was written, unchanged: a file
-    // replaced, grown or rewritten during the write is the user's newer work.
-    const std::optional<FileStamp> now = StampOf(path);
-    if (!now || *now != *written || std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
-  }
-  return std::string();
+  // The path must still name exactly the file that was written, unchanged.
+  return deleteAfterWrite ? DeleteIfUnchanged(path, *written) : std::string();
+}
+
+std::string WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort,
+                       const ProgressCallback& progress, const JobOptions& options) {
+  if (image.empty()) return messages::kFileEmpty;
+  if (image.size() > kMaxImageSize) return messages::kFileTooLarge;
+  IspLink link;
+  link.port = openPort();
+  if (!link.IsOpen()) return messages::kPortOpenFailed;
+  size_t next = 0;
+  const BlockReader read = [&image, &next](uint8_t* block, uint32_t length) {
+    if (length > image.size() - next) return false;
+    std::copy(image.begin() + static_cast<std::ptrdiff_t>(next),
+              image.begin() + static_cast<std::ptrdiff_t>(next + length), block);
+    next += length;
+    return true;
+  };
+  return RunJob(read, static_cast<uint32_t>(image.size()), link, progress, options);
 }
 
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,

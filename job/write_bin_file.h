@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "isp/job_flags.h"
 #include "isp/program_image.h"
@@ -39,6 +40,11 @@ std::string VerifyFailedMessage(uint32_t address);
 // The same job through a port that openPort supplies (a device path, the simulated chip).
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
                          const ProgressCallback& progress, const JobOptions& options = {});
+
+// The same job for an image already in memory (1 to 32768 bytes): korvane-cli reads,
+// converts and checks its file once before any port is opened. No file is involved.
+std::string WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort,
+                       const ProgressCallback& progress, const JobOptions& options = {});
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.

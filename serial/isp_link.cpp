@@ -57,7 +57,7 @@ bool ReceiveLine(IspLink& link, char* buffer, size_t capacity) {
 }
 
 bool ExpectLine(IspLink& link, const char* expected) {
-  char line[100];
+  char line[kLineBufferSize];
   if (!ReceiveLine(link, line, sizeof line)) return false;
   return std::strcmp(line, expected) == 0;
 }

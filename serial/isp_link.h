@@ -25,6 +25,10 @@ struct IspLink {
   ~IspLink() { Close(); }
 };
 
+// The size of every buffer that holds one line of the dialogue, sent or received: the
+// longest line, an encoded line of 45 bytes, has 61 characters.
+constexpr size_t kLineBufferSize = 100;
+
 // Writes the text and then CR LF, in two writes; true when both went out in full.
 bool SendLine(IspLink& link, const char* text);
 // Receives one LF-terminated line into buffer (capacity bytes, terminator included).

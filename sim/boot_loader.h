@@ -1,7 +1,7 @@
 // A model of the LPC1114FN28/102 UART ISP boot loader, as the chip maker's user
 // manual describes it: reset and ISP-pin sensing, "?" synchronisation with automatic
-// baud detection, echo, the commands U B A J P E W C R with their return codes and
-// parameter checks, UU-encoded data with checksum groups, and 32 KiB of flash whose
+// baud detection, echo, the commands U B A W R P C G E I J K M with their return codes
+// and parameter checks, UU-encoded data with checksum groups, and 32 KiB of flash whose
 // bits a copy can only clear. A fault script changes its answers for tests.
 #pragma once
 
@@ -62,7 +62,8 @@ struct Rule {
   };
   // What the rule acts on: a command letter ("U", "B", "W", ...), "?" (the
   // synchronisation character), "Synchronized", "frequency", "data" (an encoded line of
-  // W; silenced, it is lost) or "checksum".
+  // W; silenced, it is lost), "checksum", or "read" (a group of R's answer; Garble
+  // gives it a wrong checksum).
   std::string on;
   Action action = Action::Reply;
   std::string text;
@@ -95,6 +96,9 @@ struct ChipConfig {
   bool present = true;  // false: nothing on the line answers
   std::vector<Rule> rules;
   bool wireTime = true;  // the chip's bytes take 10 bit times each on the wire
+  // The boot code version that K reports (major, minor).
+  uint32_t bootCodeMajor = 7;
+  uint32_t bootCodeMinor = 1;
 };
 
 class BootLoader {
@@ -157,6 +161,22 @@ class BootLoader {
   void Respond(const Response& response, const Rule* rule, Nanoseconds at);
   void Send(const std::string& line, Nanoseconds at, bool garble);
   Response Execute(const std::string& line);
+  // The commands, one handler each, with the command line's parameters.
+  Response Unlock(const std::vector<std::string>& params);
+  Response SetBaudRate(const std::vector<std::string>& params);
+  Response SetEcho(const std::vector<std::string>& params);
+  Response WriteToRam(const std::vector<std::string>& params);
+  Response ReadMemory(const std::vector<std::string>& params);
+  Response PrepareSectors(const std::vector<std::string>& params);
+  Response CopyRamToFlash(const std::vector<std::string>& params);
+  Response Go(const std::vector<std::string>& params);
+  Response EraseSectors(const std::vector<std::string>& params);
+  Response BlankCheckSectors(const std::vector<std::string>& params);
+  Response ReadPartId(const std::vector<std::string>& params);
+  Response ReadBootCodeVersion(const std::vector<std::string>& params);
+  Response Compare(const std::vector<std::string>& params);
+  Response StartTransfer(const std::vector<std::string>& params, Mode mode);
+  bool SectorRange(const std::vector<std::string>& params, uint32_t* first, uint32_t* last, Response* error) const;
   Response Code(int code) const;
   void HandleWriteData(const std::string& line, Response& response);
   // A byte as the boot loader's commands see it: RAM, flash, or below 512 the boot ROM.

@@ -50,6 +50,18 @@ TEST(BootLoader, AnswersCommandsWithTheManualsReturnCodes) {
       {{}, "A 2", sim::PARAM_ERROR},
       {{}, "J x", sim::PARAM_ERROR},
       {{}, "X", sim::INVALID_COMMAND},
+      {{}, "X 1 y", sim::INVALID_COMMAND},
+      {{}, "K", sim::CMD_SUCCESS},
+      {{}, "K 1", sim::PARAM_ERROR},
+      {{}, "G 0 T", sim::CMD_LOCKED},
+      {unlocked, "G 0 A", sim::PARAM_ERROR},  // a Cortex-M0 runs Thumb code only
+      {unlocked, "G 0", sim::PARAM_ERROR},
+      {unlocked, "G 2 T", sim::ADDR_ERROR},
+      {unlocked, "G 32768 T", sim::ADDR_NOT_MAPPED},
+      {unlocked, "G 268435968 T", sim::CMD_SUCCESS},
+      {{}, "I 1 7", sim::CMD_SUCCESS},
+      {{}, "I 0 0", sim::SECTOR_NOT_BLANK},  // its first 512 bytes read as the boot ROM
+      {{}, "I 0 8", sim::INVALID_SECTOR},
   };
   for (const CodeCase& c : cases) {
     SimulatedChip chip;

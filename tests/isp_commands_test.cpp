@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "sim/sim_port.h"
 #include "test_support.h"
 
@@ -172,6 +175,72 @@ TEST(IspCommands, TheBaudChangeLeavesTheLinkAtItsRate) {
   EXPECT_TRUE(SendLine(h.link, "") && ExpectLine(h.link, "1"));
   ASSERT_TRUE(ReadPartId(h.link, id, sizeof id));
   EXPECT_STREQ(id, "172003371");
+}
+
+// A link with echo off and the flash commands unlocked, as before the erase.
+struct Unlocked : Handshake {
+  explicit Unlocked(ChipConfig config = {}) : Handshake(std::move(config)) {
+    EXPECT_TRUE(EnterIspMode(link) && EchoOff(link) && UnlockFlash(link));
+  }
+};
+
+TEST(IspCommands, WriteThenReadAndCompareRam) {
+  Unlocked h;
+  const std::vector<uint8_t> data = test::MakeImage(1024, 7);
+  ASSERT_TRUE(WriteToRam(h.link, 0x10000200, data.data(), 1024));
+  std::vector<uint8_t> back(1024);
+  ASSERT_TRUE(ReadMemory(h.link, 0x10000200, 1024, back.data()));
+  EXPECT_EQ(back, data);
+  std::optional<uint32_t> offset;
+  EXPECT_TRUE(CompareMemory(h.link, 0x10000200, 0x10000200, 1024, &offset));
+  // RAM at 0x10000600 holds something else: the first difference is told.
+  EXPECT_FALSE(CompareMemory(h.link, 0x10000200, 0x10000600, 1024, &offset));
+  ASSERT_TRUE(offset.has_value());
+  EXPECT_NE(data[*offset], h.chip.loader.ram()[0x600 + *offset]);
+  for (uint32_t i = 0; i < *offset; ++i) ASSERT_EQ(data[i], h.chip.loader.ram()[0x600 + i]);
+}
+
+TEST(IspCommands, ReadAsksForASpoiltGroupAgainAFewTimesAtMost) {
+  struct Case {
+    const char* name;
+    std::vector<Rule> rules;
+    bool succeeds;
+    int resends;
+  };
+  const Case cases[] = {
+      {"clean", {}, true, 0},
+      {"second group spoilt once", {Rule::Without(Rule::Action::Garble, "read", 2)}, true, 1},
+      {"every group spoilt", {Rule::Without(Rule::Action::Garble, "read")}, false, kReadResendLimit},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Unlocked h({sim::kLpc1114PartId, true, c.rules});
+    const std::vector<uint8_t> data = test::MakeImage(2048, 3);
+    ASSERT_TRUE(WriteToRam(h.link, 0x10000000, data.data(), 2048));
+    size_t mark = h.chip.events.size();
+    std::vector<uint8_t> back(2048);
+    EXPECT_EQ(ReadMemory(h.link, 0x10000000, 2048, back.data()), c.succeeds);
+    if (c.succeeds) {
+      EXPECT_EQ(back, data);
+    }
+    const std::vector<std::string> lines = h.chip.Transcript(mark);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "> RESEND\r\n"), c.resends);
+    // A read that gives up leaves the boot loader ready for commands.
+    EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::Command);
+  }
+}
+
+TEST(IspCommands, BootCodeVersionAndGo) {
+  Handshake h;
+  ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link));
+  unsigned first = 0, second = 0;
+  ASSERT_TRUE(ReadBootCodeVersion(h.link, &first, &second));
+  EXPECT_EQ(first, 7u);
+  EXPECT_EQ(second, 1u);
+  EXPECT_FALSE(Go(h.link, 0)) << "Go needs the unlock first";
+  ASSERT_TRUE(UnlockFlash(h.link));
+  ASSERT_TRUE(Go(h.link, 0));
+  EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::UserProgram);
 }
 
 }  // namespace
