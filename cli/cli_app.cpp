@@ -1,17 +1,22 @@
 #include "cli/cli_app.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 
+#include "cli/monitor.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
+#include "image/image_reader.h"
 #include "isp/image_checks.h"
 #include "isp/program_image.h"
 #include "job/image_file.h"
 #include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "korvane_version.h"
+#include "serial/borrowed_port.h"
+#include "serial/port_list.h"
 #include "sim/sim_port.h"
 #include "ui/file_exists.h"
 #ifdef _WIN32
@@ -77,17 +82,35 @@ PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
   };
 }
 
-// The image as the job will find it, read the job's way (without waiting on a FIFO,
-// refusing anything but a regular file, measuring before reading); empty when the job
-// will refuse the file, which it then does with its own message.
-std::vector<uint8_t> ReadImageForCheck(const std::string& path) {
-  FileHandle file = OpenImageFile(path);
-  if (!file) return {};
-  const std::optional<uint64_t> size = MeasureFileSize(file.get());
-  if (!size || *size == 0 || *size > kMaxImageSize) return {};
-  std::vector<uint8_t> image(static_cast<size_t>(*size));
-  if (std::fread(image.data(), 1, image.size(), file.get()) != image.size()) return {};
-  return image;
+// The largest file korvane-cli reads: a full flash image in Intel HEX or an ELF with
+// its symbols stays far below this.
+constexpr uint64_t kMaxInputFileSize = uint64_t{64} << 20;
+
+// The file, read once and turned into the flash image that is checked and written.
+struct Input {
+  LoadedFile file;
+  ImageReadResult read;
+};
+
+// Reads FILE the job's way (without waiting on a FIFO, only a regular file, measured
+// before it is read) and converts it; false, with the message told, when it cannot be
+// written. A raw image keeps the window's checks and messages for its size.
+bool ReadInput(const std::string& path, Input* input, Console& console) {
+  std::string failure = LoadFile(path, kMaxInputFileSize, &input->file);
+  if (failure.empty()) {
+    const std::vector<uint8_t>& bytes = input->file.bytes;
+    input->read = ReadImage(path, bytes.data(), bytes.size());
+    if (!input->read.error.empty()) {
+      console.Err("korvane-cli: " + path + ": " + input->read.error + "\n");
+      return false;
+    }
+    const size_t size = input->read.image.size();
+    if (size == 0) failure = messages::kFileEmpty;
+    if (size > kMaxImageSize) failure = messages::kFileTooLarge;
+  }
+  if (failure.empty()) return true;
+  console.JobMessage(failure);
+  return false;
 }
 
 // Compares the simulated flash with the image and tells the modelled time of the write.
@@ -105,6 +128,11 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
               " bytes); on a real chip this write takes " +
               Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
               std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
+  const CrpLevel crp = CrpLevelOf(flash.data(), flash.size());
+  if (crp != CrpLevel::None) {
+    console.Out(std::string("simulated chip: its flash now sets code read protection ") + CrpName(crp) + ": " +
+                CrpEffect(crp) + "\n");
+  }
   if (chip.loader.mode() == sim::BootLoader::Mode::UserProgram) {
     console.Out("simulated chip: reset into the new program\n");
   } else {
@@ -124,10 +152,8 @@ std::string Hex(uint32_t value) {
 
 // What the image would do to the chip, told before the port is opened: false when it
 // must not be written (it sets code read protection without --allow-crp). With
-// --fix-checksum, the job's patch puts the right vector checksum into the first block,
-// and the image kept for the simulated chip's comparison gets it too.
-bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions& job, Console& console) {
-  if (image.empty()) return true;  // the job refuses the file with its own message
+// --fix-checksum, the image that is written gets the right vector checksum.
+bool CheckImage(const Options& options, std::vector<uint8_t>& image, Console& console) {
   const CrpLevel crp = CrpLevelOf(image.data(), image.size());
   if (crp != CrpLevel::None) {
     const std::string what = std::string("the image sets code read protection ") + CrpName(crp) + " (" +
@@ -141,7 +167,6 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions&
   if (HasValidVectorChecksum(image.data(), image.size())) return true;
   const std::optional<uint32_t> wanted = VectorChecksumFor(image.data(), image.size());
   if (options.fixChecksum && wanted) {
-    job.program.patch = FixVectorChecksum;
     FixVectorChecksum(0, image.data(), static_cast<uint32_t>(image.size()));
     console.Err("korvane-cli: writing the vector checksum " + Hex(*wanted) + " into entry 7 (" +
                 Hex(kVectorChecksumOffset) + "); " + options.file + " stays as it is\n");
@@ -158,14 +183,16 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, JobOptions&
 }
 
 int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
-  // Read once for the checks, the size shown and the simulated chip's comparison, the
-  // job's way; empty when the job will refuse the file.
-  std::vector<uint8_t> image = ReadImageForCheck(options.file);
-  const uintmax_t size = image.size();
+  // The file is read, converted and checked once, before the port is opened; the job
+  // writes exactly this image, whatever happens to the file meanwhile.
+  Input input;
+  if (!ReadInput(options.file, &input, console)) return kFailed;
+  std::vector<uint8_t>& image = input.read.image;
+  if (!CheckImage(options, image, console)) return kFailed;
+  const size_t size = image.size();
   JobOptions job;
   job.transferBaud = options.transferBaud;
   job.program.verify = options.verify;
-  if (!CheckImage(options, image, job, console)) return kFailed;
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
@@ -180,8 +207,18 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   };
 
   const auto portCause = std::make_shared<std::string>();
-  std::string result = WriteBinFile(options.file, OpenerFor(options.port, chip, portCause),
-                                    options.deleteAfterWrite, progress, job);
+  PortOpener opener = OpenerFor(options.port, chip, portCause);
+  // For the monitor the port stays open after the write: the job gets it on loan, so
+  // that opening it again does not reset the chip through its modem lines.
+  std::unique_ptr<ComPort> held;
+  if (options.monitor) {
+    opener = [open = opener, &held]() -> std::unique_ptr<ComPort> {
+      held = open();
+      if (!held) return nullptr;
+      return std::make_unique<BorrowedPort>(*held);
+    };
+  }
+  std::string result = WriteImage(image, opener, progress, job);
   if (drawBar && blocksStarted > 0) {
     if (result.empty()) {
       console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
@@ -195,9 +232,11 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
     return kFailed;
   }
-  uintmax_t sectors = (size + kSectorSize - 1) / kSectorSize;
-  console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte (" : " bytes (") + std::to_string(sectors) +
-              (sectors == 1 ? " sector" : " sectors") + ") in " +
+  const size_t sectors = (size + kSectorSize - 1) / kSectorSize;
+  const std::string from =
+      input.read.format == ImageFormat::Raw ? "" : std::string(" from ") + ImageFormatName(input.read.format);
+  console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte" : " bytes") + from + " (" +
+              std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
   if (options.verify) {
     // What the compare saw: from 0x200 to the end of the last block as sent (whole words).
@@ -208,8 +247,18 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     console.Out(checked + "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
                           "command can check them\n");
   }
-  if (chip) return ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
-  return kSuccess;
+  int code = kSuccess;
+  if (chip) code = ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
+  if (code == kSuccess && options.deleteAfterWrite) {
+    // Only the version that was read and written is deleted.
+    const std::string failure = DeleteIfUnchanged(options.file, input.file.stamp);
+    if (!failure.empty()) {
+      console.JobMessage(failure);
+      return kFailed;
+    }
+  }
+  if (code == kSuccess && held) code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console);
+  return code;
 }
 
 // Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
@@ -244,6 +293,35 @@ int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
   }
 }
 
+// The monitor alone: the port opened, the chip reset into its program, the terminal.
+int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* chip) {
+  const auto portCause = std::make_shared<std::string>();
+  std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause)();
+  if (!port) {
+    console.JobMessage(messages::kPortOpenFailed);
+    if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
+    return kFailed;
+  }
+  return RunMonitor(*port, options.monitorBaud, true, DeviceOf(options.port), console);
+}
+
+// "-p auto": the only USB serial port present; empty, with the reason told, when there
+// is none or more than one.
+std::string AutoPort(Console& console) {
+  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  if (const SerialPortInfo* port = OnlyUsbPort(ports)) {
+    console.Err("korvane-cli: -p auto: " + port->device +
+                (port->description.empty() ? "" : " (" + port->description + ")") + "\n");
+    return port->device;
+  }
+  const bool anyUsb = std::any_of(ports.begin(), ports.end(), [](const SerialPortInfo& p) { return p.usb; });
+  console.Err(std::string("korvane-cli: -p auto: ") +
+              (anyUsb ? "more than one USB serial port is present" : "no USB serial port is present") +
+              "; name one with -p. " + (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") +
+              FormatPortList(ports));
+  return {};
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, Console& console) {
@@ -252,7 +330,7 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
     console.Err("korvane-cli: " + parsed.error + " (see korvane-cli --help)\n");
     return kUsage;
   }
-  const Options& options = parsed.options;
+  Options& options = parsed.options;
   if (options.help) {
     console.Out(UsageText());
     return kSuccess;
@@ -262,9 +340,26 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
     return kSuccess;
   }
 
+  if (options.listPorts) {
+    const std::vector<SerialPortInfo> ports = ListSerialPorts();
+    console.Out(ports.empty() ? "no serial ports found\n" : FormatPortList(ports));
+    return kSuccess;
+  }
+  if (options.port == "auto") {
+    options.port = AutoPort(console);
+    if (options.port.empty()) return kFailed;
+  }
+
   AbortRequested = false;
   std::unique_ptr<sim::SimulatedChip> chip;
-  if (options.port == "sim") chip = std::make_unique<sim::SimulatedChip>();
+  if (options.port == "sim") {
+    // The simulated board's program answers on the serial line by sending back what it
+    // gets, for the monitor.
+    sim::ChipConfig config;
+    config.programEcho = true;
+    chip = std::make_unique<sim::SimulatedChip>(config);
+  }
+  if (options.noWrite) return MonitorOnly(options, console, chip.get());
   return options.watch ? Watch(options, console, chip.get()) : WriteOnce(options, console, chip.get());
 }
 

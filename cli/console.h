@@ -16,6 +16,19 @@ class Console {
   // True when stderr is a terminal, where the progress bar is drawn.
   virtual bool ErrIsTerminal() = 0;
   virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // What the terminal's input gave within a wait.
+  enum class Input { Data, Nothing, Ended };
+  // Waits up to milliseconds for input from stdin; what came is appended to *bytes.
+  // Ended at the end of the input (or when there is none).
+  virtual Input ReadInput(uint32_t milliseconds, std::string* bytes) {
+    (void)milliseconds;
+    (void)bytes;
+    return Input::Ended;
+  }
+  // On: a terminal on stdin hands each key over at once and does not echo it (Ctrl-C
+  // still interrupts); off: the terminal's settings as they were.
+  virtual void SetRawInput(bool on) { (void)on; }
 };
 
 // The process's own stdout and stderr.
@@ -26,6 +39,8 @@ class SystemConsole final : public Console {
   void JobMessage(const std::string& cp932) override;
   bool ErrIsTerminal() override;
   void Sleep(uint32_t milliseconds) override;
+  Input ReadInput(uint32_t milliseconds, std::string* bytes) override;
+  void SetRawInput(bool on) override;
 };
 
 // Makes Ctrl-C (SIGINT, or the console's Ctrl-C and Ctrl-Break on Windows) set

@@ -1,6 +1,11 @@
 #include <iconv.h>
+#include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <optional>
 
 #include <chrono>
 #include <cstdio>
@@ -23,6 +28,43 @@ bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void SystemConsole::Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+Console::Input SystemConsole::ReadInput(uint32_t milliseconds, std::string* bytes) {
+  pollfd request{};
+  request.fd = STDIN_FILENO;
+  request.events = POLLIN;
+  const int ready = poll(&request, 1, static_cast<int>(milliseconds));
+  if (ready < 0) return errno == EINTR ? Input::Nothing : Input::Ended;
+  if (ready == 0) return Input::Nothing;
+  if ((request.revents & POLLNVAL) != 0) return Input::Ended;
+  char buffer[256];
+  const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (got > 0) {
+    bytes->append(buffer, static_cast<size_t>(got));
+    return Input::Data;
+  }
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return Input::Nothing;
+  return Input::Ended;
+}
+
+namespace {
+std::optional<termios> savedInput;  // the terminal's settings while the input is raw
+}  // namespace
+
+void SystemConsole::SetRawInput(bool on) {
+  if (on && !savedInput && isatty(STDIN_FILENO) == 1) {
+    termios settings{};
+    if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
+    savedInput = settings;
+    settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);  // ISIG stays: Ctrl-C interrupts
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+  } else if (!on && savedInput) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &*savedInput);
+    savedInput.reset();
+  }
 }
 
 void InstallInterruptHandler() {

@@ -62,6 +62,68 @@ bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void SystemConsole::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+Console::Input SystemConsole::ReadInput(uint32_t milliseconds, std::string* bytes) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return Input::Ended;
+  DWORD mode = 0;
+  if (GetConsoleMode(input, &mode)) {
+    // A console: the characters of the keys pressed.
+    if (WaitForSingleObject(input, milliseconds) != WAIT_OBJECT_0) return Input::Nothing;
+    DWORD pending = 0;
+    if (!GetNumberOfConsoleInputEvents(input, &pending)) return Input::Ended;
+    bool any = false;
+    while (pending > 0) {
+      INPUT_RECORD records[32];
+      DWORD count = 0;
+      if (!ReadConsoleInputA(input, records, pending < 32 ? pending : 32, &count) || count == 0) break;
+      pending -= count;
+      for (DWORD i = 0; i < count; ++i) {
+        const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+        if (records[i].EventType != KEY_EVENT || !key.bKeyDown || key.uChar.AsciiChar == 0) continue;
+        bytes->append(key.wRepeatCount, key.uChar.AsciiChar);
+        any = true;
+      }
+    }
+    return any ? Input::Data : Input::Nothing;
+  }
+  char buffer[256];
+  DWORD got = 0;
+  if (GetFileType(input) == FILE_TYPE_PIPE) {
+    // A pipe: only what is there, so that the wait stays bounded.
+    DWORD available = 0;
+    if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return Input::Ended;
+    if (available == 0) {
+      ::Sleep(milliseconds);
+      return Input::Nothing;
+    }
+    if (!ReadFile(input, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr)) {
+      return Input::Ended;
+    }
+  } else if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+    return Input::Ended;
+  }
+  if (got == 0) return Input::Ended;
+  bytes->append(buffer, got);
+  return Input::Data;
+}
+
+namespace {
+DWORD savedInputMode = 0;
+bool inputIsRaw = false;
+}  // namespace
+
+void SystemConsole::SetRawInput(bool on) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (on && !inputIsRaw && GetConsoleMode(input, &savedInputMode)) {
+    // Processed input stays on: Ctrl-C still reaches the handler.
+    SetConsoleMode(input, savedInputMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+    inputIsRaw = true;
+  } else if (!on && inputIsRaw) {
+    SetConsoleMode(input, savedInputMode);
+    inputIsRaw = false;
+  }
+}
+
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 std::string Cp932ToUtf8(const std::string& cp932) { return Narrow(Widen(cp932, 932), CP_UTF8); }

@@ -4,7 +4,10 @@ namespace korvane::cli {
 
 namespace {
 
-enum class Flag { Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, None };
+enum class Flag {
+  Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud, NoWrite,
+  ListPorts, None
+};
 
 Flag LongFlag(const std::string& name) {
   if (name == "port") return Flag::Port;
@@ -17,6 +20,10 @@ Flag LongFlag(const std::string& name) {
   if (name == "fix-checksum") return Flag::FixChecksum;
   if (name == "allow-crp") return Flag::AllowCrp;
   if (name == "verify") return Flag::Verify;
+  if (name == "monitor") return Flag::Monitor;
+  if (name == "monitor-baud") return Flag::MonitorBaud;
+  if (name == "no-write") return Flag::NoWrite;
+  if (name == "list-ports") return Flag::ListPorts;
   return Flag::None;
 }
 
@@ -41,19 +48,33 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::FixChecksum: options.fixChecksum = true; break;
     case Flag::AllowCrp: options.allowCrp = true; break;
     case Flag::Verify: options.verify = true; break;
+    case Flag::Monitor: options.monitor = true; break;
+    case Flag::NoWrite: options.noWrite = true; break;
+    case Flag::ListPorts: options.listPorts = true; break;
     case Flag::Port:
     case Flag::Baud:
+    case Flag::MonitorBaud:
     case Flag::None: break;
   }
 }
 
-bool TakesValue(Flag flag) { return flag == Flag::Port || flag == Flag::Baud; }
+bool TakesValue(Flag flag) { return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud; }
 
 // Stores an option's value; a usage error when the value is not one it takes.
 std::string SetValue(Options& options, Flag flag, const std::string& value) {
   if (flag == Flag::Port) {
     options.port = value;
     return "";
+  }
+  if (flag == Flag::MonitorBaud) {
+    for (const uint32_t rate : kMonitorRates) {
+      if (value == std::to_string(rate)) {
+        options.monitorBaud = rate;
+        return "";
+      }
+    }
+    return "--monitor-baud takes 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, not \"" +
+           value + "\"";
   }
   for (const uint32_t rate : kTransferRates) {
     if (value == std::to_string(rate)) {
@@ -130,8 +151,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
 
   if (options.help || options.version) return parsed;
+  if (options.listPorts) {
+    if (portGiven || !files.empty()) return fail("--list-ports takes no port and no FILE");
+    return parsed;
+  }
   if (!portGiven) return fail("no port given (-p PORT)");
   if (options.port.empty()) return fail("the port is empty");
+  if (options.noWrite) {
+    if (!options.monitor) return fail("--no-write needs --monitor");
+    if (!files.empty()) return fail("--no-write takes no FILE");
+    return parsed;
+  }
+  if (options.monitor && options.watch) return fail("--monitor and --watch do not go together");
   if (files.empty()) return fail("no FILE given");
   if (files.size() > 1) return fail("more than one FILE given: " + files[1]);
   options.file = files[0];
@@ -141,12 +172,16 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "usage: korvane-cli [options] -p PORT FILE\n"
-         "Writes the raw image FILE into the flash of an LPC1114FN28/102 through its\n"
-         "UART ISP boot loader, then resets the chip into the new program.\n"
+         "       korvane-cli --monitor --no-write -p PORT\n"
+         "       korvane-cli --list-ports\n"
+         "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
+         "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
+         "(.bin), Intel HEX (.hex) or an ARM ELF executable (.elf, .axf); other names are\n"
+         "recognised by their content.\n"
          "\n"
          "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
-         "                    COM5 or 5 (Windows); \"sim\" writes into the built-in\n"
-         "                    simulated LPC1114FN28/102\n"
+         "                    COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
+         "                    present; \"sim\" writes into the built-in simulated chip\n"
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
@@ -157,6 +192,12 @@ std::string UsageText() {
          "                    copy (from 0x200 up: below, the boot ROM hides the flash)\n"
          "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
          "                    2000 ms; needs --delete; stops at the first failure\n"
+         "      --monitor     after the write, stay on the port as a terminal: the board's\n"
+         "                    output to stdout, stdin to the board; Ctrl-C or the end of\n"
+         "                    the input ends it\n"
+         "      --monitor-baud RATE  the monitor's rate (default 115200)\n"
+         "      --no-write    with --monitor: no write, only a reset into the program\n"
+         "      --list-ports  list the serial ports present\n"
          "  -q, --quiet       no progress bar\n"
          "  -h, --help        this text\n"
          "      --version     the version\n"

@@ -12,6 +12,10 @@ namespace korvane::cli {
 // The rates the boot loader's baud command takes, for the transfer after the handshake.
 inline constexpr uint32_t kTransferRates[] = {9600, 19200, 38400, 57600, 115200};
 
+// The rates the monitor takes: those every system's serial driver offers.
+inline constexpr uint32_t kMonitorRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+constexpr uint32_t kDefaultMonitorBaud = 115200;
+
 struct Options {
   std::string port;
   std::string file;
@@ -24,6 +28,10 @@ struct Options {
   bool fixChecksum = false;  // write the image with the right vector checksum
   bool allowCrp = false;     // write an image that sets code read protection
   bool verify = false;       // compare each block in flash with what was sent
+  bool monitor = false;      // after the write, a terminal on the port
+  uint32_t monitorBaud = kDefaultMonitorBaud;
+  bool noWrite = false;      // only the monitor, after a reset into the program
+  bool listPorts = false;    // list the serial ports present
 };
 
 struct ParsedOptions {

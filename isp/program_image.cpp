@@ -20,7 +20,6 @@ bool ProgramImage(IspLink& link, const BlockReader& read, uint32_t size, const P
     if (AbortRequested) return false;
     const uint32_t length = size - offset < kBlockSize ? size - offset : kBlockSize;
     if (!read(block, length)) return false;
-    if (options.patch) options.patch(offset, block, length);
     // The boot loader takes RAM writes in whole words only: the last block is
     // filled up to a multiple of 4 with the erased value.
     const uint32_t sent = (length + 3) & ~uint32_t{3};

@@ -16,23 +16,19 @@ constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kMaxImageSize = 32768;
 constexpr uint32_t kRamBufferAddress = 0x10000200;
 
-// The link runs at the final rate with echo off, flash unlocked and erased; the file
-// stands at its start and holds size bytes (1 to 32768). Calls progress before each
-// block and stops there, failing, when AbortRequested is set.
-using BlockPatch = std::function<void(uint32_t offset, uint8_t* block, uint32_t length)>;
-
 // While the boot loader runs, the first 512 bytes of flash read as its ROM: no command
 // sees what was written there.
 constexpr uint32_t kBootRomWindow = 512;
 
 struct ProgramOptions {
-  // May change each block (at its offset in the image) after it is read, before it is sent.
-  BlockPatch patch;
   // Compares each block in flash with the RAM it was copied from (which arrived under
   // the checksums), right after the copy; from kBootRomWindow up.
   bool verify = false;
 };
 
+// The link runs at the final rate with echo off, flash unlocked and erased; the file
+// stands at its start and holds size bytes (1 to 32768). Calls progress before each
+// block and stops there, failing, when AbortRequested is set.
 // A verify that found flash unequal to the block fails the transfer and tells the
 // first differing flash address in *mismatchAddress (when given).
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,

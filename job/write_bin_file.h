@@ -30,7 +30,7 @@ std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAft
 // the boot loader's baud command takes), and how the blocks are sent.
 struct JobOptions {
   uint32_t transferBaud = kTransferBaud;
-  ProgramOptions program;  // a change to each block; a compare of each block after its copy
+  ProgramOptions program;  // a compare of each block after its copy
 };
 
 // The message of a verify that found the flash unequal to the image (ASCII, so also

@@ -66,6 +66,12 @@ class ComPort {
   virtual bool Write(const void* data, size_t count, size_t* written) = 0;
   // One byte within the read time-out; false when none came (time-out or failure).
   virtual bool ReadByte(uint8_t* byte) = 0;
+  // Up to capacity bytes: waits up to the read time-out for the first, then takes what
+  // has arrived without waiting further; 0 when none came. For a terminal on the port,
+  // where bytes come in bursts of any length.
+  virtual size_t ReadAvailable(uint8_t* buffer, size_t capacity) {
+    return capacity > 0 && ReadByte(buffer) ? 1 : 0;
+  }
   // Releases the device. Called exactly once; the destructor closes a port left open.
   virtual void Close() = 0;
   virtual void Wait(uint32_t milliseconds) = 0;

@@ -183,6 +183,13 @@ class PosixComPort final : public ComPort {
     }
   }
 
+  size_t ReadAvailable(uint8_t* buffer, size_t capacity) override {
+    if (fd_ < 0 || capacity == 0 || !ReadByte(buffer)) return 0;
+    // The first byte came within the time-out; the rest is what is there already.
+    const ssize_t more = read(fd_, buffer + 1, capacity - 1);
+    return more > 0 ? 1 + static_cast<size_t>(more) : 1;
+  }
+
   void Close() override { CloseDevice(); }
 
   void Wait(uint32_t milliseconds) override {

@@ -2,6 +2,7 @@
 
 #include "serial/win32_com_port.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,18 @@ class Win32ComPort final : public ComPort {
     if (count != 1) return false;  // the time-out
     *byte = received;
     return true;
+  }
+
+  size_t ReadAvailable(uint8_t* buffer, size_t capacity) override {
+    if (!IsOpen() || capacity == 0 || !ReadByte(buffer)) return 0;
+    // The first byte came within the time-out; the rest is what the driver holds already.
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(handle_, &errors, &status) || status.cbInQue == 0) return 1;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(capacity - 1, status.cbInQue));
+    DWORD count = 0;
+    if (ReadFile(handle_, buffer + 1, want, &count, nullptr) == FALSE) return 1;
+    return 1 + count;
   }
 
   void Close() override {

@@ -117,7 +117,14 @@ void BootLoader::DropPendingOutput(Nanoseconds now) {
 }
 
 void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival) {
-  if (!config_.present || mode_ == Mode::Reset || mode_ == Mode::UserProgram) return;
+  if (!config_.present || mode_ == Mode::Reset) return;
+  if (mode_ == Mode::UserProgram) {
+    if (!config_.programEcho) return;
+    const Nanoseconds start = std::max(arrival, txFreeAt_);
+    txFreeAt_ = start + (config_.wireTime ? ByteTime(config_.programBaud, 1) : 0);
+    output_.push_back({senderBaud == config_.programBaud ? byte : kGarbledByte, txFreeAt_, config_.programBaud});
+    return;
+  }
   if (mode_ == Mode::AwaitSync) {
     // Automatic baud detection measures the "?" character; anything else is ignored.
     if (byte != '?') return;

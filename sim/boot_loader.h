@@ -96,6 +96,10 @@ struct ChipConfig {
   bool present = true;  // false: nothing on the line answers
   std::vector<Rule> rules;
   bool wireTime = true;  // the chip's bytes take 10 bit times each on the wire
+  // A program that answers on the serial line by sending back every byte it receives,
+  // at programBaud (bytes at another rate arrive garbled), as a board's firmware does.
+  bool programEcho = false;
+  uint32_t programBaud = 115200;
   // The boot code version that K reports (major, minor).
   uint32_t bootCodeMajor = 7;
   uint32_t bootCodeMinor = 1;

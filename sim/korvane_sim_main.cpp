@@ -35,6 +35,8 @@ constexpr char kUsage[] =
     "                         the host (RTS: ISP entry pin, DTR: reset); default PATH.lines\n"
     "  --part-id N            the part identification number, decimal\n"
     "                         (default 172003371, 0x0A40902B)\n"
+    "  --program-echo         the chip's program sends back every byte it receives, at\n"
+    "                         115200 baud (for a terminal on the port)\n"
     "  --no-answer            nothing on the line answers\n"
     "  --rule ON:ACTION[:ARG][@N]\n"
     "                         a fault of the chip, repeatable: ON is ?, Synchronized,\n"
@@ -120,6 +122,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       const std::string problem = korvane::sim::ParseRule(text, &rule);
       if (!problem.empty()) return "--rule " + text + ": " + problem;
       options->chip.rules.push_back(rule);
+    } else if (arg == "--program-echo") {
+      options->chip.programEcho = true;
     } else if (arg == "--no-answer") {
       options->chip.present = false;
     } else if (arg == "--exit-after-restart") {

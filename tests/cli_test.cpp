@@ -17,6 +17,7 @@
 #include "cli/progress_bar.h"
 #include "isp/job_flags.h"
 #include "job/messages.h"
+#include "serial/port_list.h"
 #include "test_support.h"
 
 namespace korvane::cli {
@@ -50,6 +51,11 @@ TEST(CliOptions, ParsesTheCommandLine) {
       {{"-p", "sim", "--quiet=yes", "a.bin"}, "takes no value", {}},
       {{"-p", "sim", "-w", "a.bin"}, "--watch needs --delete", {}},
       {{"-p", "sim", "a.bin", "b.bin"}, "more than one FILE", {}},
+      {{"-p", "sim", "--monitor-baud", "1000", "a.bin"}, "--monitor-baud takes 1200,", {}},
+      {{"-p", "sim", "--no-write"}, "--no-write needs --monitor", {}},
+      {{"-p", "sim", "--no-write", "--monitor", "a.bin"}, "--no-write takes no FILE", {}},
+      {{"-p", "sim", "--monitor", "-dw", "a.bin"}, "--monitor and --watch do not go together", {}},
+      {{"--list-ports", "-p", "sim"}, "--list-ports takes no port and no FILE", {}},
   };
   for (const Case& c : cases) {
     ParsedOptions parsed = ParseOptions(c.args);
@@ -70,6 +76,21 @@ TEST(CliOptions, ParsesTheCommandLine) {
       EXPECT_NE(parsed.error.find(c.error), std::string::npos) << joined << "-> " << parsed.error;
     }
   }
+}
+
+TEST(CliOptions, MonitorAndPortListing) {
+  ParsedOptions parsed = ParseOptions({"-p", "/dev/ttyUSB0", "--monitor", "--monitor-baud=9600", "a.hex"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.monitor);
+  EXPECT_EQ(parsed.options.monitorBaud, 9600u);
+  parsed = ParseOptions({"--monitor", "--no-write", "-p", "auto"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.noWrite);
+  EXPECT_EQ(parsed.options.monitorBaud, kDefaultMonitorBaud);
+  EXPECT_EQ(parsed.options.file, "");
+  parsed = ParseOptions({"--list-ports"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.listPorts);
 }
 
 TEST(ProgressBar, ShowsPercentBlocksAndTime) {
@@ -98,8 +119,26 @@ class RecordingConsole final : public Console {
     if (onSleep) onSleep();
   }
 
+  Input ReadInput(uint32_t milliseconds, std::string* bytes) override {
+    waitedForInput += milliseconds;
+    if (input.empty()) return Input::Ended;
+    std::string next = input.front();
+    input.erase(input.begin());
+    if (next == "^C") {
+      AbortRequested = true;
+      return Input::Nothing;
+    }
+    *bytes += next;
+    return next.empty() ? Input::Nothing : Input::Data;
+  }
+  void SetRawInput(bool on) override { rawChanges.push_back(on); }
+
   std::string out, err;
   std::vector<std::string> jobMessages;
+  // What stdin gives, one entry per look: "" for nothing yet, "^C" for Ctrl-C; then its end.
+  std::vector<std::string> input;
+  uint32_t waitedForInput = 0;
+  std::vector<bool> rawChanges;
   bool terminal = true;
   uint32_t slept = 0;
   std::function<void(const std::string&)> onErr;
@@ -260,6 +299,9 @@ TEST_F(Cli, TellsWhatTheImageWouldDoToTheChipBeforeWritingIt) {
     EXPECT_EQ(console.err.rfind(std::string("korvane-cli: warning: the image sets code read protection ") + level.name, 0),
               0u)
         << console.err;
+    EXPECT_NE(console.out.find(std::string("simulated chip: its flash now sets code read protection ") + level.name),
+              std::string::npos)
+        << console.out;
   }
 
   // No vector checksum: a warning, and the file written unchanged; the chip stays in its
@@ -412,6 +454,168 @@ TEST_F(Cli, ProgramExitCodesAndUtf8Messages) {
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "ファイルが開けませんでした\n");
   EXPECT_EQ(RunProgram("-p sim", err), 2);
+}
+#endif
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(Cli, ReadsIntelHexAndElfIntoTheFlashImage) {
+  // The example program as the linker made it (ELF), as objcopy's Intel HEX, and as a raw
+  // binary with its vector checksum; the first two lack only the checksum.
+  const std::string example = std::string(KORVANE_SOURCE_DIR) + "/examples/blink/blink";
+  std::vector<uint8_t> expected = ReadBytes(example + ".bin");
+  ASSERT_FALSE(expected.empty());
+  const struct {
+    const char* source;
+    const char* name;
+    const char* format;
+  } cases[] = {
+      {".hex", "app.hex", "Intel HEX"},
+      {".elf", "app.axf", "ELF"},
+      {".elf", "app.elf", "ELF"},
+      {".hex", "app.img", "Intel HEX"},  // recognised by its content
+      {".elf", "app", "ELF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name);
+    test::WriteFile(path, ReadBytes(example + c.source));
+    console = RecordingConsole();
+    ASSERT_EQ(Run({"-q", "--fix-checksum", "--verify", "-p", "sim", path}), kSuccess) << console.err;
+    EXPECT_NE(console.out.find("wrote " + std::to_string(expected.size()) + " bytes from " + c.format + " (1 sector)"),
+              std::string::npos)
+        << console.out;
+    EXPECT_NE(console.out.find("flash read back equals the image"), std::string::npos) << console.out;
+    EXPECT_NE(console.out.find("reset into the new program"), std::string::npos) << console.out;
+  }
+}
+
+TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
+  const struct {
+    const char* name;
+    std::string content;
+    const char* error;  // part of the message
+  } cases[] = {
+      {"bad.hex", ":0400000001020304F1\n:00000001FF\n", "checksum"},
+      {"short.hex", ":0400000001020304F2\n", "end-of-file record"},
+      {"far.hex", ":020000040001F9\n:0400000001020304F2\n:00000001FF\n", "0x00010000"},
+      {"text.hex", "hello\n", "not"},
+      {"text.elf", "hello", "not"},
+      {"broken", "\x7f" "ELF\x01\x01\x01", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name);
+    test::WriteFile(path, std::vector<uint8_t>(c.content.begin(), c.content.end()));
+    console = RecordingConsole();
+    EXPECT_EQ(Run({"-q", "-p", "sim", path}), kFailed);
+    EXPECT_EQ(console.err.rfind("korvane-cli: " + path + ": ", 0), 0u) << console.err;
+    EXPECT_NE(console.err.find(c.error), std::string::npos) << console.err;
+    EXPECT_EQ(console.out, "") << "nothing written";
+    EXPECT_TRUE(console.jobMessages.empty());
+  }
+  // A .bin is raw bytes whatever it holds.
+  const std::string raw = dir.File("looks.bin");
+  test::WriteFile(raw, {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F', '\n'});
+  console = RecordingConsole();
+  EXPECT_EQ(Run({"-q", "-p", "sim", raw}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("wrote 12 bytes (1 sector)"), std::string::npos) << console.out;
+}
+
+TEST_F(Cli, TheWrittenVersionIsTheOneDeleted) {
+  // The file is read once; a change after that read keeps the file, and the flash holds
+  // the version that was read.
+  const std::vector<uint8_t> first = test::MakeStartableImage(2048, 1);
+  test::WriteFile(file, first);
+  console.onErr = [this](const std::string&) {
+    if (!test::FileExists(file + ".done")) {
+      test::WriteFile(file + ".done", {1});
+      test::AppendFile(file, {1, 2, 3});
+    }
+  };
+  console.terminal = true;
+  EXPECT_EQ(Run({"-d", "-p", "sim", file}), kFailed);
+  ASSERT_EQ(console.jobMessages.size(), 1u);
+  EXPECT_EQ(console.jobMessages[0], messages::kDeleteFailed);
+  EXPECT_TRUE(test::FileExists(file));
+  EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes)"), std::string::npos) << console.out;
+}
+
+TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
+  test::WriteFile(file, test::MakeStartableImage(1024));
+  console.input = {"", "ping\r", "", "pong\r"};
+  ASSERT_EQ(Run({"-q", "--monitor", "-p", "sim", file}), kSuccess) << console.err;
+  // The simulated board's program sends back what it gets.
+  const size_t wrote = console.out.find("reset into the new program\n");
+  ASSERT_NE(wrote, std::string::npos) << console.out;
+  EXPECT_EQ(console.out.substr(wrote + 27), "ping\rpong\r");
+  EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false}));
+  EXPECT_NE(console.err.find("monitor on sim at 115200 baud"), std::string::npos) << console.err;
+  EXPECT_GT(console.waitedForInput, 0u) << "the quiet loop waits on the input, it does not spin";
+
+  // At another rate than the program's, its bytes arrive garbled.
+  console = RecordingConsole();
+  console.input = {"ab"};
+  ASSERT_EQ(Run({"-q", "--monitor", "--monitor-baud", "9600", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.out.substr(console.out.size() - 2), "\xFF\xFF");
+
+  // Ctrl-C ends it with exit 0 and the terminal as it was.
+  console = RecordingConsole();
+  console.input = {"", "^C", "never sent"};
+  ASSERT_EQ(Run({"-q", "--monitor", "-p", "sim", file}), kSuccess);
+  EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(AbortRequested);
+  EXPECT_EQ(console.out.find("never sent"), std::string::npos);
+
+  // A failed write starts no monitor.
+  console = RecordingConsole();
+  console.input = {"x"};
+  EXPECT_EQ(Run({"-q", "--monitor", "-p", "sim", dir.File("missing.bin")}), kFailed);
+  EXPECT_TRUE(console.rawChanges.empty());
+}
+
+#ifndef _WIN32
+TEST(PortList, FindsTheSerialPortsOfAMachine) {
+  // A machine's folders in miniature: an FTDI adapter with its by-id name and product,
+  // a board's own USB serial port, a UART that answers and one that does not.
+  test::TempDir root;
+  auto make = [&](const std::string& path, const std::string& text) {
+    const std::string full = root.File(path);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + full + "')\"").c_str()), 0);
+    std::ofstream(full) << text;
+  };
+  make("dev/ttyUSB0", "");
+  make("dev/ttyACM0", "");
+  make("dev/ttyS0", "");
+  make("dev/ttyS1", "");
+  make("dev/tty", "");
+  make("sys/class/tty/ttyS0/type", "4\n");
+  make("sys/class/tty/ttyS1/type", "0\n");
+  make("sys/devices/usb1/1-1/product", "FT232R USB UART\n");
+  make("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/x", "");
+  ASSERT_EQ(std::system(("mkdir -p '" + root.File("dev/serial/by-id") + "' '" + root.File("sys/class/tty/ttyUSB0") +
+                         "' && ln -s ../../ttyUSB0 '" + root.File("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5-if00-port0") +
+                         "' && ln -s ../../../devices/usb1/1-1/1-1:1.0/ttyUSB0 '" + root.File("sys/class/tty/ttyUSB0/device") + "'")
+                            .c_str()),
+            0);
+  const std::vector<SerialPortInfo> ports = ListSerialPortsUnder(root.File(""));
+  ASSERT_EQ(ports.size(), 3u) << FormatPortList(ports);
+  EXPECT_EQ(ports[0].device, "/dev/ttyACM0");
+  EXPECT_TRUE(ports[0].usb);
+  EXPECT_EQ(ports[1].device, "/dev/ttyS0");
+  EXPECT_FALSE(ports[1].usb);
+  EXPECT_EQ(ports[2].device, "/dev/ttyUSB0");
+  EXPECT_EQ(ports[2].name, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5-if00-port0");
+  EXPECT_EQ(ports[2].description, "FT232R USB UART");
+  EXPECT_TRUE(ports[2].usb);
+  EXPECT_EQ(OnlyUsbPort(ports), nullptr) << "two USB ports: auto picks none";
+  const std::vector<SerialPortInfo> one = {ports[1], ports[2]};
+  ASSERT_NE(OnlyUsbPort(one), nullptr);
+  EXPECT_EQ(OnlyUsbPort(one)->device, "/dev/ttyUSB0");
+  EXPECT_EQ(OnlyUsbPort({ports[1]}), nullptr);
 }
 #endif
 

@@ -208,6 +208,26 @@ case_baud_115200() {
   echo "  32768 bytes at 115200 baud in $cli_ms ms"
 }
 
+# The monitor after a write: the program on the chip sends back what it gets; the input
+# ends, the board's answer is still shown, and the terminal ends with exit 0.
+case_monitor() {
+  start_sim --program-echo || return
+  printf 'ping\r' >"$work/typed"
+  local start
+  start=$(now_ms)
+  timeout 20 env "LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$lines" "$cli" -q --monitor -p "$link" "$blink" \
+    <"$work/typed" >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  cli_ms=$(($(now_ms) - start))
+  expect_exit 0
+  [[ $(tail -c 5 "$(out cli.out)") == $'ping\r' ]] || fail "stdout ends with '$(tail -c 5 "$(out cli.out)" | od -c)'"
+  grep -q "^korvane-cli: monitor on $link at 115200 baud" "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  grep -q '^korvane-cli: monitor ended$' "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  finish_sim term
+  expect_flash "$blink"
+  echo "  monitor round trip, input ended, in $cli_ms ms"
+}
+
 for signal in INT TERM HUP; do
   eval "case_interrupt_$signal() { interrupt_case $signal; }"
 done
@@ -228,4 +248,4 @@ case_sim_options() {
 }
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_baud_115200 case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
+  case_no_modem_lines case_baud_115200 case_monitor case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
