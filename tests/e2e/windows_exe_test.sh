@@ -9,7 +9,7 @@ if (($# != 2)); then
   echo "usage: $0 KORVANE_EXE KORVANE_CLI_EXE" >&2
   exit 2
 fi
-readonly system_dlls=" ADVAPI32.DLL COMCTL32.DLL COMDLG32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL "
+readonly system_dlls=" ADVAPI32.DLL COMCTL32.DLL COMDLG32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL USER32.DLL "
 passed=0 failed=0
 check() {
   local exe=$1 subsystem=$2 kind dll problems=""

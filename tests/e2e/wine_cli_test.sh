@@ -111,4 +111,18 @@ case_wrong_part() {
   ((after_ms < quick_ms)) || fail "korvane-cli.exe ended $after_ms ms after its last command"
 }
 
-run_cases case_blink case_random_image case_wrong_part
+# The ports the system lists, with the one Wine maps to korvane-sim's pty among them, and
+# the example program read from Intel HEX (it has no vector checksum: only .bin gets one).
+case_ports_and_hex() {
+  timeout -k 5 30 "$KORVANE_WINE" "$cli" --list-ports </dev/null >"$(out ports.out)" 2>"$(out ports.err)"
+  cli_code=$?
+  expect_exit 0
+  grep -q "^  COM$KORVANE_SIM_COM"$'\r'"\?$" "$(out ports.out)" || fail "--list-ports: $(cat "$(out ports.out)")"
+  start_sim -v || return
+  run_cli "$root/examples/blink/blink.hex"
+  expect_exit 0
+  grep -q '^wrote 148 bytes from Intel HEX (1 sector) in ' "$(out cli.out)" || fail "stdout: $(cat "$(out cli.out)")"
+  finish_sim term
+}
+
+run_cases case_blink case_random_image case_wrong_part case_ports_and_hex
