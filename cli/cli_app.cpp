@@ -96,8 +96,8 @@ struct Input {
 // before it is read) and converts it; false, with the message told, when it cannot be
 // written. A raw image keeps the window's checks and messages for its size.
 bool ReadInput(const std::string& path, Input* input, Console& console) {
-  std::string failure = LoadFile(path, kMaxInputFileSize, &input->file);
-  if (failure.empty()) {
+  JobOutcome failure = LoadFile(path, kMaxInputFileSize, &input->file);
+  if (failure == JobOutcome::Success) {
     const std::vector<uint8_t>& bytes = input->file.bytes;
     input->read = ReadImage(path, bytes.data(), bytes.size());
     if (!input->read.error.empty()) {
@@ -105,11 +105,11 @@ bool ReadInput(const std::string& path, Input* input, Console& console) {
       return false;
     }
     const size_t size = input->read.image.size();
-    if (size == 0) failure = messages::kFileEmpty;
-    if (size > kMaxImageSize) failure = messages::kFileTooLarge;
+    if (size == 0) failure = JobOutcome::FileEmpty;
+    if (size > kMaxImageSize) failure = JobOutcome::FileTooLarge;
   }
-  if (failure.empty()) return true;
-  console.JobMessage(failure);
+  if (failure == JobOutcome::Success) return true;
+  console.JobMessage(MessageOf(failure));
   return false;
 }
 
@@ -218,16 +218,16 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       return std::make_unique<BorrowedPort>(*held);
     };
   }
-  std::string result = WriteImage(image, opener, progress, job);
+  const JobResult result = WriteImage(image, opener, progress, job);
   if (drawBar && blocksStarted > 0) {
-    if (result.empty()) {
+    if (result.Succeeded()) {
       console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
     }
     console.Err("\n");
   }
-  if (!result.empty()) {
-    console.JobMessage(result);
-    if (result == messages::kWriteAborted) return kAborted;
+  if (!result.Succeeded()) {
+    console.JobMessage(MessageOf(result));
+    if (result.outcome == JobOutcome::Aborted) return kAborted;
     // What the system said of the port, naming the device.
     if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
     return kFailed;
@@ -251,9 +251,9 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (chip) code = ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
   if (code == kSuccess && options.deleteAfterWrite) {
     // Only the version that was read and written is deleted.
-    const std::string failure = DeleteIfUnchanged(options.file, input.file.stamp);
-    if (!failure.empty()) {
-      console.JobMessage(failure);
+    const JobOutcome deleted = DeleteIfUnchanged(options.file, input.file.stamp);
+    if (deleted != JobOutcome::Success) {
+      console.JobMessage(MessageOf(deleted));
       return kFailed;
     }
   }

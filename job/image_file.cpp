@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "job/messages.h"
-
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -109,26 +107,26 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   return StampFrom(info);
 }
 
-std::string LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
+JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
   FileHandle file = OpenImageFile(path);
-  if (!file) return messages::kFileOpenFailed;
+  if (!file) return JobOutcome::FileOpenFailed;
   const std::optional<uint64_t> size = MeasureFileSize(file.get());
-  if (!size) return messages::kFileReadFailed;
-  if (*size > maxSize) return messages::kFileTooLarge;
+  if (!size) return JobOutcome::FileReadFailed;
+  if (*size > maxSize) return JobOutcome::FileTooLarge;
   const std::optional<FileStamp> stamp = StampOf(file.get());
-  if (!stamp) return messages::kFileReadFailed;
+  if (!stamp) return JobOutcome::FileReadFailed;
   out->bytes.resize(static_cast<size_t>(*size));
   if (std::fread(out->bytes.data(), 1, out->bytes.size(), file.get()) != out->bytes.size()) {
-    return messages::kFileReadFailed;
+    return JobOutcome::FileReadFailed;
   }
   out->stamp = *stamp;
-  return std::string();
+  return JobOutcome::Success;
 }
 
-std::string DeleteIfUnchanged(const std::string& path, const FileStamp& written) {
+JobOutcome DeleteIfUnchanged(const std::string& path, const FileStamp& written) {
   const std::optional<FileStamp> now = StampOf(path);
-  if (!now || *now != written || std::remove(path.c_str()) != 0) return messages::kDeleteFailed;
-  return std::string();
+  if (!now || *now != written || std::remove(path.c_str()) != 0) return JobOutcome::DeleteFailed;
+  return JobOutcome::Success;
 }
 
 }  // namespace korvane

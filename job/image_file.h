@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "job/outcome.h"
+
 namespace korvane {
 
 struct FileCloser {
@@ -45,14 +47,13 @@ struct LoadedFile {
   FileStamp stamp;
 };
 // Reads the file at path the job's way (opened without waiting, only a regular file,
-// measured before it is read): the empty text on success, else the job's message for
-// the file (cannot be opened, cannot be read, larger than maxSize bytes).
-std::string LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out);
+// measured before it is read): Success, or what stopped it (cannot be opened, cannot be
+// read, larger than maxSize bytes).
+JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out);
 
 // Deletes the file at path when it still is exactly the version stamped (the same file,
-// size and time): the empty text when it was deleted, else the job's message that the
-// file could not be deleted. A file replaced, grown or rewritten meanwhile is the user's
-// newer work and stays.
-std::string DeleteIfUnchanged(const std::string& path, const FileStamp& written);
+// size and time): Success when it was deleted, else DeleteFailed. A file replaced, grown
+// or rewritten meanwhile is the user's newer work and stays.
+JobOutcome DeleteIfUnchanged(const std::string& path, const FileStamp& written);
 
 }  // namespace korvane

@@ -12,18 +12,6 @@
 
 namespace korvane {
 
-const char* CommErrorMessage(CommErrorCode code) {
-  switch (code) {
-    case CommErrorCode::Communication:
-      return messages::kCommunicationError;
-    case CommErrorCode::BaudChange:
-      return messages::kBaudChangeFailed;
-    case CommErrorCode::Erase:
-      return messages::kEraseFailed;
-  }
-  return messages::kCommunicationError;
-}
-
 int32_t ParsePartId(const char* line) {
   const char* p = line;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
@@ -35,49 +23,51 @@ int32_t ParsePartId(const char* line) {
   return static_cast<int32_t>(value);
 }
 
-std::string VerifyFailedMessage(uint32_t address) {
-  char text[96];
-  std::snprintf(text, sizeof text, "verify failed: the flash differs from the image at 0x%08X",
-                static_cast<unsigned>(address));
-  return text;
-}
-
 namespace {
 
-// The job's steps up to the restart of the chip. Returns the empty text on success,
-// else the message. The port is left for the caller to close, before the file. An abort asked
-// for before the erase stops the job there, with the chip's flash untouched; once the
-// erase has begun it takes effect before the next block.
-std::string RunJob(const BlockReader& read, uint32_t size, IspLink& link, const ProgressCallback& progress,
-                   const JobOptions& options) {
+// The job's steps up to the restart of the chip. The port is left for the caller to
+// close, before the file. An abort asked for before the erase stops the job there, with
+// the chip's flash untouched; once the erase has begun it takes effect before the next
+// block.
+JobResult RunJob(const BlockReader& read, uint32_t size, IspLink& link, const ProgressCallback& progress,
+                 const JobOptions& options) {
+  const auto phase = [&options](JobPhase now) {
+    if (options.phase) options.phase(now);
+  };
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
-  if (!link.port->ApplySettings(link.settings)) return CommErrorMessage(CommErrorCode::Communication);
-  if (!link.port->SetTimeouts(kIspTimeouts)) return CommErrorMessage(CommErrorCode::Communication);
-  if (!EnterIspMode(link) || AbortRequested || !EchoOff(link)) {
-    return AbortRequested ? messages::kWriteAborted : messages::kIspEntryFailed;
+  if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
+  if (!link.port->SetTimeouts(kIspTimeouts)) return JobOutcome::CommunicationError;
+  phase(JobPhase::Reset);
+  if (!EnterIspMode(link) || AbortRequested) {
+    return AbortRequested ? JobOutcome::Aborted : JobOutcome::IspEntryFailed;
   }
-  if (AbortRequested) return messages::kWriteAborted;
+  phase(JobPhase::Handshake);
+  if (!EchoOff(link)) return AbortRequested ? JobOutcome::Aborted : JobOutcome::IspEntryFailed;
+  if (AbortRequested) return JobOutcome::Aborted;
   if (!SetIspBaudRate(link, static_cast<int>(transferBaud), 1) || !link.ApplyBaudRate(transferBaud)) {
-    return CommErrorMessage(CommErrorCode::BaudChange);
+    return JobOutcome::BaudChangeFailed;
   }
-  if (AbortRequested) return messages::kWriteAborted;
+  if (AbortRequested) return JobOutcome::Aborted;
   char partId[kLineBufferSize];
-  if (!ReadPartId(link, partId, sizeof partId)) return messages::kWrongChip;
-  int32_t id = ParsePartId(partId);
-  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return messages::kWrongChip;
-  if (AbortRequested) return messages::kWriteAborted;
-  if (!UnlockFlash(link)) return CommErrorMessage(CommErrorCode::Erase);
-  if (AbortRequested) return messages::kWriteAborted;
-  int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
-  if (!PrepareAndErase(link, sectors)) return CommErrorMessage(CommErrorCode::Erase);
+  if (!ReadPartId(link, partId, sizeof partId)) return JobOutcome::WrongChip;
+  const int32_t id = ParsePartId(partId);
+  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return JobOutcome::WrongChip;
+  if (AbortRequested) return JobOutcome::Aborted;
+  if (!UnlockFlash(link)) return JobOutcome::EraseFailed;
+  if (AbortRequested) return JobOutcome::Aborted;
+  phase(JobPhase::Erase);
+  const int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
+  if (!PrepareAndErase(link, sectors)) return JobOutcome::EraseFailed;
+  phase(JobPhase::Transfer);
   std::optional<uint32_t> mismatch;
   if (!ProgramImage(link, read, size, progress, options.program, &mismatch)) {
-    if (mismatch) return VerifyFailedMessage(*mismatch);
-    return AbortRequested ? messages::kWriteAborted : messages::kWriteFailed;
+    if (mismatch) return {JobOutcome::VerifyFailed, *mismatch};
+    return AbortRequested ? JobOutcome::Aborted : JobOutcome::WriteFailed;
   }
-  if (!LeaveIspMode(link)) return messages::kIspLeaveFailed;
-  return std::string();
+  phase(JobPhase::Restart);
+  if (!LeaveIspMode(link)) return JobOutcome::IspLeaveFailed;
+  return JobOutcome::Success;
 }
 
 }  // namespace
@@ -101,21 +91,21 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   const BlockReader read = [&file](uint8_t* block, uint32_t length) {
     return std::fread(block, 1, length, file.get()) == length;
   };
-  std::string failure = RunJob(read, static_cast<uint32_t>(*size), link, progress, options);
-  if (!failure.empty()) return failure;
+  const JobResult result = RunJob(read, static_cast<uint32_t>(*size), link, progress, options);
+  if (!result.Succeeded()) return MessageOf(result);
   link.Close();
   file.reset();
   // The path must still name exactly the file that was written, unchanged.
-  return deleteAfterWrite ? DeleteIfUnchanged(path, *written) : std::string();
+  return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, *written)) : std::string();
 }
 
-std::string WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort,
-                       const ProgressCallback& progress, const JobOptions& options) {
-  if (image.empty()) return messages::kFileEmpty;
-  if (image.size() > kMaxImageSize) return messages::kFileTooLarge;
+JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
+                     const JobOptions& options) {
+  if (image.empty()) return JobOutcome::FileEmpty;
+  if (image.size() > kMaxImageSize) return JobOutcome::FileTooLarge;
   IspLink link;
   link.port = openPort();
-  if (!link.IsOpen()) return messages::kPortOpenFailed;
+  if (!link.IsOpen()) return JobOutcome::PortOpenFailed;
   size_t next = 0;
   const BlockReader read = [&image, &next](uint8_t* block, uint32_t length) {
     if (length > image.size() - next) return false;

@@ -2,18 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "isp/job_flags.h"
 #include "isp/program_image.h"
+#include "job/outcome.h"
 #include "serial/isp_link.h"
 
 namespace korvane {
-
-// How some steps fail; turned into the job's message at its end.
-enum class CommErrorCode : int { Communication = 0, BaudChange = 1, Erase = 2 };
-const char* CommErrorMessage(CommErrorCode code);
 
 constexpr uint32_t kHandshakeBaud = 9600;
 constexpr uint32_t kTransferBaud = 57600;
@@ -26,16 +24,17 @@ constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
                          const ProgressCallback& progress);
 
+// The steps of a job, as it reaches them.
+enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
+
 // How korvane-cli can change a job: the rate of the transfer after the handshake (one
-// the boot loader's baud command takes), and how the blocks are sent.
+// the boot loader's baud command takes), how the blocks are sent, and who is told of
+// each step. Jobs with their own options may run side by side, one per port.
 struct JobOptions {
   uint32_t transferBaud = kTransferBaud;
   ProgramOptions program;  // a compare of each block after its copy
+  std::function<void(JobPhase)> phase;
 };
-
-// The message of a verify that found the flash unequal to the image (ASCII, so also
-// valid Shift-JIS).
-std::string VerifyFailedMessage(uint32_t address);
 
 // The same job through a port that openPort supplies (a device path, the simulated chip).
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
@@ -43,8 +42,8 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
 
 // The same job for an image already in memory (1 to 32768 bytes): korvane-cli reads,
 // converts and checks its file once before any port is opened. No file is involved.
-std::string WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort,
-                       const ProgressCallback& progress, const JobOptions& options = {});
+JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
+                     const JobOptions& options = {});
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.

@@ -1,6 +1,7 @@
 // Each message is checked against its text as a reader sees it, decoded from code page
 // 932 by the system's own converter.
 #include "job/messages.h"
+#include "job/outcome.h"
 #include "ui/ui_texts.h"
 
 #include <gtest/gtest.h>
@@ -41,27 +42,30 @@ std::string Cp932ToUtf8(const std::string& bytes) {
 #endif
 }
 
-TEST(Messages, ReadAsTheirJapaneseTexts) {
+// Every outcome of a job has its message, as the user reads it.
+TEST(Messages, EachOutcomeReadsAsItsJapaneseText) {
   struct Case {
-    const char* message;
+    JobOutcome outcome;
     const char* text;
   } const cases[] = {
-      {messages::kFileOpenFailed, "ファイルが開けませんでした"},
-      {messages::kFileReadFailed, "ファイルの読み込みに失敗しました。"},
-      {messages::kFileEmpty, ".binファイルのサイズが0です。書き込めません。"},
-      {messages::kFileTooLarge, ".binファイルのサイズが大きすぎます。書き込めません。"},
-      {messages::kPortOpenFailed, "COMポートが開けません。"},
-      {messages::kCommunicationError, "通信中にエラーが発生しました"},
-      {messages::kIspEntryFailed, "ISPモードに入れませんでした。"},
-      {messages::kBaudChangeFailed, "ボーレート切り替えに失敗しました。"},
-      {messages::kWrongChip, "指定以外のマイコンが装着されています。"},
-      {messages::kEraseFailed, "フラッシュメモリの消去に失敗しました。"},
-      {messages::kWriteAborted, "フラッシュメモリの書き込みを中断しました"},
-      {messages::kWriteFailed, "プログラムの書き込みに失敗しました。"},
-      {messages::kIspLeaveFailed, "ISPモードから抜けるのに失敗しました。"},
-      {messages::kDeleteFailed, ".binファイルが消去できませんでした。"},
+      {JobOutcome::FileOpenFailed, "ファイルが開けませんでした"},
+      {JobOutcome::FileReadFailed, "ファイルの読み込みに失敗しました。"},
+      {JobOutcome::FileEmpty, ".binファイルのサイズが0です。書き込めません。"},
+      {JobOutcome::FileTooLarge, ".binファイルのサイズが大きすぎます。書き込めません。"},
+      {JobOutcome::PortOpenFailed, "COMポートが開けません。"},
+      {JobOutcome::CommunicationError, "通信中にエラーが発生しました"},
+      {JobOutcome::IspEntryFailed, "ISPモードに入れませんでした。"},
+      {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。"},
+      {JobOutcome::WrongChip, "指定以外のマイコンが装着されています。"},
+      {JobOutcome::EraseFailed, "フラッシュメモリの消去に失敗しました。"},
+      {JobOutcome::Aborted, "フラッシュメモリの書き込みを中断しました"},
+      {JobOutcome::WriteFailed, "プログラムの書き込みに失敗しました。"},
+      {JobOutcome::IspLeaveFailed, "ISPモードから抜けるのに失敗しました。"},
+      {JobOutcome::DeleteFailed, ".binファイルが消去できませんでした。"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Cp932ToUtf8(c.message), c.text);
+  for (const Case& c : cases) EXPECT_EQ(Cp932ToUtf8(MessageOf(c.outcome)), c.text);
+  EXPECT_EQ(MessageOf(JobOutcome::Success), "");
+  EXPECT_EQ(MessageOf({JobOutcome::VerifyFailed, 0x4A0}), "verify failed: the flash differs from the image at 0x000004A0");
 }
 
 TEST(WindowTexts, ReadAsTheirJapaneseTexts) {

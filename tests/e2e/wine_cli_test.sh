@@ -125,4 +125,19 @@ case_ports_and_hex() {
   finish_sim term
 }
 
-run_cases case_blink case_random_image case_wrong_part case_ports_and_hex
+# The monitor after a write, through COM1: the program on the chip sends back what it
+# gets from korvane-cli.exe's input (a file here), and the end of the input ends it.
+case_monitor() {
+  start_sim -v --program-echo || return
+  printf 'ping\r' >"$work/typed"
+  timeout -k 5 30 env LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" \
+    "$KORVANE_WINE" "$cli" -q --monitor -p "COM$KORVANE_SIM_COM" "Z:$blink" <"$work/typed" >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  expect_exit 0
+  [[ $(tail -c 5 "$(out cli.out)") == $'ping\r' ]] || fail "stdout ends with: $(tail -c 20 "$(out cli.out)" | od -c)"
+  grep -q 'korvane-cli: monitor ended' "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  finish_sim term
+  expect_flash "$blink"
+}
+
+run_cases case_blink case_random_image case_wrong_part case_ports_and_hex case_monitor
