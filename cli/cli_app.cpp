@@ -8,6 +8,8 @@
 #include "cli/monitor.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
+#include "common/com_number.h"
+#include "common/watched_file.h"
 #include "image/image_reader.h"
 #include "isp/image_checks.h"
 #include "isp/program_image.h"
@@ -18,7 +20,6 @@
 #include "serial/borrowed_port.h"
 #include "serial/port_list.h"
 #include "sim/sim_port.h"
-#include "ui/file_exists.h"
 #ifdef _WIN32
 #include "serial/open_com_port.h"
 #else
@@ -41,16 +42,16 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-// The number of a port given as "COMn" or "n"; 0 for anything else.
+// The number of a port given as "COMn" or "n", n converted as the window converts its
+// COM box; 0 for anything else (a device path).
 int ComNumberOf(const std::string& port) {
-  std::string digits = port;
-  if (digits.size() > 3 && (digits.compare(0, 3, "COM") == 0 || digits.compare(0, 3, "com") == 0)) {
-    digits = digits.substr(3);
+  std::string number = port;
+  if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0)) {
+    number = number.substr(3);
   }
-  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
-    return 0;
-  }
-  return std::stoi(digits);
+  int32_t value = 0;
+  if (!ConvertComNumber(number, value) || value <= 0) return 0;
+  return value;
 }
 
 // The device a port name stands for: COMn and n are \\.\COMn on Windows and, as for the
@@ -271,7 +272,7 @@ int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
   for (;;) {
     // The same test as the window's watcher: a folder of that name does not count. For
     // a pattern, the first match is the file written (and deleted).
-    const std::string found = ui::FindWatchedFile(options.file);
+    const std::string found = FindWatchedFile(options.file);
     const std::optional<FileStamp> stamp = found.empty() ? std::nullopt : StampOf(found);
     if (stamp && seenStamp && found == seenPath && *stamp == *seenStamp) {
       Options once = options;

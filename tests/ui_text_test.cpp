@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/com_number.h"
+#include "common/com_number.h"
 #include "ui/error_box_text.h"
 
 namespace korvane::ui {

@@ -1,5 +1,5 @@
 // The watcher's test for a file at a path, on the system's own file functions.
-#include "ui/file_exists.h"
+#include "common/watched_file.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "ui/application.h"
-#include "ui/com_number.h"
-#include "ui/file_exists.h"
+#include "common/com_number.h"
+#include "common/watched_file.h"
 #include "ui/scope_exit.h"
 #include "ui/ui_texts.h"
 

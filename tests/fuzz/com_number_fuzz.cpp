@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/com_number.h"
+#include "common/com_number.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t expected = 0;
   int32_t actual = 0;
   const bool expectedOk = Reference(text, &expected);
-  const bool actualOk = korvane::ui::ConvertComNumber(text, actual);
+  const bool actualOk = korvane::ConvertComNumber(text, actual);
   if (actualOk != expectedOk || (actualOk && actual != expected)) std::abort();
   return 0;
 }

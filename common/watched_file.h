@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace korvane::ui {
+namespace korvane {
 
 // True exactly when a directory search for path (in the system's code page, handed on
 // unchanged, so "*" and "?" act as a pattern and only the first entry found counts)
@@ -19,4 +19,4 @@ bool WatchedFileExists(const std::string& path);
 // the first match (in the pattern's folder); empty when WatchedFileExists is false.
 std::string FindWatchedFile(const std::string& path);
 
-}  // namespace korvane::ui
+}  // namespace korvane

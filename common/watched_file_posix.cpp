@@ -3,9 +3,9 @@
 
 #include <ctime>
 
-#include "ui/file_exists.h"
+#include "common/watched_file.h"
 
-namespace korvane::ui {
+namespace korvane {
 namespace {
 
 // The first entry a search for path finds: the path itself, or with "*" or "?" in it,
@@ -39,4 +39,4 @@ std::string FindWatchedFile(const std::string& path) {
 
 bool WatchedFileExists(const std::string& path) { return !FindWatchedFile(path).empty(); }
 
-}  // namespace korvane::ui
+}  // namespace korvane

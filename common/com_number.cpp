@@ -1,6 +1,6 @@
-#include "ui/com_number.h"
+#include "common/com_number.h"
 
-namespace korvane::ui {
+namespace korvane {
 namespace {
 
 int HexValue(char c) {
@@ -60,4 +60,4 @@ bool ConvertComNumber(const std::string& text, int32_t& number) {
   return ConvertDecimal(text, pos, false, number);
 }
 
-}  // namespace korvane::ui
+}  // namespace korvane

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace korvane::ui {
+namespace korvane {
 
 // Converts text to a signed 32-bit number. The whole text must be: any number of
 // leading spaces, then either an optional "+" or "-" and decimal digits within the
@@ -13,4 +13,4 @@ namespace korvane::ui {
 // last digit. Port numbers are not range-checked: 0 and negative numbers convert.
 bool ConvertComNumber(const std::string& text, int32_t& number);
 
-}  // namespace korvane::ui
+}  // namespace korvane

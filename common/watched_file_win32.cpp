@@ -1,8 +1,8 @@
-#include "ui/file_exists.h"
+#include "common/watched_file.h"
 
 #include <windows.h>
 
-namespace korvane::ui {
+namespace korvane {
 
 namespace {
 
@@ -42,4 +42,4 @@ std::string FindWatchedFile(const std::string& path) {
 
 bool WatchedFileExists(const std::string& path) { return !FindWatchedFile(path).empty(); }
 
-}  // namespace korvane::ui
+}  // namespace korvane
