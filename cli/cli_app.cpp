@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/board_display.h"
+#include "cli/boards.h"
 #include "cli/monitor.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
@@ -183,6 +185,63 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, Console& co
   return true;
 }
 
+// The image to every board named, at once: progress per board, a line per finished
+// job, the summary table; the file deleted (-d) only when every board has it.
+int WriteMany(const Options& options, const Input& input, const std::vector<uint8_t>& image, Console& console) {
+  std::vector<std::unique_ptr<sim::SimulatedChip>> chips;  // one simulated board per "sim"
+  std::vector<std::shared_ptr<std::string>> causes;
+  std::vector<BoardJob> boards;
+  int sims = 0;
+  for (const std::string& port : options.ports) {
+    sim::ChipConfig config;
+    config.programEcho = true;
+    chips.push_back(port == "sim" ? std::make_unique<sim::SimulatedChip>(config) : nullptr);
+    causes.push_back(std::make_shared<std::string>());
+    // Simulated boards are told apart by their number.
+    const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
+    boards.push_back({name, OpenerFor(port, chips.back().get(), causes.back())});
+  }
+  JobOptions job;
+  job.transferBaud = options.transferBaud;
+  job.program.verify = options.verify;
+
+  const bool drawTable = !options.quiet && console.ErrIsTerminal();
+  std::vector<BoardReport> initial(boards.size());
+  for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
+  BoardTable table(initial, options.verify);
+  if (drawTable) console.Err(table.Update(boards.size(), {}));
+  const BoardListener listener = [&](size_t board, const BoardReport& report) {
+    if (drawTable) {
+      console.Err(table.Update(board, report));
+    } else if (!options.quiet && report.finished) {
+      console.Err(FinishedLine(report, options.retries + 1));
+    }
+  };
+  std::vector<BoardReport> reports = WriteBoards(image, boards, job, options.retries, listener);
+
+  int code = ExitCodeOf(reports);
+  console.Out(SummaryTable(reports));
+  for (size_t i = 0; i < reports.size(); ++i) {
+    if (!reports[i].result.Succeeded() && !causes[i]->empty()) {
+      console.Err("korvane-cli: " + DeviceOf(reports[i].port) + ": " + *causes[i] + "\n");
+    }
+    // A simulated board also shows that its flash holds the image.
+    if (chips[i] && reports[i].result.Succeeded() &&
+        !std::equal(image.begin(), image.end(), chips[i]->loader.flash().begin())) {
+      console.Err("korvane-cli: simulated board " + std::to_string(i + 1) + ": flash differs from the image\n");
+      code = kFailed;
+    }
+  }
+  if (code == kSuccess && options.deleteAfterWrite) {
+    const JobOutcome deleted = DeleteIfUnchanged(options.file, input.file.stamp);
+    if (deleted != JobOutcome::Success) {
+      console.JobMessage(MessageOf(deleted));
+      return kFailed;
+    }
+  }
+  return code;
+}
+
 int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
   // The file is read, converted and checked once, before the port is opened; the job
   // writes exactly this image, whatever happens to the file meanwhile.
@@ -190,6 +249,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (!ReadInput(options.file, &input, console)) return kFailed;
   std::vector<uint8_t>& image = input.read.image;
   if (!CheckImage(options, image, console)) return kFailed;
+  if (options.ports.size() > 1) return WriteMany(options, input, image, console);
   const size_t size = image.size();
   JobOptions job;
   job.transferBaud = options.transferBaud;
@@ -323,6 +383,21 @@ std::string AutoPort(Console& console) {
   return {};
 }
 
+// "-p auto-all": every USB serial port present; empty, with the list told, when there
+// is none.
+std::vector<std::string> AllUsbPorts(Console& console) {
+  const std::vector<SerialPortInfo> ports = ListSerialPorts();
+  std::vector<std::string> usb;
+  for (const SerialPortInfo& port : ports) {
+    if (port.usb) usb.push_back(port.device);
+  }
+  if (usb.empty()) {
+    console.Err(std::string("korvane-cli: -p auto-all: no USB serial port is present. ") +
+                (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") + FormatPortList(ports));
+  }
+  return usb;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, Console& console) {
@@ -349,6 +424,12 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   if (options.port == "auto") {
     options.port = AutoPort(console);
     if (options.port.empty()) return kFailed;
+    options.ports = {options.port};
+  }
+  if (options.port == "auto-all") {
+    options.ports = AllUsbPorts(console);
+    if (options.ports.empty()) return kFailed;
+    options.port = options.ports[0];
   }
 
   AbortRequested = false;

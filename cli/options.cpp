@@ -1,12 +1,14 @@
 #include "cli/options.h"
 
+#include <algorithm>
+
 namespace korvane::cli {
 
 namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud, NoWrite,
-  ListPorts, None
+  ListPorts, Retry, None
 };
 
 Flag LongFlag(const std::string& name) {
@@ -24,6 +26,7 @@ Flag LongFlag(const std::string& name) {
   if (name == "monitor-baud") return Flag::MonitorBaud;
   if (name == "no-write") return Flag::NoWrite;
   if (name == "list-ports") return Flag::ListPorts;
+  if (name == "retry") return Flag::Retry;
   return Flag::None;
 }
 
@@ -54,17 +57,29 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Port:
     case Flag::Baud:
     case Flag::MonitorBaud:
+    case Flag::Retry:
     case Flag::None: break;
   }
 }
 
-bool TakesValue(Flag flag) { return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud; }
+bool TakesValue(Flag flag) {
+  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud || flag == Flag::Retry;
+}
 
 // Stores an option's value; a usage error when the value is not one it takes.
 std::string SetValue(Options& options, Flag flag, const std::string& value) {
   if (flag == Flag::Port) {
-    options.port = value;
+    options.ports.push_back(value);
     return "";
+  }
+  if (flag == Flag::Retry) {
+    if (value.size() == 1 || value.size() == 2) {
+      if (value.find_first_not_of("0123456789") == std::string::npos && std::stoi(value) <= kMaxRetries) {
+        options.retries = std::stoi(value);
+        return "";
+      }
+    }
+    return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value + "\"";
   }
   if (flag == Flag::MonitorBaud) {
     for (const uint32_t rate : kMonitorRates) {
@@ -136,9 +151,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
           continue;
         }
         if (k + 1 < arg.size()) {
-          options.port = arg.substr(k + 1);
+          options.ports.push_back(arg.substr(k + 1));
         } else if (i + 1 < args.size()) {
-          options.port = args[++i];
+          options.ports.push_back(args[++i]);
         } else {
           return fail("option -p needs a value");
         }
@@ -156,7 +171,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     return parsed;
   }
   if (!portGiven) return fail("no port given (-p PORT)");
-  if (options.port.empty()) return fail("the port is empty");
+  for (size_t i = 0; i < options.ports.size(); ++i) {
+    const std::string& port = options.ports[i];
+    if (port.empty()) return fail("the port is empty");
+    if (port != "sim" && std::find(options.ports.begin(), options.ports.begin() + static_cast<long>(i), port) !=
+                             options.ports.begin() + static_cast<long>(i)) {
+      return fail("the port " + port + " is given twice");
+    }
+  }
+  options.port = options.ports[0];
+  const bool several = options.ports.size() > 1 || options.port == "auto-all";
+  if (options.port == "auto-all" && options.ports.size() > 1) return fail("-p auto-all takes no other port");
+  if (several && options.monitor) return fail("--monitor takes one port");
   if (options.noWrite) {
     if (!options.monitor) return fail("--no-write needs --monitor");
     if (!files.empty()) return fail("--no-write takes no FILE");
@@ -171,7 +197,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-  return "usage: korvane-cli [options] -p PORT FILE\n"
+  return "usage: korvane-cli [options] -p PORT [-p PORT ...] FILE\n"
          "       korvane-cli --monitor --no-write -p PORT\n"
          "       korvane-cli --list-ports\n"
          "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
@@ -181,7 +207,11 @@ std::string UsageText() {
          "\n"
          "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
          "                    COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
-         "                    present; \"sim\" writes into the built-in simulated chip\n"
+         "                    present; \"sim\" writes into the built-in simulated chip.\n"
+         "                    Several -p (or \"auto-all\": every USB serial port) write\n"
+         "                    FILE to every board at once, with a summary at the end\n"
+         "      --retry N     with several boards: try a board that failed again, up to N\n"
+         "                    times\n"
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
@@ -202,7 +232,9 @@ std::string UsageText() {
          "  -h, --help        this text\n"
          "      --version     the version\n"
          "\n"
-         "Exit codes: 0 success, 1 the write failed, 2 usage error, 3 aborted (Ctrl-C).\n";
+         "Exit codes: 0 success, 1 the write failed, 2 usage error, 3 aborted (Ctrl-C).\n"
+         "With several boards: 0 when every board was written, 3 when all the others\n"
+         "were aborted, else 1; -d deletes FILE only when every board was written.\n";
 }
 
 }  // namespace korvane::cli

@@ -17,7 +17,7 @@ inline constexpr uint32_t kMonitorRates[] = {1200, 2400, 4800, 9600, 19200, 3840
 constexpr uint32_t kDefaultMonitorBaud = 115200;
 
 struct Options {
-  std::string port;
+  std::string port;  // the first port given
   std::string file;
   bool deleteAfterWrite = false;
   bool watch = false;
@@ -32,7 +32,12 @@ struct Options {
   uint32_t monitorBaud = kDefaultMonitorBaud;
   bool noWrite = false;      // only the monitor, after a reset into the program
   bool listPorts = false;    // list the serial ports present
+  int retries = 0;           // how often a board that failed is tried again
+  std::vector<std::string> ports{};  // every port given, in order: one board each
 };
+
+// The most --retry takes.
+constexpr int kMaxRetries = 10;
 
 struct ParsedOptions {
   Options options;

@@ -11,6 +11,8 @@
 #include <regex>
 #include <sstream>
 
+#include "cli/board_display.h"
+#include "cli/boards.h"
 #include "cli/cli_app.h"
 #include "cli/console.h"
 #include "cli/options.h"
@@ -18,6 +20,7 @@
 #include "isp/job_flags.h"
 #include "job/messages.h"
 #include "serial/port_list.h"
+#include "sim/sim_port.h"
 #include "test_support.h"
 
 namespace korvane::cli {
@@ -575,6 +578,107 @@ TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
   console.input = {"x"};
   EXPECT_EQ(Run({"-q", "--monitor", "-p", "sim", dir.File("missing.bin")}), kFailed);
   EXPECT_TRUE(console.rawChanges.empty());
+}
+
+// Several simulated boards at once: two good ones, one whose copy fails in the middle of
+// the transfer and one that never answers. The good ones finish, and each report says
+// what happened to its board.
+TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
+  const std::vector<uint8_t> image = test::MakeStartableImage(8192);
+  sim::SimulatedChip good1, good2;
+  sim::SimulatedChip failing(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 4)}});
+  sim::SimulatedChip silent(sim::ChipConfig{sim::kLpc1114PartId, false, {}});
+  const std::vector<BoardJob> boards = {
+      {"good1", good1.Opener()}, {"failing", failing.Opener()}, {"silent", silent.Opener()}, {"good2", good2.Opener()}};
+  std::vector<std::vector<JobPhase>> phases(boards.size());
+  int finished = 0;
+  const std::vector<BoardReport> reports =
+      WriteBoards(image, boards, JobOptions{}, 0, [&](size_t board, const BoardReport& report) {
+        if (phases[board].empty() || phases[board].back() != report.phase) phases[board].push_back(report.phase);
+        if (report.finished) ++finished;
+      });
+  ASSERT_EQ(reports.size(), 4u);
+  EXPECT_EQ(finished, 4);
+  EXPECT_TRUE(reports[0].result.Succeeded());
+  EXPECT_EQ(reports[1].result.outcome, JobOutcome::WriteFailed);
+  EXPECT_EQ(reports[2].result.outcome, JobOutcome::IspEntryFailed);
+  EXPECT_TRUE(reports[3].result.Succeeded());
+  for (const sim::SimulatedChip* chip : {&good1, &good2}) {
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), chip->loader.flash().begin()));
+    EXPECT_EQ(chip->loader.mode(), sim::BootLoader::Mode::UserProgram);
+  }
+  EXPECT_EQ(phases[0], (std::vector<JobPhase>{JobPhase::Reset, JobPhase::Handshake, JobPhase::Erase,
+                                              JobPhase::Transfer, JobPhase::Restart}));
+  EXPECT_EQ(phases[2], std::vector<JobPhase>{JobPhase::Reset});
+  EXPECT_EQ(ExitCodeOf(reports), kFailed);
+  // Every port closed, the failed ones too.
+  for (const sim::SimulatedChip* chip : {&good1, &failing, &silent, &good2}) EXPECT_EQ(chip->closes, 1);
+
+  const std::string summary = SummaryTable(reports);
+  EXPECT_NE(summary.find("4 boards: 2 ok, 2 not written: failing silent"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("ISPモードに入れませんでした。"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("プログラムの書き込みに失敗しました。"), std::string::npos) << summary;
+}
+
+TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
+  const std::vector<uint8_t> image = test::MakeStartableImage(4096);
+  sim::SimulatedChip good;
+  // The second copy fails once: the next attempt, with its own reset, succeeds.
+  sim::SimulatedChip once(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 2)}});
+  std::vector<BoardReport> reports =
+      WriteBoards(image, {{"good", good.Opener()}, {"once", once.Opener()}}, JobOptions{}, 2, nullptr);
+  EXPECT_TRUE(reports[0].result.Succeeded());
+  EXPECT_EQ(reports[0].attempt, 1);
+  EXPECT_TRUE(reports[1].result.Succeeded());
+  EXPECT_EQ(reports[1].attempt, 2);
+  EXPECT_EQ(once.loader.resets(), 3) << "a reset into the boot loader for each try, one into the program";
+  EXPECT_EQ(ExitCodeOf(reports), kSuccess);
+
+  // Ctrl-C as the first board starts: every board stops at its next check, none is
+  // retried, no flash is touched.
+  sim::SimulatedChip a, b;
+  reports = WriteBoards(image, {{"a", a.Opener()}, {"b", b.Opener()}}, JobOptions{}, 3,
+                        [](size_t, const BoardReport&) { AbortRequested = true; });
+  for (const sim::SimulatedChip* chip : {&a, &b}) {
+    EXPECT_TRUE(std::all_of(chip->loader.flash().begin(), chip->loader.flash().end(), [](uint8_t v) { return v == 0xFF; }));
+  }
+  AbortRequested = false;
+  for (const BoardReport& report : reports) {
+    EXPECT_EQ(report.result.outcome, JobOutcome::Aborted) << report.port;
+    EXPECT_EQ(report.attempt, 1) << report.port;
+  }
+  EXPECT_EQ(ExitCodeOf(reports), kAborted);
+  reports[0].result = JobOutcome::Success;
+  EXPECT_EQ(ExitCodeOf(reports), kAborted) << "aborted and ok";
+  reports[1].result = JobOutcome::WrongChip;
+  EXPECT_EQ(ExitCodeOf(reports), kFailed);
+}
+
+TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
+  test::WriteFile(file, test::MakeStartableImage(3000));
+  console.terminal = false;
+  ASSERT_EQ(Run({"-d", "--verify", "-p", "sim", "-p", "sim", "-p", "sim", file}), kSuccess) << console.err;
+  for (const char* port : {"sim1: ok in ", "sim2: ok in ", "sim3: ok in "}) {
+    EXPECT_NE(console.err.find(port), std::string::npos) << console.err;
+  }
+  EXPECT_NE(console.out.find("3 boards: 3 ok\n"), std::string::npos) << console.out;
+  EXPECT_FALSE(test::FileExists(file)) << "every board has it: deleted";
+
+  // One board whose port does not open: the others are written, the file stays.
+  test::WriteFile(file, test::MakeStartableImage(3000));
+  console = RecordingConsole();
+  console.terminal = false;
+  const std::string missing = dir.File("no-such-tty");
+  EXPECT_EQ(Run({"-d", "-p", "sim", "-p", missing, file}), kFailed);
+  EXPECT_NE(console.out.find("2 boards: 1 ok, 1 not written: " + missing), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("COMポートが開けません。"), std::string::npos) << console.out;
+  EXPECT_TRUE(test::FileExists(file));
+
+  // On a terminal, a line per board redrawn in place.
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-p", "sim", "-p", "sim", file}), kSuccess);
+  EXPECT_NE(console.err.find("\x1b[2A"), std::string::npos) << "back up over both lines";
+  EXPECT_NE(console.err.find("sim2  [####################] 100%  done"), std::string::npos) << console.err;
 }
 
 #ifndef _WIN32

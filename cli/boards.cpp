@@ -1,0 +1,82 @@
+#include "cli/boards.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "cli/cli_app.h"
+
+namespace korvane::cli {
+
+std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const std::vector<BoardJob>& boards,
+                                     const JobOptions& options, int retries, const BoardListener& listener) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<BoardReport> reports(boards.size());
+  std::mutex lock;  // guards reports and the listener's calls
+  // Under the lock: the board's time so far, then the listener.
+  auto tell = [&](size_t board, Clock::time_point start) {
+    reports[board].seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (listener) listener(board, reports[board]);
+  };
+
+  std::vector<std::thread> threads;
+  threads.reserve(boards.size());
+  for (size_t board = 0; board < boards.size(); ++board) {
+    reports[board].port = boards[board].port;
+    threads.emplace_back([&, board] {
+      const Clock::time_point start = Clock::now();
+      for (int attempt = 1; attempt <= retries + 1; ++attempt) {
+        {
+          std::lock_guard<std::mutex> held(lock);
+          BoardReport& report = reports[board];
+          report.started = true;
+          report.attempt = attempt;
+          report.phase = JobPhase::Reset;
+          report.percent = 0;
+          report.finished = false;
+          tell(board, start);
+        }
+        JobOptions own = options;
+        own.phase = [&](JobPhase phase) {
+          std::lock_guard<std::mutex> held(lock);
+          reports[board].phase = phase;
+          tell(board, start);
+        };
+        const ProgressCallback progress = [&](int32_t percent) {
+          std::lock_guard<std::mutex> held(lock);
+          reports[board].percent = percent;
+          tell(board, start);
+        };
+        const JobResult result = WriteImage(image, boards[board].opener, progress, own);
+        const bool again = !result.Succeeded() && result.outcome != JobOutcome::Aborted && attempt <= retries &&
+                           !AbortRequested;
+        std::lock_guard<std::mutex> held(lock);
+        BoardReport& report = reports[board];
+        report.finished = true;
+        report.final = !again;
+        report.result = result;
+        if (result.Succeeded()) report.percent = 100;
+        tell(board, start);
+        if (!again) break;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return reports;
+}
+
+int ExitCodeOf(const std::vector<BoardReport>& reports) {
+  bool anyFailed = false, anyAborted = false;
+  for (const BoardReport& report : reports) {
+    if (report.result.Succeeded()) continue;
+    if (report.result.outcome == JobOutcome::Aborted) {
+      anyAborted = true;
+    } else {
+      anyFailed = true;
+    }
+  }
+  if (anyFailed) return kFailed;
+  return anyAborted ? kAborted : kSuccess;
+}
+
+}  // namespace korvane::cli

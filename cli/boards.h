@@ -1,0 +1,45 @@
+// One image written to several boards at once, one job per port, each on its own thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "job/write_bin_file.h"
+
+namespace korvane::cli {
+
+struct BoardJob {
+  std::string port;   // as the user named it
+  PortOpener opener;  // the board's own port
+};
+
+// Where one board stands.
+struct BoardReport {
+  std::string port;
+  bool started = false;          // a job is running (or has run) for it
+  JobPhase phase = JobPhase::Reset;
+  int percent = 0;               // of the transfer
+  int attempt = 1;               // 1, then one more for each retry
+  bool finished = false;         // the attempt has ended with result
+  bool final = false;            // and no other attempt follows
+  JobResult result;
+  double seconds = 0;            // from the board's first attempt to now or its end
+};
+
+// Told of every change of a board, one call at a time (never two at once).
+using BoardListener = std::function<void(size_t board, const BoardReport& report)>;
+
+// Writes the image to every board at once and returns how each ended. A board that
+// fails is tried again, with its own reset and handshake, up to retries times; a board
+// that was aborted is not. The jobs share nothing but the process-wide abort request: a
+// board that fails or hangs never holds up another.
+std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const std::vector<BoardJob>& boards,
+                                     const JobOptions& options, int retries, const BoardListener& listener);
+
+// The exit code of several boards: 0 when every board succeeded, 3 when every board
+// that did not succeed was aborted, else 1.
+int ExitCodeOf(const std::vector<BoardReport>& reports);
+
+}  // namespace korvane::cli
