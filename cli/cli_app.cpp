@@ -274,12 +274,22 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   std::unique_ptr<ComPort> held;
   if (options.monitor) {
     opener = [open = opener, &held]() -> std::unique_ptr<ComPort> {
-      held = open();
+      if (!held) held = open();  // once: a retry writes through the same port
       if (!held) return nullptr;
       return std::make_unique<BorrowedPort>(*held);
     };
   }
-  const JobResult result = WriteImage(image, opener, progress, job);
+  JobResult result = WriteImage(image, opener, progress, job);
+  // --retry: a failed write is tried again from its reset, unless it was stopped.
+  for (int attempt = 2; attempt <= options.retries + 1 && !result.Succeeded() &&
+                        result.outcome != JobOutcome::Aborted && !AbortRequested;
+       ++attempt) {
+    if (drawBar && blocksStarted > 0) console.Err("\n");
+    console.Err("korvane-cli: " + Cp932ToUtf8(MessageOf(result)) + "; attempt " + std::to_string(attempt) + " of " +
+                std::to_string(options.retries + 1) + "\n");
+    blocksStarted = 0;
+    result = WriteImage(image, opener, progress, job);
+  }
   if (drawBar && blocksStarted > 0) {
     if (result.Succeeded()) {
       console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));

@@ -228,6 +228,50 @@ case_monitor() {
   echo "  monitor round trip, input ended, in $cli_ms ms"
 }
 
+# Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
+# its own lines socket (the shim maps each pty to its socket). Every flash holds the image
+# (with the vector checksum that --fix-checksum writes), and four boards take about the
+# time of one.
+case_four_boards() {
+  local image=$work/four.bin i map="" pids=() ports=() start
+  head -c 20000 /dev/urandom >"$image"
+  for i in 1 2 3 4; do
+    rm -f "$work/board$i.tty"
+    "$sim" --link "$work/board$i.tty" --lines "$work/board$i.lines" --flash-out "$work/board$i.flash" \
+      --timeout 30 --pace --exit-after-restart >"$(out sim$i.out)" 2>"$(out sim$i.err)" &
+    pids+=($!)
+  done
+  for i in 1 2 3 4; do
+    local tries
+    for ((tries = 0; tries < 250; ++tries)); do
+      [[ -L $work/board$i.tty && -S $work/board$i.lines ]] && break
+      sleep 0.02
+    done
+    [[ -L $work/board$i.tty ]] || { fail "korvane-sim $i did not come up"; kill -KILL "${pids[@]}"; return; }
+    map+="$(readlink -f "$work/board$i.tty")=$work/board$i.lines:"
+    ports+=(-p "$work/board$i.tty")
+  done
+  start=$(now_ms)
+  timeout 30 env "LD_PRELOAD=$shim" "KORVANE_SIM_LINES=$map" "$cli" --fix-checksum "${ports[@]}" "$image" \
+    </dev/null >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  cli_ms=$(($(now_ms) - start))
+  expect_exit 0
+  grep -q '^4 boards: 4 ok$' "$(out cli.out)" || fail "summary: $(cat "$(out cli.out)")"
+  [[ $(grep -c ': ok in ' "$(out cli.err)") == 4 ]] || fail "finished lines: $(cat "$(out cli.err)")"
+  for i in 1 2 3 4; do
+    if ! wait_for_exit "${pids[$((i - 1))]}" 5; then
+      fail "korvane-sim $i did not end after the restart"
+      kill -KILL "${pids[$((i - 1))]}"
+    fi
+    # Entry 7 (bytes 28 to 31) holds the checksum that --fix-checksum wrote.
+    cmp -s -n 28 "$image" "$work/board$i.flash" && cmp -s -i 32 -n 19968 "$image" "$work/board$i.flash" ||
+      fail "board $i: the flash differs from the image"
+  done
+  wait "${pids[@]}" 2>/dev/null
+  echo "  4 boards of 20000 bytes at once in $cli_ms ms"
+}
+
 for signal in INT TERM HUP; do
   eval "case_interrupt_$signal() { interrupt_case $signal; }"
 done
@@ -248,4 +292,4 @@ case_sim_options() {
 }
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_baud_115200 case_monitor case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
+  case_no_modem_lines case_baud_115200 case_monitor case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options

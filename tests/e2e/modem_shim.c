@@ -6,6 +6,10 @@
  * slaves only; every other call goes to the real ioctl. Without KORVANE_SIM_LINES it
  * changes nothing.
  *
+ * For a program that talks to several chips at once, KORVANE_SIM_LINES may instead map
+ * each pty to its chip's socket: "/dev/pts/3=/tmp/a.lines:/dev/pts/4=/tmp/b.lines".
+ * Each pty then keeps its own lines; a pty not in the map is left to the real ioctl.
+ *
  * Plain C without sanitizers, so that it loads into any program. Builds 64-bit and
  * 32-bit: Debian's 32-bit glibc also exports __ioctl_time64, which programs built
  * with 64-bit time (such as Wine) call in place of ioctl; both are wrapped. */
@@ -37,8 +41,54 @@ int __ioctl_time64(int fd, unsigned long request, ...);
 enum { kPtySlaveMajorFirst = 136, kPtySlaveMajorLast = 143 };
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-static int lines_state; /* TIOCM_RTS and TIOCM_DTR as the process set them; both clear at first */
+/* TIOCM_RTS and TIOCM_DTR as the process set them on each pty; both clear at first. */
+enum { kMaxPtys = 64 };
+static struct {
+  dev_t device;
+  int lines;
+} lines_state[kMaxPtys];
+static int ptys_known;
 static int socket_fd = -1;
+
+/* The lines of the pty with this device number (a new entry, both clear, at first). */
+static int* lines_of(dev_t device) {
+  int i;
+  for (i = 0; i < ptys_known; ++i) {
+    if (lines_state[i].device == device) return &lines_state[i].lines;
+  }
+  if (ptys_known == kMaxPtys) return NULL;
+  lines_state[ptys_known].device = device;
+  lines_state[ptys_known].lines = 0;
+  return &lines_state[ptys_known++].lines;
+}
+
+/* The socket for the pty: the setting itself, or the pty's entry in a map; copied into
+ * path (size bytes). 0 when there is none. */
+static int socket_for(const char* setting, dev_t device, char* path, size_t size) {
+  char name[32];
+  size_t name_length;
+  const char* entry = setting;
+  if (strchr(setting, '=') == NULL) {
+    if (strlen(setting) >= size) return 0;
+    strcpy(path, setting);
+    return 1;
+  }
+  snprintf(name, sizeof name, "/dev/pts/%u", (major(device) - kPtySlaveMajorFirst) * 256u + minor(device));
+  name_length = strlen(name);
+  while (entry != NULL && *entry != '\0') {
+    const char* end = strchr(entry, ':');
+    size_t length = end != NULL ? (size_t)(end - entry) : strlen(entry);
+    if (length > name_length + 1 && strncmp(entry, name, name_length) == 0 && entry[name_length] == '=') {
+      length -= name_length + 1;
+      if (length >= size) return 0;
+      memcpy(path, entry + name_length + 1, length);
+      path[length] = '\0';
+      return 1;
+    }
+    entry = end != NULL ? end + 1 : NULL;
+  }
+  return 0;
+}
 
 static pthread_once_t resolved = PTHREAD_ONCE_INIT;
 static ioctl_function real_ioctl;
@@ -60,10 +110,12 @@ static int is_modem_request(unsigned long request) {
   return request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET || request == TIOCMGET;
 }
 
-static int is_pty_slave(int fd) {
+/* The device number of a pty slave, or 0 for anything else. */
+static dev_t pty_slave(int fd) {
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return 0;
-  return major(info.st_rdev) >= kPtySlaveMajorFirst && major(info.st_rdev) <= kPtySlaveMajorLast;
+  if (major(info.st_rdev) < kPtySlaveMajorFirst || major(info.st_rdev) > kPtySlaveMajorLast) return 0;
+  return info.st_rdev;
 }
 
 /* Sends "NAME 0" or "NAME 1" and the CLOCK_MONOTONIC time in nanoseconds to the socket;
@@ -94,34 +146,38 @@ static int report(const char* path, const char* name, int on) {
 }
 
 /* Sets the lines in `mask` to their state in `wanted` and reports each of them. */
-static int change_lines(const char* path, int mask, int wanted) {
+static int change_lines(const char* path, int* state, int mask, int wanted) {
   if ((mask & TIOCM_RTS) != 0) {
     if (report(path, "RTS", wanted & TIOCM_RTS) != 0) return -1;
-    lines_state = (lines_state & ~TIOCM_RTS) | (wanted & TIOCM_RTS);
+    *state = (*state & ~TIOCM_RTS) | (wanted & TIOCM_RTS);
   }
   if ((mask & TIOCM_DTR) != 0) {
     if (report(path, "DTR", wanted & TIOCM_DTR) != 0) return -1;
-    lines_state = (lines_state & ~TIOCM_DTR) | (wanted & TIOCM_DTR);
+    *state = (*state & ~TIOCM_DTR) | (wanted & TIOCM_DTR);
   }
   return 0;
 }
 
-static int modem_lines(const char* path, unsigned long request, int* value) {
+static int modem_lines(const char* path, dev_t device, unsigned long request, int* value) {
   const int lines = TIOCM_RTS | TIOCM_DTR;
   int result = 0;
+  int* state;
   if (value == NULL) {
     errno = EFAULT;
     return -1;
   }
   pthread_mutex_lock(&lock);
-  if (request == TIOCMGET) {
-    *value = lines_state;
+  state = lines_of(device);
+  if (state == NULL) {
+    result = -1;
+  } else if (request == TIOCMGET) {
+    *value = *state;
   } else if (request == TIOCMBIS) {
-    result = change_lines(path, *value & lines, lines);
+    result = change_lines(path, state, *value & lines, lines);
   } else if (request == TIOCMBIC) {
-    result = change_lines(path, *value & lines, 0);
+    result = change_lines(path, state, *value & lines, 0);
   } else {
-    result = change_lines(path, lines, *value);
+    result = change_lines(path, state, lines, *value);
   }
   pthread_mutex_unlock(&lock);
   if (result != 0) errno = EIO; /* the line change did not reach the chip */
@@ -129,9 +185,13 @@ static int modem_lines(const char* path, unsigned long request, int* value) {
 }
 
 static int wrapped(ioctl_function real, int fd, unsigned long request, void* argument) {
-  const char* path = getenv("KORVANE_SIM_LINES");
-  if (is_modem_request(request) && path != NULL && *path != '\0' && is_pty_slave(fd)) {
-    return modem_lines(path, request, (int*)argument);
+  const char* setting = getenv("KORVANE_SIM_LINES");
+  if (is_modem_request(request) && setting != NULL && *setting != '\0') {
+    const dev_t device = pty_slave(fd);
+    char path[sizeof(((struct sockaddr_un*)0)->sun_path)];
+    if (device != 0 && socket_for(setting, device, path, sizeof path)) {
+      return modem_lines(path, device, request, (int*)argument);
+    }
   }
   if (real == NULL) {
     errno = ENOSYS;
