@@ -205,7 +205,7 @@ int WriteMany(const Options& options, const Input& input, const std::vector<uint
   job.transferBaud = options.transferBaud;
   job.program.verify = options.verify;
 
-  const bool drawTable = !options.quiet && console.ErrIsTerminal();
+  const bool drawTable = !options.quiet && console.ErrCanRedraw();
   std::vector<BoardReport> initial(boards.size());
   for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
   BoardTable table(initial, options.verify);

@@ -9,12 +9,18 @@ namespace korvane::cli {
 class Console {
  public:
   virtual ~Console() = default;
+  // Text (UTF-8) on stdout and stderr.
   virtual void Out(const std::string& text) = 0;
   virtual void Err(const std::string& text) = 0;
+  // Bytes on stdout exactly as they are (what a board sends to the monitor).
+  virtual void OutBytes(const std::string& bytes) { Out(bytes); }
   // A message of the write job (Shift-JIS), on stderr in the terminal's encoding.
   virtual void JobMessage(const std::string& cp932) = 0;
   // True when stderr is a terminal, where the progress bar is drawn.
   virtual bool ErrIsTerminal() = 0;
+  // True when stderr is a terminal that moves its cursor on ANSI escape sequences, where
+  // the lines of several boards are redrawn in place.
+  virtual bool ErrCanRedraw() { return ErrIsTerminal(); }
   virtual void Sleep(uint32_t milliseconds) = 0;
 
   // What the terminal's input gave within a wait.
@@ -36,8 +42,12 @@ class SystemConsole final : public Console {
  public:
   void Out(const std::string& text) override;
   void Err(const std::string& text) override;
+  void OutBytes(const std::string& bytes) override;
   void JobMessage(const std::string& cp932) override;
   bool ErrIsTerminal() override;
+#ifdef _WIN32
+  bool ErrCanRedraw() override;
+#endif
   void Sleep(uint32_t milliseconds) override;
   Input ReadInput(uint32_t milliseconds, std::string* bytes) override;
   void SetRawInput(bool on) override;

@@ -40,6 +40,30 @@ std::string Narrow(const std::wstring& wide, UINT codePage, bool* lossless = nul
 
 }  // namespace
 
+namespace {
+
+// UTF-8 text to a stream: a console shows it through its wide-character output, in any
+// language; anything else gets the bytes.
+void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
+  HANDLE handle = GetStdHandle(handleId);
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    std::fflush(stream);
+    const std::wstring wide = Widen(text, CP_UTF8);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+void SystemConsole::Out(const std::string& text) { WriteText(stdout, STD_OUTPUT_HANDLE, text); }
+
+void SystemConsole::Err(const std::string& text) { WriteText(stderr, STD_ERROR_HANDLE, text); }
+
 void SystemConsole::JobMessage(const std::string& cp932) {
   std::wstring wide = Widen(cp932 + "\n", 932);
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
@@ -59,6 +83,15 @@ void SystemConsole::JobMessage(const std::string& cp932) {
 }
 
 bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+bool SystemConsole::ErrCanRedraw() {
+  // Windows 10 and later consoles take the escape sequences once asked to.
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(handle, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+}
 
 void SystemConsole::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 

@@ -60,7 +60,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
   std::string typed;
   while (!AbortRequested) {
     const size_t count = port.ReadAvailable(received, sizeof received);
-    if (count > 0) console.Out(std::string(reinterpret_cast<const char*>(received), count));
+    if (count > 0) console.OutBytes(std::string(reinterpret_cast<const char*>(received), count));
     if (!failure.empty()) return fail("the port failed");
     // While the board talks, the input is only looked at; when it is quiet, the wait for
     // input is the other half of the loop's pause.
@@ -72,7 +72,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
       for (uint32_t quiet = 0; quiet < kMonitorDrainMs && !AbortRequested && failure.empty();) {
         const size_t more = port.ReadAvailable(received, sizeof received);
         if (more > 0) {
-          console.Out(std::string(reinterpret_cast<const char*>(received), more));
+          console.OutBytes(std::string(reinterpret_cast<const char*>(received), more));
           quiet = 0;
         } else {
           quiet += kMonitorPollMs;
