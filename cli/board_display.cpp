@@ -89,7 +89,11 @@ BoardTable::BoardTable(std::vector<BoardReport> initial, bool verify) : reports_
 }
 
 std::string BoardTable::Update(size_t board, const BoardReport& report) {
-  if (board < reports_.size()) reports_[board] = report;
+  reports_[board] = report;
+  return Draw();
+}
+
+std::string BoardTable::Draw() {
   std::string text;
   // Back to the first board's line, then every line anew, each cleared first.
   if (drawn_) text += "\x1b[" + std::to_string(reports_.size()) + "A";

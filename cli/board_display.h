@@ -26,7 +26,9 @@ std::string SummaryTable(const std::vector<BoardReport>& reports);
 class BoardTable {
  public:
   BoardTable(std::vector<BoardReport> initial, bool verify);
-  // The text that shows reports now, with the board changed.
+  // The text that shows every board as it stands.
+  std::string Draw();
+  // The text that shows every board, with this one changed.
   std::string Update(size_t board, const BoardReport& report);
 
  private:

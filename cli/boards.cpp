@@ -48,21 +48,22 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const st
           tell(board, start);
         };
         const JobResult result = WriteImage(image, boards[board].opener, progress, own);
-        const bool again = !result.Succeeded() && result.outcome != JobOutcome::Aborted && attempt <= retries &&
-                           !AbortRequested;
         std::lock_guard<std::mutex> held(lock);
         BoardReport& report = reports[board];
         report.finished = true;
-        report.final = !again;
         report.result = result;
         if (result.Succeeded()) report.percent = 100;
         tell(board, start);
-        if (!again) break;
+        if (!WorthRetrying(result)) break;
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   return reports;
+}
+
+bool WorthRetrying(const JobResult& result) {
+  return !result.Succeeded() && result.outcome != JobOutcome::Aborted && !AbortRequested;
 }
 
 int ExitCodeOf(const std::vector<BoardReport>& reports) {

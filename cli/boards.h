@@ -23,7 +23,6 @@ struct BoardReport {
   int percent = 0;               // of the transfer
   int attempt = 1;               // 1, then one more for each retry
   bool finished = false;         // the attempt has ended with result
-  bool final = false;            // and no other attempt follows
   JobResult result;
   double seconds = 0;            // from the board's first attempt to now or its end
 };
@@ -37,6 +36,9 @@ using BoardListener = std::function<void(size_t board, const BoardReport& report
 // board that fails or hangs never holds up another.
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const std::vector<BoardJob>& boards,
                                      const JobOptions& options, int retries, const BoardListener& listener);
+
+// Whether a write that ended so is worth another attempt: it failed, and nobody stopped it.
+bool WorthRetrying(const JobResult& result);
 
 // The exit code of several boards: 0 when every board succeeded, 3 when every board
 // that did not succeed was aborted, else 1.

@@ -185,6 +185,22 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, Console& co
   return true;
 }
 
+// What a job takes from the command line.
+JobOptions JobOptionsOf(const Options& options) {
+  JobOptions job;
+  job.transferBaud = options.transferBaud;
+  job.program.verify = options.verify;
+  return job;
+}
+
+// A simulated board for "-p sim". Its program answers on the serial line by sending back
+// what it gets, for the monitor.
+std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
+  sim::ChipConfig config;
+  config.programEcho = true;
+  return std::make_unique<sim::SimulatedChip>(config);
+}
+
 // The image to every board named, at once: progress per board, a line per finished
 // job, the summary table; the file deleted (-d) only when every board has it.
 int WriteMany(const Options& options, const Input& input, const std::vector<uint8_t>& image, Console& console) {
@@ -193,23 +209,19 @@ int WriteMany(const Options& options, const Input& input, const std::vector<uint
   std::vector<BoardJob> boards;
   int sims = 0;
   for (const std::string& port : options.ports) {
-    sim::ChipConfig config;
-    config.programEcho = true;
-    chips.push_back(port == "sim" ? std::make_unique<sim::SimulatedChip>(config) : nullptr);
+    chips.push_back(port == "sim" ? SimulatedBoard() : nullptr);
     causes.push_back(std::make_shared<std::string>());
     // Simulated boards are told apart by their number.
     const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
     boards.push_back({name, OpenerFor(port, chips.back().get(), causes.back())});
   }
-  JobOptions job;
-  job.transferBaud = options.transferBaud;
-  job.program.verify = options.verify;
+  const JobOptions job = JobOptionsOf(options);
 
   const bool drawTable = !options.quiet && console.ErrCanRedraw();
   std::vector<BoardReport> initial(boards.size());
   for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
   BoardTable table(initial, options.verify);
-  if (drawTable) console.Err(table.Update(boards.size(), {}));
+  if (drawTable) console.Err(table.Draw());
   const BoardListener listener = [&](size_t board, const BoardReport& report) {
     if (drawTable) {
       console.Err(table.Update(board, report));
@@ -251,9 +263,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (!CheckImage(options, image, console)) return kFailed;
   if (options.ports.size() > 1) return WriteMany(options, input, image, console);
   const size_t size = image.size();
-  JobOptions job;
-  job.transferBaud = options.transferBaud;
-  job.program.verify = options.verify;
+  const JobOptions job = JobOptionsOf(options);
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
@@ -281,9 +291,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   }
   JobResult result = WriteImage(image, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
-  for (int attempt = 2; attempt <= options.retries + 1 && !result.Succeeded() &&
-                        result.outcome != JobOutcome::Aborted && !AbortRequested;
-       ++attempt) {
+  for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result); ++attempt) {
     if (drawBar && blocksStarted > 0) console.Err("\n");
     console.Err("korvane-cli: " + Cp932ToUtf8(MessageOf(result)) + "; attempt " + std::to_string(attempt) + " of " +
                 std::to_string(options.retries + 1) + "\n");
@@ -376,6 +384,12 @@ int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* ch
   return RunMonitor(*port, options.monitorBaud, true, DeviceOf(options.port), console);
 }
 
+// Tells why "-p auto" or "-p auto-all" found no port to write to, with the ports present.
+void TellNoPortChosen(const std::string& why, const std::vector<SerialPortInfo>& ports, Console& console) {
+  console.Err("korvane-cli: " + why + (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") +
+              FormatPortList(ports));
+}
+
 // "-p auto": the only USB serial port present; empty, with the reason told, when there
 // is none or more than one.
 std::string AutoPort(Console& console) {
@@ -386,10 +400,10 @@ std::string AutoPort(Console& console) {
     return port->device;
   }
   const bool anyUsb = std::any_of(ports.begin(), ports.end(), [](const SerialPortInfo& p) { return p.usb; });
-  console.Err(std::string("korvane-cli: -p auto: ") +
-              (anyUsb ? "more than one USB serial port is present" : "no USB serial port is present") +
-              "; name one with -p. " + (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") +
-              FormatPortList(ports));
+  TellNoPortChosen(std::string("-p auto: ") +
+                       (anyUsb ? "more than one USB serial port is present" : "no USB serial port is present") +
+                       "; name one with -p. ",
+                   ports, console);
   return {};
 }
 
@@ -401,10 +415,7 @@ std::vector<std::string> AllUsbPorts(Console& console) {
   for (const SerialPortInfo& port : ports) {
     if (port.usb) usb.push_back(port.device);
   }
-  if (usb.empty()) {
-    console.Err(std::string("korvane-cli: -p auto-all: no USB serial port is present. ") +
-                (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") + FormatPortList(ports));
-  }
+  if (usb.empty()) TellNoPortChosen("-p auto-all: no USB serial port is present. ", ports, console);
   return usb;
 }
 
@@ -444,13 +455,7 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
 
   AbortRequested = false;
   std::unique_ptr<sim::SimulatedChip> chip;
-  if (options.port == "sim") {
-    // The simulated board's program answers on the serial line by sending back what it
-    // gets, for the monitor.
-    sim::ChipConfig config;
-    config.programEcho = true;
-    chip = std::make_unique<sim::SimulatedChip>(config);
-  }
+  if (options.port == "sim") chip = SimulatedBoard();
   if (options.noWrite) return MonitorOnly(options, console, chip.get());
   return options.watch ? Watch(options, console, chip.get()) : WriteOnce(options, console, chip.get());
 }

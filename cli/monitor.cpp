@@ -23,6 +23,14 @@ class RawInput {
   Console& console_;
 };
 
+// Passes on to stdout what the board sent within one look at the port; how many bytes.
+size_t PassOn(ComPort& port, Console& console) {
+  uint8_t received[4096];
+  const size_t count = port.ReadAvailable(received, sizeof received);
+  if (count > 0) console.OutBytes(std::string(reinterpret_cast<const char*>(received), count));
+  return count;
+}
+
 }  // namespace
 
 int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console) {
@@ -56,11 +64,9 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
               " baud (Ctrl-C or the end of the input ends it)\n");
 
   RawInput raw(console);
-  uint8_t received[4096];
   std::string typed;
   while (!AbortRequested) {
-    const size_t count = port.ReadAvailable(received, sizeof received);
-    if (count > 0) console.OutBytes(std::string(reinterpret_cast<const char*>(received), count));
+    const size_t count = PassOn(port, console);
     if (!failure.empty()) return fail("the port failed");
     // While the board talks, the input is only looked at; when it is quiet, the wait for
     // input is the other half of the loop's pause.
@@ -70,13 +76,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
       // What the board still says in answer to the last input is shown, until it has
       // been quiet for a while.
       for (uint32_t quiet = 0; quiet < kMonitorDrainMs && !AbortRequested && failure.empty();) {
-        const size_t more = port.ReadAvailable(received, sizeof received);
-        if (more > 0) {
-          console.OutBytes(std::string(reinterpret_cast<const char*>(received), more));
-          quiet = 0;
-        } else {
-          quiet += kMonitorPollMs;
-        }
+        quiet = PassOn(port, console) > 0 ? 0 : quiet + kMonitorPollMs;
       }
       break;
     }

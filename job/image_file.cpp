@@ -107,19 +107,28 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   return StampFrom(info);
 }
 
-JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
-  FileHandle file = OpenImageFile(path);
-  if (!file) return JobOutcome::FileOpenFailed;
-  const std::optional<uint64_t> size = MeasureFileSize(file.get());
+JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* out) {
+  out->file = OpenImageFile(path);
+  if (!out->file) return JobOutcome::FileOpenFailed;
+  const std::optional<uint64_t> size = MeasureFileSize(out->file.get());
   if (!size) return JobOutcome::FileReadFailed;
   if (*size > maxSize) return JobOutcome::FileTooLarge;
-  const std::optional<FileStamp> stamp = StampOf(file.get());
+  const std::optional<FileStamp> stamp = StampOf(out->file.get());
   if (!stamp) return JobOutcome::FileReadFailed;
-  out->bytes.resize(static_cast<size_t>(*size));
-  if (std::fread(out->bytes.data(), 1, out->bytes.size(), file.get()) != out->bytes.size()) {
+  out->size = *size;
+  out->stamp = *stamp;
+  return JobOutcome::Success;
+}
+
+JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
+  OpenedFile opened;
+  const JobOutcome outcome = OpenStamped(path, maxSize, &opened);
+  if (outcome != JobOutcome::Success) return outcome;
+  out->bytes.resize(static_cast<size_t>(opened.size));
+  if (std::fread(out->bytes.data(), 1, out->bytes.size(), opened.file.get()) != out->bytes.size()) {
     return JobOutcome::FileReadFailed;
   }
-  out->stamp = *stamp;
+  out->stamp = opened.stamp;
   return JobOutcome::Success;
 }
 

@@ -41,6 +41,17 @@ struct FileStamp {
 std::optional<FileStamp> StampOf(std::FILE* file);
 std::optional<FileStamp> StampOf(const std::string& path);
 
+// A file opened the job's way, for reading from its start.
+struct OpenedFile {
+  FileHandle file;
+  uint64_t size = 0;
+  FileStamp stamp;  // the version opened: only this version may be deleted
+};
+// Opens the file at path without waiting (only a regular file), measures it and stamps
+// it: Success, or what stopped it (cannot be opened, cannot be measured, larger than
+// maxSize bytes).
+JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* out);
+
 // A whole file, read once, with the stamp of the version that was read.
 struct LoadedFile {
   std::vector<uint8_t> bytes;

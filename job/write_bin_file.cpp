@@ -75,15 +75,11 @@ JobResult RunJob(const BlockReader& read, uint32_t size, IspLink& link, const Pr
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
                          const ProgressCallback& progress, const JobOptions& options) {
   // Declared before the link, so that the port is always closed before the file.
-  FileHandle file = OpenImageFile(path);
-  if (!file) return messages::kFileOpenFailed;
-  std::optional<uint64_t> size = MeasureFileSize(file.get());
-  if (!size) return messages::kFileReadFailed;
-  if (*size == 0) return messages::kFileEmpty;
-  if (*size > kMaxImageSize) return messages::kFileTooLarge;
-  // The version of the file that is written; only this version may be deleted.
-  const std::optional<FileStamp> written = StampOf(file.get());
-  if (!written) return messages::kFileReadFailed;
+  OpenedFile opened;
+  const JobOutcome outcome = OpenStamped(path, kMaxImageSize, &opened);
+  if (outcome != JobOutcome::Success) return MessageOf(outcome);
+  if (opened.size == 0) return messages::kFileEmpty;
+  FileHandle& file = opened.file;
 
   IspLink link;
   link.port = openPort();
@@ -91,12 +87,12 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   const BlockReader read = [&file](uint8_t* block, uint32_t length) {
     return std::fread(block, 1, length, file.get()) == length;
   };
-  const JobResult result = RunJob(read, static_cast<uint32_t>(*size), link, progress, options);
+  const JobResult result = RunJob(read, static_cast<uint32_t>(opened.size), link, progress, options);
   if (!result.Succeeded()) return MessageOf(result);
   link.Close();
   file.reset();
   // The path must still name exactly the file that was written, unchanged.
-  return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, *written)) : std::string();
+  return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, opened.stamp)) : std::string();
 }
 
 JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/image_reader.h"
+#include "image_fuzz_checks.h"
 
 namespace {
 
@@ -53,40 +54,14 @@ bool Reference(const uint8_t* data, size_t size, std::vector<uint8_t>* image) {
   return true;
 }
 
-bool IsOneLineAscii(const std::string& text) {
-  for (char c : text) {
-    if (c < 0x20 || c > 0x7E) return false;
-  }
-  return true;
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image;
   const std::string error = korvane::ReadElf(data, size, &image);
-  if (error.empty()) {
-    Check(!image.empty() && image.size() <= korvane::kFlashSize);
-  } else {
-    Check(image.empty() && IsOneLineAscii(error));
-  }
   std::vector<uint8_t> expected;
   const bool accepted = Reference(data, size, &expected);
-  Check(accepted == error.empty());
-  Check(!accepted || image == expected);
-
-  const korvane::ImageReadResult chosen = korvane::ReadImage("image", data, size);
-  if (chosen.format == korvane::ImageFormat::Raw) {
-    Check(chosen.error.empty() && chosen.image == std::vector<uint8_t>(data, data + size));
-  } else if (chosen.error.empty()) {
-    Check(!chosen.image.empty() && chosen.image.size() <= korvane::kFlashSize);
-  } else {
-    Check(IsOneLineAscii(chosen.error));
-  }
-  if (chosen.format == korvane::ImageFormat::Elf) Check(chosen.error == error && chosen.image == image);
+  korvane::fuzz::CheckReader(error, image, accepted, expected);
+  korvane::fuzz::CheckChoice(data, size, korvane::ImageFormat::Elf, error, image);
   return 0;
 }
