@@ -8,7 +8,8 @@
 
 namespace korvane::cli {
 
-std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const std::vector<BoardJob>& boards,
+std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
+                                     const std::vector<BoardJob>& boards,
                                      const JobOptions& options, int retries, const BoardListener& listener) {
   using Clock = std::chrono::steady_clock;
   std::vector<BoardReport> reports(boards.size());
@@ -47,7 +48,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const st
           reports[board].percent = percent;
           tell(board, start);
         };
-        const JobResult result = WriteImage(image, boards[board].opener, progress, own);
+        const JobResult result = WriteImage(image, plan, boards[board].opener, progress, own);
         std::lock_guard<std::mutex> held(lock);
         BoardReport& report = reports[board];
         report.finished = true;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "cli/board_display.h"
 #include "cli/boards.h"
@@ -15,6 +16,7 @@
 #include "image/image_reader.h"
 #include "isp/image_checks.h"
 #include "isp/program_image.h"
+#include "isp/write_plan.h"
 #include "job/image_file.h"
 #include "job/messages.h"
 #include "job/write_bin_file.h"
@@ -93,42 +95,86 @@ constexpr uint64_t kMaxInputFileSize = uint64_t{64} << 20;
 struct Input {
   LoadedFile file;
   ImageReadResult read;
+  WritePlan plan;  // worked out after the checks, which may change the image
 };
 
 // Reads FILE the job's way (without waiting on a FIFO, only a regular file, measured
-// before it is read) and converts it; false, with the message told, when it cannot be
-// written. A raw image keeps the window's checks and messages for its size.
-bool ReadInput(const std::string& path, Input* input, Console& console) {
+// before it is read) and converts it: kSuccess, or the exit code with the message told.
+// A raw image keeps the window's checks and messages for its size; a file that is no
+// image (its name and content tell no format) is a usage error.
+int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input, Console& console) {
   JobOutcome failure = LoadFile(path, kMaxInputFileSize, &input->file);
   if (failure == JobOutcome::Success) {
     const std::vector<uint8_t>& bytes = input->file.bytes;
-    input->read = ReadImage(path, bytes.data(), bytes.size());
+    input->read = ReadImage(path, bytes.data(), bytes.size(), format);
+    if (input->read.unrecognised) {
+      console.Err("korvane-cli: " + path + ": " + input->read.error +
+                  "; not written. --format bin|hex|elf reads it as that format.\n");
+      return kUsage;
+    }
     if (!input->read.error.empty()) {
       console.Err("korvane-cli: " + path + ": " + input->read.error + "\n");
-      return false;
+      return kFailed;
     }
     const size_t size = input->read.image.size();
     if (size == 0) failure = JobOutcome::FileEmpty;
     if (size > kMaxImageSize) failure = JobOutcome::FileTooLarge;
   }
-  if (failure == JobOutcome::Success) return true;
+  if (failure == JobOutcome::Success) return kSuccess;
   console.JobMessage(MessageOf(failure));
-  return false;
+  return kFailed;
 }
 
-// Compares the simulated flash with the image and tells the modelled time of the write.
-int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& image,
-                        sim::Nanoseconds modelled, uint32_t transferBaud, Console& console) {
-  const auto& flash = chip.loader.flash();
-  for (size_t i = 0; i < image.size(); ++i) {
-    if (flash[i] != image[i]) {
-      console.Err("korvane-cli: simulated chip: flash differs from the image at offset " +
-                  std::to_string(i) + "\n");
-      return kFailed;
-    }
+// What the flash must hold after the plan was carried out on a chip whose flash was
+// `before`: the erased sectors 0xFF but for the image's data, every other byte as it was.
+std::vector<uint8_t> FlashAfter(const std::vector<uint8_t>& before, const Input& input) {
+  std::vector<uint8_t> flash = before;
+  for (const SectorRun& run : input.plan.sectors) {
+    std::fill(flash.begin() + run.first * kSectorSize, flash.begin() + (run.last + 1) * kSectorSize, uint8_t{0xFF});
   }
-  console.Out("simulated chip: flash read back equals the image (" + std::to_string(image.size()) +
-              " bytes); on a real chip this write takes " +
+  const std::vector<uint8_t>& image = input.read.image;
+  for (size_t i = 0; i < image.size(); ++i) {
+    if (input.read.hasData[i]) flash[i] = image[i];
+  }
+  return flash;
+}
+
+// The first address where a simulated chip's flash differs from what the write must
+// leave there, if any.
+std::optional<size_t> FlashDifference(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before,
+                                      const Input& input) {
+  const std::vector<uint8_t> expected = FlashAfter(before, input);
+  const auto& flash = chip.loader.flash();
+  const auto differs = std::mismatch(expected.begin(), expected.end(), flash.begin());
+  if (differs.first == expected.end()) return std::nullopt;
+  return static_cast<size_t>(differs.first - expected.begin());
+}
+
+std::vector<uint8_t> FlashOf(const sim::SimulatedChip& chip) {
+  return std::vector<uint8_t>(chip.loader.flash().begin(), chip.loader.flash().end());
+}
+
+size_t DataBytes(const Input& input) {
+  return static_cast<size_t>(std::count(input.read.hasData.begin(), input.read.hasData.end(), true));
+}
+
+// Compares the simulated flash with what the write must leave (the image's data, 0xFF
+// elsewhere in the erased sectors, the rest untouched) and tells the modelled time.
+int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before, const Input& input,
+                        sim::Nanoseconds modelled, uint32_t transferBaud, Console& console) {
+  if (const std::optional<size_t> at = FlashDifference(chip, before, input)) {
+    console.Err("korvane-cli: simulated chip: flash differs from the image at offset " + std::to_string(*at) +
+                "\n");
+    return kFailed;
+  }
+  const auto& flash = chip.loader.flash();
+  if (chip.loader.bootLoaderRamWrites() > 0) {
+    console.Err("korvane-cli: simulated chip: the write went into the boot loader's own RAM\n");
+    return kFailed;
+  }
+  const size_t bytes = DataBytes(input);
+  console.Out("simulated chip: flash read back equals the image (" + std::to_string(bytes) +
+              (bytes == 1 ? " byte" : " bytes") + "; every other byte of the erased sectors is 0xFF); on a real chip this write takes " +
               Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
               std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
   const CrpLevel crp = CrpLevelOf(flash.data(), flash.size());
@@ -154,9 +200,18 @@ std::string Hex(uint32_t value) {
 }
 
 // What the image would do to the chip, told before the port is opened: false when it
-// must not be written (it sets code read protection without --allow-crp). With
-// --fix-checksum, the image that is written gets the right vector checksum.
-bool CheckImage(const Options& options, std::vector<uint8_t>& image, Console& console) {
+// must not be written (it sets code read protection without --allow-crp, or
+// --fix-checksum was asked for an image without a vector table). With --fix-checksum,
+// the image that is written gets the right vector checksum. An image without data in
+// sector 0 leaves the chip's vector table and protection word alone: nothing to check.
+bool CheckImage(const Options& options, Input& input, Console& console) {
+  std::vector<uint8_t>& image = input.read.image;
+  std::vector<bool>& hasData = input.read.hasData;
+  const size_t sector0 = std::min<size_t>(image.size(), kSectorSize);
+  if (std::find(hasData.begin(), hasData.begin() + static_cast<std::ptrdiff_t>(sector0), true) ==
+      hasData.begin() + static_cast<std::ptrdiff_t>(sector0)) {
+    return true;
+  }
   const CrpLevel crp = CrpLevelOf(image.data(), image.size());
   if (crp != CrpLevel::None) {
     const std::string what = std::string("the image sets code read protection ") + CrpName(crp) + " (" +
@@ -167,21 +222,30 @@ bool CheckImage(const Options& options, std::vector<uint8_t>& image, Console& co
     }
     console.Err("korvane-cli: warning: " + what + ".\n");
   }
-  if (HasValidVectorChecksum(image.data(), image.size())) return true;
   const std::optional<uint32_t> wanted = VectorChecksumFor(image.data(), image.size());
-  if (options.fixChecksum && wanted) {
+  if (!wanted) {
+    const std::string why = "the image has no vector table (it is shorter than its " +
+                            std::to_string(kVectorTableBytes) + " bytes)";
+    if (options.fixChecksum) {
+      console.Err("korvane-cli: --fix-checksum: " + why + ", so it has no entry 7 to write. Not written.\n");
+      return false;
+    }
+    console.Err("korvane-cli: warning: " + why +
+                ", so the chip's boot ROM will not start it and stays in its boot loader.\n");
+    return true;
+  }
+  if (HasValidVectorChecksum(image.data(), image.size())) return true;
+  if (options.fixChecksum) {
     FixVectorChecksum(0, image.data(), static_cast<uint32_t>(image.size()));
+    for (uint32_t i = 0; i < 4; ++i) hasData[kVectorChecksumOffset + i] = true;
     console.Err("korvane-cli: writing the vector checksum " + Hex(*wanted) + " into entry 7 (" +
                 Hex(kVectorChecksumOffset) + "); " + options.file + " stays as it is\n");
     return true;
   }
-  console.Err("korvane-cli: warning: " +
-              std::string(wanted ? "the image's first eight vectors do not add up to 0"
-                                 : "the image is shorter than the eight vectors of its vector table") +
-              ", so the chip's boot ROM will not start it and stays in its boot loader. " +
-              (wanted ? "Put " + Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
-                            Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n"
-                      : std::string("Build a complete program image.\n")));
+  console.Err("korvane-cli: warning: the image's first eight vectors do not add up to 0, so the chip's boot ROM "
+              "will not start it and stays in its boot loader. Put " +
+              Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
+              Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n");
   return true;
 }
 
@@ -203,7 +267,7 @@ std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
 
 // The image to every board named, at once: progress per board, a line per finished
 // job, the summary table; the file deleted (-d) only when every board has it.
-int WriteMany(const Options& options, const Input& input, const std::vector<uint8_t>& image, Console& console) {
+int WriteMany(const Options& options, const Input& input, Console& console) {
   std::vector<std::unique_ptr<sim::SimulatedChip>> chips;  // one simulated board per "sim"
   std::vector<std::shared_ptr<std::string>> causes;
   std::vector<BoardJob> boards;
@@ -229,7 +293,9 @@ int WriteMany(const Options& options, const Input& input, const std::vector<uint
       console.Err(FinishedLine(report, options.retries + 1));
     }
   };
-  std::vector<BoardReport> reports = WriteBoards(image, boards, job, options.retries, listener);
+  std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
+  for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
+  std::vector<BoardReport> reports = WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
   int code = ExitCodeOf(reports);
   console.Out(SummaryTable(reports));
@@ -238,8 +304,7 @@ int WriteMany(const Options& options, const Input& input, const std::vector<uint
       console.Err("korvane-cli: " + DeviceOf(reports[i].port) + ": " + *causes[i] + "\n");
     }
     // A simulated board also shows that its flash holds the image.
-    if (chips[i] && reports[i].result.Succeeded() &&
-        !std::equal(image.begin(), image.end(), chips[i]->loader.flash().begin())) {
+    if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
       console.Err("korvane-cli: simulated board " + std::to_string(i + 1) + ": flash differs from the image\n");
       code = kFailed;
     }
@@ -258,18 +323,20 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   // The file is read, converted and checked once, before the port is opened; the job
   // writes exactly this image, whatever happens to the file meanwhile.
   Input input;
-  if (!ReadInput(options.file, &input, console)) return kFailed;
-  std::vector<uint8_t>& image = input.read.image;
-  if (!CheckImage(options, image, console)) return kFailed;
-  if (options.ports.size() > 1) return WriteMany(options, input, image, console);
-  const size_t size = image.size();
+  const int read = ReadInput(options.file, options.format, &input, console);
+  if (read != kSuccess) return read;
+  if (!CheckImage(options, input, console)) return kFailed;
+  input.plan = PlanWrite(input.read.hasData);
+  if (options.ports.size() > 1) return WriteMany(options, input, console);
+  const std::vector<uint8_t>& image = input.read.image;
   const JobOptions job = JobOptionsOf(options);
 
   const bool drawBar = !options.quiet && console.ErrIsTerminal();
-  const int blocksAll = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
+  const int blocksAll = static_cast<int>(input.plan.blocks.size());
   int blocksStarted = 0;
   const SteadyClock::time_point start = SteadyClock::now();
   const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
+  const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
   auto progress = [&](int32_t percent) {
     if (drawBar) {
       console.Err("\r" + RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
@@ -289,14 +356,14 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       return std::make_unique<BorrowedPort>(*held);
     };
   }
-  JobResult result = WriteImage(image, opener, progress, job);
+  JobResult result = WriteImage(image, input.plan, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result); ++attempt) {
     if (drawBar && blocksStarted > 0) console.Err("\n");
     console.Err("korvane-cli: " + Cp932ToUtf8(MessageOf(result)) + "; attempt " + std::to_string(attempt) + " of " +
                 std::to_string(options.retries + 1) + "\n");
     blocksStarted = 0;
-    result = WriteImage(image, opener, progress, job);
+    result = WriteImage(image, input.plan, opener, progress, job);
   }
   if (drawBar && blocksStarted > 0) {
     if (result.Succeeded()) {
@@ -311,15 +378,17 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
     return kFailed;
   }
-  const size_t sectors = (size + kSectorSize - 1) / kSectorSize;
+  const size_t bytes = DataBytes(input);
+  const unsigned sectors = SectorCount(input.plan);
   const std::string from =
       input.read.format == ImageFormat::Raw ? "" : std::string(" from ") + ImageFormatName(input.read.format);
-  console.Out("wrote " + std::to_string(size) + (size == 1 ? " byte" : " bytes") + from + " (" +
+  console.Out("wrote " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + from + " (" +
               std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
   if (options.verify) {
-    // What the compare saw: from 0x200 to the end of the last block as sent (whole words).
-    const uint32_t end = (static_cast<uint32_t>(size) + 3u) & ~3u;
+    // What the compares saw: each block as copied, from 0x200 up.
+    uint32_t end = 0;
+    for (const PlannedBlock& block : input.plan.blocks) end = std::max(end, block.address + block.copySize);
     const std::string checked = end > kBootRomWindow ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
                                                            ": the flash equals the image"
                                                      : "nothing to verify above " + Hex(kBootRomWindow);
@@ -327,7 +396,9 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
                           "command can check them\n");
   }
   int code = kSuccess;
-  if (chip) code = ReportSimulatedChip(*chip, image, chip->clock.Now() - simStart, options.transferBaud, console);
+  if (chip) {
+    code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart, options.transferBaud, console);
+  }
   if (code == kSuccess && options.deleteAfterWrite) {
     // Only the version that was read and written is deleted.
     const JobOutcome deleted = DeleteIfUnchanged(options.file, input.file.stamp);

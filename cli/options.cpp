@@ -8,7 +8,7 @@ namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud, NoWrite,
-  ListPorts, Retry, None
+  ListPorts, Retry, Format, None
 };
 
 Flag LongFlag(const std::string& name) {
@@ -27,6 +27,7 @@ Flag LongFlag(const std::string& name) {
   if (name == "no-write") return Flag::NoWrite;
   if (name == "list-ports") return Flag::ListPorts;
   if (name == "retry") return Flag::Retry;
+  if (name == "format") return Flag::Format;
   return Flag::None;
 }
 
@@ -58,12 +59,14 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Baud:
     case Flag::MonitorBaud:
     case Flag::Retry:
+    case Flag::Format:
     case Flag::None: break;
   }
 }
 
 bool TakesValue(Flag flag) {
-  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud || flag == Flag::Retry;
+  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud || flag == Flag::Retry ||
+         flag == Flag::Format;
 }
 
 // Stores an option's value; a usage error when the value is not one it takes.
@@ -80,6 +83,15 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       }
     }
     return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value + "\"";
+  }
+  if (flag == Flag::Format) {
+    for (const ImageFormat format : {ImageFormat::Raw, ImageFormat::IntelHex, ImageFormat::Elf}) {
+      if (value == FormatOptionName(format)) {
+        options.format = format;
+        return "";
+      }
+    }
+    return "--format takes bin, hex or elf, not \"" + value + "\"";
   }
   if (flag == Flag::MonitorBaud) {
     for (const uint32_t rate : kMonitorRates) {
@@ -202,8 +214,8 @@ std::string UsageText() {
          "       korvane-cli --list-ports\n"
          "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
          "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
-         "(.bin), Intel HEX (.hex) or an ARM ELF executable (.elf, .axf); other names are\n"
-         "recognised by their content.\n"
+         "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
+         "names are recognised by their content (ELF or Intel HEX), or refused.\n"
          "\n"
          "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
          "                    COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
@@ -214,6 +226,7 @@ std::string UsageText() {
          "                    to N times\n"
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
+         "      --format bin|hex|elf  read FILE as this format, whatever its name\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
          "      --fix-checksum  write the image with the vector checksum (entry 7) the\n"
          "                    chip needs to start it; FILE stays as it is\n"

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
+#include "image/image_reader.h"
 #include "job/write_bin_file.h"
 
 namespace korvane::cli {
@@ -33,6 +36,7 @@ struct Options {
   bool noWrite = false;      // only the monitor, after a reset into the program
   bool listPorts = false;    // list the serial ports present
   int retries = 0;           // how often a board that failed is tried again
+  std::optional<ImageFormat> format{};  // --format: FILE read as this, whatever its name
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };
 

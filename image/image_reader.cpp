@@ -15,6 +15,11 @@ std::string Hex(uint32_t value, int digits) {
 }
 
 std::string Address(uint32_t address) { return Hex(address, 8); }
+std::string Address64(uint64_t address) {
+  return address > 0xFFFFFFFFu ? "0x" + Hex(static_cast<uint32_t>(address >> 32), 1).substr(2) +
+                                     Hex(static_cast<uint32_t>(address), 8).substr(2)
+                               : Address(static_cast<uint32_t>(address));
+}
 
 const std::string& FlashRange() {
   static const std::string range = "(" + Address(0) + " to " + Address(kFlashSize - 1) + ")";
@@ -47,9 +52,13 @@ class FlashImage {
     if (length > 0 && address + length > end_) end_ = address + length;
   }
   bool Empty() const { return end_ == 0; }
-  void MoveTo(std::vector<uint8_t>* image) {
+  void MoveTo(std::vector<uint8_t>* image, std::vector<bool>* hasData) {
     bytes_.resize(end_);
     *image = std::move(bytes_);
+    if (hasData) {
+      written_.resize(end_);
+      *hasData = std::move(written_);
+    }
   }
 
  private:
@@ -60,7 +69,13 @@ class FlashImage {
 
 // ---- Intel HEX ----
 
-bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+constexpr uint8_t kCtrlZ = 0x1A;
+
+bool HasByteOrderMark(const uint8_t* data, size_t size) {
+  return size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF;
+}
 
 int HexValue(uint8_t c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -175,11 +190,100 @@ std::string ElfTypeName(uint16_t type) {
   }
 }
 
+// A PT_LOAD segment with bytes in the file.
+struct Segment {
+  uint16_t index = 0;
+  uint32_t fileOffset = 0;
+  uint32_t address = 0;  // its physical (load) address
+  uint32_t fileSize = 0;
+};
+
+// Bytes of the file that go into flash, and what to call them in a message.
+struct Section {
+  std::string name;
+  uint32_t fileOffset = 0;
+  uint64_t address = 0;  // load address
+  uint32_t size = 0;
+  std::string overlapName;  // what an overlap is with
+};
+
+constexpr size_t kSectionHeaderSize = 40;
+constexpr uint32_t kShtNobits = 8;
+constexpr uint32_t kShfAlloc = 2;
+constexpr uint16_t kShnXindex = 0xFFFF;
+
+// The name of section index from the section name table, or "section N".
+std::string SectionName(const uint8_t* data, size_t size, uint32_t tableOffset, uint16_t entrySize,
+                        uint16_t entryCount, uint16_t index, uint32_t nameOffset) {
+  const std::string fallback = "section " + std::to_string(index);
+  const uint16_t namesIndex = Read16(data + 50);
+  if (namesIndex >= entryCount) return fallback;
+  const uint8_t* names = data + tableOffset + size_t{namesIndex} * entrySize;
+  const uint32_t namesOffset = Read32(names + 16);
+  const uint32_t namesSize = Read32(names + 20);
+  if (uint64_t{namesOffset} + namesSize > size || nameOffset >= namesSize) return fallback;
+  std::string name;
+  for (uint32_t i = nameOffset; i < namesSize && data[namesOffset + i] != 0 && name.size() < 40; ++i) {
+    const uint8_t c = data[namesOffset + i];
+    if (c <= ' ' || c >= 0x7F) return fallback;
+    name += static_cast<char>(c);
+  }
+  return name.empty() ? fallback : fallback + " (" + name + ")";
+}
+
+// The allocated sections with contents (not SHF_ALLOC-less, not SHT_NOBITS), each at
+// its load address: the address in flash of the loadable segment that holds its bytes
+// in the file, as objcopy -O binary places them; a section in no such segment goes to
+// its own address. Bytes of a segment that no section holds (padding) are no data.
+// Nothing for a file without section headers.
+std::string ReadSections(const uint8_t* data, size_t size, const std::vector<Segment>& segments,
+                         std::vector<Section>* sections) {
+  const uint32_t tableOffset = Read32(data + 32);
+  const uint16_t entrySize = Read16(data + 46);
+  const uint16_t entryCount = Read16(data + 48);
+  if (entryCount == 0) return {};
+  if (entryCount == kShnXindex) return "the ELF file has too many section headers";
+  if (entrySize < kSectionHeaderSize) {
+    return "section header entries of " + Bytes(entrySize) + " (" + std::to_string(kSectionHeaderSize) +
+           " expected)";
+  }
+  const uint64_t tableEnd = uint64_t{tableOffset} + uint64_t{entrySize} * entryCount;
+  if (tableEnd > size) {
+    return "truncated section header table (" + std::to_string(entryCount) + " entries of " + Bytes(entrySize) +
+           " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
+  }
+  for (uint16_t index = 0; index < entryCount; ++index) {
+    const uint8_t* header = data + tableOffset + size_t{index} * entrySize;
+    const uint32_t type = Read32(header + 4);
+    const uint32_t flags = Read32(header + 8);
+    const uint32_t address = Read32(header + 12);
+    const uint32_t fileOffset = Read32(header + 16);
+    const uint32_t sectionSize = Read32(header + 20);
+    if ((flags & kShfAlloc) == 0 || type == kShtNobits || sectionSize == 0) continue;
+    const std::string name =
+        SectionName(data, size, tableOffset, entrySize, entryCount, index, Read32(header));
+    if (uint64_t{fileOffset} + sectionSize > size) {
+      return name + ": its " + Bytes(sectionSize) + " at offset " + std::to_string(fileOffset) +
+             " run past the end of the file (" + Bytes(size) + ")";
+    }
+    Section section{name, fileOffset, address, sectionSize, "an earlier section"};
+    for (const Segment& segment : segments) {
+      if (fileOffset >= segment.fileOffset &&
+          uint64_t{fileOffset} + sectionSize <= uint64_t{segment.fileOffset} + segment.fileSize) {
+        section.address = uint64_t{segment.address} + (fileOffset - segment.fileOffset);
+        break;
+      }
+    }
+    sections->push_back(section);
+  }
+  return {};
+}
+
 // ---- the choice of reader ----
 
 bool LooksLikeIntelHex(const uint8_t* data, size_t size) {
-  size_t i = 0;
-  while (i < size && (IsSpace(data[i]) || data[i] == '\n')) ++i;
+  size_t i = HasByteOrderMark(data, size) ? 3 : 0;
+  while (i < size && (IsSpace(data[i]) || data[i] == '\n' || data[i] == '\r')) ++i;
   return i + 1 < size && data[i] == ':' && HexValue(data[i + 1]) >= 0;
 }
 
@@ -206,19 +310,28 @@ const char* ImageFormatName(ImageFormat format) {
   return "raw binary";
 }
 
-std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image) {
+std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
+                         std::vector<bool>* hasData) {
   FlashImage flash;
   uint32_t base = 0;
   bool ended = false;
   size_t lineNumber = 0;
-  size_t start = 0;
+  // A UTF-8 byte-order mark (Windows editors) is no part of the text; Ctrl-Z and
+  // white space at the end (older tools end the file so) are none either.
+  size_t start = HasByteOrderMark(data, size) ? 3 : 0;
+  while (size > start && (IsSpace(data[size - 1]) || data[size - 1] == '\n' || data[size - 1] == '\r' ||
+                          data[size - 1] == kCtrlZ)) {
+    --size;
+  }
   while (start < size) {
+    // A line ends at LF, CR LF or CR alone.
     size_t end = start;
-    while (end < size && data[end] != '\n') ++end;
+    while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
     ++lineNumber;
     size_t first = start;
     size_t last = end;
-    start = end < size ? end + 1 : size;
+    start = end == size ? size : end + 1;
+    if (end < size && data[end] == '\r' && start < size && data[start] == '\n') ++start;
     while (first < last && IsSpace(data[first])) ++first;
     while (last > first && IsSpace(data[last - 1])) --last;
     if (first == last) continue;
@@ -229,11 +342,11 @@ std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>*
   }
   if (!ended) return "the HEX file ends without an end-of-file record";
   if (flash.Empty()) return "the HEX file holds no data";
-  flash.MoveTo(image);
+  flash.MoveTo(image, hasData);
   return {};
 }
 
-std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image) {
+std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image, std::vector<bool>* hasData) {
   if (!HasElfMagic(data, size)) return "not an ELF file (it does not start with 0x7F 'ELF')";
   if (size < kElfHeaderSize) {
     return "truncated ELF header (" + std::to_string(size) + " of " + std::to_string(kElfHeaderSize) + " bytes)";
@@ -264,61 +377,104 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
            " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
   }
 
-  FlashImage flash;
+  // The loadable segments: where each lies in the file and in flash.
+  std::vector<Segment> segments;
   for (uint16_t index = 0; index < entryCount; ++index) {
     const uint8_t* header = data + tableOffset + size_t{index} * entrySize;
-    const uint32_t fileOffset = Read32(header + 4);
-    const uint32_t address = Read32(header + 12);
-    const uint32_t fileSize = Read32(header + 16);
-    if (Read32(header) != kPtLoad || fileSize == 0) continue;
-    const std::string segment = "segment " + std::to_string(index) + ": ";
-    if (uint64_t{fileOffset} + fileSize > size) {
-      return segment + "its " + Bytes(fileSize) + " at offset " + std::to_string(fileOffset) +
+    Segment segment{index, Read32(header + 4), Read32(header + 12), Read32(header + 16)};
+    const uint32_t memorySize = Read32(header + 20);
+    if (Read32(header) != kPtLoad || segment.fileSize == 0) continue;
+    const std::string where = "segment " + std::to_string(index) + ": ";
+    if (segment.fileSize > memorySize) {
+      return where + "its " + Bytes(segment.fileSize) + " in the file exceed its " + Bytes(memorySize) +
+             " in memory";
+    }
+    if (uint64_t{segment.fileOffset} + segment.fileSize > size) {
+      return where + "its " + Bytes(segment.fileSize) + " at offset " + std::to_string(segment.fileOffset) +
              " run past the end of the file (" + Bytes(size) + ")";
     }
-    if (!FlashImage::Fits(address, fileSize)) {
-      return segment + Bytes(fileSize) + " at " + Address(address) + " lie outside the flash " + FlashRange();
-    }
-    uint32_t twice = 0;
-    if (flash.FindWritten(address, fileSize, &twice)) {
-      return segment + "overlaps an earlier segment at " + Address(twice);
-    }
-    flash.Write(address, data + fileOffset, fileSize);
+    segments.push_back(segment);
   }
-  if (flash.Empty()) return "the ELF file has no loadable bytes (no PT_LOAD segment with file data)";
-  flash.MoveTo(image);
+
+  FlashImage flash;
+  std::vector<Section> sections;
+  std::string error = ReadSections(data, size, segments, &sections);
+  if (!error.empty()) return error;
+  if (Read16(data + 48) == 0) {
+    // Without section headers, the loadable segments are the data.
+    for (const Segment& segment : segments) {
+      sections.push_back({"segment " + std::to_string(segment.index), segment.fileOffset, segment.address,
+                          segment.fileSize, "an earlier segment"});
+    }
+  }
+  for (const Section& section : sections) {
+    const std::string where = section.name + ": ";
+    if (!FlashImage::Fits(section.address, section.size)) {
+      return where + Bytes(section.size) + " at " + Address64(section.address) + " lie outside the flash " +
+             FlashRange();
+    }
+    const auto address = static_cast<uint32_t>(section.address);
+    uint32_t twice = 0;
+    if (flash.FindWritten(address, section.size, &twice)) {
+      return where + "overlaps " + section.overlapName + " at " + Address(twice);
+    }
+    flash.Write(address, data + section.fileOffset, section.size);
+  }
+  if (flash.Empty()) {
+    return Read16(data + 48) == 0 ? "the ELF file has no loadable bytes (no PT_LOAD segment with file data)"
+                                  : "the ELF file has no loadable bytes (no allocated section with contents)";
+  }
+  flash.MoveTo(image, hasData);
   return {};
 }
 
-ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size) {
+const char* FormatOptionName(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::IntelHex: return "hex";
+    case ImageFormat::Elf: return "elf";
+    case ImageFormat::Raw: break;
+  }
+  return "bin";
+}
+
+ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size,
+                          std::optional<ImageFormat> forced) {
   ImageReadResult result;
   const std::string extension = Extension(fileName);
-  if (extension == "bin") {
+  if (forced) {
+    result.format = *forced;
+  } else if (extension == "bin") {
     result.format = ImageFormat::Raw;
-  } else if (extension == "hex") {
+  } else if (extension == "hex" || extension == "ihx") {
     result.format = ImageFormat::IntelHex;
-    if (!LooksLikeIntelHex(data, size)) {
-      result.error = "not an Intel HEX file (it does not start with a ':' record)";
-      return result;
-    }
   } else if (extension == "elf" || extension == "axf") {
     result.format = ImageFormat::Elf;
-    if (!HasElfMagic(data, size)) {
-      result.error = "not an ELF file (it does not start with 0x7F 'ELF')";
-      return result;
-    }
   } else if (HasElfMagic(data, size)) {
     result.format = ImageFormat::Elf;
   } else if (LooksLikeIntelHex(data, size)) {
     result.format = ImageFormat::IntelHex;
+  } else {
+    // A source file or a listing written into flash would be a mistake.
+    result.unrecognised = true;
+    result.error = "not a .bin, .hex, .ihx, .elf or .axf file, and its content is neither ELF nor Intel HEX";
+    return result;
+  }
+  if (result.format == ImageFormat::IntelHex && !LooksLikeIntelHex(data, size)) {
+    result.error = "not an Intel HEX file (it does not start with a ':' record)";
+    return result;
+  }
+  if (result.format == ImageFormat::Elf && !HasElfMagic(data, size)) {
+    result.error = "not an ELF file (it does not start with 0x7F 'ELF')";
+    return result;
   }
 
   switch (result.format) {
     case ImageFormat::Raw:
       if (size > 0) result.image.assign(data, data + size);
+      result.hasData.assign(size, true);
       break;
-    case ImageFormat::IntelHex: result.error = ReadIntelHex(data, size, &result.image); break;
-    case ImageFormat::Elf: result.error = ReadElf(data, size, &result.image); break;
+    case ImageFormat::IntelHex: result.error = ReadIntelHex(data, size, &result.image, &result.hasData); break;
+    case ImageFormat::Elf: result.error = ReadElf(data, size, &result.image, &result.hasData); break;
   }
   return result;
 }

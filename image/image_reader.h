@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,38 +14,54 @@ namespace korvane {
 enum class ImageFormat { Raw, IntelHex, Elf };
 // "raw binary", "Intel HEX", "ELF".
 const char* ImageFormatName(ImageFormat format);
+// "bin", "hex", "elf": the names --format takes.
+const char* FormatOptionName(ImageFormat format);
 
 // The chip's flash: addresses 0 to kFlashSize - 1.
 constexpr uint32_t kFlashSize = 32768;
 
 // Each returns the empty string on success, with *image holding the flash image from
 // address 0 (gaps filled with 0xFF, its size the highest written address + 1, so 1 to
-// kFlashSize bytes); otherwise a one-line English message such as
-// "line 12: bad record checksum (0x3C, the record's bytes need 0x3D)", and *image is
-// left as it was.
+// kFlashSize bytes) and, when hasData is given, *hasData a flag per byte of it that
+// tells whether the file gives that byte (gaps are no data); otherwise a one-line
+// English message such as "line 12: bad record checksum (0x3C, the record's bytes
+// need 0x3D)", and *image is left as it was.
 //
-// Intel HEX: records ":LLAAAATT...CC" (either case), lines ending in LF or CRLF, blank
-// lines and surrounding white space allowed; data (00), end of file (01, required and
-// last), extended segment (02) and linear (04) addresses; start addresses (03, 05) are
-// checked and ignored. Every byte must lie in the flash and be written only once.
-std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image);
-// ELF: a 32-bit little-endian ARM executable; every PT_LOAD program header with file
-// bytes puts them at its physical (load) address, p_paddr. Memory beyond the file bytes
-// (.bss) is not written. Segments must lie in the flash and must not overlap.
-std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image);
+// Intel HEX: records ":LLAAAATT...CC" (either case), lines ending in LF, CR LF or CR,
+// blank lines and surrounding white space allowed, a UTF-8 byte-order mark before the
+// first and white space or Ctrl-Z (0x1A) after the last; data (00), end of file (01,
+// required and last), extended segment (02) and linear (04) addresses; start addresses
+// (03, 05) are checked and ignored. Every byte must lie in the flash and be written
+// only once.
+std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
+                         std::vector<bool>* hasData = nullptr);
+// ELF: a 32-bit little-endian ARM executable. The bytes of its allocated sections with
+// contents (SHF_ALLOC, not SHT_NOBITS) go to their load addresses: the address in flash
+// of the PT_LOAD segment that holds them, as objcopy -O binary places them; bytes of a
+// segment that no such section holds (padding, the ELF header) are no data. A file
+// without section headers gives the file bytes of its PT_LOAD segments at their
+// physical (load) addresses. Memory beyond a segment's file bytes (.bss) is not written;
+// a segment with more file bytes than memory is refused. Everything must lie in the
+// flash and nothing may overlap.
+std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
+                    std::vector<bool>* hasData = nullptr);
 
 struct ImageReadResult {
   ImageFormat format = ImageFormat::Raw;
   std::vector<uint8_t> image;
-  std::string error;  // empty on success
+  std::vector<bool> hasData;  // per byte of image: all of a raw image's bytes are data
+  std::string error;          // empty on success
+  bool unrecognised = false;  // neither its name nor its content tells what it is
 };
 
-// Chooses the reader by the file name's extension (case-insensitive): ".bin" is a raw
-// image, whatever it holds; ".hex" must be Intel HEX and ".elf" or ".axf" must be ELF.
-// Any other name is judged by its content: the ELF magic "\x7fELF" is ELF, a ':'
-// followed by a hex digit after optional white space is Intel HEX, anything else raw.
-// A raw image comes back unchanged and unchecked (its size is the caller's to check);
-// an Intel HEX or ELF image is 1 to kFlashSize bytes, or error is set.
-ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size);
+// Reads the file as forced, or chooses the reader by the file name's extension
+// (case-insensitive): ".bin" is a raw image, whatever it holds; ".hex" or ".ihx" must be
+// Intel HEX and ".elf" or ".axf" must be ELF. Any other name is judged by its content:
+// the ELF magic "\x7fELF" is ELF, a ':' followed by a hex digit after optional white
+// space is Intel HEX; anything else is refused (unrecognised), as a file that is no
+// image at all. A raw image comes back unchanged and unchecked (its size is the
+// caller's to check); an Intel HEX or ELF image is 1 to kFlashSize bytes, or error is set.
+ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size,
+                          std::optional<ImageFormat> forced = std::nullopt);
 
 }  // namespace korvane

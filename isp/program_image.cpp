@@ -12,44 +12,47 @@ constexpr uint8_t kErasedByte = 0xFF;
 
 }  // namespace
 
-bool ProgramImage(IspLink& link, const BlockReader& read, uint32_t size, const ProgressCallback& progress,
+bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan, const ProgressCallback& progress,
                   const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
   uint8_t block[kBlockSize];
-  for (uint32_t offset = 0; offset < size;) {
-    if (progress) progress(static_cast<int32_t>(uint64_t{offset} * 100 / size));
+  const size_t count = plan.blocks.size();
+  for (size_t index = 0; index < count; ++index) {
+    if (progress) progress(static_cast<int32_t>(index * 100 / count));
     if (AbortRequested) return false;
-    const uint32_t length = size - offset < kBlockSize ? size - offset : kBlockSize;
-    if (!read(block, length)) return false;
-    // The boot loader takes RAM writes in whole words only: the last block is
-    // filled up to a multiple of 4 with the erased value.
-    const uint32_t sent = (length + 3) & ~uint32_t{3};
-    std::memset(block + length, kErasedByte, sent - length);
-    const auto sector = static_cast<unsigned>(offset / kSectorSize);
-    if (!WriteToRam(link, kRamBufferAddress, block, sent) || !PrepareSectors(link, sector, sector) ||
-        !CopyRamToFlash(link, offset, kRamBufferAddress, kBlockSize)) {
+    const PlannedBlock& planned = plan.blocks[index];
+    if (planned.length > planned.copySize || planned.copySize > kBlockSize) return false;
+    if (!read(planned.address, block, planned.length)) return false;
+    // What the copy takes beyond the image's bytes is the erased value, never what the
+    // RAM held before.
+    std::memset(block + planned.length, kErasedByte, planned.copySize - planned.length);
+    const auto sector = static_cast<unsigned>(planned.address / kSectorSize);
+    if (!WriteToRam(link, kRamBufferAddress, block, planned.copySize) || !PrepareSectors(link, sector, sector) ||
+        !CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize)) {
       return false;
     }
     if (options.verify) {
       // The RAM block arrived under the checksums; the flash below kBootRomWindow reads
       // as the boot ROM, so the compare starts above it.
-      const uint32_t skip = offset < kBootRomWindow ? kBootRomWindow - offset : 0;
+      const uint32_t skip = planned.address < kBootRomWindow ? kBootRomWindow - planned.address : 0;
       std::optional<uint32_t> mismatch;
-      if (sent > skip && !CompareMemory(link, offset + skip, kRamBufferAddress + skip, sent - skip, &mismatch)) {
-        if (mismatch && mismatchAddress) *mismatchAddress = offset + skip + *mismatch;
+      if (planned.copySize > skip &&
+          !CompareMemory(link, planned.address + skip, kRamBufferAddress + skip, planned.copySize - skip,
+                         &mismatch)) {
+        if (mismatch && mismatchAddress) *mismatchAddress = planned.address + skip + *mismatch;
         return false;
       }
     }
-    offset += length;
   }
   return true;
 }
 
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
                   const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
-  const BlockReader read = [file](uint8_t* block, uint32_t length) {
-    return std::fread(block, 1, length, file) == length;
+  const BlockReader read = [file](uint32_t address, uint8_t* block, uint32_t length) {
+    return std::fseek(file, static_cast<long>(address), SEEK_SET) == 0 &&
+           std::fread(block, 1, length, file) == length;
   };
-  return ProgramImage(link, read, size, progress, options, mismatchAddress);
+  return ProgramImage(link, read, PlanWrite(size), progress, options, mismatchAddress);
 }
 
 }  // namespace korvane

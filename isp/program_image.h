@@ -1,4 +1,5 @@
-// Moves an image from an open file into flash, block by block through the chip's RAM.
+// Moves an image into flash, block by block through the chip's RAM, as a write plan
+// lays it out.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +8,15 @@
 #include <optional>
 
 #include "isp/job_flags.h"
+#include "isp/write_plan.h"
 #include "serial/isp_link.h"
 
 namespace korvane {
 
-constexpr uint32_t kBlockSize = 1024;
-constexpr uint32_t kSectorSize = 4096;
-constexpr uint32_t kMaxImageSize = 32768;
-constexpr uint32_t kRamBufferAddress = 0x10000200;
+// The RAM the blocks go through: above the boot loader's own RAM (0x1000017C to
+// 0x1000025B, used by its ISP commands), and the lowest address that the chip takes RAM
+// writes at under code read protection level 1.
+constexpr uint32_t kRamBufferAddress = 0x10000300;
 
 // While the boot loader runs, the first 512 bytes of flash read as its ROM: no command
 // sees what was written there.
@@ -26,18 +28,20 @@ struct ProgramOptions {
   bool verify = false;
 };
 
-// The link runs at the final rate with echo off, flash unlocked and erased; the file
-// stands at its start and holds size bytes (1 to 32768). Calls progress before each
-// block and stops there, failing, when AbortRequested is set.
+// Gives the image's length bytes at address into block; false when it cannot.
+using BlockReader = std::function<bool(uint32_t address, uint8_t* block, uint32_t length)>;
+
+// The link runs at the final rate with echo off, flash unlocked and the plan's sectors
+// erased. Sends the plan's blocks in its order: before each, progress gets the share of
+// blocks done (0 to 99) and the transfer stops there, failing, when AbortRequested is
+// set. Each block is sent filled up with 0xFF to its copy size, prepared and copied.
 // A verify that found flash unequal to the block fails the transfer and tells the
 // first differing flash address in *mismatchAddress (when given).
-bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
+bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan, const ProgressCallback& progress,
                   const ProgramOptions& options = {}, std::optional<uint32_t>* mismatchAddress = nullptr);
 
-// Gives the next length bytes of the image, in order, into block; false when it cannot.
-using BlockReader = std::function<bool(uint8_t* block, uint32_t length)>;
-// The same transfer from any source of the image's bytes (a file, an image in memory).
-bool ProgramImage(IspLink& link, const BlockReader& read, uint32_t size, const ProgressCallback& progress,
-                  const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress);
+// A raw image of size bytes (1 to 32768) from an open file.
+bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
+                  const ProgramOptions& options = {}, std::optional<uint32_t>* mismatchAddress = nullptr);
 
 }  // namespace korvane

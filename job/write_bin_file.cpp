@@ -29,7 +29,7 @@ namespace {
 // close, before the file. An abort asked for before the erase stops the job there, with
 // the chip's flash untouched; once the erase has begun it takes effect before the next
 // block.
-JobResult RunJob(const BlockReader& read, uint32_t size, IspLink& link, const ProgressCallback& progress,
+JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link, const ProgressCallback& progress,
                  const JobOptions& options) {
   const auto phase = [&options](JobPhase now) {
     if (options.phase) options.phase(now);
@@ -57,11 +57,14 @@ JobResult RunJob(const BlockReader& read, uint32_t size, IspLink& link, const Pr
   if (!UnlockFlash(link)) return JobOutcome::EraseFailed;
   if (AbortRequested) return JobOutcome::Aborted;
   phase(JobPhase::Erase);
-  const int sectors = static_cast<int>((size + kSectorSize - 1) / kSectorSize);
-  if (!PrepareAndErase(link, sectors)) return JobOutcome::EraseFailed;
+  for (const SectorRun& run : plan.sectors) {
+    if (!PrepareSectors(link, run.first, run.last) || !EraseSectors(link, run.first, run.last)) {
+      return JobOutcome::EraseFailed;
+    }
+  }
   phase(JobPhase::Transfer);
   std::optional<uint32_t> mismatch;
-  if (!ProgramImage(link, read, size, progress, options.program, &mismatch)) {
+  if (!ProgramImage(link, read, plan, progress, options.program, &mismatch)) {
     if (mismatch) return {JobOutcome::VerifyFailed, *mismatch};
     return AbortRequested ? JobOutcome::Aborted : JobOutcome::WriteFailed;
   }
@@ -84,10 +87,14 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return messages::kPortOpenFailed;
-  const BlockReader read = [&file](uint8_t* block, uint32_t length) {
-    return std::fread(block, 1, length, file.get()) == length;
+  // The blocks are read where the plan takes them from: the file stays open and
+  // unchanged (on Windows no other program may write it meanwhile), so a file that
+  // ends early fails at its short block.
+  const BlockReader read = [&file](uint32_t address, uint8_t* block, uint32_t length) {
+    return std::fseek(file.get(), static_cast<long>(address), SEEK_SET) == 0 &&
+           std::fread(block, 1, length, file.get()) == length;
   };
-  const JobResult result = RunJob(read, static_cast<uint32_t>(opened.size), link, progress, options);
+  const JobResult result = RunJob(read, PlanWrite(static_cast<uint32_t>(opened.size)), link, progress, options);
   if (!result.Succeeded()) return MessageOf(result);
   link.Close();
   file.reset();
@@ -95,22 +102,28 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, opened.stamp)) : std::string();
 }
 
-JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
-                     const JobOptions& options) {
-  if (image.empty()) return JobOutcome::FileEmpty;
+JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, const PortOpener& openPort,
+                     const ProgressCallback& progress, const JobOptions& options) {
+  if (image.empty() || plan.Empty()) return JobOutcome::FileEmpty;
   if (image.size() > kMaxImageSize) return JobOutcome::FileTooLarge;
+  for (const PlannedBlock& block : plan.blocks) {
+    if (block.address > image.size() || block.length > image.size() - block.address) return JobOutcome::FileReadFailed;
+  }
   IspLink link;
   link.port = openPort();
   if (!link.IsOpen()) return JobOutcome::PortOpenFailed;
-  size_t next = 0;
-  const BlockReader read = [&image, &next](uint8_t* block, uint32_t length) {
-    if (length > image.size() - next) return false;
-    std::copy(image.begin() + static_cast<std::ptrdiff_t>(next),
-              image.begin() + static_cast<std::ptrdiff_t>(next + length), block);
-    next += length;
+  const BlockReader read = [&image](uint32_t address, uint8_t* block, uint32_t length) {
+    std::copy(image.begin() + static_cast<std::ptrdiff_t>(address),
+              image.begin() + static_cast<std::ptrdiff_t>(address + length), block);
     return true;
   };
-  return RunJob(read, static_cast<uint32_t>(image.size()), link, progress, options);
+  return RunJob(read, plan, link, progress, options);
+}
+
+JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
+                     const JobOptions& options) {
+  return WriteImage(image, PlanWrite(static_cast<uint32_t>(image.size() < kMaxImageSize ? image.size() : kMaxImageSize)),
+                    openPort, progress, options);
 }
 
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,

@@ -8,6 +8,7 @@
 
 #include "isp/job_flags.h"
 #include "isp/program_image.h"
+#include "isp/write_plan.h"
 #include "job/outcome.h"
 #include "serial/isp_link.h"
 
@@ -40,8 +41,13 @@ struct JobOptions {
 std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
                          const ProgressCallback& progress, const JobOptions& options = {});
 
-// The same job for an image already in memory (1 to 32768 bytes): korvane-cli reads,
-// converts and checks its file once before any port is opened. No file is involved.
+// The same job for an image already in memory (1 to 32768 bytes from address 0):
+// korvane-cli reads, converts and checks its file once before any port is opened. No
+// file is involved. The plan says which sectors are erased and which blocks are sent
+// (PlanWrite); every block must lie within the image.
+JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, const PortOpener& openPort,
+                     const ProgressCallback& progress, const JobOptions& options = {});
+// A raw image: every byte is data.
 JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
                      const JobOptions& options = {});
 

@@ -1,6 +1,6 @@
 // A model of the LPC1114FN28/102 UART ISP boot loader, as the chip maker's user
 // manual describes it: reset and ISP-pin sensing, "?" synchronisation with automatic
-// baud detection, echo, the commands U B A W R P C G E I J K M with their return codes
+// baud detection, echo, the commands U B A W R P C G E I J K M N with their return codes
 // and parameter checks, UU-encoded data with checksum groups, and 32 KiB of flash whose
 // bits a copy can only clear. A fault script changes its answers for tests.
 #pragma once
@@ -45,6 +45,9 @@ constexpr uint32_t kFlashSectors = kFlashSize / kFlashSectorSize;
 constexpr uint32_t kRamBase = 0x10000000;
 constexpr uint32_t kRamSize = 4096;
 constexpr uint32_t kUnlockCode = 23130;
+// The RAM the boot loader's ISP commands use themselves (the user manual's figure).
+constexpr uint32_t kBootLoaderRamFirst = 0x1000017C;
+constexpr uint32_t kBootLoaderRamLast = 0x1000025B;
 constexpr uint32_t kLpc1114PartId = 0x0A40902B;
 // Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
 constexpr Nanoseconds kEraseTime = Milliseconds(100);
@@ -103,6 +106,8 @@ struct ChipConfig {
   // The boot code version that K reports (major, minor).
   uint32_t bootCodeMajor = 7;
   uint32_t bootCodeMinor = 1;
+  // The unique serial number that N reports, four words, the lowest address first.
+  std::array<uint32_t, 4> uid{{0x0A1B2C3Du, 0x4E5F6071u, 0x8293A4B5u, 0xC6D7E8F9u}};
 };
 
 class BootLoader {
@@ -145,6 +150,9 @@ class BootLoader {
   // How many kinds of event the rules' counts keep (memory that must stay bounded).
   size_t countedEventKinds() const { return events_.size(); }
   int programStarts() const { return programStarts_; }
+  // How many W commands wrote into the boot loader's own RAM (kBootLoaderRamFirst to
+  // kBootLoaderRamLast): a clean transfer has none.
+  int bootLoaderRamWrites() const { return bootLoaderRamWrites_; }
   const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
   std::array<uint8_t, kFlashSize>& flash() { return flash_; }
   const std::array<uint8_t, kRamSize>& ram() const { return ram_; }
@@ -179,6 +187,7 @@ class BootLoader {
   Response ReadPartId(const std::vector<std::string>& params);
   Response ReadBootCodeVersion(const std::vector<std::string>& params);
   Response Compare(const std::vector<std::string>& params);
+  Response ReadUid(const std::vector<std::string>& params);
   Response StartTransfer(const std::vector<std::string>& params, Mode mode);
   bool SectorRange(const std::vector<std::string>& params, uint32_t* first, uint32_t* last, Response* error) const;
   Response Code(int code) const;
@@ -200,11 +209,13 @@ class BootLoader {
   uint32_t pendingBaud_ = 0;
   int stopBits_ = 1;
   std::string line_;
+  bool lastWasCr_ = false;
   std::deque<TimedByte> output_;
   Nanoseconds txFreeAt_ = 0;
   std::map<std::string, int> events_;
   int resets_ = 0;
   int programStarts_ = 0;
+  int bootLoaderRamWrites_ = 0;
 
   // Transfer state of W and R.
   uint32_t transferAddress_ = 0;

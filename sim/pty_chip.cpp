@@ -381,7 +381,13 @@ bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
       } else if (hostLine_.size() < kMaxLoggedLine) {
         hostLine_ += static_cast<char>(byte);
       }
+      const int intoBootRam = loader_.bootLoaderRamWrites();
       loader_.Receive(byte, baud, rxFreeAt_);
+      if (loader_.bootLoaderRamWrites() != intoBootRam) {
+        const std::string note = "! W into the boot loader's own RAM (0x1000017C to 0x1000025B)";
+        Log(options, note);
+        WireLog(options, Monotonic(rxFreeAt_), note);
+      }
       LogModeChange(options);
     }
   }

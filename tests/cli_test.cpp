@@ -161,7 +161,7 @@ TEST_F(Cli, WritesIntoTheSimulatedChipAndReportsIt) {
   test::WriteFile(file, test::MakeImage(3000));
   ASSERT_EQ(Run({"-p", "sim", file}), kSuccess) << console.err;
   EXPECT_NE(console.out.find("wrote 3000 bytes (1 sector) in "), std::string::npos) << console.out;
-  EXPECT_NE(console.out.find("simulated chip: flash read back equals the image (3000 bytes)"),
+  EXPECT_NE(console.out.find("simulated chip: flash read back equals the image (3000 bytes;"),
             std::string::npos);
   EXPECT_NE(console.out.find("on a real chip this write takes "), std::string::npos);
   EXPECT_NE(console.err.find("\r[----------------------"), std::string::npos) << "bar at 0%";
@@ -190,7 +190,7 @@ TEST_F(Cli, WritesAtTheChosenRateAfterTheHandshake) {
 TEST_F(Cli, VerifySaysWhatItChecked) {
   test::WriteFile(file, test::MakeStartableImage(3000));
   ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("verified 0x00000200 to 0x00000BB7: the flash equals the image; the first 512 bytes "
+  EXPECT_NE(console.out.find("verified 0x00000200 to 0x00000BFF: the flash equals the image; the first 512 bytes "
                              "read as the boot ROM"),
             std::string::npos)
       << console.out;
@@ -544,7 +544,7 @@ TEST_F(Cli, TheWrittenVersionIsTheOneDeleted) {
   ASSERT_EQ(console.jobMessages.size(), 1u);
   EXPECT_EQ(console.jobMessages[0], messages::kDeleteFailed);
   EXPECT_TRUE(test::FileExists(file));
-  EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes)"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes;"), std::string::npos) << console.out;
 }
 
 TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
@@ -593,7 +593,7 @@ TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
   std::vector<std::vector<JobPhase>> phases(boards.size());
   int finished = 0;
   const std::vector<BoardReport> reports =
-      WriteBoards(image, boards, JobOptions{}, 0, [&](size_t board, const BoardReport& report) {
+      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), boards, JobOptions{}, 0, [&](size_t board, const BoardReport& report) {
         if (phases[board].empty() || phases[board].back() != report.phase) phases[board].push_back(report.phase);
         if (report.finished) ++finished;
       });
@@ -626,7 +626,7 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   // The second copy fails once: the next attempt, with its own reset, succeeds.
   sim::SimulatedChip once(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 2)}});
   std::vector<BoardReport> reports =
-      WriteBoards(image, {{"good", good.Opener()}, {"once", once.Opener()}}, JobOptions{}, 2, nullptr);
+      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"good", good.Opener()}, {"once", once.Opener()}}, JobOptions{}, 2, nullptr);
   EXPECT_TRUE(reports[0].result.Succeeded());
   EXPECT_EQ(reports[0].attempt, 1);
   EXPECT_TRUE(reports[1].result.Succeeded());
@@ -637,7 +637,7 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   // Ctrl-C as the first board starts: every board stops at its next check, none is
   // retried, no flash is touched.
   sim::SimulatedChip a, b;
-  reports = WriteBoards(image, {{"a", a.Opener()}, {"b", b.Opener()}}, JobOptions{}, 3,
+  reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"a", a.Opener()}, {"b", b.Opener()}}, JobOptions{}, 3,
                         [](size_t, const BoardReport&) { AbortRequested = true; });
   for (const sim::SimulatedChip* chip : {&a, &b}) {
     EXPECT_TRUE(std::all_of(chip->loader.flash().begin(), chip->loader.flash().end(), [](uint8_t v) { return v == 0xFF; }));

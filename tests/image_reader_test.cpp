@@ -74,6 +74,12 @@ TEST(ImageReaderHex, ReadsRecordsIntoTheFlashImage) {
        Flash(2, 1, {0x33})},
       {"the end-of-file record may carry an address", Record(0, 0, {0x11}) + "\n" + Record(1, 0x1234, {}),
        {0x11}},
+      {"a UTF-8 byte-order mark before the first record", "\xEF\xBB\xBF:0400000001020304F2\r\n" + kEof + "\r\n",
+       {1, 2, 3, 4}},
+      {"lines ended by CR alone", ":0400000001020304F2\r\r" + kEof + "\r", {1, 2, 3, 4}},
+      {"Ctrl-Z and white space after the end-of-file record", ":0400000001020304F2\n" + kEof + "\r\n\x1A",
+       {1, 2, 3, 4}},
+      {"Ctrl-Z right behind it", ":0400000001020304F2\n" + kEof + "\x1A\x1A \n", {1, 2, 3, 4}},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> image = {0xEE};
@@ -129,6 +135,9 @@ TEST(ImageReaderHex, NamesTheFaultAndItsLine) {
       {"", "the HEX file ends without an end-of-file record"},
       {data + kEof + "\r\n\r\n" + data, "line 4: text after the end-of-file record"},
       {data + kEof + " \n\t x", "line 3: text after the end-of-file record"},
+      {data + kEof + "\n\x1A" + data, "line 3: text after the end-of-file record"},
+      {data + "\x1A" + kEof, "line 2: a record starts with ':', not with byte 0x1A"},
+      {data + "\r" + ":0400000001020304F3\r" + kEof, "line 3: bad record checksum (0xF3, the record's bytes need 0xF2)"},
       {"\r\n" + data + "\r\n" + ":0400000001020304F3\r\n" + kEof,
        "line 4: bad record checksum (0xF3, the record's bytes need 0xF2)"},
       {kEof + "\n", "the HEX file holds no data"},
@@ -161,6 +170,10 @@ void Put16(std::vector<uint8_t>& file, size_t offset, uint32_t value) {
 void Put32(std::vector<uint8_t>& file, size_t offset, uint32_t value) {
   Put16(file, offset, value & 0xFFFF);
   Put16(file, offset + 2, value >> 16);
+}
+size_t Read32At(const std::vector<uint8_t>& file, size_t offset) {
+  return size_t{file[offset]} | size_t{file[offset + 1]} << 8 | size_t{file[offset + 2]} << 16 |
+         size_t{file[offset + 3]} << 24;
 }
 
 std::vector<uint8_t> BuildElf(const std::vector<Segment>& segments) {
@@ -251,8 +264,10 @@ TEST(ImageReaderElf, RefusesWhatItCannotLoad) {
        "segment 1: its 4 bytes at offset 188 run past the end of the file (190 bytes)"},
       {"file offset near 4 GiB", [](auto& f) { Put32(f, Ph(0, 4), 0xFFFFFFFC); },
        "segment 0: its 8 bytes at offset 4294967292 run past the end of the file (194 bytes)"},
-      {"file size near 4 GiB", [](auto& f) { Put32(f, Ph(0, 16), 0xFFFFFFFF); },
+      {"file size near 4 GiB", [](auto& f) { Put32(f, Ph(0, 16), 0xFFFFFFFF); Put32(f, Ph(0, 20), 0xFFFFFFFF); },
        "segment 0: its 4294967295 bytes at offset 180 run past the end of the file (194 bytes)"},
+      {"more file bytes than memory", [](auto& f) { Put32(f, Ph(1, 20), 3); },
+       "segment 1: its 4 bytes in the file exceed its 3 bytes in memory"},
       {"loaded at its run address in RAM", [](auto& f) { Put32(f, Ph(1, 12), 0x10000000); },
        "segment 1: 4 bytes at 0x10000000" + outside},
       {"over the end of the flash", [](auto& f) { Put32(f, Ph(1, 12), 0x7FFE); },
@@ -272,6 +287,84 @@ TEST(ImageReaderElf, RefusesWhatItCannotLoad) {
   }
 }
 
+// A linked program as a GNU linker lays it out: one segment at 0 that also holds the ELF
+// and program headers, .text after them, padding, .rodata; .data loaded at 0x80 but run
+// in RAM, .bss after it; a .comment that is not loaded; the section name table.
+std::vector<uint8_t> ElfWithSections() {
+  std::vector<uint8_t> file(0x90, 0);
+  const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
+  std::copy(std::begin(ident), std::end(ident), file.begin());
+  Put16(file, 16, 2);
+  Put16(file, 18, 40);
+  Put32(file, 28, 52);   // e_phoff
+  Put16(file, 42, 32);
+  Put16(file, 44, 2);
+  const uint32_t program[2][6] = {{kPtLoad, 0, 0, 0, 0x84, 0x84}, {kPtLoad, 0x84, 0x10000000, 0xA0, 4, 0x10}};
+  for (size_t i = 0; i < 2; ++i) {
+    for (size_t k = 0; k < 6; ++k) Put32(file, 52 + 32 * i + 4 * k, program[i][k]);
+  }
+  for (uint8_t i = 0; i < 8; ++i) file[0x74 + i] = static_cast<uint8_t>(0xA0 + i);  // .text
+  for (uint8_t i = 0; i < 4; ++i) file[0x7C + i] = 0x00;                           // padding
+  for (uint8_t i = 0; i < 4; ++i) file[0x80 + i] = static_cast<uint8_t>(0xB0 + i);  // .rodata
+  for (uint8_t i = 0; i < 4; ++i) file[0x84 + i] = static_cast<uint8_t>(0xD0 + i);  // .data
+  file[0x88] = 'G';  // .comment
+  const std::string names = std::string("\0.text\0.rodata\0.data\0.bss\0.comment\0.shstrtab\0", 45);
+  const auto namesOffset = static_cast<uint32_t>(file.size());
+  file.insert(file.end(), names.begin(), names.end());
+  // name, type, flags, addr, offset, size
+  const uint32_t sections[7][6] = {
+      {0, 0, 0, 0, 0, 0},
+      {1, 1, 6, 0x74, 0x74, 8},                 // .text: PROGBITS, ALLOC | EXECINSTR
+      {7, 1, 2, 0x80, 0x80, 4},                 // .rodata
+      {15, 1, 3, 0x10000000, 0x84, 4},          // .data: at its run address
+      {21, 8, 3, 0x10000004, 0x88, 12},         // .bss: NOBITS
+      {26, 1, 0, 0, 0x88, 1},                   // .comment: not allocated
+      {35, 3, 0, 0, namesOffset, 45},           // .shstrtab
+  };
+  const auto tableOffset = static_cast<uint32_t>(file.size());
+  file.resize(file.size() + 7 * 40, 0);
+  for (size_t i = 0; i < 7; ++i) {
+    for (size_t k = 0; k < 6; ++k) Put32(file, tableOffset + 40 * i + 4 * k, sections[i][k]);
+  }
+  Put32(file, 32, tableOffset);  // e_shoff
+  Put16(file, 46, 40);
+  Put16(file, 48, 7);
+  Put16(file, 50, 6);
+  return file;
+}
+
+TEST(ImageReaderElf, TakesAllocatedSectionsAtTheirLoadAddressesAsObjcopyDoes) {
+  const std::vector<uint8_t> file = ElfWithSections();
+  std::vector<uint8_t> image;
+  std::vector<bool> hasData;
+  ASSERT_EQ(ReadElf(file.data(), file.size(), &image, &hasData), "");
+  // The headers in the segment and its padding are no data; .data goes to its load
+  // address; .bss and .comment are not written.
+  std::vector<uint8_t> expected = Flash(0xA4, 0x74, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7});
+  for (uint8_t i = 0; i < 4; ++i) expected[0x80 + i] = static_cast<uint8_t>(0xB0 + i);
+  for (uint8_t i = 0; i < 4; ++i) expected[0xA0 + i] = static_cast<uint8_t>(0xD0 + i);
+  EXPECT_EQ(image, expected);
+  ASSERT_EQ(hasData.size(), image.size());
+  for (size_t i = 0; i < hasData.size(); ++i) {
+    const bool data = (i >= 0x74 && i < 0x7C) || (i >= 0x80 && i < 0x84) || (i >= 0xA0 && i < 0xA4);
+    EXPECT_EQ(hasData[i], data) << i;
+  }
+
+  // A section outside the flash or over another is named.
+  std::vector<uint8_t> bad = file;
+  const size_t table = Read32At(file, 32);
+  Put32(bad, 52 + 32 + 12, 0x7FFE);  // .data's segment loaded over the end of the flash
+  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image),
+            "section 3 (.data): 4 bytes at 0x00007FFE lie outside the flash (0x00000000 to 0x00007FFF)");
+  bad = file;
+  Put32(bad, table + 40 * 2 + 16, 0x78);  // .rodata over .text
+  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image), "section 2 (.rodata): overlaps an earlier section at 0x00000078");
+  bad = file;
+  Put32(bad, table + 40 * 1 + 20, 0x10000);
+  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image),
+            "section 1 (.text): its 65536 bytes at offset 116 run past the end of the file (469 bytes)");
+}
+
 TEST(ImageReader, ChoosesTheReaderByNameThenByContent) {
   const std::vector<uint8_t> hex = Bytes(":0400000001020304F2\n" + kEof + "\n");
   const std::vector<uint8_t> hexImage = {1, 2, 3, 4};
@@ -288,6 +381,8 @@ TEST(ImageReader, ChoosesTheReaderByNameThenByContent) {
   const std::string checksum = "line 1: bad record checksum (0xF3, the record's bytes need 0xF2)";
   const std::string notHex = "not an Intel HEX file (it does not start with a ':' record)";
   const std::string notElf = "not an ELF file (it does not start with 0x7F 'ELF')";
+  const std::string unknown =
+      "not a .bin, .hex, .ihx, .elf or .axf file, and its content is neither ELF nor Intel HEX";
   const auto R = ImageFormat::Raw;
   const auto H = ImageFormat::IntelHex;
   const auto E = ImageFormat::Elf;
@@ -318,13 +413,16 @@ TEST(ImageReader, ChoosesTheReaderByNameThenByContent) {
       {"image.img", hex, H, "", hexImage},
       {"image.txt", badHex, H, checksum, empty},
       {"image", truncatedElf, E, "truncated ELF header (20 of 52 bytes)", empty},
-      {"image.dat", raw, R, "", raw},
-      {"image", notHexDigits, R, "", notHexDigits},
-      {"image", big, R, "", big},
-      {"image", empty, R, "", empty},
+      {"blink.ihx", hex, H, "", hexImage},
+      // Neither name nor content tells what it is: refused, not written as raw bytes.
+      {"blink.c", raw, R, unknown, empty},
+      {"image.dat", raw, R, unknown, empty},
+      {"image", notHexDigits, R, unknown, empty},
+      {"image", big, R, unknown, empty},
+      {"image", empty, R, unknown, empty},
       // The extension is the last one of the file's own name.
-      {"out.hex/image", raw, R, "", raw},
-      {"out.elf\\image", raw, R, "", raw},
+      {"out.hex/image", raw, R, unknown, empty},
+      {"out.elf\\image", raw, R, unknown, empty},
       {"image.hex.bin", hex, R, "", hex},
       {"image.bin.hex", hex, H, "", hexImage},
   };
@@ -333,10 +431,20 @@ TEST(ImageReader, ChoosesTheReaderByNameThenByContent) {
     const std::string what = c.name + " holding " + std::to_string(c.content.size()) + " bytes";
     EXPECT_EQ(result.format, c.format) << what;
     EXPECT_EQ(result.error, c.error) << what;
+    EXPECT_EQ(result.unrecognised, c.error == unknown) << what;
     if (c.error.empty()) {
       EXPECT_EQ(result.image, c.image) << what;
+      EXPECT_EQ(result.hasData.size(), result.image.size()) << what;
     }
   }
+  // --format decides whatever the name says.
+  ImageReadResult forced = ReadImage("blink.c", hex.data(), hex.size(), ImageFormat::Raw);
+  EXPECT_EQ(forced.error, "");
+  EXPECT_EQ(forced.image, hex);
+  forced = ReadImage("blink.c", hex.data(), hex.size(), ImageFormat::IntelHex);
+  EXPECT_EQ(forced.image, hexImage);
+  forced = ReadImage("app.bin", hex.data(), hex.size(), ImageFormat::Elf);
+  EXPECT_EQ(forced.error, notElf);
 }
 
 TEST(ImageReader, FormatNames) {
@@ -350,20 +458,18 @@ std::vector<uint8_t> ReadExample(const char* name) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// examples/blink/build writes the same program as blink.elf, blink.hex and blink.bin; only
-// blink.bin carries the vector checksum the boot ROM needs.
+// examples/blink/build writes the same program as blink.elf, blink.hex and blink.bin,
+// each with the vector checksum the boot ROM needs.
 TEST(ImageReader, TheExampleProgramReadsAsItsBinary) {
   const std::vector<uint8_t> bin = ReadExample("blink.bin");
   ASSERT_GE(bin.size(), kVectorTableBytes);
+  EXPECT_TRUE(HasValidVectorChecksum(bin.data(), bin.size()));
   for (const char* name : {"blink.elf", "blink.hex"}) {
     const std::vector<uint8_t> file = ReadExample(name);
     ASSERT_FALSE(file.empty()) << name;
     ImageReadResult result = ReadImage(name, file.data(), file.size());
     ASSERT_EQ(result.error, "") << name;
     EXPECT_EQ(result.format, std::string(name) == "blink.elf" ? ImageFormat::Elf : ImageFormat::IntelHex);
-    ASSERT_EQ(result.image.size(), bin.size()) << name;
-    EXPECT_FALSE(HasValidVectorChecksum(result.image.data(), result.image.size())) << name;
-    FixVectorChecksum(0, result.image.data(), static_cast<uint32_t>(result.image.size()));
     EXPECT_EQ(result.image, bin) << name;
   }
 }

@@ -76,15 +76,21 @@ TEST_F(WriteJob, OneByteImageExchangesExactlyTheseLines) {
       "< 0\r\n",
       "> E 0 0\r\n",
       "< 0\r\n",
-      // The RAM write takes whole words: the byte travels with three erased bytes.
-      "> W 268435968 4\r\n",
+      // The block travels filled up with 0xFF to the smallest copy, 256 bytes, into
+      // RAM above the boot loader's own, and that is what is copied.
+      "> W 268436224 256\r\n",
       "< 0\r\n",
-      "> $0?___P``\r\n",
-      "> 830\r\n",
+      "> M0?" + std::string(58, '_') + "\r\n",
+      "> M" + std::string(60, '_') + "\r\n",
+      "> M" + std::string(60, '_') + "\r\n",
+      "> M" + std::string(60, '_') + "\r\n",
+      "> M" + std::string(60, '_') + "\r\n",
+      "> ?" + std::string(41, '_') + "P``\r\n",
+      "> 65090\r\n",
       "< OK\r\n",
       "> P 0 0\r\n",
       "< 0\r\n",
-      "> C 0 268435968 1024\r\n",
+      "> C 0 268436224 256\r\n",
       "< 0\r\n",
   };
   EXPECT_EQ(chip().Transcript(), expected);
@@ -135,10 +141,11 @@ TEST_F(WriteJob, FlashHoldsTheImageForEverySize) {
     ASSERT_EQ(Run(), "");
     const auto& flash = chip().loader.flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
-    size_t padded = (size + 3) / 4 * 4;
-    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(size),
-                            flash.begin() + static_cast<long>(padded),
+    // Whatever the RAM held, the erased sectors hold nothing but the image.
+    const size_t erasedEnd = (size + 4095) / 4096 * 4096;
+    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(size), flash.begin() + static_cast<long>(erasedEnd),
                             [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(chip().loader.bootLoaderRamWrites(), 0);
     EXPECT_EQ(ProgressCount(), static_cast<int>((size + 1023) / 1024));
     std::string lastSector = std::to_string((size + 4095) / 4096 - 1);
     auto transcript = chip().Transcript();
@@ -315,12 +322,16 @@ TEST_F(WriteJob, WrongChipIsFoundBeforeAnythingIsErased) {
 TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
   std::vector<uint8_t> image = test::MakeImage(3000, 9);
   WriteImage(image);
-  onProgress = [](int32_t percent) { AbortRequested = percent >= 60; };  // the third block
+  // The blocks go as 1, 2, then 0, the one with the vector table; stopped before the
+  // third, the chip is left with sector 0's first block erased: it stays in its boot
+  // loader at the next reset instead of starting half a program.
+  onProgress = [](int32_t percent) { AbortRequested = percent >= 60; };
   ASSERT_EQ(Run(true), msg::kWriteAborted);
   const auto& flash = chip().loader.flash();
-  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 2048, flash.begin()));
-  EXPECT_TRUE(std::all_of(flash.begin() + 2048, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }));
-  EXPECT_EQ(progressCalls, (std::vector<int32_t>{0, 34, 68}));
+  EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), flash.begin() + 1024));
+  EXPECT_TRUE(std::all_of(flash.begin() + 3000, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_EQ(progressCalls, (std::vector<int32_t>{0, 33, 66}));
   EXPECT_EQ(chip().loader.resets(), 1) << "not restarted after an abort";
   EXPECT_TRUE(test::FileExists(path));
 
@@ -378,16 +389,17 @@ TEST_F(WriteJob, VerifyComparesEachBlockAfterItsCopyAboveTheBootRom) {
   for (const std::string& line : chip().Transcript()) {
     if (line.rfind("> M ", 0) == 0) compares.push_back(line);
   }
-  // Block 0 from 512 on; the last block as sent, in whole words.
-  EXPECT_EQ(compares, (std::vector<std::string>{"> M 512 268436480 512\r\n", "> M 1024 268435968 1024\r\n",
-                                                "> M 2048 268435968 452\r\n"}));
+  // Each block as copied (the last one's 452 bytes in a copy of 512), block 0 last and
+  // from 512 on.
+  EXPECT_EQ(compares, (std::vector<std::string>{"> M 1024 268436224 1024\r\n", "> M 2048 268436224 512\r\n",
+                                                "> M 512 268436736 512\r\n"}));
   EXPECT_FALSE(test::FileExists(path));
 
-  // A chip that answers the second copy without carrying it out: the flash there stays
+  // A chip that answers the second copy (the block at 2048) without carrying it out: the flash there stays
   // erased. Without the verify that goes unseen; with it the job fails, naming the first
   // differing address, and the file stays.
   const auto firstDifference = [&] {
-    uint32_t at = 1024;
+    uint32_t at = 2048;
     while (image[at] == 0xFF) ++at;
     return at;
   }();

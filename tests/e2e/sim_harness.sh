@@ -96,6 +96,14 @@ expect_flash() {
   cmp -s -n "$bytes" "$1" "$flash" || fail "flash differs from $(basename "$1") in its first $bytes bytes"
 }
 
+# expect_erased FROM TO: the flash holds 0xFF from byte FROM up to (not including) TO.
+expect_erased() {
+  local from=$1 to=$2
+  ((to > from)) || return 0
+  cmp -s -i "$from:0" -n "$((to - from))" "$flash" <(head -c "$((to - from))" /dev/zero | tr '\0' '\377') ||
+    fail "the flash is not erased from $from to $to"
+}
+
 # expect_line_sequences [ATTEMPTS]: from $wire_log, the reset into the boot loader (RTS
 # asserted, then DTR; DTR released 50 ms later; RTS released 100 ms after that; then
 # "?") made ATTEMPTS times (default 1), and the restart after the last copy (RTS

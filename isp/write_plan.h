@@ -1,0 +1,55 @@
+// What a write does to the chip, worked out once from the image before the port is
+// opened: the sectors to prepare and erase, and the blocks to send, in the order they
+// are sent. Plain portable code.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace korvane {
+
+constexpr uint32_t kBlockSize = 1024;
+constexpr uint32_t kSectorSize = 4096;
+constexpr uint32_t kMaxImageSize = 32768;
+
+// Sectors first to last, prepared and erased with one P and one E.
+struct SectorRun {
+  unsigned first = 0;
+  unsigned last = 0;
+  bool operator==(const SectorRun& other) const { return first == other.first && last == other.last; }
+};
+
+// One block of the image: the bytes from address up to its last byte of data, sent
+// filled up with 0xFF to copySize (256, 512 or 1024, the smallest that holds them) and
+// copied into flash with that size.
+struct PlannedBlock {
+  uint32_t address = 0;  // a multiple of 1024
+  uint32_t length = 0;   // the image's bytes in it, up to its last byte of data
+  uint32_t copySize = 0;
+  bool operator==(const PlannedBlock& other) const {
+    return address == other.address && length == other.length && copySize == other.copySize;
+  }
+};
+
+struct WritePlan {
+  std::vector<SectorRun> sectors;    // ascending
+  std::vector<PlannedBlock> blocks;  // ascending, but the block at address 0 last
+  bool Empty() const { return blocks.empty(); }
+};
+
+// The plan for an image from address 0 whose byte i holds data where hasData[i]
+// (hasData.size() is the image's size, at most kMaxImageSize):
+// - only the sectors that hold data are erased, each contiguous run as one P and E;
+// - only the 1024-byte blocks that hold data are sent, each up to its last byte of data
+//   (what follows it in the copy is 0xFF, never what the chip's RAM held);
+// - the block at address 0, with the vector table, goes last: a write that stops early
+//   leaves sector 0 erased, so the chip stays in its boot loader instead of starting
+//   half a program.
+WritePlan PlanWrite(const std::vector<bool>& hasData);
+// A raw image of size bytes: every byte is data, so sectors 0 to the last it covers.
+WritePlan PlanWrite(uint32_t size);
+
+// How many sectors the plan erases.
+unsigned SectorCount(const WritePlan& plan);
+
+}  // namespace korvane
