@@ -1,5 +1,6 @@
-// Fuzzes ReadIntelHex against a plain reference of Korvane's Intel HEX rules: lines
-// split at LF with white space around them dropped, blank lines skipped; every other
+// Fuzzes ReadIntelHex against a plain reference of Korvane's Intel HEX rules: a UTF-8
+// byte-order mark before and white space or Ctrl-Z after the text dropped, lines split
+// at LF, CR LF or CR with white space around them dropped, blank lines skipped; every other
 // line one record ':' LL AAAA TT data CC in hex digits whose bytes add up to 0 mod 256;
 // data (00) within the flash, each byte once; end of file (01, no data) as the last
 // record; segment (02) and linear (04) bases of 2 bytes; start addresses (03, 05) of 4.
@@ -26,8 +27,18 @@ int Digit(char c) {
   return -1;
 }
 
-bool Reference(const std::string& text, std::vector<uint8_t>* image) {
-  const char* const space = " \t\r\v\f";
+bool Reference(std::string text, std::vector<uint8_t>* image) {
+  const char* const space = " \t\v\f";
+  // A byte-order mark before, white space and Ctrl-Z after; lines end in LF, CR LF or CR.
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  const size_t last = text.find_last_not_of(" \t\v\f\r\n\x1A");
+  text.erase(last == std::string::npos ? 0 : last + 1);
+  std::string unified;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    unified += text[i] == '\r' ? '\n' : text[i];
+  }
+  text = unified;
   std::map<uint64_t, uint8_t> bytes;
   uint64_t base = 0;
   bool ended = false;

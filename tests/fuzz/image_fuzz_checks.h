@@ -37,15 +37,18 @@ inline void CheckReader(const std::string& error, const std::vector<uint8_t>& im
   Check(!referenceAccepted || image == referenceImage);
 }
 
-// ReadImage for a name without a known extension: raw bytes unchanged, or a flash image
-// of 1 to kFlashSize bytes or a one-line ASCII message; and when it chose `format`, the
+// ReadImage for a name without a known extension: refused as no image, or a flash image
+// of 1 to kFlashSize bytes (with a data flag per byte) or a one-line ASCII message; and when it chose `format`, the
 // same result as that reader's (error, image).
 inline void CheckChoice(const uint8_t* data, size_t size, ImageFormat format, const std::string& error,
                         const std::vector<uint8_t>& image) {
   const ImageReadResult chosen = ReadImage("image", data, size);
-  if (chosen.format == ImageFormat::Raw) {
-    Check(chosen.error.empty() && chosen.image == std::vector<uint8_t>(data, data + size));
+  if (chosen.unrecognised) {
+    Check(chosen.image.empty() && !chosen.error.empty() && IsOneLineAscii(chosen.error));
+  } else if (chosen.format == ImageFormat::Raw) {
+    Check(false);  // a name without an extension is never read as raw bytes
   } else if (chosen.error.empty()) {
+    Check(chosen.hasData.size() == chosen.image.size());
     Check(!chosen.image.empty() && chosen.image.size() <= kFlashSize);
   } else {
     Check(IsOneLineAscii(chosen.error));
