@@ -130,7 +130,9 @@ int ReadInput(const std::string& path, const std::optional<ImageFormat>& format,
 std::vector<uint8_t> FlashAfter(const std::vector<uint8_t>& before, const Input& input) {
   std::vector<uint8_t> flash = before;
   for (const SectorRun& run : input.plan.sectors) {
-    std::fill(flash.begin() + run.first * kSectorSize, flash.begin() + (run.last + 1) * kSectorSize, uint8_t{0xFF});
+    const auto from = static_cast<std::ptrdiff_t>(run.first * kSectorSize);
+    const auto to = static_cast<std::ptrdiff_t>((run.last + 1) * kSectorSize);
+    std::fill(flash.begin() + from, flash.begin() + to, uint8_t{0xFF});
   }
   const std::vector<uint8_t>& image = input.read.image;
   for (size_t i = 0; i < image.size(); ++i) {

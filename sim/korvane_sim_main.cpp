@@ -3,6 +3,7 @@
 // modem lines: tests/e2e/modem_shim.c, preloaded into the host program, reports its
 // RTS and DTR changes to korvane-sim's lines socket.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,13 +23,16 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void OnStopSignal(int) {
   stopRequested = 1;
+  // Whatever holds the chip up then, the process ends within a second (SIGALRM's
+  // default action).
+  alarm(1);
 }
 
 constexpr char kUsage[] =
     "usage: korvane-sim --link PATH [options]\n"
     "Runs a simulated LPC1114FN28/102 UART ISP boot loader on a new pseudo-terminal,\n"
     "in real time. PATH becomes a symbolic link to the terminal's device, which is\n"
-    "also printed on stdout. Stops on SIGTERM or SIGINT.\n"
+    "also printed on stdout. Stops on SIGTERM, SIGINT or SIGHUP.\n"
     "\n"
     "  --link PATH            the link to make (an earlier link there is replaced)\n"
     "  --lines SOCKET         the datagram socket that takes \"RTS 1\", \"DTR 0\", ... from\n"
@@ -167,15 +171,18 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
   sigset_t waitMask;
   sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
   sigdelset(&waitMask, SIGTERM);
   sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGHUP);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 
   // Every file named is checked before anything starts: the log is opened now, and the
   // flash files are opened for writing (without losing what they hold) and closed.

@@ -156,6 +156,51 @@ TEST_F(WriteJob, FlashHoldsTheImageForEverySize) {
   }
 }
 
+TEST_F(WriteJob, AShortImageAfterALongOneLeavesNoStaleWordBehind) {
+  // RAM survives a reset: the first write leaves 0x12345678 (code read protection level
+  // 1) in the RAM buffer where a copy of 1024 bytes would put it at 0x2FC.
+  std::vector<uint8_t> first = test::MakeImage(2048, 2);
+  const uint8_t crp1[] = {0x78, 0x56, 0x34, 0x12};
+  std::copy(std::begin(crp1), std::end(crp1), first.begin() + 0x6FC);
+  WriteImage(first);
+  ASSERT_EQ(Run(), "");
+  const std::vector<uint8_t> second = test::MakeImage(200, 3);
+  WriteImage(second);
+  ASSERT_EQ(Run(), "");
+  const auto& flash = chip().loader.flash();
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + 200, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }))
+      << "the word at 0x2FC is " << std::hex << int{flash[0x2FF]} << int{flash[0x2FE]} << int{flash[0x2FD]}
+      << int{flash[0x2FC]};
+}
+
+TEST_F(WriteJob, AnImageWithDataHigherUpLeavesTheSectorsBelowAlone) {
+  // An application at 0x1000 above a boot loader in sector 0, as a HEX file gives it.
+  std::fill(chip().loader.flash().begin(), chip().loader.flash().end(), uint8_t{0x5A});
+  std::vector<uint8_t> image(0x1064, 0xFF);
+  std::vector<bool> hasData(image.size(), false);
+  for (size_t i = 0x1000; i < image.size(); ++i) {
+    image[i] = static_cast<uint8_t>(i);
+    hasData[i] = true;
+  }
+  ASSERT_TRUE(korvane::WriteImage(image, PlanWrite(hasData), chip().Opener(), nullptr).Succeeded());
+  std::vector<std::string> erases;
+  for (const std::string& line : chip().Transcript()) {
+    if (line.rfind("> P ", 0) == 0 || line.rfind("> E ", 0) == 0 || line.rfind("> C ", 0) == 0) {
+      erases.push_back(line);
+    }
+  }
+  EXPECT_EQ(erases, (std::vector<std::string>{"> P 1 1\r\n", "> E 1 1\r\n", "> P 1 1\r\n",
+                                              "> C 4096 268436224 256\r\n"}));
+  const auto& flash = chip().loader.flash();
+  EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 4096, [](uint8_t b) { return b == 0x5A; }))
+      << "sector 0 untouched";
+  EXPECT_TRUE(std::equal(image.begin() + 0x1000, image.end(), flash.begin() + 0x1000));
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x1064, flash.begin() + 0x2000, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x2000, flash.end(), [](uint8_t b) { return b == 0x5A; }))
+      << "sectors 2 to 7 untouched";
+}
+
 TEST_F(WriteJob, ProgressRunsBelowOneHundredOncePerBlock) {
   WriteImage(test::MakeImage(32768));
   ASSERT_EQ(Run(), "");

@@ -294,5 +294,38 @@ case_sim_options() {
   grep -q "timed out" "$(out sim.err)" || fail "stderr: $(cat "$(out sim.err)")"
 }
 
+# korvane-sim stopped by a signal at random moments, idle or in the middle of a write:
+# it ends within a second every time, exit code 0, its link removed.
+case_sim_stops() {
+  local round signals=(TERM INT HUP) slow=0
+  for ((round = 0; round < 30; ++round)); do
+    local signal=${signals[round % 3]}
+    start_sim --verbose || return
+    timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
+      "$cli" -q -p "$link" "$blink" >"$(out cli.out)" 2>"$(out cli.err)" &
+    cli_pid=$!
+    sleep "0.$((RANDOM % 400))"
+    local start
+    start=$(now_ms)
+    kill "-$signal" "$sim_pid"
+    if ! wait_for_exit "$sim_pid" 1; then
+      fail "round $round: korvane-sim still runs 1 s after SIG$signal: $(ps -o stat=,pcpu=,wchan= -p "$sim_pid")"
+      stop_sim
+    else
+      wait "$sim_pid"
+      local code=$?
+      sim_pid=""
+      ((code == 0)) || fail "round $round: korvane-sim exit code $code after SIG$signal"
+      [[ -e $link ]] && fail "round $round: korvane-sim left its link behind"
+      slow=$(($(now_ms) - start > slow ? $(now_ms) - start : slow))
+    fi
+    kill -KILL "$cli_pid" 2>/dev/null
+    wait "$cli_pid" 2>/dev/null
+    cli_pid=""
+  done
+  echo "  30 stops, the slowest in $slow ms"
+}
+
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_baud_115200 case_monitor case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options
+  case_no_modem_lines case_baud_115200 case_monitor case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_sim_stops
