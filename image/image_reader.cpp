@@ -190,6 +190,22 @@ std::string ElfTypeName(uint16_t type) {
   }
 }
 
+// A table of ELF program or section headers: entries of at least minEntrySize bytes,
+// all of them in the file. Empty when it is good, else what is wrong.
+std::string CheckHeaderTable(const char* kind, uint32_t tableOffset, uint16_t entrySize, uint16_t entryCount,
+                             size_t minEntrySize, size_t size) {
+  if (entrySize < minEntrySize) {
+    return std::string(kind) + " header entries of " + Bytes(entrySize) + " (" + std::to_string(minEntrySize) +
+           " expected)";
+  }
+  const uint64_t tableEnd = uint64_t{tableOffset} + uint64_t{entrySize} * entryCount;
+  if (tableEnd > size) {
+    return "truncated " + std::string(kind) + " header table (" + std::to_string(entryCount) + " entries of " +
+           Bytes(entrySize) + " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
+  }
+  return {};
+}
+
 // A PT_LOAD segment with bytes in the file.
 struct Segment {
   uint16_t index = 0;
@@ -243,15 +259,8 @@ std::string ReadSections(const uint8_t* data, size_t size, const std::vector<Seg
   const uint16_t entryCount = Read16(data + 48);
   if (entryCount == 0) return {};
   if (entryCount == kShnXindex) return "the ELF file has too many section headers";
-  if (entrySize < kSectionHeaderSize) {
-    return "section header entries of " + Bytes(entrySize) + " (" + std::to_string(kSectionHeaderSize) +
-           " expected)";
-  }
-  const uint64_t tableEnd = uint64_t{tableOffset} + uint64_t{entrySize} * entryCount;
-  if (tableEnd > size) {
-    return "truncated section header table (" + std::to_string(entryCount) + " entries of " + Bytes(entrySize) +
-           " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
-  }
+  const std::string table = CheckHeaderTable("section", tableOffset, entrySize, entryCount, kSectionHeaderSize, size);
+  if (!table.empty()) return table;
   for (uint16_t index = 0; index < entryCount; ++index) {
     const uint8_t* header = data + tableOffset + size_t{index} * entrySize;
     const uint32_t type = Read32(header + 4);
@@ -367,15 +376,8 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
   const uint16_t entryCount = Read16(data + 44);
   if (entryCount == 0) return "the ELF file has no program headers";
   if (entryCount == kPnXnum) return "the ELF file has too many program headers (PN_XNUM)";
-  if (entrySize < kProgramHeaderSize) {
-    return "program header entries of " + Bytes(entrySize) + " (" + std::to_string(kProgramHeaderSize) +
-           " expected)";
-  }
-  const uint64_t tableEnd = uint64_t{tableOffset} + uint64_t{entrySize} * entryCount;
-  if (tableEnd > size) {
-    return "truncated program header table (" + std::to_string(entryCount) + " entries of " + Bytes(entrySize) +
-           " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
-  }
+  const std::string table = CheckHeaderTable("program", tableOffset, entrySize, entryCount, kProgramHeaderSize, size);
+  if (!table.empty()) return table;
 
   // The loadable segments: where each lies in the file and in flash.
   std::vector<Segment> segments;

@@ -12,6 +12,13 @@ constexpr uint8_t kErasedByte = 0xFF;
 
 }  // namespace
 
+BlockReader FileBlockReader(std::FILE* file) {
+  return [file](uint32_t address, uint8_t* block, uint32_t length) {
+    return std::fseek(file, static_cast<long>(address), SEEK_SET) == 0 &&
+           std::fread(block, 1, length, file) == length;
+  };
+}
+
 bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan, const ProgressCallback& progress,
                   const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
   uint8_t block[kBlockSize];
@@ -48,11 +55,7 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
 
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
                   const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
-  const BlockReader read = [file](uint32_t address, uint8_t* block, uint32_t length) {
-    return std::fseek(file, static_cast<long>(address), SEEK_SET) == 0 &&
-           std::fread(block, 1, length, file) == length;
-  };
-  return ProgramImage(link, read, PlanWrite(size), progress, options, mismatchAddress);
+  return ProgramImage(link, FileBlockReader(file), PlanWrite(size), progress, options, mismatchAddress);
 }
 
 }  // namespace korvane

@@ -31,6 +31,9 @@ struct ProgramOptions {
 // Gives the image's length bytes at address into block; false when it cannot.
 using BlockReader = std::function<bool(uint32_t address, uint8_t* block, uint32_t length)>;
 
+// Reads the blocks from an open file, at their addresses.
+BlockReader FileBlockReader(std::FILE* file);
+
 // The link runs at the final rate with echo off, flash unlocked and the plan's sectors
 // erased. Sends the plan's blocks in its order: before each, progress gets the share of
 // blocks done (0 to 99) and the transfer stops there, failing, when AbortRequested is

@@ -90,11 +90,7 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   // The blocks are read where the plan takes them from: the file stays open and
   // unchanged (on Windows no other program may write it meanwhile), so a file that
   // ends early fails at its short block.
-  const BlockReader read = [&file](uint32_t address, uint8_t* block, uint32_t length) {
-    return std::fseek(file.get(), static_cast<long>(address), SEEK_SET) == 0 &&
-           std::fread(block, 1, length, file.get()) == length;
-  };
-  const JobResult result = RunJob(read, PlanWrite(static_cast<uint32_t>(opened.size)), link, progress, options);
+  const JobResult result = RunJob(FileBlockReader(file.get()), PlanWrite(static_cast<uint32_t>(opened.size)), link, progress, options);
   if (!result.Succeeded()) return MessageOf(result);
   link.Close();
   file.reset();
@@ -118,12 +114,6 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, c
     return true;
   };
   return RunJob(read, plan, link, progress, options);
-}
-
-JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
-                     const JobOptions& options) {
-  return WriteImage(image, PlanWrite(static_cast<uint32_t>(image.size() < kMaxImageSize ? image.size() : kMaxImageSize)),
-                    openPort, progress, options);
 }
 
 std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,

@@ -47,9 +47,6 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
 // (PlanWrite); every block must lie within the image.
 JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, const PortOpener& openPort,
                      const ProgressCallback& progress, const JobOptions& options = {});
-// A raw image: every byte is data.
-JobResult WriteImage(const std::vector<uint8_t>& image, const PortOpener& openPort, const ProgressCallback& progress,
-                     const JobOptions& options = {});
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
