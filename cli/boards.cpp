@@ -9,8 +9,8 @@
 namespace korvane::cli {
 
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
-                                     const std::vector<BoardJob>& boards,
-                                     const JobOptions& options, int retries, const BoardListener& listener) {
+                                     const std::vector<BoardJob>& boards, const JobOptions& options,
+                                     int retries, const BoardListener& listener) {
   using Clock = std::chrono::steady_clock;
   std::vector<BoardReport> reports(boards.size());
   std::mutex lock;  // guards reports and the listener's calls

@@ -30,13 +30,13 @@ struct BoardReport {
 // Told of every change of a board, one call at a time (never two at once).
 using BoardListener = std::function<void(size_t board, const BoardReport& report)>;
 
-// Writes the image to every board at once, each as the plan lays it out, and returns how each ended. A board that
-// fails is tried again, with its own reset and handshake, up to retries times; a board
-// that was aborted is not. The jobs share nothing but the process-wide abort request: a
+// Writes the image to every board at once, each as the plan lays it out, and returns how each
+// ended. A board that fails is tried again, with its own reset and handshake, up to retries times;
+// a board that was aborted is not. The jobs share nothing but the process-wide abort request: a
 // board that fails or hangs never holds up another.
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
-                                     const std::vector<BoardJob>& boards,
-                                     const JobOptions& options, int retries, const BoardListener& listener);
+                                     const std::vector<BoardJob>& boards, const JobOptions& options,
+                                     int retries, const BoardListener& listener);
 
 // Whether a write that ended so is worth another attempt: it failed, and nobody stopped it.
 bool WorthRetrying(const JobResult& result);

@@ -102,7 +102,8 @@ struct Input {
 // before it is read) and converts it: kSuccess, or the exit code with the message told.
 // A raw image keeps the window's checks and messages for its size; a file that is no
 // image (its name and content tell no format) is a usage error.
-int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input, Console& console) {
+int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input,
+              Console& console) {
   JobOutcome failure = LoadFile(path, kMaxInputFileSize, &input->file);
   if (failure == JobOutcome::Success) {
     const std::vector<uint8_t>& bytes = input->file.bytes;
@@ -143,8 +144,8 @@ std::vector<uint8_t> FlashAfter(const std::vector<uint8_t>& before, const Input&
 
 // The first address where a simulated chip's flash differs from what the write must
 // leave there, if any.
-std::optional<size_t> FlashDifference(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before,
-                                      const Input& input) {
+std::optional<size_t> FlashDifference(const sim::SimulatedChip& chip,
+                                      const std::vector<uint8_t>& before, const Input& input) {
   const std::vector<uint8_t> expected = FlashAfter(before, input);
   const auto& flash = chip.loader.flash();
   const auto differs = std::mismatch(expected.begin(), expected.end(), flash.begin());
@@ -157,16 +158,18 @@ std::vector<uint8_t> FlashOf(const sim::SimulatedChip& chip) {
 }
 
 size_t DataBytes(const Input& input) {
-  return static_cast<size_t>(std::count(input.read.hasData.begin(), input.read.hasData.end(), true));
+  return static_cast<size_t>(
+      std::count(input.read.hasData.begin(), input.read.hasData.end(), true));
 }
 
 // Compares the simulated flash with what the write must leave (the image's data, 0xFF
 // elsewhere in the erased sectors, the rest untouched) and tells the modelled time.
-int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before, const Input& input,
-                        sim::Nanoseconds modelled, uint32_t transferBaud, Console& console) {
+int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before,
+                        const Input& input, sim::Nanoseconds modelled, uint32_t transferBaud,
+                        Console& console) {
   if (const std::optional<size_t> at = FlashDifference(chip, before, input)) {
-    console.Err("korvane-cli: simulated chip: flash differs from the image at offset " + std::to_string(*at) +
-                "\n");
+    console.Err("korvane-cli: simulated chip: flash differs from the image at offset " +
+                std::to_string(*at) + "\n");
     return kFailed;
   }
   const auto& flash = chip.loader.flash();
@@ -175,10 +178,12 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
     return kFailed;
   }
   const size_t bytes = DataBytes(input);
-  console.Out("simulated chip: flash read back equals the image (" + std::to_string(bytes) +
-              (bytes == 1 ? " byte" : " bytes") + "; every other byte of the erased sectors is 0xFF); on a real chip this write takes " +
-              Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
-              std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
+  console.Out(
+      "simulated chip: flash read back equals the image (" + std::to_string(bytes) +
+      (bytes == 1 ? " byte" : " bytes") +
+      "; every other byte of the erased sectors is 0xFF); on a real chip this write takes " +
+      Format("%.2f", static_cast<double>(modelled) / 1e9) + " s at " +
+      std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
   const CrpLevel crp = CrpLevelOf(flash.data(), flash.size());
   if (crp != CrpLevel::None) {
     console.Out(std::string("simulated chip: its flash now sets code read protection ") + CrpName(crp) + ": " +
@@ -229,7 +234,8 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
     const std::string why = "the image has no vector table (it is shorter than its " +
                             std::to_string(kVectorTableBytes) + " bytes)";
     if (options.fixChecksum) {
-      console.Err("korvane-cli: --fix-checksum: " + why + ", so it has no entry 7 to write. Not written.\n");
+      console.Err("korvane-cli: --fix-checksum: " + why +
+                  ", so it has no entry 7 to write. Not written.\n");
       return false;
     }
     console.Err("korvane-cli: warning: " + why +
@@ -244,10 +250,12 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
                 Hex(kVectorChecksumOffset) + "); " + options.file + " stays as it is\n");
     return true;
   }
-  console.Err("korvane-cli: warning: the image's first eight vectors do not add up to 0, so the chip's boot ROM "
-              "will not start it and stays in its boot loader. Put " +
-              Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
-              Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n");
+  console.Err(
+      "korvane-cli: warning: the image's first eight vectors do not add up to 0, so the chip's "
+      "boot ROM "
+      "will not start it and stays in its boot loader. Put " +
+      Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
+      Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n");
   return true;
 }
 
@@ -297,7 +305,8 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   };
   std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
   for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
-  std::vector<BoardReport> reports = WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
+  std::vector<BoardReport> reports =
+      WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
   int code = ExitCodeOf(reports);
   console.Out(SummaryTable(reports));
@@ -390,7 +399,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (options.verify) {
     // What the compares saw: each block as copied, from 0x200 up.
     uint32_t end = 0;
-    for (const PlannedBlock& block : input.plan.blocks) end = std::max(end, block.address + block.copySize);
+    for (const PlannedBlock& block : input.plan.blocks)
+      end = std::max(end, block.address + block.copySize);
     const std::string checked = end > kBootRomWindow ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
                                                            ": the flash equals the image"
                                                      : "nothing to verify above " + Hex(kBootRomWindow);
@@ -399,7 +409,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   }
   int code = kSuccess;
   if (chip) {
-    code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart, options.transferBaud, console);
+    code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart,
+                               options.transferBaud, console);
   }
   if (code == kSuccess && options.deleteAfterWrite) {
     // Only the version that was read and written is deleted.

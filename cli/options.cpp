@@ -7,8 +7,8 @@ namespace korvane::cli {
 namespace {
 
 enum class Flag {
-  Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud, NoWrite,
-  ListPorts, Retry, Format, None
+  Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
+  NoWrite, ListPorts, Retry, Format, None
 };
 
 Flag LongFlag(const std::string& name) {
@@ -65,8 +65,8 @@ void SetSwitch(Options& options, Flag flag) {
 }
 
 bool TakesValue(Flag flag) {
-  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud || flag == Flag::Retry ||
-         flag == Flag::Format;
+  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud ||
+         flag == Flag::Retry || flag == Flag::Format;
 }
 
 // Stores an option's value; a usage error when the value is not one it takes.

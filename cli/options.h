@@ -2,10 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include <optional>
 
 #include "image/image_reader.h"
 #include "job/write_bin_file.h"

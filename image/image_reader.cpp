@@ -69,7 +69,9 @@ class FlashImage {
 
 // ---- Intel HEX ----
 
-bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool IsSpace(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 constexpr uint8_t kCtrlZ = 0x1A;
 
@@ -192,16 +194,17 @@ std::string ElfTypeName(uint16_t type) {
 
 // A table of ELF program or section headers: entries of at least minEntrySize bytes,
 // all of them in the file. Empty when it is good, else what is wrong.
-std::string CheckHeaderTable(const char* kind, uint32_t tableOffset, uint16_t entrySize, uint16_t entryCount,
-                             size_t minEntrySize, size_t size) {
+std::string CheckHeaderTable(const char* kind, uint32_t tableOffset, uint16_t entrySize,
+                             uint16_t entryCount, size_t minEntrySize, size_t size) {
   if (entrySize < minEntrySize) {
-    return std::string(kind) + " header entries of " + Bytes(entrySize) + " (" + std::to_string(minEntrySize) +
-           " expected)";
+    return std::string(kind) + " header entries of " + Bytes(entrySize) + " (" +
+           std::to_string(minEntrySize) + " expected)";
   }
   const uint64_t tableEnd = uint64_t{tableOffset} + uint64_t{entrySize} * entryCount;
   if (tableEnd > size) {
-    return "truncated " + std::string(kind) + " header table (" + std::to_string(entryCount) + " entries of " +
-           Bytes(entrySize) + " at offset " + std::to_string(tableOffset) + ", the file has " + Bytes(size) + ")";
+    return "truncated " + std::string(kind) + " header table (" + std::to_string(entryCount) +
+           " entries of " + Bytes(entrySize) + " at offset " + std::to_string(tableOffset) +
+           ", the file has " + Bytes(size) + ")";
   }
   return {};
 }
@@ -239,7 +242,8 @@ std::string SectionName(const uint8_t* data, size_t size, uint32_t tableOffset, 
   const uint32_t namesSize = Read32(names + 20);
   if (uint64_t{namesOffset} + namesSize > size || nameOffset >= namesSize) return fallback;
   std::string name;
-  for (uint32_t i = nameOffset; i < namesSize && data[namesOffset + i] != 0 && name.size() < 40; ++i) {
+  for (uint32_t i = nameOffset; i < namesSize && data[namesOffset + i] != 0 && name.size() < 40;
+       ++i) {
     const uint8_t c = data[namesOffset + i];
     if (c <= ' ' || c >= 0x7F) return fallback;
     name += static_cast<char>(c);
@@ -259,7 +263,8 @@ std::string ReadSections(const uint8_t* data, size_t size, const std::vector<Seg
   const uint16_t entryCount = Read16(data + 48);
   if (entryCount == 0) return {};
   if (entryCount == kShnXindex) return "the ELF file has too many section headers";
-  const std::string table = CheckHeaderTable("section", tableOffset, entrySize, entryCount, kSectionHeaderSize, size);
+  const std::string table =
+      CheckHeaderTable("section", tableOffset, entrySize, entryCount, kSectionHeaderSize, size);
   if (!table.empty()) return table;
   for (uint16_t index = 0; index < entryCount; ++index) {
     const uint8_t* header = data + tableOffset + size_t{index} * entrySize;
@@ -328,8 +333,8 @@ std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>*
   // A UTF-8 byte-order mark (Windows editors) is no part of the text; Ctrl-Z and
   // white space at the end (older tools end the file so) are none either.
   size_t start = HasByteOrderMark(data, size) ? 3 : 0;
-  while (size > start && (IsSpace(data[size - 1]) || data[size - 1] == '\n' || data[size - 1] == '\r' ||
-                          data[size - 1] == kCtrlZ)) {
+  while (size > start && (IsSpace(data[size - 1]) || data[size - 1] == '\n' ||
+                          data[size - 1] == '\r' || data[size - 1] == kCtrlZ)) {
     --size;
   }
   while (start < size) {
@@ -355,7 +360,8 @@ std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>*
   return {};
 }
 
-std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image, std::vector<bool>* hasData) {
+std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
+                    std::vector<bool>* hasData) {
   if (!HasElfMagic(data, size)) return "not an ELF file (it does not start with 0x7F 'ELF')";
   if (size < kElfHeaderSize) {
     return "truncated ELF header (" + std::to_string(size) + " of " + std::to_string(kElfHeaderSize) + " bytes)";
@@ -376,7 +382,8 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
   const uint16_t entryCount = Read16(data + 44);
   if (entryCount == 0) return "the ELF file has no program headers";
   if (entryCount == kPnXnum) return "the ELF file has too many program headers (PN_XNUM)";
-  const std::string table = CheckHeaderTable("program", tableOffset, entrySize, entryCount, kProgramHeaderSize, size);
+  const std::string table =
+      CheckHeaderTable("program", tableOffset, entrySize, entryCount, kProgramHeaderSize, size);
   if (!table.empty()) return table;
 
   // The loadable segments: where each lies in the file and in flash.
@@ -388,12 +395,13 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
     if (Read32(header) != kPtLoad || segment.fileSize == 0) continue;
     const std::string where = "segment " + std::to_string(index) + ": ";
     if (segment.fileSize > memorySize) {
-      return where + "its " + Bytes(segment.fileSize) + " in the file exceed its " + Bytes(memorySize) +
-             " in memory";
+      return where + "its " + Bytes(segment.fileSize) + " in the file exceed its " +
+             Bytes(memorySize) + " in memory";
     }
     if (uint64_t{segment.fileOffset} + segment.fileSize > size) {
-      return where + "its " + Bytes(segment.fileSize) + " at offset " + std::to_string(segment.fileOffset) +
-             " run past the end of the file (" + Bytes(size) + ")";
+      return where + "its " + Bytes(segment.fileSize) + " at offset " +
+             std::to_string(segment.fileOffset) + " run past the end of the file (" + Bytes(size) +
+             ")";
     }
     segments.push_back(segment);
   }
@@ -405,15 +413,15 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
   if (Read16(data + 48) == 0) {
     // Without section headers, the loadable segments are the data.
     for (const Segment& segment : segments) {
-      sections.push_back({"segment " + std::to_string(segment.index), segment.fileOffset, segment.address,
-                          segment.fileSize, "an earlier segment"});
+      sections.push_back({"segment " + std::to_string(segment.index), segment.fileOffset,
+                          segment.address, segment.fileSize, "an earlier segment"});
     }
   }
   for (const Section& section : sections) {
     const std::string where = section.name + ": ";
     if (!FlashImage::Fits(section.address, section.size)) {
-      return where + Bytes(section.size) + " at " + Address64(section.address) + " lie outside the flash " +
-             FlashRange();
+      return where + Bytes(section.size) + " at " + Address64(section.address) +
+             " lie outside the flash " + FlashRange();
     }
     const auto address = static_cast<uint32_t>(section.address);
     uint32_t twice = 0;
@@ -423,8 +431,9 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
     flash.Write(address, data + section.fileOffset, section.size);
   }
   if (flash.Empty()) {
-    return Read16(data + 48) == 0 ? "the ELF file has no loadable bytes (no PT_LOAD segment with file data)"
-                                  : "the ELF file has no loadable bytes (no allocated section with contents)";
+    return Read16(data + 48) == 0
+               ? "the ELF file has no loadable bytes (no PT_LOAD segment with file data)"
+               : "the ELF file has no loadable bytes (no allocated section with contents)";
   }
   flash.MoveTo(image, hasData);
   return {};
@@ -432,9 +441,12 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
 
 const char* FormatOptionName(ImageFormat format) {
   switch (format) {
-    case ImageFormat::IntelHex: return "hex";
-    case ImageFormat::Elf: return "elf";
-    case ImageFormat::Raw: break;
+    case ImageFormat::IntelHex:
+      return "hex";
+    case ImageFormat::Elf:
+      return "elf";
+    case ImageFormat::Raw:
+      break;
   }
   return "bin";
 }
@@ -458,7 +470,8 @@ ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size
   } else {
     // A source file or a listing written into flash would be a mistake.
     result.unrecognised = true;
-    result.error = "not a .bin, .hex, .ihx, .elf or .axf file, and its content is neither ELF nor Intel HEX";
+    result.error =
+        "not a .bin, .hex, .ihx, .elf or .axf file, and its content is neither ELF nor Intel HEX";
     return result;
   }
   if (result.format == ImageFormat::IntelHex && !LooksLikeIntelHex(data, size)) {
@@ -475,8 +488,12 @@ ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size
       if (size > 0) result.image.assign(data, data + size);
       result.hasData.assign(size, true);
       break;
-    case ImageFormat::IntelHex: result.error = ReadIntelHex(data, size, &result.image, &result.hasData); break;
-    case ImageFormat::Elf: result.error = ReadElf(data, size, &result.image, &result.hasData); break;
+    case ImageFormat::IntelHex:
+      result.error = ReadIntelHex(data, size, &result.image, &result.hasData);
+      break;
+    case ImageFormat::Elf:
+      result.error = ReadElf(data, size, &result.image, &result.hasData);
+      break;
   }
   return result;
 }

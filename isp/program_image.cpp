@@ -19,8 +19,9 @@ BlockReader FileBlockReader(std::FILE* file) {
   };
 }
 
-bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan, const ProgressCallback& progress,
-                  const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
+bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
+                  const ProgressCallback& progress, const ProgramOptions& options,
+                  std::optional<uint32_t>* mismatchAddress) {
   uint8_t block[kBlockSize];
   const size_t count = plan.blocks.size();
   for (size_t index = 0; index < count; ++index) {
@@ -33,7 +34,8 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
     // RAM held before.
     std::memset(block + planned.length, kErasedByte, planned.copySize - planned.length);
     const auto sector = static_cast<unsigned>(planned.address / kSectorSize);
-    if (!WriteToRam(link, kRamBufferAddress, block, planned.copySize) || !PrepareSectors(link, sector, sector) ||
+    if (!WriteToRam(link, kRamBufferAddress, block, planned.copySize) ||
+        !PrepareSectors(link, sector, sector) ||
         !CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize)) {
       return false;
     }
@@ -43,8 +45,8 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
       const uint32_t skip = planned.address < kBootRomWindow ? kBootRomWindow - planned.address : 0;
       std::optional<uint32_t> mismatch;
       if (planned.copySize > skip &&
-          !CompareMemory(link, planned.address + skip, kRamBufferAddress + skip, planned.copySize - skip,
-                         &mismatch)) {
+          !CompareMemory(link, planned.address + skip, kRamBufferAddress + skip,
+                         planned.copySize - skip, &mismatch)) {
         if (mismatch && mismatchAddress) *mismatchAddress = planned.address + skip + *mismatch;
         return false;
       }
@@ -55,7 +57,8 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
 
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
                   const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
-  return ProgramImage(link, FileBlockReader(file), PlanWrite(size), progress, options, mismatchAddress);
+  return ProgramImage(link, FileBlockReader(file), PlanWrite(size), progress, options,
+                      mismatchAddress);
 }
 
 }  // namespace korvane

@@ -40,11 +40,13 @@ BlockReader FileBlockReader(std::FILE* file);
 // set. Each block is sent filled up with 0xFF to its copy size, prepared and copied.
 // A verify that found flash unequal to the block fails the transfer and tells the
 // first differing flash address in *mismatchAddress (when given).
-bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan, const ProgressCallback& progress,
-                  const ProgramOptions& options = {}, std::optional<uint32_t>* mismatchAddress = nullptr);
+bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
+                  const ProgressCallback& progress, const ProgramOptions& options = {},
+                  std::optional<uint32_t>* mismatchAddress = nullptr);
 
 // A raw image of size bytes (1 to 32768) from an open file.
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
-                  const ProgramOptions& options = {}, std::optional<uint32_t>* mismatchAddress = nullptr);
+                  const ProgramOptions& options = {},
+                  std::optional<uint32_t>* mismatchAddress = nullptr);
 
 }  // namespace korvane

@@ -15,7 +15,8 @@ uint32_t CopySizeFor(uint32_t length) {
 
 WritePlan PlanWrite(const std::vector<bool>& hasData) {
   WritePlan plan;
-  const auto size = static_cast<uint32_t>(hasData.size() < kMaxImageSize ? hasData.size() : kMaxImageSize);
+  const auto size =
+      static_cast<uint32_t>(hasData.size() < kMaxImageSize ? hasData.size() : kMaxImageSize);
   PlannedBlock first;
   bool firstHasData = false;
   for (uint32_t address = 0; address < size; address += kBlockSize) {
@@ -41,7 +42,9 @@ WritePlan PlanWrite(const std::vector<bool>& hasData) {
   return plan;
 }
 
-WritePlan PlanWrite(uint32_t size) { return PlanWrite(std::vector<bool>(size, true)); }
+WritePlan PlanWrite(uint32_t size) {
+  return PlanWrite(std::vector<bool>(size, true));
+}
 
 unsigned SectorCount(const WritePlan& plan) {
   unsigned count = 0;

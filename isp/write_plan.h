@@ -16,7 +16,9 @@ constexpr uint32_t kMaxImageSize = 32768;
 struct SectorRun {
   unsigned first = 0;
   unsigned last = 0;
-  bool operator==(const SectorRun& other) const { return first == other.first && last == other.last; }
+  bool operator==(const SectorRun& other) const {
+    return first == other.first && last == other.last;
+  }
 };
 
 // One block of the image: the bytes from address up to its last byte of data, sent

@@ -29,8 +29,8 @@ namespace {
 // close, before the file. An abort asked for before the erase stops the job there, with
 // the chip's flash untouched; once the erase has begun it takes effect before the next
 // block.
-JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link, const ProgressCallback& progress,
-                 const JobOptions& options) {
+JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
+                 const ProgressCallback& progress, const JobOptions& options) {
   const auto phase = [&options](JobPhase now) {
     if (options.phase) options.phase(now);
   };
@@ -90,7 +90,9 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   // The blocks are read where the plan takes them from: the file stays open and
   // unchanged (on Windows no other program may write it meanwhile), so a file that
   // ends early fails at its short block.
-  const JobResult result = RunJob(FileBlockReader(file.get()), PlanWrite(static_cast<uint32_t>(opened.size)), link, progress, options);
+  const JobResult result =
+      RunJob(FileBlockReader(file.get()), PlanWrite(static_cast<uint32_t>(opened.size)), link,
+             progress, options);
   if (!result.Succeeded()) return MessageOf(result);
   link.Close();
   file.reset();
@@ -98,12 +100,14 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
   return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, opened.stamp)) : std::string();
 }
 
-JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, const PortOpener& openPort,
-                     const ProgressCallback& progress, const JobOptions& options) {
+JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
+                     const PortOpener& openPort, const ProgressCallback& progress,
+                     const JobOptions& options) {
   if (image.empty() || plan.Empty()) return JobOutcome::FileEmpty;
   if (image.size() > kMaxImageSize) return JobOutcome::FileTooLarge;
   for (const PlannedBlock& block : plan.blocks) {
-    if (block.address > image.size() || block.length > image.size() - block.address) return JobOutcome::FileReadFailed;
+    if (block.address > image.size() || block.length > image.size() - block.address)
+      return JobOutcome::FileReadFailed;
   }
   IspLink link;
   link.port = openPort();

@@ -45,8 +45,9 @@ std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bo
 // korvane-cli reads, converts and checks its file once before any port is opened. No
 // file is involved. The plan says which sectors are erased and which blocks are sent
 // (PlanWrite); every block must lie within the image.
-JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan, const PortOpener& openPort,
-                     const ProgressCallback& progress, const JobOptions& options = {});
+JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
+                     const PortOpener& openPort, const ProgressCallback& progress,
+                     const JobOptions& options = {});
 
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.

@@ -284,11 +284,13 @@ BootLoader::Response BootLoader::Execute(const std::string& line) {
   };
   // One handler per command letter of the boot loader.
   static const Command kCommands[] = {
-      {"U", &BootLoader::Unlock},      {"B", &BootLoader::SetBaudRate}, {"A", &BootLoader::SetEcho},
-      {"W", &BootLoader::WriteToRam},  {"R", &BootLoader::ReadMemory},  {"P", &BootLoader::PrepareSectors},
-      {"C", &BootLoader::CopyRamToFlash}, {"G", &BootLoader::Go},       {"E", &BootLoader::EraseSectors},
-      {"I", &BootLoader::BlankCheckSectors}, {"J", &BootLoader::ReadPartId},
-      {"K", &BootLoader::ReadBootCodeVersion}, {"M", &BootLoader::Compare}, {"N", &BootLoader::ReadUid},
+      {"U", &BootLoader::Unlock},         {"B", &BootLoader::SetBaudRate},
+      {"A", &BootLoader::SetEcho},        {"W", &BootLoader::WriteToRam},
+      {"R", &BootLoader::ReadMemory},     {"P", &BootLoader::PrepareSectors},
+      {"C", &BootLoader::CopyRamToFlash}, {"G", &BootLoader::Go},
+      {"E", &BootLoader::EraseSectors},   {"I", &BootLoader::BlankCheckSectors},
+      {"J", &BootLoader::ReadPartId},     {"K", &BootLoader::ReadBootCodeVersion},
+      {"M", &BootLoader::Compare},        {"N", &BootLoader::ReadUid},
   };
   std::istringstream words(line);
   std::string name, word;
@@ -446,7 +448,8 @@ BootLoader::Response BootLoader::StartTransfer(const std::vector<std::string>& p
   if (count % 4 != 0 || count == 0) return Code(COUNT_ERROR);
   const bool mapped = InRam(address, count) || (mode == Mode::ReadData && InFlash(address, count));
   if (!mapped) return Code(ADDR_NOT_MAPPED);
-  if (mode == Mode::WriteData && address <= kBootLoaderRamLast && address + count - 1 >= kBootLoaderRamFirst) {
+  if (mode == Mode::WriteData && address <= kBootLoaderRamLast &&
+      address + count - 1 >= kBootLoaderRamFirst) {
     // The manual reserves this RAM for the ISP commands themselves and does not say
     // what a write into it does: the write is carried out and counted, for the tests.
     ++bootLoaderRamWrites_;
