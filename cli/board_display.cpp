@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "cli/console.h"
 
@@ -17,9 +18,19 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+bool Aborted(const BoardReport& report) {
+  return report.finished && report.result.outcome == JobOutcome::Aborted;
+}
+
+// How a finished job ended, in a word.
+const char* EndName(const BoardReport& report) {
+  if (report.result.Succeeded()) return "done";
+  return Aborted(report) ? "aborted" : "failed";
+}
+
 std::string PhaseName(const BoardReport& report, bool verify) {
   if (!report.started) return "waiting";
-  if (report.finished) return report.result.Succeeded() ? "done" : "failed";
+  if (report.finished) return EndName(report);
   switch (report.phase) {
     case JobPhase::Reset: return "reset";
     case JobPhase::Handshake: return "handshake";
@@ -49,15 +60,16 @@ std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify) 
   if (report.attempt > 1) line += " (attempt " + std::to_string(report.attempt) + ")";
   if (report.finished) {
     line += " " + Seconds(report.seconds);
-    if (!report.result.Succeeded()) line += ": " + MessageText(report.result);
+    if (!report.result.Succeeded() && !Aborted(report)) line += ": " + MessageText(report.result);
   }
   return line;
 }
 
 std::string FinishedLine(const BoardReport& report, int attempts) {
-  std::string line = report.port + ": " + (report.result.Succeeded() ? "ok" : "failed") + " in " + Seconds(report.seconds);
+  const std::string end = report.result.Succeeded() ? "ok" : EndName(report);
+  std::string line = report.port + ": " + end + " in " + Seconds(report.seconds);
   if (attempts > 1) line += " (attempt " + std::to_string(report.attempt) + " of " + std::to_string(attempts) + ")";
-  if (!report.result.Succeeded()) line += ": " + MessageText(report.result);
+  if (!report.result.Succeeded() && !Aborted(report)) line += ": " + MessageText(report.result);
   return line + "\n";
 }
 
@@ -84,8 +96,13 @@ std::string SummaryTable(const std::vector<BoardReport>& reports) {
   return table + "\n";
 }
 
-BoardTable::BoardTable(std::vector<BoardReport> initial, bool verify) : reports_(std::move(initial)), verify_(verify) {
+BoardTable::BoardTable(std::vector<BoardReport> initial, bool verify, int rows)
+    : reports_(std::move(initial)), verify_(verify) {
   for (const BoardReport& report : reports_) portWidth_ = std::max(portWidth_, report.port.size());
+  // The lines must fit above the cursor's line: a redraw that scrolls cannot go back up.
+  const size_t room = rows > 1 ? static_cast<size_t>(rows - 1) : 1;
+  if (rows > 0 && reports_.size() > room) boardLines_ = room - 1;
+  else boardLines_ = reports_.size();
 }
 
 std::string BoardTable::Update(size_t board, const BoardReport& report) {
@@ -93,12 +110,49 @@ std::string BoardTable::Update(size_t board, const BoardReport& report) {
   return Draw();
 }
 
+std::string BoardTable::CountLine() const {
+  size_t waiting = 0, working = 0, done = 0, failed = 0, aborted = 0;
+  for (const BoardReport& report : reports_) {
+    if (!report.started) ++waiting;
+    else if (!report.finished) ++working;
+    else if (report.result.Succeeded()) ++done;
+    else if (Aborted(report)) ++aborted;
+    else ++failed;
+  }
+  std::string line = std::to_string(reports_.size()) + " boards:";
+  const char* separator = " ";
+  for (const auto& [count, name] : {std::pair<size_t, const char*>{waiting, "waiting"},
+                                    {working, "writing"},
+                                    {done, "done"},
+                                    {failed, "failed"},
+                                    {aborted, "aborted"}}) {
+    if (count == 0) continue;
+    line += separator + std::to_string(count) + " " + name;
+    separator = ", ";
+  }
+  return line;
+}
+
 std::string BoardTable::Draw() {
+  std::vector<std::string> lines;
+  if (boardLines_ == reports_.size()) {
+    for (const BoardReport& each : reports_) lines.push_back(BoardLine(each, portWidth_, verify_));
+  } else {
+    // More boards than the terminal has rows: the counts, then the boards at work (the
+    // finished ones are in the table at the end), as many as fit; the same number of
+    // lines each time, so that the next redraw finds the first one.
+    lines.push_back(CountLine());
+    for (const BoardReport& each : reports_) {
+      if (lines.size() > boardLines_) break;
+      if (each.started && !each.finished) lines.push_back(BoardLine(each, portWidth_, verify_));
+    }
+    lines.resize(boardLines_ + 1);
+  }
   std::string text;
-  // Back to the first board's line, then every line anew, each cleared first.
-  if (drawn_) text += "\x1b[" + std::to_string(reports_.size()) + "A";
-  for (const BoardReport& each : reports_) text += "\r\x1b[2K" + BoardLine(each, portWidth_, verify_) + "\n";
-  drawn_ = true;
+  // Back to the first line, then every line anew, each cleared first.
+  if (drawnLines_ > 0) text += "\x1b[" + std::to_string(drawnLines_) + "A";
+  for (const std::string& line : lines) text += "\r\x1b[2K" + line + "\n";
+  drawnLines_ = lines.size();
   return text;
 }
 

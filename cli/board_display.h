@@ -14,7 +14,8 @@ namespace korvane::cli {
 std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify);
 
 // The line of a finished job, with line end: "/dev/ttyUSB0: ok in 9.03 s", or
-// "/dev/ttyUSB1: failed in 2.10 s (attempt 1 of 3): <the job's message>".
+// "/dev/ttyUSB1: failed in 2.10 s (attempt 1 of 3): <the job's message>" ("aborted" for
+// a job stopped by Ctrl-C).
 std::string FinishedLine(const BoardReport& report, int attempts);
 
 // The table at the end: port, result (ok or the message), time; then one line that
@@ -22,20 +23,25 @@ std::string FinishedLine(const BoardReport& report, int attempts);
 std::string SummaryTable(const std::vector<BoardReport>& reports);
 
 // The lines of all boards on a terminal: drawn once, then redrawn in place (the cursor
-// goes back up over them) at every change.
+// goes back up over them) at every change. On a terminal of `rows` rows (0: unknown)
+// with more boards than fit, one line counts the boards by state ("30 boards: 3 waiting,
+// 12 writing, 15 done") and the boards at work fill the rows left.
 class BoardTable {
  public:
-  BoardTable(std::vector<BoardReport> initial, bool verify);
+  BoardTable(std::vector<BoardReport> initial, bool verify, int rows = 0);
   // The text that shows every board as it stands.
   std::string Draw();
   // The text that shows every board, with this one changed.
   std::string Update(size_t board, const BoardReport& report);
 
  private:
+  std::string CountLine() const;
+
   std::vector<BoardReport> reports_;
   size_t portWidth_ = 0;
   bool verify_ = false;
-  bool drawn_ = false;
+  size_t boardLines_ = 0;  // the board lines that fit; all of them, or fewer under a count line
+  size_t drawnLines_ = 0;  // the lines the last draw left above the cursor
 };
 
 }  // namespace korvane::cli

@@ -10,8 +10,8 @@
 #include "cli/boards.h"
 #include "cli/monitor.h"
 #include "cli/options.h"
+#include "cli/port_names.h"
 #include "cli/progress_bar.h"
-#include "common/com_number.h"
 #include "common/watched_file.h"
 #include "image/image_reader.h"
 #include "isp/image_checks.h"
@@ -44,30 +44,6 @@ std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
-}
-
-// The number of a port given as "COMn" or "n", n converted as the window converts its
-// COM box; 0 for anything else (a device path).
-int ComNumberOf(const std::string& port) {
-  std::string number = port;
-  if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0)) {
-    number = number.substr(3);
-  }
-  int32_t value = 0;
-  if (!ConvertComNumber(number, value) || value <= 0) return 0;
-  return value;
-}
-
-// The device a port name stands for: COMn and n are \\.\COMn on Windows and, as for the
-// window, /dev/ttyS(n-1) on Linux and macOS; anything else is a device path as given.
-std::string DeviceOf(const std::string& port) {
-  const int number = ComNumberOf(port);
-  if (number <= 0) return port;
-#ifdef _WIN32
-  return ComDeviceName(number);
-#else
-  return PosixComDeviceName(number);
-#endif
 }
 
 // The port named on the command line: "sim", a device path, or COMn or n. A system
@@ -105,6 +81,18 @@ struct Input {
 int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input,
               Console& console) {
   JobOutcome failure = LoadFile(path, kMaxInputFileSize, &input->file);
+  const std::optional<ImageFormat> named = format ? format : FormatOfName(path);
+  if (failure == JobOutcome::FileTooLarge && named != ImageFormat::Raw) {
+    // Not a raw image too large for the flash, which the job's message tells, but a file
+    // beyond what korvane-cli reads at all.
+    const std::optional<FileStamp> stamp = StampOf(path);
+    const std::string kind = named ? std::string(ImageFormatName(*named)) + " file" : "file";
+    console.Err("korvane-cli: " + path + ": the " + kind + " is " +
+                (stamp ? std::to_string(stamp->size) + " bytes, " : "") +
+                "larger than the 64 MiB korvane-cli reads (a full flash image in Intel HEX is "
+                "about 90 KiB); not written.\n");
+    return kFailed;
+  }
   if (failure == JobOutcome::Success) {
     const std::vector<uint8_t>& bytes = input->file.bytes;
     input->read = ReadImage(path, bytes.data(), bytes.size(), format);
@@ -294,7 +282,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   const bool drawTable = !options.quiet && console.ErrCanRedraw();
   std::vector<BoardReport> initial(boards.size());
   for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
-  BoardTable table(initial, options.verify);
+  BoardTable table(initial, options.verify, console.ErrRows());
   if (drawTable) console.Err(table.Draw());
   const BoardListener listener = [&](size_t board, const BoardReport& report) {
     if (drawTable) {
@@ -526,16 +514,30 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
     console.Out(ports.empty() ? "no serial ports found\n" : FormatPortList(ports));
     return kSuccess;
   }
-  if (options.port == "auto") {
-    options.port = AutoPort(console);
-    if (options.port.empty()) return kFailed;
-    options.ports = {options.port};
+  // "auto" and "auto-all" are keywords wherever they stand.
+  std::vector<std::string> ports;
+  for (const std::string& port : options.ports) {
+    if (port == "auto") {
+      ports.push_back(AutoPort(console));
+      if (ports.back().empty()) return kFailed;
+    } else if (port == "auto-all") {
+      ports = AllUsbPorts(console);
+      if (ports.empty()) return kFailed;
+    } else {
+      ports.push_back(port);
+    }
   }
-  if (options.port == "auto-all") {
-    options.ports = AllUsbPorts(console);
-    if (options.ports.empty()) return kFailed;
-    options.port = options.ports[0];
+  // One device named twice (COM1 and 1, a by-id link and its ttyUSB) would be opened
+  // twice, and the second open would fail against korvane-cli itself.
+  if (const auto same = FindSameDevice(ports)) {
+    const std::string device = DeviceIdentity(same->second);
+    console.Err("korvane-cli: -p " + same->first + " and -p " + same->second + " are the same device" +
+                (device == same->first || device == same->second ? "" : " (" + device + ")") +
+                "; name each board once (see korvane-cli --help)\n");
+    return kUsage;
   }
+  options.ports = ports;
+  options.port = ports[0];
 
   AbortRequested = false;
   std::unique_ptr<sim::SimulatedChip> chip;

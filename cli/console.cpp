@@ -1,12 +1,19 @@
 #include "cli/console.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace korvane::cli {
 
-void SystemConsole::OutBytes(const std::string& bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
+uint64_t Console::NowMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+bool SystemConsole::OutBytes(const std::string& bytes) {
+  const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  return std::fflush(stdout) == 0 && written == bytes.size();
 }
 
 #ifndef _WIN32

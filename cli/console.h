@@ -12,8 +12,12 @@ class Console {
   // Text (UTF-8) on stdout and stderr.
   virtual void Out(const std::string& text) = 0;
   virtual void Err(const std::string& text) = 0;
-  // Bytes on stdout exactly as they are (what a board sends to the monitor).
-  virtual void OutBytes(const std::string& bytes) { Out(bytes); }
+  // Bytes on stdout exactly as they are (what a board sends to the monitor); false when
+  // stdout no longer takes them (its reader went away).
+  virtual bool OutBytes(const std::string& bytes) {
+    Out(bytes);
+    return true;
+  }
   // A message of the write job (Shift-JIS), on stderr in the terminal's encoding.
   virtual void JobMessage(const std::string& cp932) = 0;
   // True when stderr is a terminal, where the progress bar is drawn.
@@ -22,6 +26,10 @@ class Console {
   // the lines of several boards are redrawn in place.
   virtual bool ErrCanRedraw() { return ErrIsTerminal(); }
   virtual void Sleep(uint32_t milliseconds) = 0;
+  // A steady clock in milliseconds, for the bounds of waits that are not the port's.
+  virtual uint64_t NowMs();
+  // How many rows the terminal on stderr has; 0 when unknown.
+  virtual int ErrRows() { return 0; }
 
   // What the terminal's input gave within a wait.
   enum class Input { Data, Nothing, Ended };
@@ -42,9 +50,10 @@ class SystemConsole final : public Console {
  public:
   void Out(const std::string& text) override;
   void Err(const std::string& text) override;
-  void OutBytes(const std::string& bytes) override;
+  bool OutBytes(const std::string& bytes) override;
   void JobMessage(const std::string& cp932) override;
   bool ErrIsTerminal() override;
+  int ErrRows() override;
 #ifdef _WIN32
   bool ErrCanRedraw() override;
 #endif

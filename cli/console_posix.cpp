@@ -1,6 +1,7 @@
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +26,12 @@ void OnInterrupt(int) { AbortRequested = true; }
 void SystemConsole::JobMessage(const std::string& cp932) { Err(Cp932ToUtf8(cp932) + "\n"); }
 
 bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+int SystemConsole::ErrRows() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
+}
 
 void SystemConsole::Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -84,6 +84,12 @@ void SystemConsole::JobMessage(const std::string& cp932) {
 
 bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+int SystemConsole::ErrRows() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
 bool SystemConsole::ErrCanRedraw() {
   // Windows 10 and later consoles take the escape sequences once asked to.
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);

@@ -23,12 +23,22 @@ class RawInput {
   Console& console_;
 };
 
-// Passes on to stdout what the board sent within one look at the port; how many bytes.
-size_t PassOn(ComPort& port, Console& console) {
+// What one look at the port found.
+struct Look {
+  size_t received = 0;     // bytes the board sent
+  bool outputGone = false;  // stdout no longer takes them
+};
+
+// Passes on to stdout what the board sent within one look at the port.
+Look PassOn(ComPort& port, Console& console) {
   uint8_t received[4096];
-  const size_t count = port.ReadAvailable(received, sizeof received);
-  if (count > 0) console.OutBytes(std::string(reinterpret_cast<const char*>(received), count));
-  return count;
+  Look look;
+  look.received = port.ReadAvailable(received, sizeof received);
+  if (look.received > 0) {
+    look.outputGone =
+        !console.OutBytes(std::string(reinterpret_cast<const char*>(received), look.received));
+  }
+  return look;
 }
 
 }  // namespace
@@ -66,17 +76,25 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
   RawInput raw(console);
   std::string typed;
   while (!AbortRequested) {
-    const size_t count = PassOn(port, console);
+    const Look look = PassOn(port, console);
     if (!failure.empty()) return fail("the port failed");
+    if (look.outputGone) break;  // nobody reads the board's output any more
     // While the board talks, the input is only looked at; when it is quiet, the wait for
     // input is the other half of the loop's pause.
     typed.clear();
-    const Console::Input input = console.ReadInput(count > 0 ? 0 : kMonitorPollMs, &typed);
+    const Console::Input input = console.ReadInput(look.received > 0 ? 0 : kMonitorPollMs, &typed);
     if (input == Console::Input::Ended) {
       // What the board still says in answer to the last input is shown, until it has
-      // been quiet for a while.
-      for (uint32_t quiet = 0; quiet < kMonitorDrainMs && !AbortRequested && failure.empty();) {
-        quiet = PassOn(port, console) > 0 ? 0 : quiet + kMonitorPollMs;
+      // been quiet for a while, and never longer than kMonitorDrainLimitMs: a board that
+      // keeps talking does not keep the monitor.
+      const uint64_t deadline = console.NowMs() + kMonitorDrainLimitMs;
+      for (uint64_t quietSince = console.NowMs();
+           !AbortRequested && failure.empty() && console.NowMs() < deadline;) {
+        const Look drained = PassOn(port, console);
+        if (drained.outputGone) break;
+        const uint64_t now = console.NowMs();
+        if (drained.received > 0) quietSince = now;
+        if (now - quietSince >= kMonitorDrainMs) break;
       }
       break;
     }

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <set>
 
 namespace korvane::cli {
 
@@ -11,24 +12,76 @@ enum class Flag {
   NoWrite, ListPorts, Retry, Format, None
 };
 
+const char* LongName(Flag flag) {
+  switch (flag) {
+    case Flag::Port: return "port";
+    case Flag::Baud: return "baud";
+    case Flag::Delete: return "delete";
+    case Flag::Watch: return "watch";
+    case Flag::Quiet: return "quiet";
+    case Flag::Help: return "help";
+    case Flag::Version: return "version";
+    case Flag::FixChecksum: return "fix-checksum";
+    case Flag::AllowCrp: return "allow-crp";
+    case Flag::Verify: return "verify";
+    case Flag::Monitor: return "monitor";
+    case Flag::MonitorBaud: return "monitor-baud";
+    case Flag::NoWrite: return "no-write";
+    case Flag::ListPorts: return "list-ports";
+    case Flag::Retry: return "retry";
+    case Flag::Format: return "format";
+    case Flag::None: break;
+  }
+  return "";
+}
+
 Flag LongFlag(const std::string& name) {
-  if (name == "port") return Flag::Port;
-  if (name == "baud") return Flag::Baud;
-  if (name == "delete") return Flag::Delete;
-  if (name == "watch") return Flag::Watch;
-  if (name == "quiet") return Flag::Quiet;
-  if (name == "help") return Flag::Help;
-  if (name == "version") return Flag::Version;
-  if (name == "fix-checksum") return Flag::FixChecksum;
-  if (name == "allow-crp") return Flag::AllowCrp;
-  if (name == "verify") return Flag::Verify;
-  if (name == "monitor") return Flag::Monitor;
-  if (name == "monitor-baud") return Flag::MonitorBaud;
-  if (name == "no-write") return Flag::NoWrite;
-  if (name == "list-ports") return Flag::ListPorts;
-  if (name == "retry") return Flag::Retry;
-  if (name == "format") return Flag::Format;
+  for (int i = 0; i < static_cast<int>(Flag::None); ++i) {
+    if (name == LongName(static_cast<Flag>(i))) return static_cast<Flag>(i);
+  }
   return Flag::None;
+}
+
+// Options that mean nothing in each other's company, or without another: one rule each,
+// checked in this order, the first one broken is the usage error.
+struct OptionRule {
+  enum class Kind { Needs, Excludes };
+  Flag option;
+  Kind kind;
+  Flag other;
+  const char* why;  // said after the rule; may be empty
+};
+constexpr OptionRule kOptionRules[] = {
+    {Flag::NoWrite, OptionRule::Kind::Needs, Flag::Monitor, ""},
+    {Flag::MonitorBaud, OptionRule::Kind::Needs, Flag::Monitor, ""},
+    {Flag::Monitor, OptionRule::Kind::Excludes, Flag::Watch, ""},
+    {Flag::Watch, OptionRule::Kind::Needs, Flag::Delete, ""},
+    {Flag::Delete, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::Watch, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::Retry, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::Verify, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::FixChecksum, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::AllowCrp, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::Baud, OptionRule::Kind::Excludes, Flag::NoWrite,
+     "--no-write writes nothing; the monitor's rate is --monitor-baud"},
+    {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
+};
+
+// The first rule of kOptionRules the options given break, as a usage error; empty when
+// they keep them all.
+std::string BrokenOptionRule(const std::set<Flag>& given) {
+  for (const OptionRule& rule : kOptionRules) {
+    if (given.count(rule.option) == 0) continue;
+    const bool withOther = given.count(rule.other) != 0;
+    const std::string option = std::string("--") + LongName(rule.option);
+    const std::string other = std::string("--") + LongName(rule.other);
+    const std::string why = *rule.why ? std::string(": ") + rule.why : "";
+    if (rule.kind == OptionRule::Kind::Needs && !withOther) return option + " needs " + other + why;
+    if (rule.kind == OptionRule::Kind::Excludes && withOther) {
+      return option + " and " + other + " do not go together" + why;
+    }
+  }
+  return "";
 }
 
 Flag ShortFlag(char name) {
@@ -118,6 +171,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   Options& options = parsed.options;
   bool portGiven = false;
+  std::set<Flag> given;
   std::vector<std::string> files;
   auto fail = [&parsed](std::string error) {
     parsed.error = std::move(error);
@@ -135,6 +189,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       Flag flag = LongFlag(name);
       if (flag == Flag::None) return fail("unknown option --" + name);
+      given.insert(flag);
       if (TakesValue(flag)) {
         std::string value;
         if (equals != std::string::npos) {
@@ -158,6 +213,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       for (size_t k = 1; k < arg.size(); ++k) {
         Flag flag = ShortFlag(arg[k]);
         if (flag == Flag::None) return fail(std::string("unknown option -") + arg[k]);
+        given.insert(flag);
         if (flag != Flag::Port) {
           SetSwitch(options, flag);
           continue;
@@ -180,9 +236,19 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.help || options.version) return parsed;
   if (options.listPorts) {
     if (portGiven || !files.empty()) return fail("--list-ports takes no port and no FILE");
+    for (const Flag flag : given) {
+      if (flag != Flag::ListPorts && flag != Flag::Quiet) {
+        return fail(std::string("--list-ports and --") + LongName(flag) + " do not go together");
+      }
+    }
     return parsed;
   }
+  const std::string broken = BrokenOptionRule(given);
+  if (!broken.empty()) return fail(broken);
   if (!portGiven) return fail("no port given (-p PORT)");
+  const auto hasPort = [&options](const std::string& port) {
+    return std::find(options.ports.begin(), options.ports.end(), port) != options.ports.end();
+  };
   for (size_t i = 0; i < options.ports.size(); ++i) {
     const std::string& port = options.ports[i];
     if (port.empty()) return fail("the port is empty");
@@ -191,20 +257,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       return fail("the port " + port + " is given twice");
     }
   }
+  // "auto-all" names every USB port already: wherever it stands, it stands alone.
+  if (hasPort("auto-all") && options.ports.size() > 1) return fail("-p auto-all takes no other port");
   options.port = options.ports[0];
   const bool several = options.ports.size() > 1 || options.port == "auto-all";
-  if (options.port == "auto-all" && options.ports.size() > 1) return fail("-p auto-all takes no other port");
   if (several && options.monitor) return fail("--monitor takes one port");
   if (options.noWrite) {
-    if (!options.monitor) return fail("--no-write needs --monitor");
     if (!files.empty()) return fail("--no-write takes no FILE");
     return parsed;
   }
-  if (options.monitor && options.watch) return fail("--monitor and --watch do not go together");
   if (files.empty()) return fail("no FILE given");
   if (files.size() > 1) return fail("more than one FILE given: " + files[1]);
   options.file = files[0];
-  if (options.watch && !options.deleteAfterWrite) return fail("--watch needs --delete");
   return parsed;
 }
 

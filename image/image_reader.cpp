@@ -451,18 +451,22 @@ const char* FormatOptionName(ImageFormat format) {
   return "bin";
 }
 
+std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
+  const std::string extension = Extension(fileName);
+  if (extension == "bin") return ImageFormat::Raw;
+  if (extension == "hex" || extension == "ihx") return ImageFormat::IntelHex;
+  if (extension == "elf" || extension == "axf") return ImageFormat::Elf;
+  return std::nullopt;
+}
+
 ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size,
                           std::optional<ImageFormat> forced) {
   ImageReadResult result;
-  const std::string extension = Extension(fileName);
+  const std::optional<ImageFormat> named = FormatOfName(fileName);
   if (forced) {
     result.format = *forced;
-  } else if (extension == "bin") {
-    result.format = ImageFormat::Raw;
-  } else if (extension == "hex" || extension == "ihx") {
-    result.format = ImageFormat::IntelHex;
-  } else if (extension == "elf" || extension == "axf") {
-    result.format = ImageFormat::Elf;
+  } else if (named) {
+    result.format = *named;
   } else if (HasElfMagic(data, size)) {
     result.format = ImageFormat::Elf;
   } else if (LooksLikeIntelHex(data, size)) {

@@ -54,6 +54,10 @@ struct ImageReadResult {
   bool unrecognised = false;  // neither its name nor its content tells what it is
 };
 
+// The format a file name's extension (case-insensitive) gives: ".bin" raw, ".hex" and
+// ".ihx" Intel HEX, ".elf" and ".axf" ELF; none for any other name.
+std::optional<ImageFormat> FormatOfName(const std::string& fileName);
+
 // Reads the file as forced, or chooses the reader by the file name's extension
 // (case-insensitive): ".bin" is a raw image, whatever it holds; ".hex" or ".ihx" must be
 // Intel HEX and ".elf" or ".axf" must be ELF. Any other name is judged by its content:

@@ -92,8 +92,7 @@ void BootLoader::Boot() {
   lastWasCr_ = false;
   // The boot code samples the ISP entry pin; without it, it starts a valid user program.
   if (!ispPinActive_ && HasValidUserCode(flash_.data(), flash_.size())) {
-    mode_ = Mode::UserProgram;
-    ++programStarts_;
+    StartProgram();
   } else {
     mode_ = Mode::AwaitSync;
   }
@@ -112,6 +111,26 @@ void BootLoader::SetReset(bool active) {
 }
 
 void BootLoader::SetIspPin(bool active) { ispPinActive_ = active; }
+
+void BootLoader::StartProgram() {
+  mode_ = Mode::UserProgram;
+  ++programStarts_;
+  talks_ = 0;
+  nextTalkAt_ = clock_.Now() + Milliseconds(config_.programTalkMs);
+}
+
+void BootLoader::RunProgram(Nanoseconds until) {
+  if (mode_ != Mode::UserProgram || config_.programTalkMs == 0) return;
+  while (nextTalkAt_ <= until) {
+    const std::string line = "tick " + std::to_string(++talks_) + "\r\n";
+    for (const char byte : line) {
+      const Nanoseconds start = std::max(nextTalkAt_, txFreeAt_);
+      txFreeAt_ = start + (config_.wireTime ? ByteTime(config_.programBaud, 1) : 0);
+      output_.push_back({static_cast<uint8_t>(byte), txFreeAt_, config_.programBaud});
+    }
+    nextTalkAt_ += Milliseconds(config_.programTalkMs);
+  }
+}
 
 void BootLoader::DropPendingOutput(Nanoseconds now) {
   while (!output_.empty() && output_.back().at > now) output_.pop_back();
@@ -516,8 +535,7 @@ BootLoader::Response BootLoader::Go(const std::vector<std::string>& params) {
   if (address % 4 != 0) return Code(ADDR_ERROR);
   if (!InFlash(address, 4) && !InRam(address, 4)) return Code(ADDR_NOT_MAPPED);
   // The answer goes out, then the boot loader hands the chip to the code and says no more.
-  mode_ = Mode::UserProgram;
-  ++programStarts_;
+  StartProgram();
   return Code(CMD_SUCCESS);
 }
 

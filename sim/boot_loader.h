@@ -103,6 +103,9 @@ struct ChipConfig {
   // at programBaud (bytes at another rate arrive garbled), as a board's firmware does.
   bool programEcho = false;
   uint32_t programBaud = 115200;
+  // A program that keeps talking: it sends "tick N" and CR LF every programTalkMs
+  // milliseconds, at programBaud, from its start on; 0: it says nothing by itself.
+  uint32_t programTalkMs = 0;
   // The boot code version that K reports (major, minor).
   uint32_t bootCodeMajor = 7;
   uint32_t bootCodeMinor = 1;
@@ -140,6 +143,9 @@ class BootLoader {
   void Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival);
   // Bytes on their way to the host, oldest first.
   std::deque<TimedByte>& output() { return output_; }
+  // Lets the program run up to `until`: a talking program queues the lines it sends
+  // by then. The port calls it before it looks for the chip's bytes.
+  void RunProgram(Nanoseconds until);
   // Drops what has not yet been sent (a reset stops the UART).
   void DropPendingOutput(Nanoseconds now);
 
@@ -168,6 +174,7 @@ class BootLoader {
   };
 
   void Boot();
+  void StartProgram();  // the chip runs the program in flash from now on
   void HandleLine(const std::string& line, Nanoseconds at);
   const Rule* MatchRule(const std::string& on);
   void Respond(const Response& response, const Rule* rule, Nanoseconds at);
@@ -212,6 +219,8 @@ class BootLoader {
   bool lastWasCr_ = false;
   std::deque<TimedByte> output_;
   Nanoseconds txFreeAt_ = 0;
+  Nanoseconds nextTalkAt_ = 0;  // when a talking program sends its next line
+  uint32_t talks_ = 0;          // the lines it has sent since its start
   std::map<std::string, int> events_;
   int resets_ = 0;
   int programStarts_ = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/standard_streams.h"
 #include "sim/pty_chip.h"
 #include "sim/rule_spec.h"
 
@@ -41,6 +42,8 @@ constexpr char kUsage[] =
     "                         (default 172003371, 0x0A40902B)\n"
     "  --program-echo         the chip's program sends back every byte it receives, at\n"
     "                         115200 baud (for a terminal on the port)\n"
+    "  --program-talks MS     the chip's program sends \"tick N\" every MS milliseconds\n"
+    "                         (1 to 60000), at 115200 baud, as a board that keeps talking\n"
     "  --no-answer            nothing on the line answers\n"
     "  --rule ON:ACTION[:ARG][@N]\n"
     "                         a fault of the chip, repeatable: ON is ?, Synchronized,\n"
@@ -126,6 +129,12 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       const std::string problem = korvane::sim::ParseRule(text, &rule);
       if (!problem.empty()) return "--rule " + text + ": " + problem;
       options->chip.rules.push_back(rule);
+    } else if (arg == "--program-talks") {
+      unsigned long long ms = 0;
+      if (!value(&text) || !ParseNumber(text, 60000, &ms) || ms == 0) {
+        return "--program-talks needs a number of milliseconds from 1 to 60000";
+      }
+      options->chip.programTalkMs = static_cast<uint32_t>(ms);
     } else if (arg == "--program-echo") {
       options->chip.programEcho = true;
     } else if (arg == "--no-answer") {
@@ -153,6 +162,7 @@ std::string Plural(int count, const char* word) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  korvane::SecureStandardStreams();
   Options options;
   options.chip.wireTime = false;  // --pace turns it on
   const std::string problem =

@@ -235,7 +235,9 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
     const Nanoseconds now = clock_.Now();
     if (limit != 0 && now >= limit) return End::TimedOut;
 
-    // Wait for the host's bytes, a line change, the next byte due or the time limit.
+    // Wait for the host's bytes, a line change, the next byte due or the time limit. A
+    // talking program has queued what it sends within the next second.
+    loader_.RunProgram(now + Milliseconds(1000));
     Nanoseconds wait = kNoWait;
     const auto& output = loader_.output();
     if (!output.empty()) wait = output.front().at > now ? output.front().at - now : 0;

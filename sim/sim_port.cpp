@@ -87,6 +87,7 @@ class SimPort final : public ComPort {
     }
     Nanoseconds timeout = Milliseconds(timeouts_.readTotalTimeoutConstant +
                                        timeouts_.readTotalTimeoutMultiplier);
+    chip_.loader.RunProgram(chip_.clock.Now() + timeout);
     auto& output = chip_.loader.output();
     if (output.empty() || output.front().at > chip_.clock.Now() + timeout) {
       chip_.clock.Advance(timeout);

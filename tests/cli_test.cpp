@@ -2,12 +2,16 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 
@@ -15,7 +19,9 @@
 #include "cli/boards.h"
 #include "cli/cli_app.h"
 #include "cli/console.h"
+#include "cli/monitor.h"
 #include "cli/options.h"
+#include "cli/port_names.h"
 #include "cli/progress_bar.h"
 #include "isp/job_flags.h"
 #include "job/messages.h"
@@ -96,6 +102,40 @@ TEST(CliOptions, MonitorAndPortListing) {
   EXPECT_TRUE(parsed.options.listPorts);
 }
 
+// Options that do nothing where they stand are usage errors that name the conflict.
+TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
+  const std::string nothing = " do not go together: --no-write writes nothing";
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // the whole usage error; empty: accepted
+  } const cases[] = {
+      {{"-p", "sim", "-d", "--monitor", "--no-write"}, "--delete and --no-write" + nothing},
+      {{"-p", "sim", "--retry", "2", "--monitor", "--no-write"}, "--retry and --no-write" + nothing},
+      {{"-p", "sim", "--verify", "--monitor", "--no-write"}, "--verify and --no-write" + nothing},
+      {{"-p", "sim", "--fix-checksum", "--monitor", "--no-write"}, "--fix-checksum and --no-write" + nothing},
+      {{"-p", "sim", "--allow-crp", "--monitor", "--no-write"}, "--allow-crp and --no-write" + nothing},
+      {{"-p", "sim", "--baud", "9600", "--monitor", "--no-write"},
+       "--baud and --no-write" + nothing + "; the monitor's rate is --monitor-baud"},
+      {{"-p", "sim", "--format", "hex", "--monitor", "--no-write"},
+       "--format and --no-write do not go together: --no-write reads no FILE"},
+      {{"-p", "sim", "-dw", "--monitor", "--no-write"}, "--monitor and --watch do not go together"},
+      {{"-p", "sim", "--monitor-baud", "9600", "a.bin"}, "--monitor-baud needs --monitor"},
+      {{"-p", "sim", "--monitor-baud=9600", "--no-write"}, "--no-write needs --monitor"},
+      {{"--list-ports", "--verify"}, "--list-ports and --verify do not go together"},
+      {{"--list-ports", "--retry", "1"}, "--list-ports and --retry do not go together"},
+      {{"-p", "/dev/ttyUSB0", "-p", "auto-all", "a.bin"}, "-p auto-all takes no other port"},
+      {{"-p", "auto", "-p", "auto", "a.bin"}, "the port auto is given twice"},
+      {{"-p", "sim", "--retry", "2", "--monitor", "a.bin"}, ""},  // a failed write before the monitor is retried
+      {{"--list-ports", "-q"}, ""},
+      {{"-p", "sim", "-p", "auto", "a.bin"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    EXPECT_EQ(ParseOptions(c.args).error, c.error) << joined;
+  }
+}
+
 TEST(ProgressBar, ShowsPercentBlocksAndTime) {
   EXPECT_EQ(RenderProgressBar(0, 0, 32, 0.04), "[------------------------------]   0%  0/32 blocks  0.0 s");
   EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26), "[###############---------------]  50%  16/32 blocks  1.3 s");
@@ -135,6 +175,13 @@ class RecordingConsole final : public Console {
     return next.empty() ? Input::Nothing : Input::Data;
   }
   void SetRawInput(bool on) override { rawChanges.push_back(on); }
+  bool OutBytes(const std::string& bytes) override {
+    if (stdoutGone) return false;
+    out += bytes;
+    return true;
+  }
+  uint64_t NowMs() override { return clock ? clock() : ticks += 10; }
+  int ErrRows() override { return rows; }
 
   std::string out, err;
   std::vector<std::string> jobMessages;
@@ -143,6 +190,10 @@ class RecordingConsole final : public Console {
   uint32_t waitedForInput = 0;
   std::vector<bool> rawChanges;
   bool terminal = true;
+  bool stdoutGone = false;  // its reader went away
+  int rows = 0;
+  std::function<uint64_t()> clock;  // milliseconds; by default 10 more at each look
+  uint64_t ticks = 0;
   uint32_t slept = 0;
   std::function<void(const std::string&)> onErr;
   std::function<void()> onSleep;
@@ -520,6 +571,18 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
     EXPECT_EQ(console.out, "") << "nothing written";
     EXPECT_TRUE(console.jobMessages.empty());
   }
+  // Beyond what korvane-cli reads at all, a HEX file is named as one, with its size.
+  for (const auto& [name, kind] : {std::pair<const char*, const char*>{"huge.hex", "Intel HEX file"},
+                                   {"huge.dat", "file"}}) {
+    const std::string path = dir.File(name);
+    std::filesystem::resize_file((test::WriteFile(path, {}), path), (uint64_t{64} << 20) + 1);
+    console = RecordingConsole();
+    EXPECT_EQ(Run({"-q", "-p", "sim", path}), kFailed);
+    EXPECT_EQ(console.err, "korvane-cli: " + path + ": the " + kind +
+                               " is 67108865 bytes, larger than the 64 MiB korvane-cli reads (a full flash "
+                               "image in Intel HEX is about 90 KiB); not written.\n");
+    std::filesystem::remove(path);
+  }
   // A .bin is raw bytes whatever it holds.
   const std::string raw = dir.File("looks.bin");
   test::WriteFile(raw, {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F', '\n'});
@@ -679,6 +742,128 @@ TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   ASSERT_EQ(Run({"-p", "sim", "-p", "sim", file}), kSuccess);
   EXPECT_NE(console.err.find("\x1b[2A"), std::string::npos) << "back up over both lines";
   EXPECT_NE(console.err.find("sim2  [####################] 100%  done"), std::string::npos) << console.err;
+}
+
+TEST(PortNames, OneDeviceNamedTwiceIsFound) {
+  using Same = std::optional<std::pair<std::string, std::string>>;
+  EXPECT_EQ(FindSameDevice({"sim", "sim", "sim"}), Same()) << "each sim is a board of its own";
+  EXPECT_EQ(FindSameDevice({"COM3", "1", "COM1"}), Same(std::make_pair("1", "COM1")));
+  EXPECT_EQ(FindSameDevice({"COM2", "COM3"}), Same());
+#ifdef _WIN32
+  EXPECT_EQ(FindSameDevice({"\\\\.\\com7", "7"}), Same(std::make_pair("\\\\.\\com7", "7")));
+#else
+  EXPECT_EQ(FindSameDevice({"/dev/ttyS0", "COM1"}), Same(std::make_pair("/dev/ttyS0", "COM1")));
+  // A by-id name is a link to the device itself.
+  test::TempDir dir;
+  const std::string device = dir.File("ttyUSB0");
+  test::WriteFile(device, {});
+  const std::string link = dir.File("usb-FTDI_FT232R_A1-if00-port0");
+  ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+  EXPECT_EQ(FindSameDevice({dir.File("ttyUSB1"), link, device}), Same(std::make_pair(link, device)));
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(Cli, OneDeviceNamedTwiceIsAUsageError) {
+  const std::string device = dir.File("ttyUSB0");
+  test::WriteFile(device, {});
+  const std::string link = dir.File("by-id-port0");
+  ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+  test::WriteFile(file, test::MakeStartableImage(100));
+  EXPECT_EQ(Run({"-p", link, "-p", device, file}), kUsage);
+  EXPECT_EQ(console.err, "korvane-cli: -p " + link + " and -p " + device +
+                             " are the same device; name each board once (see korvane-cli --help)\n");
+}
+#endif
+
+// More boards than the terminal has rows: one line counts them, the boards at work fill
+// the rows left, and every redraw has as many lines as the first, so it never scrolls.
+TEST(BoardTable, FitsTheTerminalAndSaysAborted) {
+  std::vector<BoardReport> reports(30);
+  for (size_t i = 0; i < reports.size(); ++i) reports[i].port = "/dev/ttyUSB" + std::to_string(i);
+  BoardTable table(reports, false, 24);
+  const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+  const std::string first = table.Draw();
+  EXPECT_EQ(lines(first), 23);
+  EXPECT_NE(first.find("\x1b[2K30 boards: 30 waiting\n"), std::string::npos) << first;
+  for (size_t i = 0; i < 25; ++i) {
+    reports[i].started = true;
+    reports[i].phase = JobPhase::Transfer;
+    reports[i].percent = 40;
+  }
+  for (size_t i = 0; i < 3; ++i) reports[i].finished = true;
+  reports[0].result = JobOutcome::Success;
+  reports[1].result = JobOutcome::WrongChip;
+  reports[2].result = JobOutcome::Aborted;
+  std::string text;
+  for (size_t i = 0; i < 25; ++i) text = table.Update(i, reports[i]);
+  EXPECT_EQ(text.rfind("\x1b[23A", 0), 0u) << "back up over the 23 lines";
+  EXPECT_EQ(lines(text), 23);
+  EXPECT_NE(text.find("30 boards: 5 waiting, 22 writing, 1 done, 1 failed, 1 aborted\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("/dev/ttyUSB3 "), std::string::npos) << "the first board at work";
+  EXPECT_NE(text.find("/dev/ttyUSB24 "), std::string::npos) << "the 22nd board at work";
+  EXPECT_EQ(text.find("/dev/ttyUSB0 "), std::string::npos) << "finished: in the table at the end";
+
+  // Boards that fit are drawn one line each; an aborted one says so.
+  BoardTable fits(std::vector<BoardReport>(reports.begin(), reports.begin() + 3), false, 24);
+  EXPECT_NE(fits.Draw().find("/dev/ttyUSB2  [########------------]  40%  aborted"), std::string::npos);
+  EXPECT_EQ(FinishedLine(reports[2], 1), "/dev/ttyUSB2: aborted in 0.00 s\n");
+  EXPECT_EQ(FinishedLine(reports[1], 1).rfind("/dev/ttyUSB1: failed in 0.00 s: ", 0), 0u);
+}
+
+// After the end of the input, the monitor still shows the board's output until it has
+// been quiet for 500 ms, and 2 s at most: a board that keeps talking does not keep it.
+TEST(Monitor, EndsWithinItsBoundAfterTheInputEnds) {
+  struct Case {
+    uint32_t talkMs;  // the program's period; 0: silent
+    uint64_t endsFrom, endsBy;  // after the monitor's start, in milliseconds
+    const char* lastTick;  // the last line shown, if any
+  } const cases[] = {
+      {0, 500, 560, nullptr},
+      {600, 500, 560, nullptr},  // a pause of 500 ms ends it before the first line
+      {200, 2000, 2060, "tick 10\r\n"},
+  };
+  for (const Case& c : cases) {
+    sim::ChipConfig config;
+    config.programTalkMs = c.talkMs;
+    sim::SimulatedChip chip(config);
+    const std::vector<uint8_t> program = test::MakeStartableImage(1024);
+    std::copy(program.begin(), program.end(), chip.loader.flash().begin());
+    std::unique_ptr<ComPort> port = chip.OpenPort();
+    RecordingConsole console;
+    console.clock = [&chip] { return chip.clock.Now() / 1000000; };
+    uint64_t started = 0;
+    console.onErr = [&](const std::string& text) {
+      if (text.find("monitor on") != std::string::npos) started = console.clock();
+    };
+    ASSERT_EQ(RunMonitor(*port, 115200, true, "sim", console), kSuccess) << console.err;
+    const uint64_t ran = console.clock() - started;
+    EXPECT_GE(ran, c.endsFrom) << c.talkMs;
+    EXPECT_LE(ran, c.endsBy) << c.talkMs;
+    if (c.lastTick) {
+      EXPECT_EQ(console.out.substr(console.out.size() - std::strlen(c.lastTick)), c.lastTick) << console.out;
+    } else {
+      EXPECT_EQ(console.out, "");
+    }
+    EXPECT_NE(console.err.find("monitor ended"), std::string::npos);
+  }
+}
+
+// A reader of stdout that goes away ends the monitor as the end of the input does.
+TEST(Monitor, EndsWhenStdoutsReaderGoesAway) {
+  sim::ChipConfig config;
+  config.programTalkMs = 100;
+  sim::SimulatedChip chip(config);
+  const std::vector<uint8_t> program = test::MakeStartableImage(1024);
+  std::copy(program.begin(), program.end(), chip.loader.flash().begin());
+  std::unique_ptr<ComPort> port = chip.OpenPort();
+  RecordingConsole console;
+  console.stdoutGone = true;
+  console.input = std::vector<std::string>(1000, "");  // the input never ends
+  EXPECT_EQ(RunMonitor(*port, 115200, true, "sim", console), kSuccess);
+  EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false})) << "the terminal put back";
+  EXPECT_LT(console.input.size(), 1000u - 3) << "it ran until the first line";
+  EXPECT_GT(console.input.size(), 1000u - 20) << "and ended there";
 }
 
 #ifndef _WIN32

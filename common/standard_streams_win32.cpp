@@ -1,0 +1,7 @@
+#include "common/standard_streams.h"
+
+namespace korvane {
+
+void SecureStandardStreams() {}
+
+}  // namespace korvane
