@@ -231,6 +231,134 @@ case_monitor() {
   echo "  monitor round trip, input ended, in $cli_ms ms"
 }
 
+# monitor_run REDIRECTIONS...: korvane-cli -q --monitor -p $link $blink through the
+# shim, with its stdout in cli.out and its stderr in cli.err unless told otherwise;
+# sets cli_code and cli_ms. A monitor that does not end is killed after 20 s.
+monitor_run() {
+  local start
+  start=$(now_ms)
+  eval "timeout 20 env LD_PRELOAD=\"\$shim\" KORVANE_SIM_LINES=\"\$lines\" \"\$cli\" -q --monitor \
+    -p \"\$link\" \"\$blink\" >\"\$(out cli.out)\" 2>\"\$(out cli.err)\" $*"
+  cli_code=$?
+  cli_ms=$(($(now_ms) - start))
+}
+
+# expect_ticks: the talking program's lines reached stdout, and the monitor ended.
+expect_ticks() {
+  grep -q '^tick 1'$'\r''$' "$(out cli.out)" || fail "stdout: $(head -c 200 "$(out cli.out)" | od -c | head -n 3)"
+  grep -q '^korvane-cli: monitor ended$' "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+}
+
+# A board that keeps talking (a line every 200 ms) does not keep the monitor after its
+# input has ended: 2 s at most, then exit 0.
+case_monitor_talking_board() {
+  start_sim --program-talks 200 || return
+  monitor_run "</dev/null"
+  expect_exit 0
+  expect_ticks
+  finish_sim term
+  echo "  input at its end, talking board: ended after $cli_ms ms (write and 2 s bound)"
+}
+
+# With stdin closed, the port must not become descriptor 0: the board's output would be
+# read back as typed input and the monitor would never end.
+case_monitor_stdin_closed() {
+  start_sim --program-talks 200 || return
+  monitor_run "<&-"
+  expect_exit 0
+  expect_ticks
+  # Nothing was sent to the running program.
+  grep -q '> tick' "$wire_log" && fail "the board's output went back to the board"
+  finish_sim term
+  echo "  stdin closed: ended after $cli_ms ms"
+}
+
+# Its reader gone (| head), the monitor ends as at the end of the input: exit 0, no
+# SIGPIPE, although the input never ends.
+case_monitor_stdout_reader_gone() {
+  start_sim --program-talks 100 || return
+  local start codes
+  start=$(now_ms)
+  timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --monitor -p "$link" "$blink" \
+    < <(sleep 25) 2>"$(out cli.err)" | head -n 2 >"$(out cli.out)"
+  codes=("${PIPESTATUS[@]}")
+  cli_code=${codes[0]}
+  cli_ms=$(($(now_ms) - start))
+  expect_exit 0
+  [[ $(tail -n 1 "$(out cli.out)") == "tick 1"$'\r' ]] || fail "head got '$(od -c "$(out cli.out)")'"
+  grep -q '^korvane-cli: monitor ended$' "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  finish_sim term
+  echo "  stdout's reader gone: ended after $cli_ms ms"
+}
+
+# The same on a terminal (script(1) gives the monitor one on stdin, which it sets to raw
+# input): when the reader of stdout goes away, the terminal is put back as it was.
+case_monitor_terminal_put_back() {
+  start_sim --program-talks 100 || return
+  local inner
+  printf -v inner 'env LD_PRELOAD=%q KORVANE_SIM_LINES=%q %q -q --monitor -p %q %q 2>%q | head -n 2; echo "codes ${PIPESTATUS[*]}"; stty -a' \
+    "$shim" "$lines" "$cli" "$link" "$blink" "$(out cli.err)"
+  timeout 20 script -qec "$inner" /dev/null </dev/null | tr -d '\r' >"$(out cli.out)"
+  grep -q '^codes 0 0$' "$(out cli.out)" || fail "exit codes: $(grep codes "$(out cli.out)")"
+  grep -q '^tick 1$' "$(out cli.out)" || fail "no line of the board: $(head -n 3 "$(out cli.out)")"
+  grep -Eq '(^| )icanon( |$)' "$(out cli.out)" && grep -Eq '(^| )echo( |$)' "$(out cli.out)" ||
+    fail "the terminal was left raw: $(grep -E 'icanon|echo' "$(out cli.out)")"
+  finish_sim term
+}
+
+# A write that succeeded on the chip succeeds whatever became of stdout: closed, or a
+# pipe nobody reads; -d deletes the file that was written.
+case_write_stdout_gone() {
+  local how
+  for how in closed pipe; do
+    start_sim --exit-after-restart || return
+    cp "$blink" "$work/gone.bin"
+    if [[ $how == closed ]]; then
+      env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q -d -p "$link" "$work/gone.bin" \
+        >&- 2>"$(out cli.err)"
+      cli_code=$?
+    else
+      env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q -d -p "$link" "$work/gone.bin" \
+        2>"$(out cli.err)" | true
+      cli_code=${PIPESTATUS[0]}
+    fi
+    expect_exit 0
+    [[ -e $work/gone.bin ]] && fail "stdout $how: the file written was not deleted"
+    finish_sim by-itself
+    expect_flash "$blink"
+  done
+}
+
+# korvane-sim with its standard descriptors closed: its pty and socket must not take
+# their places (the device name it prints would go into the chip's own line): they are
+# /dev/null, and the chip serves as ever.
+case_sim_closed_descriptors() {
+  link=$work/closed.tty lines=$work/closed.lines flash=$work/closed.flash
+  "$sim" --link "$link" --lines "$lines" --flash-out "$flash" --timeout 30 --verbose --exit-after-restart \
+    <&- >&- 2>&- &
+  sim_pid=$!
+  local i
+  for ((i = 0; i < 250; ++i)); do
+    [[ -L $link && -S $lines ]] && break
+    sleep 0.02
+  done
+  for i in 0 1 2; do
+    [[ $(readlink "/proc/$sim_pid/fd/$i") == /dev/null ]] ||
+      fail "korvane-sim's descriptor $i is $(readlink "/proc/$sim_pid/fd/$i")"
+  done
+  run_cli "$blink"
+  expect_exit 0
+  expect_stderr ""
+  if ! wait_for_exit "$sim_pid" 5; then
+    fail "korvane-sim did not end after the restart"
+  fi
+  wait "$sim_pid"
+  local code=$?
+  sim_pid=""
+  ((code == 0)) || fail "korvane-sim exit code $code"
+  expect_flash "$blink"
+}
+
 # Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
 # its own lines socket (the shim maps each pty to its socket). Every flash holds the image
 # (with the vector checksum that --fix-checksum writes), and four boards take about the
@@ -327,5 +455,6 @@ case_sim_stops() {
 }
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
-  case_no_modem_lines case_baud_115200 case_monitor case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
+  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops

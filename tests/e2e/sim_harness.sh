@@ -153,6 +153,12 @@ expect_line_sequences() {
 # "N passed, N failed"; succeeds when all passed.
 run_cases() {
   local total_start passed=0 case_function case_start before status log
+  # KORVANE_E2E_CASES="monitor blink" runs only those cases, for the edit-test loop.
+  if [[ -n ${KORVANE_E2E_CASES:-} ]]; then
+    local wanted=() name
+    for name in $KORVANE_E2E_CASES; do wanted+=("case_$name"); done
+    set -- "${wanted[@]}"
+  fi
   total_start=$(now_ms)
   for case_function in "$@"; do
     case_name=${case_function#case_}
