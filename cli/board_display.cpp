@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "cli/console.h"
+#include "cli/outcome_texts.h"
+#include "cli/progress_bar.h"
 
 namespace korvane::cli {
 
@@ -23,65 +24,66 @@ bool Aborted(const BoardReport& report) {
 }
 
 // How a finished job ended, in a word.
-const char* EndName(const BoardReport& report) {
-  if (report.result.Succeeded()) return "done";
-  return Aborted(report) ? "aborted" : "failed";
+BoardWord EndWord(const BoardReport& report) {
+  if (report.result.Succeeded()) return BoardWord::Done;
+  return Aborted(report) ? BoardWord::Aborted : BoardWord::Failed;
 }
 
-std::string PhaseName(const BoardReport& report, bool verify) {
-  if (!report.started) return "waiting";
-  if (report.finished) return EndName(report);
+BoardWord PhaseWord(const BoardReport& report, bool verify) {
+  if (!report.started) return BoardWord::Waiting;
+  if (report.finished) return EndWord(report);
   switch (report.phase) {
-    case JobPhase::Reset: return "reset";
-    case JobPhase::Handshake: return "handshake";
-    case JobPhase::Erase: return "erase";
-    case JobPhase::Transfer: return verify ? "writing, verifying" : "writing";
-    case JobPhase::Restart: return "restart";
+    case JobPhase::Reset: return BoardWord::Reset;
+    case JobPhase::Handshake: return BoardWord::Handshake;
+    case JobPhase::Erase: return BoardWord::Erase;
+    case JobPhase::Transfer: return verify ? BoardWord::WritingVerifying : BoardWord::Writing;
+    case JobPhase::Restart: return BoardWord::Restart;
   }
-  return "";
+  return BoardWord::Waiting;
 }
 
 std::string Padded(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+  const size_t columns = TerminalColumns(text);
+  return columns >= width ? text : text + std::string(width - columns, ' ');
 }
-
-// The job's message as the terminal shows it.
-std::string MessageText(const JobResult& result) { return Cp932ToUtf8(MessageOf(result)); }
 
 }  // namespace
 
-std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify) {
+std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify, Language language) {
   const int percent = std::clamp(report.percent, 0, 100);
   const int filled = percent * kBarWidth / 100;
   char tail[16];
   std::snprintf(tail, sizeof tail, "] %3d%%  ", percent);
   std::string line = Padded(report.port, portWidth) + "  [" + std::string(static_cast<size_t>(filled), '#') +
-                     std::string(static_cast<size_t>(kBarWidth - filled), '-') + tail + PhaseName(report, verify);
-  if (report.attempt > 1) line += " (attempt " + std::to_string(report.attempt) + ")";
+                     std::string(static_cast<size_t>(kBarWidth - filled), '-') + tail +
+                     BoardWordText(PhaseWord(report, verify), language);
+  if (report.attempt > 1) line += Fill(WordsOf(language).attemptNth, {std::to_string(report.attempt)});
   if (report.finished) {
     line += " " + Seconds(report.seconds);
-    if (!report.result.Succeeded() && !Aborted(report)) line += ": " + MessageText(report.result);
+    if (!report.result.Succeeded() && !Aborted(report)) line += ": " + ShortText(report.result, language);
   }
   return line;
 }
 
-std::string FinishedLine(const BoardReport& report, int attempts) {
-  const std::string end = report.result.Succeeded() ? "ok" : EndName(report);
-  std::string line = report.port + ": " + end + " in " + Seconds(report.seconds);
-  if (attempts > 1) line += " (attempt " + std::to_string(report.attempt) + " of " + std::to_string(attempts) + ")";
-  if (!report.result.Succeeded() && !Aborted(report)) line += ": " + MessageText(report.result);
+std::string FinishedLine(const BoardReport& report, int attempts, Language language) {
+  const Words& words = WordsOf(language);
+  const std::string end = report.result.Succeeded() ? words.ok : BoardWordText(EndWord(report), language);
+  std::string line = Fill(words.finished, {report.port, end, Seconds(report.seconds)});
+  if (attempts > 1) line += Fill(words.attemptOf, {std::to_string(report.attempt), std::to_string(attempts)});
+  if (!report.result.Succeeded() && !Aborted(report)) line += ": " + ShortText(report.result, language);
   return line + "\n";
 }
 
-std::string SummaryTable(const std::vector<BoardReport>& reports) {
-  size_t portWidth = 4;
-  for (const BoardReport& report : reports) portWidth = std::max(portWidth, report.port.size());
-  std::string table = Padded("port", portWidth) + "  " + Padded("time", 9) + "  result\n";
+std::string SummaryTable(const std::vector<BoardReport>& reports, Language language) {
+  const Words& words = WordsOf(language);
+  size_t portWidth = TerminalColumns(words.portHeader);
+  for (const BoardReport& report : reports) portWidth = std::max(portWidth, TerminalColumns(report.port));
+  std::string table = Padded(words.portHeader, portWidth) + "  " + Padded(words.time, 9) + "  " + words.result + "\n";
   size_t ok = 0;
   std::string failedPorts;
   for (const BoardReport& report : reports) {
-    std::string result = report.result.Succeeded() ? "ok" : MessageText(report.result);
-    if (report.attempt > 1) result += " (" + std::to_string(report.attempt) + " attempts)";
+    std::string result = report.result.Succeeded() ? words.ok : ShortText(report.result, language);
+    if (report.attempt > 1) result += Fill(words.attemptsTaken, {std::to_string(report.attempt)});
     table += Padded(report.port, portWidth) + "  " + Padded(Seconds(report.seconds), 9) + "  " + result + "\n";
     if (report.result.Succeeded()) {
       ++ok;
@@ -89,20 +91,21 @@ std::string SummaryTable(const std::vector<BoardReport>& reports) {
       failedPorts += (failedPorts.empty() ? "" : " ") + report.port;
     }
   }
-  table += std::to_string(reports.size()) + " boards: " + std::to_string(ok) + " ok";
-  if (ok < reports.size()) {
-    table += ", " + std::to_string(reports.size() - ok) + " not written: " + failedPorts;
-  }
+  table += Fill(words.summaryOk, {std::to_string(reports.size()), std::to_string(ok)});
+  if (ok < reports.size()) table += Fill(words.summaryNot, {std::to_string(reports.size() - ok), failedPorts});
   return table + "\n";
 }
 
-BoardTable::BoardTable(std::vector<BoardReport> initial, bool verify, int rows)
-    : reports_(std::move(initial)), verify_(verify) {
-  for (const BoardReport& report : reports_) portWidth_ = std::max(portWidth_, report.port.size());
+BoardTable::BoardTable(std::vector<BoardReport> initial, bool verify, int rows, Language language)
+    : reports_(std::move(initial)), verify_(verify), language_(language) {
+  for (const BoardReport& report : reports_) portWidth_ = std::max(portWidth_, TerminalColumns(report.port));
   // The lines must fit above the cursor's line: a redraw that scrolls cannot go back up.
   const size_t room = rows > 1 ? static_cast<size_t>(rows - 1) : 1;
-  if (rows > 0 && reports_.size() > room) boardLines_ = room - 1;
-  else boardLines_ = reports_.size();
+  if (rows > 0 && reports_.size() > room) {
+    boardLines_ = room - 1;
+  } else {
+    boardLines_ = reports_.size();
+  }
 }
 
 std::string BoardTable::Update(size_t board, const BoardReport& report) {
@@ -111,23 +114,19 @@ std::string BoardTable::Update(size_t board, const BoardReport& report) {
 }
 
 std::string BoardTable::CountLine() const {
-  size_t waiting = 0, working = 0, done = 0, failed = 0, aborted = 0;
+  size_t counts[10] = {};
   for (const BoardReport& report : reports_) {
-    if (!report.started) ++waiting;
-    else if (!report.finished) ++working;
-    else if (report.result.Succeeded()) ++done;
-    else if (Aborted(report)) ++aborted;
-    else ++failed;
+    BoardWord word = PhaseWord(report, false);
+    if (report.started && !report.finished) word = BoardWord::Writing;  // every step of a job at work
+    ++counts[static_cast<size_t>(word)];
   }
-  std::string line = std::to_string(reports_.size()) + " boards:";
+  std::string line = Fill(WordsOf(language_).boards, {std::to_string(reports_.size())});
   const char* separator = " ";
-  for (const auto& [count, name] : {std::pair<size_t, const char*>{waiting, "waiting"},
-                                    {working, "writing"},
-                                    {done, "done"},
-                                    {failed, "failed"},
-                                    {aborted, "aborted"}}) {
+  for (const BoardWord word : {BoardWord::Waiting, BoardWord::Writing, BoardWord::Done, BoardWord::Failed,
+                               BoardWord::Aborted}) {
+    const size_t count = counts[static_cast<size_t>(word)];
     if (count == 0) continue;
-    line += separator + std::to_string(count) + " " + name;
+    line += separator + std::to_string(count) + " " + BoardWordText(word, language_);
     separator = ", ";
   }
   return line;
@@ -136,7 +135,7 @@ std::string BoardTable::CountLine() const {
 std::string BoardTable::Draw() {
   std::vector<std::string> lines;
   if (boardLines_ == reports_.size()) {
-    for (const BoardReport& each : reports_) lines.push_back(BoardLine(each, portWidth_, verify_));
+    for (const BoardReport& each : reports_) lines.push_back(BoardLine(each, portWidth_, verify_, language_));
   } else {
     // More boards than the terminal has rows: the counts, then the boards at work (the
     // finished ones are in the table at the end), as many as fit; the same number of
@@ -144,7 +143,7 @@ std::string BoardTable::Draw() {
     lines.push_back(CountLine());
     for (const BoardReport& each : reports_) {
       if (lines.size() > boardLines_) break;
-      if (each.started && !each.finished) lines.push_back(BoardLine(each, portWidth_, verify_));
+      if (each.started && !each.finished) lines.push_back(BoardLine(each, portWidth_, verify_, language_));
     }
     lines.resize(boardLines_ + 1);
   }

@@ -6,21 +6,23 @@
 #include <vector>
 
 #include "cli/boards.h"
+#include "cli/language.h"
 
 namespace korvane::cli {
 
 // The board's line on a terminal, without line end:
 // "/dev/ttyUSB0  [##########----------]  52%  writing".
-std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify);
+std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify,
+                      Language language = Language::English);
 
 // The line of a finished job, with line end: "/dev/ttyUSB0: ok in 9.03 s", or
-// "/dev/ttyUSB1: failed in 2.10 s (attempt 1 of 3): <the job's message>" ("aborted" for
-// a job stopped by Ctrl-C).
-std::string FinishedLine(const BoardReport& report, int attempts);
+// "/dev/ttyUSB1: failed in 2.10 s (attempt 1 of 3): <the outcome's short text>"
+// ("aborted" for a job stopped by Ctrl-C).
+std::string FinishedLine(const BoardReport& report, int attempts, Language language = Language::English);
 
 // The table at the end: port, result (ok or the message), time; then one line that
 // counts them and names the ports that failed.
-std::string SummaryTable(const std::vector<BoardReport>& reports);
+std::string SummaryTable(const std::vector<BoardReport>& reports, Language language = Language::English);
 
 // The lines of all boards on a terminal: drawn once, then redrawn in place (the cursor
 // goes back up over them) at every change. On a terminal of `rows` rows (0: unknown)
@@ -28,7 +30,8 @@ std::string SummaryTable(const std::vector<BoardReport>& reports);
 // 12 writing, 15 done") and the boards at work fill the rows left.
 class BoardTable {
  public:
-  BoardTable(std::vector<BoardReport> initial, bool verify, int rows = 0);
+  BoardTable(std::vector<BoardReport> initial, bool verify, int rows = 0,
+             Language language = Language::English);
   // The text that shows every board as it stands.
   std::string Draw();
   // The text that shows every board, with this one changed.
@@ -40,6 +43,7 @@ class BoardTable {
   std::vector<BoardReport> reports_;
   size_t portWidth_ = 0;
   bool verify_ = false;
+  Language language_ = Language::English;
   size_t boardLines_ = 0;  // the board lines that fit; all of them, or fewer under a count line
   size_t drawnLines_ = 0;  // the lines the last draw left above the cursor
 };

@@ -38,11 +38,18 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
           tell(board, start);
         }
         JobOptions own = options;
-        own.phase = [&](JobPhase phase) {
+        own.phase = [&](const JobStep& step) {
           std::lock_guard<std::mutex> held(lock);
-          reports[board].phase = phase;
+          reports[board].phase = step.phase;
           tell(board, start);
         };
+        if (options.trace) {
+          // One line at a time, each with its board.
+          own.trace = [&](const std::string& line) {
+            std::lock_guard<std::mutex> held(lock);
+            options.trace(boards[board].port + ": " + line);
+          };
+        }
         const ProgressCallback progress = [&](int32_t percent) {
           std::lock_guard<std::mutex> held(lock);
           reports[board].percent = percent;

@@ -10,6 +10,7 @@
 #include "cli/boards.h"
 #include "cli/monitor.h"
 #include "cli/options.h"
+#include "cli/outcome_texts.h"
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
 #include "common/watched_file.h"
@@ -110,7 +111,11 @@ int ReadInput(const std::string& path, const std::optional<ImageFormat>& format,
     if (size > kMaxImageSize) failure = JobOutcome::FileTooLarge;
   }
   if (failure == JobOutcome::Success) return kSuccess;
-  console.JobMessage(MessageOf(failure));
+  JobResult result(failure);
+  result.file = path;
+  result.fileSize = input->file.size;
+  result.systemError = input->file.reason;
+  console.Err(FailureText(result, console.MessageLanguage(), {}));
   return kFailed;
 }
 
@@ -247,6 +252,37 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
   return true;
 }
 
+// One line of stderr on a terminal, redrawn in place: each text replaces the one before,
+// padded with spaces over what was longer.
+class StatusLine {
+ public:
+  explicit StatusLine(Console& console) : console_(console) {}
+  void Show(const std::string& text) {
+    const size_t columns = TerminalColumns(text);
+    console_.Err("\r" + text + std::string(shown_ > columns ? shown_ - columns : 0, ' '));
+    shown_ = columns;
+    drawn_ = true;
+  }
+  // Ends the line, if one was drawn, so that what follows starts on its own.
+  void End() {
+    if (drawn_) console_.Err("\n");
+    drawn_ = false;
+    shown_ = 0;
+  }
+
+ private:
+  Console& console_;
+  size_t shown_ = 0;
+  bool drawn_ = false;
+};
+
+// The trace of -v: each line with the seconds since the start, "[  0.153] > J".
+std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start) {
+  return [&console, start](const std::string& line) {
+    console.Err(Format("[%8.3f] ", SecondsSince(start)) + line + "\n");
+  };
+}
+
 // What a job takes from the command line.
 JobOptions JobOptionsOf(const Options& options) {
   JobOptions job;
@@ -261,6 +297,16 @@ std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
   sim::ChipConfig config;
   config.programEcho = true;
   return std::make_unique<sim::SimulatedChip>(config);
+}
+
+// Deletes FILE after a write that put it on every board, when it still is the version
+// that was read; false, with the message told, when it is not or cannot be deleted.
+bool DeleteWritten(const std::string& path, const FileStamp& written, Console& console) {
+  JobResult deleted = DeleteIfUnchanged(path, written);
+  if (deleted.Succeeded()) return true;
+  deleted.file = path;
+  console.Err(FailureText(deleted, console.MessageLanguage(), {}));
+  return false;
 }
 
 // The image to every board named, at once: progress per board, a line per finished
@@ -282,13 +328,14 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   const bool drawTable = !options.quiet && console.ErrCanRedraw();
   std::vector<BoardReport> initial(boards.size());
   for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
-  BoardTable table(initial, options.verify, console.ErrRows());
+  const Language language = console.MessageLanguage();
+  BoardTable table(initial, options.verify, console.ErrRows(), language);
   if (drawTable) console.Err(table.Draw());
   const BoardListener listener = [&](size_t board, const BoardReport& report) {
     if (drawTable) {
       console.Err(table.Update(board, report));
     } else if (!options.quiet && report.finished) {
-      console.Err(FinishedLine(report, options.retries + 1));
+      console.Err(FinishedLine(report, options.retries + 1, language));
     }
   };
   std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
@@ -297,10 +344,12 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
       WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
   int code = ExitCodeOf(reports);
-  console.Out(SummaryTable(reports));
+  console.Out(SummaryTable(reports, language));
   for (size_t i = 0; i < reports.size(); ++i) {
-    if (!reports[i].result.Succeeded() && !causes[i]->empty()) {
-      console.Err("korvane-cli: " + DeviceOf(reports[i].port) + ": " + *causes[i] + "\n");
+    // The details of each board that failed, after the table.
+    const JobResult& result = reports[i].result;
+    if (!result.Succeeded() && result.outcome != JobOutcome::Aborted) {
+      console.Err(FailureText(result, language, {DeviceOf(reports[i].port), *causes[i]}, reports[i].port));
     }
     // A simulated board also shows that its flash holds the image.
     if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
@@ -309,11 +358,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     }
   }
   if (code == kSuccess && options.deleteAfterWrite) {
-    const JobOutcome deleted = DeleteIfUnchanged(options.file, input.file.stamp);
-    if (deleted != JobOutcome::Success) {
-      console.JobMessage(MessageOf(deleted));
-      return kFailed;
-    }
+    if (!DeleteWritten(options.file, input.file.stamp, console)) return kFailed;
   }
   return code;
 }
@@ -328,20 +373,29 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   input.plan = PlanWrite(input.read.hasData);
   if (options.ports.size() > 1) return WriteMany(options, input, console);
   const std::vector<uint8_t>& image = input.read.image;
-  const JobOptions job = JobOptionsOf(options);
+  const Language language = console.MessageLanguage();
+  JobOptions job = JobOptionsOf(options);
 
-  const bool drawBar = !options.quiet && console.ErrIsTerminal();
+  // On a terminal, one status line redrawn in place: each step of the job as it begins,
+  // then the bar. A trace (-v) takes the lines instead.
+  const bool drawBar = !options.quiet && !options.verbose && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>(input.plan.blocks.size());
   int blocksStarted = 0;
   const SteadyClock::time_point start = SteadyClock::now();
   const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
   const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
+  StatusLine status(console);
   auto progress = [&](int32_t percent) {
-    if (drawBar) {
-      console.Err("\r" + RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
-    }
+    if (drawBar) status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
     ++blocksStarted;
   };
+  if (drawBar) {
+    job.phase = [&](const JobStep& step) {
+      const std::string text = StepText(step, language);
+      if (!text.empty()) status.Show(text);
+    };
+  }
+  if (options.verbose) job.trace = TraceTo(console, start);
 
   const auto portCause = std::make_shared<std::string>();
   PortOpener opener = OpenerFor(options.port, chip, portCause);
@@ -358,24 +412,18 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   JobResult result = WriteImage(image, input.plan, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result); ++attempt) {
-    if (drawBar && blocksStarted > 0) console.Err("\n");
-    console.Err("korvane-cli: " + Cp932ToUtf8(MessageOf(result)) + "; attempt " + std::to_string(attempt) + " of " +
-                std::to_string(options.retries + 1) + "\n");
+    status.End();
+    console.Err(RetryText(result, attempt, options.retries + 1, language));
     blocksStarted = 0;
     result = WriteImage(image, input.plan, opener, progress, job);
   }
-  if (drawBar && blocksStarted > 0) {
-    if (result.Succeeded()) {
-      console.Err("\r" + RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
-    }
-    console.Err("\n");
+  if (drawBar && result.Succeeded()) {
+    status.Show(RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
   }
+  status.End();
   if (!result.Succeeded()) {
-    console.JobMessage(MessageOf(result));
-    if (result.outcome == JobOutcome::Aborted) return kAborted;
-    // What the system said of the port, naming the device.
-    if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
-    return kFailed;
+    console.Err(FailureText(result, language, {DeviceOf(options.port), *portCause}));
+    return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
   }
   const size_t bytes = DataBytes(input);
   const unsigned sectors = SectorCount(input.plan);
@@ -401,12 +449,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
                                options.transferBaud, console);
   }
   if (code == kSuccess && options.deleteAfterWrite) {
-    // Only the version that was read and written is deleted.
-    const JobOutcome deleted = DeleteIfUnchanged(options.file, input.file.stamp);
-    if (deleted != JobOutcome::Success) {
-      console.JobMessage(MessageOf(deleted));
-      return kFailed;
-    }
+    if (!DeleteWritten(options.file, input.file.stamp, console)) return kFailed;
   }
   if (code == kSuccess && held) code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console);
   return code;
@@ -449,8 +492,8 @@ int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* ch
   const auto portCause = std::make_shared<std::string>();
   std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause)();
   if (!port) {
-    console.JobMessage(messages::kPortOpenFailed);
-    if (!portCause->empty()) console.Err("korvane-cli: " + DeviceOf(options.port) + ": " + *portCause + "\n");
+    console.Err(FailureText(JobOutcome::PortOpenFailed, console.MessageLanguage(),
+                            {DeviceOf(options.port), *portCause}));
     return kFailed;
   }
   return RunMonitor(*port, options.monitorBaud, true, DeviceOf(options.port), console);

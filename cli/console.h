@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/language.h"
+
 namespace korvane::cli {
 
 class Console {
@@ -18,8 +20,9 @@ class Console {
     Out(bytes);
     return true;
   }
-  // A message of the write job (Shift-JIS), on stderr in the terminal's encoding.
-  virtual void JobMessage(const std::string& cp932) = 0;
+  // The language of the messages: the user's (LC_ALL, LC_MESSAGES, LANG; on Windows
+  // else the UI language).
+  virtual Language MessageLanguage() { return Language::English; }
   // True when stderr is a terminal, where the progress bar is drawn.
   virtual bool ErrIsTerminal() = 0;
   // True when stderr is a terminal that moves its cursor on ANSI escape sequences, where
@@ -51,7 +54,7 @@ class SystemConsole final : public Console {
   void Out(const std::string& text) override;
   void Err(const std::string& text) override;
   bool OutBytes(const std::string& bytes) override;
-  void JobMessage(const std::string& cp932) override;
+  Language MessageLanguage() override;
   bool ErrIsTerminal() override;
   int ErrRows() override;
 #ifdef _WIN32

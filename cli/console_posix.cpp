@@ -23,7 +23,7 @@ void OnInterrupt(int) { AbortRequested = true; }
 
 }  // namespace
 
-void SystemConsole::JobMessage(const std::string& cp932) { Err(Cp932ToUtf8(cp932) + "\n"); }
+Language SystemConsole::MessageLanguage() { return LanguageFromEnvironment(EnvironmentValue); }
 
 bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

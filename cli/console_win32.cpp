@@ -54,7 +54,12 @@ void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stream);
+  // Redirected: the console's code page, or UTF-8 where that cannot hold the text.
+  const UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetACP();
+  bool lossless = false;
+  const std::string local = codePage == CP_UTF8 ? text : Narrow(Widen(text, CP_UTF8), codePage, &lossless);
+  const std::string& bytes = codePage != CP_UTF8 && lossless ? local : text;
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
 }
 
@@ -64,22 +69,10 @@ void SystemConsole::Out(const std::string& text) { WriteText(stdout, STD_OUTPUT_
 
 void SystemConsole::Err(const std::string& text) { WriteText(stderr, STD_ERROR_HANDLE, text); }
 
-void SystemConsole::JobMessage(const std::string& cp932) {
-  std::wstring wide = Widen(cp932 + "\n", 932);
-  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
-    // A console shows the text in any language through its wide-character output.
-    std::fflush(stderr);
-    DWORD written = 0;
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
-  }
-  // Redirected: the console's code page, or UTF-8 where that cannot hold the text.
-  UINT codePage = GetConsoleOutputCP();
-  bool lossless = false;
-  std::string text = Narrow(wide, codePage != 0 ? codePage : GetACP(), &lossless);
-  Err(lossless ? text : Narrow(wide, CP_UTF8));
+Language SystemConsole::MessageLanguage() {
+  const Language ui =
+      PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::Japanese : Language::English;
+  return LanguageFromEnvironment(EnvironmentValue, ui);
 }
 
 bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -9,7 +9,7 @@ namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
-  NoWrite, ListPorts, Retry, Format, None
+  NoWrite, ListPorts, Retry, Format, Verbose, None
 };
 
 const char* LongName(Flag flag) {
@@ -30,6 +30,7 @@ const char* LongName(Flag flag) {
     case Flag::ListPorts: return "list-ports";
     case Flag::Retry: return "retry";
     case Flag::Format: return "format";
+    case Flag::Verbose: return "verbose";
     case Flag::None: break;
   }
   return "";
@@ -65,6 +66,7 @@ constexpr OptionRule kOptionRules[] = {
     {Flag::Baud, OptionRule::Kind::Excludes, Flag::NoWrite,
      "--no-write writes nothing; the monitor's rate is --monitor-baud"},
     {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
+    {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write has no dialogue to trace"},
 };
 
 // The first rule of kOptionRules the options given break, as a usage error; empty when
@@ -91,6 +93,7 @@ Flag ShortFlag(char name) {
     case 'w': return Flag::Watch;
     case 'q': return Flag::Quiet;
     case 'h': return Flag::Help;
+    case 'v': return Flag::Verbose;
     default: return Flag::None;
   }
 }
@@ -108,6 +111,7 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Monitor: options.monitor = true; break;
     case Flag::NoWrite: options.noWrite = true; break;
     case Flag::ListPorts: options.listPorts = true; break;
+    case Flag::Verbose: options.verbose = true; break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::MonitorBaud:
@@ -306,9 +310,13 @@ std::string UsageText() {
          "      --no-write    with --monitor: no write, only a reset into the program\n"
          "      --list-ports  list the serial ports present\n"
          "  -q, --quiet       no progress bar\n"
+         "  -v, --verbose     every line to and from the chip and every change of RTS and\n"
+         "                    DTR on stderr, with the time since the start\n"
          "  -h, --help        this text\n"
          "      --version     the version\n"
          "\n"
+         "Messages are in Japanese when LC_ALL, LC_MESSAGES or LANG (the first set) starts\n"
+         "with \"ja\", else in English.\n"
          "Exit codes: 0 success, 1 the write failed, 2 usage error, 3 aborted (Ctrl-C).\n"
          "With several boards: 0 when every board was written, 3 when all the others\n"
          "were aborted, else 1; -d deletes FILE only when every board was written.\n";

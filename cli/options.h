@@ -36,6 +36,7 @@ struct Options {
   bool listPorts = false;    // list the serial ports present
   int retries = 0;           // how often a board that failed is tried again
   std::optional<ImageFormat> format{};  // --format: FILE read as this, whatever its name
+  bool verbose = false;      // a trace of the dialogue on stderr
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };
 

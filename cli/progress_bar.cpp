@@ -20,4 +20,14 @@ std::string RenderProgressBar(int percent, int blocksDone, int blocksAll, double
   return bar + tail;
 }
 
+size_t TerminalColumns(const std::string& text) {
+  size_t columns = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
+    columns += byte >= 0xE0 ? 2 : 1;
+  }
+  return columns;
+}
+
 }  // namespace korvane::cli

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "isp/job_flags.h"
 #include "isp/uu_encode.h"
@@ -15,41 +16,21 @@ namespace {
 constexpr char kSynchronized[] = "Synchronized";
 constexpr int kLinesPerChecksum = 20;
 
-bool HandshakeAttempt(IspLink& link, bool* sendFailed) {
-  if (!ResetIntoIsp(link)) return false;
-  link.port->PurgeInput();  // outcome not consulted
-  size_t written = 0;
-  if (!link.port->Write("?", 1, &written) || written != 1) return false;
-  if (!ExpectLine(link, kSynchronized)) return false;
-  if (!SendLine(link, kSynchronized)) return false;
-  if (!ExpectLine(link, kSynchronized)) return false;
-  if (!ExpectLine(link, "OK")) return false;
-  char frequency[kLineBufferSize];
-  std::snprintf(frequency, sizeof frequency, "%d", kCrystalKhz);
-  if (!SendLine(link, frequency)) {
-    *sendFailed = true;
-    return false;
-  }
-  return ExpectLine(link, frequency) && ExpectLine(link, "OK");
+IspResult Success(const std::string& command) {
+  IspResult result;
+  result.command = command;
+  return result;
 }
 
-// Formats a command line into one line buffer and sends it.
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-bool SendFormatted(IspLink& link, const char* format, ...) {
-  char line[kLineBufferSize];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  return SendLine(link, line);
+// Sends one line of the dialogue; the result names it.
+IspResult Send(IspLink& link, const std::string& line, bool traced = true) {
+  IspResult result = Success(line);
+  if (!SendLine(link, line.c_str(), traced)) result.status = IspStatus::PortFailed;
+  return result;
 }
 
-// A reply line that is a decimal number (at most 10 digits, below 2^32).
-bool ReceiveNumber(IspLink& link, uint32_t* value) {
-  char line[kLineBufferSize];
-  if (!ReceiveLine(link, line, sizeof line)) return false;
+// A line that is a decimal number (at most 10 digits, below 2^32).
+bool ParseNumber(const char* line, uint32_t* value) {
   const size_t length = std::strlen(line);
   if (length == 0 || length > 10 || std::strspn(line, "0123456789") != length) return false;
   const unsigned long long number = std::strtoull(line, nullptr, 10);
@@ -58,19 +39,111 @@ bool ReceiveNumber(IspLink& link, uint32_t* value) {
   return true;
 }
 
-bool SendChecksum(IspLink& link, uint32_t checksum) {
-  return SendFormatted(link, "%u", static_cast<unsigned>(checksum)) && ExpectLine(link, "OK");
+// Receives the next line into line: Ok, or TimedOut / Garbled (a line cut short) for the
+// answer awaited to command.
+IspResult Receive(IspLink& link, const std::string& command, const char* awaited, char* line,
+                  size_t capacity) {
+  IspResult result = Success(command);
+  if (!ReceiveLine(link, line, capacity)) {
+    result.awaited = awaited;
+    result.received = line;
+    result.status = result.received.empty() ? IspStatus::TimedOut : IspStatus::Garbled;
+  }
+  return result;
+}
+
+// The next line must be expected. Awaiting the "0" of CMD_SUCCESS, another number is
+// the boot loader's refusal with that return code.
+IspResult Expect(IspLink& link, const std::string& command, const char* expected) {
+  char line[kLineBufferSize];
+  IspResult result = Receive(link, command, expected, line, sizeof line);
+  if (!result || std::strcmp(line, expected) == 0) return result;
+  uint32_t code = 0;
+  if (std::strcmp(expected, "0") == 0 && ParseNumber(line, &code)) {
+    result.status = IspStatus::Refused;
+    result.code = code;
+    return result;
+  }
+  result.status = IspStatus::Garbled;
+  result.awaited = expected;
+  result.received = line;
+  return result;
+}
+
+// Sends a command line and expects CMD_SUCCESS.
+IspResult Command(IspLink& link, const std::string& line) {
+  IspResult result = Send(link, line);
+  return result ? Expect(link, line, "0") : result;
+}
+
+// A command line from a format.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string Formatted(const char* format, ...) {
+  char line[kLineBufferSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  return line;
+}
+
+// A reply line that is a decimal number.
+IspResult ReceiveNumber(IspLink& link, const std::string& command, uint32_t* value) {
+  char line[kLineBufferSize];
+  IspResult result = Receive(link, command, "a number", line, sizeof line);
+  if (result && !ParseNumber(line, value)) {
+    result.status = IspStatus::Garbled;
+    result.awaited = "a number";
+    result.received = line;
+  }
+  return result;
+}
+
+IspResult HandshakeAttempt(IspLink& link, bool* sendFailed) {
+  IspResult result = Success("?");
+  if (!ResetIntoIsp(link)) {
+    result.status = IspStatus::LinesFailed;
+    return result;
+  }
+  link.port->PurgeInput();  // outcome not consulted
+  size_t written = 0;
+  if (!link.port->Write("?", 1, &written) || written != 1) {
+    result.status = IspStatus::PortFailed;
+    return result;
+  }
+  Trace(link, "> ?");
+  if (!(result = Expect(link, "?", kSynchronized))) return result;
+  if (!(result = Send(link, kSynchronized))) return result;
+  if (!(result = Expect(link, kSynchronized, kSynchronized))) return result;
+  if (!(result = Expect(link, kSynchronized, "OK"))) return result;
+  const std::string frequency = std::to_string(kCrystalKhz);
+  if (!(result = Send(link, frequency))) {
+    *sendFailed = true;
+    return result;
+  }
+  if (!(result = Expect(link, frequency, frequency.c_str()))) return result;
+  return Expect(link, frequency, "OK");
 }
 
 // Receives one group of up to 20 encoded lines (count bytes at most) and its checksum
-// line into out; *received gets the bytes of the group. False when a line is lost or
-// malformed; *checksumMatches tells whether a complete group summed to its checksum.
-bool ReceiveReadGroup(IspLink& link, uint32_t count, uint8_t* out, uint32_t* received, bool* checksumMatches) {
+// line into out; *received gets the bytes of the group. Fails when a line is lost;
+// *checksumMatches tells whether a complete, well-formed group summed to its checksum.
+IspResult ReceiveReadGroup(IspLink& link, const std::string& command, uint32_t count, uint8_t* out,
+                           uint32_t* received, bool* checksumMatches) {
   uint32_t sum = 0, offset = 0;
   bool wellFormed = true;
-  for (int lines = 0; lines < kLinesPerChecksum && offset < count; ++lines) {
+  int lines = 0;
+  for (; lines < kLinesPerChecksum && offset < count; ++lines) {
     char line[kLineBufferSize];
-    if (!ReceiveLine(link, line, sizeof line)) return false;
+    if (!ReceiveLine(link, line, sizeof line, false)) {
+      IspResult result = Success(command);
+      result.status = line[0] == '\0' ? IspStatus::TimedOut : IspStatus::Garbled;
+      result.awaited = "a data line";
+      result.received = line;
+      return result;
+    }
     uint8_t bytes[kMaxUuLineBytes];
     size_t n = 0;
     if (!UuDecodeLine(line, bytes, &n) || n == 0 || n > count - offset) {
@@ -84,144 +157,159 @@ bool ReceiveReadGroup(IspLink& link, uint32_t count, uint8_t* out, uint32_t* rec
     }
     offset += static_cast<uint32_t>(n);
   }
+  Trace(link, "< " + std::to_string(lines) + " data lines (" + std::to_string(offset) + " bytes)");
   uint32_t checksum = 0;
-  if (!ReceiveNumber(link, &checksum)) return false;
+  IspResult result = ReceiveNumber(link, command, &checksum);
+  if (!result) return result;
   *received = offset;
   *checksumMatches = wellFormed && checksum == sum;
-  return true;
+  return result;
 }
 
 }  // namespace
 
-bool SendCommand(IspLink& link, const char* line) {
-  return SendLine(link, line) && ExpectLine(link, "0");
-}
+IspResult SendCommand(IspLink& link, const char* line) { return Command(link, line); }
 
-bool EnterIspMode(IspLink& link) {
-  for (int attempt = 0; attempt < kHandshakeAttempts; ++attempt) {
+IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& onAttempt) {
+  IspResult result = Success("?");
+  for (int attempt = 1; attempt <= kHandshakeAttempts; ++attempt) {
     // Each attempt waits up to the read time-out; an abort is taken between attempts.
-    if (AbortRequested) return false;
+    if (AbortRequested) return result;
+    if (onAttempt) onAttempt(attempt);
     bool sendFailed = false;
-    if (HandshakeAttempt(link, &sendFailed)) return true;
-    if (sendFailed) return false;
+    result = HandshakeAttempt(link, &sendFailed);
+    if (result || sendFailed) return result;
   }
-  return false;
+  return result;
 }
 
-bool EchoOff(IspLink& link) {
-  return SendLine(link, "A 0") && ExpectLine(link, "A 0") && ExpectLine(link, "0");
+IspResult EchoOff(IspLink& link) {
+  IspResult result = Send(link, "A 0");
+  if (!result || !(result = Expect(link, "A 0", "A 0"))) return result;
+  return Expect(link, "A 0", "0");
 }
 
-bool SetIspBaudRate(IspLink& link, int baudRate, int stopBits) {
-  return SendFormatted(link, "B %d %d", baudRate, stopBits) && ExpectLine(link, "0");
+IspResult SetIspBaudRate(IspLink& link, int baudRate, int stopBits) {
+  return Command(link, Formatted("B %d %d", baudRate, stopBits));
 }
 
-bool ReadPartId(IspLink& link, char* buffer, size_t capacity) {
-  return SendLine(link, "J") && ExpectLine(link, "0") && ReceiveLine(link, buffer, capacity);
+IspResult ReadPartId(IspLink& link, char* buffer, size_t capacity) {
+  IspResult result = Command(link, "J");
+  return result ? Receive(link, "J", "the part identification", buffer, capacity) : result;
 }
 
-bool ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second) {
+IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second) {
   uint32_t a = 0, b = 0;
-  if (!SendLine(link, "K") || !ExpectLine(link, "0") || !ReceiveNumber(link, &a) || !ReceiveNumber(link, &b)) {
-    return false;
+  IspResult result = Command(link, "K");
+  if (!result || !(result = ReceiveNumber(link, "K", &a)) || !(result = ReceiveNumber(link, "K", &b))) {
+    return result;
   }
   *first = a;
   *second = b;
-  return true;
+  return result;
 }
 
-bool UnlockFlash(IspLink& link) {
-  return SendFormatted(link, "U %d", kUnlockCode) && ExpectLine(link, "0");
+IspResult UnlockFlash(IspLink& link) { return Command(link, Formatted("U %d", kUnlockCode)); }
+
+IspResult PrepareSectors(IspLink& link, unsigned first, unsigned last) {
+  return Command(link, Formatted("P %u %u", first, last));
 }
 
-bool PrepareSectors(IspLink& link, unsigned first, unsigned last) {
-  return SendFormatted(link, "P %u %u", first, last) && ExpectLine(link, "0");
+IspResult EraseSectors(IspLink& link, unsigned first, unsigned last) {
+  return Command(link, Formatted("E %u %u", first, last));
 }
 
-bool EraseSectors(IspLink& link, unsigned first, unsigned last) {
-  return SendFormatted(link, "E %u %u", first, last) && ExpectLine(link, "0");
-}
-
-bool PrepareAndErase(IspLink& link, int sectorCount) {
+IspResult PrepareAndErase(IspLink& link, int sectorCount) {
   const auto last = static_cast<unsigned>(sectorCount - 1);
-  return PrepareSectors(link, 0, last) && EraseSectors(link, 0, last);
+  IspResult result = PrepareSectors(link, 0, last);
+  return result ? EraseSectors(link, 0, last) : result;
 }
 
-bool WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, uint32_t count) {
-  if (!SendFormatted(link, "W %u %u", static_cast<unsigned>(ramAddress), static_cast<unsigned>(count)) ||
-      !ExpectLine(link, "0")) {
-    return false;
-  }
-  uint32_t checksum = 0;
+IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, uint32_t count) {
+  const std::string command =
+      Formatted("W %u %u", static_cast<unsigned>(ramAddress), static_cast<unsigned>(count));
+  IspResult result = Command(link, command);
+  if (!result) return result;
+  uint32_t checksum = 0, groupBytes = 0;
   int lines = 0;
   for (uint32_t offset = 0; offset < count;) {
     const uint32_t n = count - offset < kMaxUuLineBytes ? count - offset : static_cast<uint32_t>(kMaxUuLineBytes);
     char line[kLineBufferSize];
     UuEncodeLine(line, data + offset, n);
     for (uint32_t i = 0; i < n; ++i) checksum += data[offset + i];
-    if (!SendLine(link, line)) return false;
+    if (!SendLine(link, line, false)) {
+      result.status = IspStatus::PortFailed;
+      return result;
+    }
     offset += n;
+    groupBytes += n;
     if (++lines == kLinesPerChecksum || offset == count) {
-      if (!SendChecksum(link, checksum)) return false;
+      // The trace shows a group of data lines as one line, then its checksum.
+      Trace(link, "> " + std::to_string(lines) + " data lines (" + std::to_string(groupBytes) + " bytes)");
+      const std::string sum = std::to_string(checksum);
+      if (!(result = Send(link, sum)) || !(result = Expect(link, sum, "OK"))) {
+        result.command = command;
+        return result;
+      }
       checksum = 0;
+      groupBytes = 0;
       lines = 0;
     }
   }
-  return true;
+  result.command = command;
+  return result;
 }
 
-bool ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* out) {
-  if (!SendFormatted(link, "R %u %u", static_cast<unsigned>(address), static_cast<unsigned>(count)) ||
-      !ExpectLine(link, "0")) {
-    return false;
-  }
+IspResult ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* out) {
+  const std::string command = Formatted("R %u %u", static_cast<unsigned>(address), static_cast<unsigned>(count));
+  IspResult result = Command(link, command);
+  if (!result) return result;
   int resends = 0;
   for (uint32_t offset = 0; offset < count;) {
     uint32_t received = 0;
     bool matches = false;
-    if (!ReceiveReadGroup(link, count - offset, out + offset, &received, &matches)) return false;
+    if (!(result = ReceiveReadGroup(link, command, count - offset, out + offset, &received, &matches))) {
+      return result;
+    }
     if (matches) {
-      if (!SendLine(link, "OK")) return false;
+      if (!(result = Send(link, "OK"))) return result;
       offset += received;
       resends = 0;
     } else {
       // The boot loader sends the group again; after too many tries the read fails,
       // and the boot loader is told to stop with a reply that is neither OK nor RESEND.
       if (++resends > kReadResendLimit) {
-        SendLine(link, "STOP");
-        return false;
+        Send(link, "STOP");
+        result.status = IspStatus::Garbled;
+        result.awaited = "a group that matches its checksum";
+        result.received = "a wrong checksum " + std::to_string(resends) + " times";
+        result.command = command;
+        return result;
       }
-      if (!SendLine(link, "RESEND")) return false;
+      if (!(result = Send(link, "RESEND"))) return result;
     }
   }
-  return true;
+  result.command = command;
+  return result;
 }
 
-bool CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count) {
-  return SendFormatted(link, "C %u %u %u", static_cast<unsigned>(flashAddress), static_cast<unsigned>(ramAddress),
-                       static_cast<unsigned>(count)) &&
-         ExpectLine(link, "0");
+IspResult CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count) {
+  return Command(link, Formatted("C %u %u %u", static_cast<unsigned>(flashAddress), static_cast<unsigned>(ramAddress),
+                                 static_cast<unsigned>(count)));
 }
 
-bool CompareMemory(IspLink& link, uint32_t address1, uint32_t address2, uint32_t count,
-                   std::optional<uint32_t>* mismatchOffset) {
-  if (!SendFormatted(link, "M %u %u %u", static_cast<unsigned>(address1), static_cast<unsigned>(address2),
-                     static_cast<unsigned>(count))) {
-    return false;
-  }
-  char line[kLineBufferSize];
-  if (!ReceiveLine(link, line, sizeof line)) return false;
-  if (std::strcmp(line, "0") == 0) return true;
+IspResult CompareMemory(IspLink& link, uint32_t address1, uint32_t address2, uint32_t count,
+                        std::optional<uint32_t>* mismatchOffset) {
+  const std::string command = Formatted("M %u %u %u", static_cast<unsigned>(address1),
+                                        static_cast<unsigned>(address2), static_cast<unsigned>(count));
+  IspResult result = Command(link, command);
+  if (result || result.status != IspStatus::Refused || result.code != kCompareError) return result;
   uint32_t offset = 0;
-  if (std::strcmp(line, kCompareErrorReply) == 0 && ReceiveNumber(link, &offset) && offset < count &&
-      mismatchOffset) {
-    *mismatchOffset = offset;
-  }
-  return false;
+  // COMPARE_ERROR comes with the offset of the first difference.
+  if (ReceiveNumber(link, command, &offset) && offset < count && mismatchOffset) *mismatchOffset = offset;
+  return result;
 }
 
-bool Go(IspLink& link, uint32_t address) {
-  return SendFormatted(link, "G %u T", static_cast<unsigned>(address)) && ExpectLine(link, "0");
-}
+IspResult Go(IspLink& link, uint32_t address) { return Command(link, Formatted("G %u T", static_cast<unsigned>(address))); }
 
 }  // namespace korvane

@@ -1,12 +1,16 @@
 // The client side of the LPC111x UART ISP commands: one function per command, each
 // building its line and checking its reply in one place, and the handshake before them.
-// Each returns true only when every reply line is exactly the expected one.
+// Each returns what happened (IspResult): success only when every reply line is exactly
+// the expected one; else the boot loader's return code, a time-out or the line that
+// came instead, with the command line that was sent.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
+#include "isp/isp_result.h"
 #include "serial/isp_link.h"
 
 namespace korvane {
@@ -14,50 +18,49 @@ namespace korvane {
 constexpr int kHandshakeAttempts = 5;
 constexpr int kCrystalKhz = 12000;
 constexpr int kUnlockCode = 23130;
-// The boot loader's answers other than CMD_SUCCESS that a caller looks at.
-constexpr char kCompareErrorReply[] = "10";
 // How often a read group is asked for again ("RESEND") before the read fails.
 constexpr int kReadResendLimit = 3;
 
 // Sends one command line and expects the "0" (CMD_SUCCESS) reply.
-bool SendCommand(IspLink& link, const char* line);
+IspResult SendCommand(IspLink& link, const char* line);
 
 // Resets the chip into its boot loader and synchronises, at most five times; gives up
-// before the next attempt when AbortRequested is set.
-bool EnterIspMode(IspLink& link);
+// before the next attempt when AbortRequested is set. onAttempt, when given, is told the
+// number of each attempt (1 to 5) before it begins. The result is the last attempt's.
+IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& onAttempt = nullptr);
 // A 0: echo off.
-bool EchoOff(IspLink& link);
+IspResult EchoOff(IspLink& link);
 // B: asks the boot loader to change its rate; the link's own rate is left as it is.
-bool SetIspBaudRate(IspLink& link, int baudRate, int stopBits);
+IspResult SetIspBaudRate(IspLink& link, int baudRate, int stopBits);
 // J: receives the line after the "0" reply (the part identification number) into buffer.
-bool ReadPartId(IspLink& link, char* buffer, size_t capacity);
+IspResult ReadPartId(IspLink& link, char* buffer, size_t capacity);
 // K: the boot code version, as the two numbers that follow the "0" reply, in the order
 // they come.
-bool ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second);
+IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second);
 // U: unlocks the flash commands (erase, copy) and Go.
-bool UnlockFlash(IspLink& link);
+IspResult UnlockFlash(IspLink& link);
 // P: prepares sectors first to last for the next erase or copy.
-bool PrepareSectors(IspLink& link, unsigned first, unsigned last);
+IspResult PrepareSectors(IspLink& link, unsigned first, unsigned last);
 // E: erases sectors first to last (prepared before).
-bool EraseSectors(IspLink& link, unsigned first, unsigned last);
+IspResult EraseSectors(IspLink& link, unsigned first, unsigned last);
 // Prepares and erases sectors 0 to sectorCount - 1.
-bool PrepareAndErase(IspLink& link, int sectorCount);
+IspResult PrepareAndErase(IspLink& link, int sectorCount);
 // W: writes count bytes (a multiple of 4) into RAM at ramAddress, as encoded lines with a
 // checksum line after every 20 lines and after the last one; a checksum answered with
 // anything but "OK" fails the write (nothing is sent again).
-bool WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, uint32_t count);
+IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, uint32_t count);
 // R: reads count bytes (a multiple of 4) from address into out, checking each group of
 // 20 lines against its checksum and asking for it again ("RESEND") up to
 // kReadResendLimit times.
-bool ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* out);
+IspResult ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* out);
 // C: copies count bytes (256, 512, 1024 or 4096) of RAM into prepared flash.
-bool CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count);
+IspResult CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count);
 // M: compares count bytes at two addresses. A difference (COMPARE_ERROR) fails it and
 // gives the offset of the first differing byte in *mismatchOffset (when given).
-bool CompareMemory(IspLink& link, uint32_t address1, uint32_t address2, uint32_t count,
-                   std::optional<uint32_t>* mismatchOffset);
+IspResult CompareMemory(IspLink& link, uint32_t address1, uint32_t address2, uint32_t count,
+                        std::optional<uint32_t>* mismatchOffset);
 // G address T: runs the code at address in Thumb mode (after UnlockFlash); the boot
 // loader answers "0" and then leaves the dialogue.
-bool Go(IspLink& link, uint32_t address);
+IspResult Go(IspLink& link, uint32_t address);
 
 }  // namespace korvane

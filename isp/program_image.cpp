@@ -21,22 +21,28 @@ BlockReader FileBlockReader(std::FILE* file) {
 
 bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
                   const ProgressCallback& progress, const ProgramOptions& options,
-                  std::optional<uint32_t>* mismatchAddress) {
+                  ProgramFailure* failure) {
+  ProgramFailure ignored;
+  ProgramFailure& why = failure ? *failure : ignored;
   uint8_t block[kBlockSize];
   const size_t count = plan.blocks.size();
   for (size_t index = 0; index < count; ++index) {
     if (progress) progress(static_cast<int32_t>(index * 100 / count));
     if (AbortRequested) return false;
     const PlannedBlock& planned = plan.blocks[index];
-    if (planned.length > planned.copySize || planned.copySize > kBlockSize) return false;
-    if (!read(planned.address, block, planned.length)) return false;
+    why.blockAddress = planned.address;
+    if (planned.length > planned.copySize || planned.copySize > kBlockSize ||
+        !read(planned.address, block, planned.length)) {
+      why.readFailed = true;
+      return false;
+    }
     // What the copy takes beyond the image's bytes is the erased value, never what the
     // RAM held before.
     std::memset(block + planned.length, kErasedByte, planned.copySize - planned.length);
     const auto sector = static_cast<unsigned>(planned.address / kSectorSize);
-    if (!WriteToRam(link, kRamBufferAddress, block, planned.copySize) ||
-        !PrepareSectors(link, sector, sector) ||
-        !CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize)) {
+    if (!(why.isp = WriteToRam(link, kRamBufferAddress, block, planned.copySize)) ||
+        !(why.isp = PrepareSectors(link, sector, sector)) ||
+        !(why.isp = CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize))) {
       return false;
     }
     if (options.verify) {
@@ -45,9 +51,9 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
       const uint32_t skip = planned.address < kBootRomWindow ? kBootRomWindow - planned.address : 0;
       std::optional<uint32_t> mismatch;
       if (planned.copySize > skip &&
-          !CompareMemory(link, planned.address + skip, kRamBufferAddress + skip,
-                         planned.copySize - skip, &mismatch)) {
-        if (mismatch && mismatchAddress) *mismatchAddress = planned.address + skip + *mismatch;
+          !(why.isp = CompareMemory(link, planned.address + skip, kRamBufferAddress + skip,
+                                    planned.copySize - skip, &mismatch))) {
+        if (mismatch) why.mismatchAddress = planned.address + skip + *mismatch;
         return false;
       }
     }
@@ -56,9 +62,8 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
 }
 
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
-                  const ProgramOptions& options, std::optional<uint32_t>* mismatchAddress) {
-  return ProgramImage(link, FileBlockReader(file), PlanWrite(size), progress, options,
-                      mismatchAddress);
+                  const ProgramOptions& options, ProgramFailure* failure) {
+  return ProgramImage(link, FileBlockReader(file), PlanWrite(size), progress, options, failure);
 }
 
 }  // namespace korvane

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "isp/isp_result.h"
 #include "isp/job_flags.h"
 #include "isp/write_plan.h"
 #include "serial/isp_link.h"
@@ -31,6 +32,14 @@ struct ProgramOptions {
 // Gives the image's length bytes at address into block; false when it cannot.
 using BlockReader = std::function<bool(uint32_t address, uint8_t* block, uint32_t length)>;
 
+// Why a transfer stopped short, for its message.
+struct ProgramFailure {
+  IspResult isp;                            // the exchange that failed, if one did
+  uint32_t blockAddress = 0;                // the flash address of the block it stopped at
+  std::optional<uint32_t> mismatchAddress;  // a verify: the first flash address that differs
+  bool readFailed = false;                  // the block could not be read
+};
+
 // Reads the blocks from an open file, at their addresses.
 BlockReader FileBlockReader(std::FILE* file);
 
@@ -38,15 +47,14 @@ BlockReader FileBlockReader(std::FILE* file);
 // erased. Sends the plan's blocks in its order: before each, progress gets the share of
 // blocks done (0 to 99) and the transfer stops there, failing, when AbortRequested is
 // set. Each block is sent filled up with 0xFF to its copy size, prepared and copied.
-// A verify that found flash unequal to the block fails the transfer and tells the
-// first differing flash address in *mismatchAddress (when given).
+// A verify that found flash unequal to the block fails the transfer. *failure (when
+// given) tells where and why a transfer stopped short.
 bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
                   const ProgressCallback& progress, const ProgramOptions& options = {},
-                  std::optional<uint32_t>* mismatchAddress = nullptr);
+                  ProgramFailure* failure = nullptr);
 
 // A raw image of size bytes (1 to 32768) from an open file.
 bool ProgramImage(IspLink& link, std::FILE* file, uint32_t size, const ProgressCallback& progress,
-                  const ProgramOptions& options = {},
-                  std::optional<uint32_t>* mismatchAddress = nullptr);
+                  const ProgramOptions& options = {}, ProgramFailure* failure = nullptr);
 
 }  // namespace korvane

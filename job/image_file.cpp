@@ -1,6 +1,8 @@
 #include "job/image_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -109,13 +111,19 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 
 JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* out) {
   out->file = OpenImageFile(path);
-  if (!out->file) return JobOutcome::FileOpenFailed;
+  if (!out->file) {
+    out->reason = std::strerror(errno);
+    return JobOutcome::FileOpenFailed;
+  }
   const std::optional<uint64_t> size = MeasureFileSize(out->file.get());
-  if (!size) return JobOutcome::FileReadFailed;
+  if (!size) {
+    out->reason = "not a regular file";
+    return JobOutcome::FileReadFailed;
+  }
+  out->size = *size;
   if (*size > maxSize) return JobOutcome::FileTooLarge;
   const std::optional<FileStamp> stamp = StampOf(out->file.get());
   if (!stamp) return JobOutcome::FileReadFailed;
-  out->size = *size;
   out->stamp = *stamp;
   return JobOutcome::Success;
 }
@@ -123,9 +131,12 @@ JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* ou
 JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) {
   OpenedFile opened;
   const JobOutcome outcome = OpenStamped(path, maxSize, &opened);
+  out->size = opened.size;
+  out->reason = opened.reason;
   if (outcome != JobOutcome::Success) return outcome;
   out->bytes.resize(static_cast<size_t>(opened.size));
   if (std::fread(out->bytes.data(), 1, out->bytes.size(), opened.file.get()) != out->bytes.size()) {
+    out->reason = std::strerror(errno);
     return JobOutcome::FileReadFailed;
   }
   out->stamp = opened.stamp;

@@ -46,6 +46,7 @@ struct OpenedFile {
   FileHandle file;
   uint64_t size = 0;
   FileStamp stamp;  // the version opened: only this version may be deleted
+  std::string reason;  // why it failed, as the system said it, if it did
 };
 // Opens the file at path without waiting (only a regular file), measures it and stamps
 // it: Success, or what stopped it (cannot be opened, cannot be measured, larger than
@@ -56,6 +57,8 @@ JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* ou
 struct LoadedFile {
   std::vector<uint8_t> bytes;
   FileStamp stamp;
+  uint64_t size = 0;   // as measured, also when it was too large to read
+  std::string reason;  // why it failed, as the system said it, if it did
 };
 // Reads the file at path the job's way (opened without waiting, only a regular file,
 // measured before it is read): Success, or what stopped it (cannot be opened, cannot be

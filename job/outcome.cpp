@@ -28,7 +28,7 @@ std::string MessageOf(const JobResult& result) {
     case JobOutcome::EraseFailed: return messages::kEraseFailed;
     case JobOutcome::Aborted: return messages::kWriteAborted;
     case JobOutcome::WriteFailed: return messages::kWriteFailed;
-    case JobOutcome::VerifyFailed: return VerifyFailedMessage(result.mismatchAddress);
+    case JobOutcome::VerifyFailed: return VerifyFailedMessage(result.address.value_or(0));
     case JobOutcome::IspLeaveFailed: return messages::kIspLeaveFailed;
     case JobOutcome::DeleteFailed: return messages::kDeleteFailed;
   }

@@ -1,8 +1,11 @@
-// How a write job ended, as a value; the message for the user is derived from it.
+// How a write job ended, as a value with its details; each front end words it.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "isp/isp_result.h"
 
 namespace korvane {
 
@@ -25,15 +28,35 @@ enum class JobOutcome {
   DeleteFailed,        // the file could not be deleted after the write
 };
 
+// Every outcome, in the order above, for tables that must cover them all.
+inline constexpr JobOutcome kAllOutcomes[] = {
+    JobOutcome::Success,        JobOutcome::FileOpenFailed,     JobOutcome::FileReadFailed,
+    JobOutcome::FileEmpty,      JobOutcome::FileTooLarge,       JobOutcome::PortOpenFailed,
+    JobOutcome::CommunicationError, JobOutcome::IspEntryFailed, JobOutcome::BaudChangeFailed,
+    JobOutcome::WrongChip,      JobOutcome::EraseFailed,        JobOutcome::Aborted,
+    JobOutcome::WriteFailed,    JobOutcome::VerifyFailed,       JobOutcome::IspLeaveFailed,
+    JobOutcome::DeleteFailed,
+};
+
 struct JobResult {
   JobOutcome outcome = JobOutcome::Success;
-  uint32_t mismatchAddress = 0;  // VerifyFailed: the first flash address that differs
+  // What the job knows of the failure, as far as it applies.
+  std::string file;                  // the file's path (the file outcomes, DeleteFailed)
+  uint64_t fileSize = 0;             // FileTooLarge, FileEmpty: the file's size in bytes
+  std::string systemError;           // what the system said of the file or the port
+  std::optional<uint32_t> partId;    // WrongChip: the part identification read
+  std::string partIdLine;            // WrongChip: the answer, when it was no number
+  IspResult isp;                     // the exchange with the boot loader that failed
+  int attempts = 0;                  // IspEntryFailed: the handshakes tried
+  std::optional<uint32_t> address;   // WriteFailed: the block's flash address;
+                                     // VerifyFailed: the first address that differs
+  uint32_t transferBaud = 0;         // BaudChangeFailed: the rate asked for
 
-  JobResult(JobOutcome value = JobOutcome::Success, uint32_t address = 0) : outcome(value), mismatchAddress(address) {}
+  JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }
 };
 
-// The message for the user (Shift-JIS); the empty text for a success.
+// The window's message (Shift-JIS); the empty text for a success.
 std::string MessageOf(const JobResult& result);
 
 // The message of a verify that found the flash unequal to the image (ASCII, so also

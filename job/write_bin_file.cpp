@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "isp/isp_commands.h"
 #include "isp/program_image.h"
@@ -25,79 +26,119 @@ int32_t ParsePartId(const char* line) {
 
 namespace {
 
+// A failure of the chip's dialogue, with the exchange that failed.
+JobResult Failed(JobOutcome outcome, const IspResult& isp) {
+  JobResult result(outcome);
+  result.isp = isp;
+  return result;
+}
+
 // The job's steps up to the restart of the chip. The port is left for the caller to
 // close, before the file. An abort asked for before the erase stops the job there, with
 // the chip's flash untouched; once the erase has begun it takes effect before the next
 // block.
 JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
                  const ProgressCallback& progress, const JobOptions& options) {
-  const auto phase = [&options](JobPhase now) {
+  const auto step = [&options](JobStep now) {
     if (options.phase) options.phase(now);
   };
+  link.trace = options.trace;
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
   if (!link.port->SetTimeouts(kIspTimeouts)) return JobOutcome::CommunicationError;
-  phase(JobPhase::Reset);
-  if (!EnterIspMode(link) || AbortRequested) {
-    return AbortRequested ? JobOutcome::Aborted : JobOutcome::IspEntryFailed;
+  int attempts = 0;
+  IspResult isp = EnterIspMode(link, [&](int attempt) {
+    attempts = attempt;
+    step({JobPhase::Reset, attempt});
+  });
+  if (!isp || AbortRequested) {
+    if (AbortRequested) return JobOutcome::Aborted;
+    JobResult failed = Failed(JobOutcome::IspEntryFailed, isp);
+    failed.attempts = attempts;
+    return failed;
   }
-  phase(JobPhase::Handshake);
-  if (!EchoOff(link)) return AbortRequested ? JobOutcome::Aborted : JobOutcome::IspEntryFailed;
+  step({JobPhase::Handshake});
+  if (!(isp = EchoOff(link))) {
+    return AbortRequested ? JobResult(JobOutcome::Aborted) : Failed(JobOutcome::IspEntryFailed, isp);
+  }
   if (AbortRequested) return JobOutcome::Aborted;
-  if (!SetIspBaudRate(link, static_cast<int>(transferBaud), 1) || !link.ApplyBaudRate(transferBaud)) {
-    return JobOutcome::BaudChangeFailed;
+  if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) || !link.ApplyBaudRate(transferBaud)) {
+    JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);
+    failed.transferBaud = transferBaud;
+    return failed;
   }
   if (AbortRequested) return JobOutcome::Aborted;
   char partId[kLineBufferSize];
-  if (!ReadPartId(link, partId, sizeof partId)) return JobOutcome::WrongChip;
+  if (!(isp = ReadPartId(link, partId, sizeof partId))) return Failed(JobOutcome::WrongChip, isp);
   const int32_t id = ParsePartId(partId);
-  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) return JobOutcome::WrongChip;
+  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) {
+    JobResult failed = Failed(JobOutcome::WrongChip, isp);
+    const size_t digits = std::strspn(partId, "0123456789");
+    if (digits > 0 && partId[digits] == '\0') {
+      failed.partId = static_cast<uint32_t>(id);
+    } else {
+      failed.partIdLine = partId;
+    }
+    return failed;
+  }
   if (AbortRequested) return JobOutcome::Aborted;
-  if (!UnlockFlash(link)) return JobOutcome::EraseFailed;
+  if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
   if (AbortRequested) return JobOutcome::Aborted;
-  phase(JobPhase::Erase);
   for (const SectorRun& run : plan.sectors) {
-    if (!PrepareSectors(link, run.first, run.last) || !EraseSectors(link, run.first, run.last)) {
-      return JobOutcome::EraseFailed;
+    step({JobPhase::Erase, 0, run.first, run.last});
+    if (!(isp = PrepareSectors(link, run.first, run.last)) || !(isp = EraseSectors(link, run.first, run.last))) {
+      return Failed(JobOutcome::EraseFailed, isp);
     }
   }
-  phase(JobPhase::Transfer);
-  std::optional<uint32_t> mismatch;
-  if (!ProgramImage(link, read, plan, progress, options.program, &mismatch)) {
-    if (mismatch) return {JobOutcome::VerifyFailed, *mismatch};
-    return AbortRequested ? JobOutcome::Aborted : JobOutcome::WriteFailed;
+  step({JobPhase::Transfer});
+  ProgramFailure failure;
+  if (!ProgramImage(link, read, plan, progress, options.program, &failure)) {
+    if (failure.mismatchAddress) {
+      JobResult failed = Failed(JobOutcome::VerifyFailed, failure.isp);
+      failed.address = failure.mismatchAddress;
+      return failed;
+    }
+    if (AbortRequested) return JobOutcome::Aborted;
+    // A block the file no longer gives fails the write as the copy would.
+    JobResult failed = Failed(JobOutcome::WriteFailed, failure.isp);
+    failed.address = failure.blockAddress;
+    return failed;
   }
-  phase(JobPhase::Restart);
+  step({JobPhase::Restart});
   if (!LeaveIspMode(link)) return JobOutcome::IspLeaveFailed;
   return JobOutcome::Success;
 }
 
 }  // namespace
 
-std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
-                         const ProgressCallback& progress, const JobOptions& options) {
+JobResult WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
+                       const ProgressCallback& progress, const JobOptions& options) {
   // Declared before the link, so that the port is always closed before the file.
   OpenedFile opened;
-  const JobOutcome outcome = OpenStamped(path, kMaxImageSize, &opened);
-  if (outcome != JobOutcome::Success) return MessageOf(outcome);
-  if (opened.size == 0) return messages::kFileEmpty;
+  JobResult result = OpenStamped(path, kMaxImageSize, &opened);
+  result.file = path;
+  result.fileSize = opened.size;
+  result.systemError = opened.reason;
+  if (result.Succeeded() && opened.size == 0) result.outcome = JobOutcome::FileEmpty;
+  if (!result.Succeeded()) return result;
   FileHandle& file = opened.file;
 
   IspLink link;
   link.port = openPort();
-  if (!link.IsOpen()) return messages::kPortOpenFailed;
+  if (!link.IsOpen()) return JobOutcome::PortOpenFailed;
   // The blocks are read where the plan takes them from: the file stays open and
   // unchanged (on Windows no other program may write it meanwhile), so a file that
   // ends early fails at its short block.
-  const JobResult result =
-      RunJob(FileBlockReader(file.get()), PlanWrite(static_cast<uint32_t>(opened.size)), link,
-             progress, options);
-  if (!result.Succeeded()) return MessageOf(result);
+  result = RunJob(FileBlockReader(file.get()), PlanWrite(static_cast<uint32_t>(opened.size)), link,
+                  progress, options);
+  result.file = path;
+  if (!result.Succeeded() || !deleteAfterWrite) return result;
   link.Close();
   file.reset();
   // The path must still name exactly the file that was written, unchanged.
-  return deleteAfterWrite ? MessageOf(DeleteIfUnchanged(path, opened.stamp)) : std::string();
+  result.outcome = DeleteIfUnchanged(path, opened.stamp);
+  return result;
 }
 
 JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
@@ -120,8 +161,8 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
   return RunJob(read, plan, link, progress, options);
 }
 
-std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
-                         const ProgressCallback& progress) {
+JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
+                       const ProgressCallback& progress) {
   return WriteBinFile(
       path, [portNumber] { return OpenComPort(portNumber); }, deleteAfterWrite, progress);
 }

@@ -19,14 +19,22 @@ constexpr uint32_t kTransferBaud = 57600;
 constexpr int32_t kPartIdLpc1114a = 0x0A40902B;
 constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 
-// Writes the file at path through COM port `portNumber`. Returns the empty text on
-// success, else the message for the user (Shift-JIS). The file is deleted only after
-// a fully successful write, and only when deleteAfterWrite is set.
-std::string WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
-                         const ProgressCallback& progress);
+// Writes the file at path through COM port `portNumber`: how it ended, with its
+// details (MessageOf gives the window's text). The file is deleted only after a fully
+// successful write, and only when deleteAfterWrite is set.
+JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
+                       const ProgressCallback& progress);
 
 // The steps of a job, as it reaches them.
 enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
+
+// A step as it begins: Reset once for each handshake attempt (1 to kHandshakeAttempts),
+// Erase with the sectors of each run.
+struct JobStep {
+  JobPhase phase = JobPhase::Reset;
+  int attempt = 0;        // Reset
+  unsigned firstSector = 0, lastSector = 0;  // Erase
+};
 
 // How korvane-cli can change a job: the rate of the transfer after the handshake (one
 // the boot loader's baud command takes), how the blocks are sent, and who is told of
@@ -34,12 +42,14 @@ enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
 struct JobOptions {
   uint32_t transferBaud = kTransferBaud;
   ProgramOptions program;  // a compare of each block after its copy
-  std::function<void(JobPhase)> phase;
+  std::function<void(const JobStep&)> phase;
+  // Told of every line of the dialogue and every change of the modem lines (IspLink::trace).
+  std::function<void(const std::string&)> trace;
 };
 
 // The same job through a port that openPort supplies (a device path, the simulated chip).
-std::string WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
-                         const ProgressCallback& progress, const JobOptions& options = {});
+JobResult WriteBinFile(const std::string& path, const PortOpener& openPort, bool deleteAfterWrite,
+                       const ProgressCallback& progress, const JobOptions& options = {});
 
 // The same job for an image already in memory (1 to 32768 bytes from address 0):
 // korvane-cli reads, converts and checks its file once before any port is opened. No

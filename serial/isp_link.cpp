@@ -1,6 +1,7 @@
 #include "serial/isp_link.h"
 
 #include <cstring>
+#include <string>
 
 namespace korvane {
 
@@ -32,27 +33,39 @@ bool ChangeLines(ComPort& port, std::initializer_list<LineChange> changes) {
 
 }  // namespace
 
-bool SendLine(IspLink& link, const char* text) {
+void Trace(IspLink& link, const std::string& text) {
+  if (link.trace) link.trace(text);
+}
+
+bool SendLine(IspLink& link, const char* text, bool traced) {
+  if (traced && link.trace) link.trace(std::string("> ") + text);
   if (!WriteAll(*link.port, text, std::strlen(text))) return false;
   return WriteAll(*link.port, "\r\n", 2);
 }
 
-bool ReceiveLine(IspLink& link, char* buffer, size_t capacity) {
+bool ReceiveLine(IspLink& link, char* buffer, size_t capacity, bool traced) {
   if (capacity == 0) return false;
   size_t index = 0;
+  const auto fail = [&](const char* why) {
+    buffer[index < capacity ? index : capacity - 1] = '\0';
+    if (traced) Trace(link, index == 0 ? std::string("< (") + why + ")" : std::string("< ") + buffer + " (" + why + ")");
+    return false;
+  };
   // Every byte counts toward this bound, the dropped ones too: a stream of control or
   // NUL bytes (a floating RX line reads as NULs) ends the line instead of holding it.
   const size_t mostBytes = capacity * kLineByteBoundFactor;
   for (size_t received = 0;; ++received) {
     uint8_t byte = 0;
-    if (received >= mostBytes || !link.port->ReadByte(&byte)) return false;
+    if (received >= mostBytes) return fail("no line end");
+    if (!link.port->ReadByte(&byte)) return fail(index == 0 ? "no answer in time" : "no line end in time");
     if (byte == '\n') {
       buffer[index] = '\0';
+      if (traced && link.trace) link.trace(std::string("< ") + buffer);
       return true;
     }
     if (byte < 0x20) continue;
     buffer[index++] = static_cast<char>(byte);
-    if (index >= capacity) return false;
+    if (index >= capacity) return fail("line too long");
   }
 }
 
@@ -64,6 +77,7 @@ bool ExpectLine(IspLink& link, const char* expected) {
 
 bool ResetIntoIsp(IspLink& link) {
   ComPort& port = *link.port;
+  Trace(link, "RTS on (ISP entry), DTR pulse 50 ms (reset), RTS off 100 ms later");
   if (!ChangeLines(port, {LineChange::SetRts, LineChange::SetDtr})) return false;
   port.Wait(50);
   if (!port.ChangeLine(LineChange::ClearDtr)) return false;
@@ -73,6 +87,7 @@ bool ResetIntoIsp(IspLink& link) {
 
 bool LeaveIspMode(IspLink& link) {
   ComPort& port = *link.port;
+  Trace(link, "RTS off (ISP entry), DTR pulse 50 ms (reset): the chip starts its program");
   if (!ChangeLines(port, {LineChange::ClearRts, LineChange::SetDtr})) return false;
   port.Wait(50);
   return port.ChangeLine(LineChange::ClearDtr);

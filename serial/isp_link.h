@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "serial/com_port.h"
 
@@ -16,6 +17,10 @@ using PortOpener = std::function<std::unique_ptr<ComPort>()>;
 struct IspLink {
   std::unique_ptr<ComPort> port;
   LineSettings settings;  // kept for the link's life; a baud change rewrites its rate
+  // Told of every line sent ("> W 268436224 1024") and received ("< 0"), every group of
+  // data lines as one ("> 20 data lines (900 bytes)") and every change of the modem
+  // lines ("RTS on"), for a trace of the dialogue; null: no trace.
+  std::function<void(const std::string&)> trace;
 
   bool IsOpen() const { return port != nullptr; }
   // Writes the settings record with a new baud rate and applies it.
@@ -29,13 +34,18 @@ struct IspLink {
 // longest line, an encoded line of 45 bytes, has 61 characters.
 constexpr size_t kLineBufferSize = 100;
 
+// Tells the link's trace, if it has one.
+void Trace(IspLink& link, const std::string& text);
+
 // Writes the text and then CR LF, in two writes; true when both went out in full.
-bool SendLine(IspLink& link, const char* text);
+// traced: the line goes to the link's trace.
+bool SendLine(IspLink& link, const char* text, bool traced = true);
 // Receives one LF-terminated line into buffer (capacity bytes, terminator included).
 // Control bytes below 0x20 are dropped. False on a time-out, a line that does not fit,
-// or when kLineByteBoundFactor * capacity bytes have come without the line's end.
+// or when kLineByteBoundFactor * capacity bytes have come without the line's end; the
+// buffer then holds what came of the line (empty when nothing came).
 constexpr size_t kLineByteBoundFactor = 10;
-bool ReceiveLine(IspLink& link, char* buffer, size_t capacity);
+bool ReceiveLine(IspLink& link, char* buffer, size_t capacity, bool traced = true);
 // True only when the next line received equals expected exactly.
 bool ExpectLine(IspLink& link, const char* expected);
 

@@ -155,7 +155,7 @@ class RecordingConsole final : public Console {
     err += text;
     if (onErr) onErr(text);
   }
-  void JobMessage(const std::string& cp932) override { jobMessages.push_back(cp932); }
+  Language MessageLanguage() override { return language; }
   bool ErrIsTerminal() override { return terminal; }
   void Sleep(uint32_t milliseconds) override {
     slept += milliseconds;
@@ -184,7 +184,7 @@ class RecordingConsole final : public Console {
   int ErrRows() override { return rows; }
 
   std::string out, err;
-  std::vector<std::string> jobMessages;
+  Language language = Language::English;
   // What stdin gives, one entry per look: "" for nothing yet, "^C" for Ctrl-C; then its end.
   std::vector<std::string> input;
   uint32_t waitedForInput = 0;
@@ -218,7 +218,7 @@ TEST_F(Cli, WritesIntoTheSimulatedChipAndReportsIt) {
   EXPECT_NE(console.err.find("\r[----------------------"), std::string::npos) << "bar at 0%";
   EXPECT_NE(console.err.find(" 100%  3/3 blocks"), std::string::npos) << console.err;
   EXPECT_EQ(console.err.back(), '\n');
-  EXPECT_TRUE(console.jobMessages.empty());
+  EXPECT_EQ(console.err.find("korvane-cli: cannot"), std::string::npos) << "no failure told";
   EXPECT_TRUE(test::FileExists(file));
 }
 
@@ -274,7 +274,8 @@ TEST_F(Cli, DrawsNoBarWhenQuietOrNotOnATerminal) {
 
 TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
   ASSERT_EQ(Run({"-p", "sim", dir.File("missing.bin")}), kFailed);
-  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kFileOpenFailed});
+  EXPECT_EQ(console.err, "korvane-cli: cannot open the file\n  file: " + dir.File("missing.bin") +
+                             " (No such file or directory)\n  next: check the file's name and folder\n");
   test::WriteFile(file, test::MakeImage(10));
 #ifdef _WIN32
   const char* noPort = "COM251";
@@ -282,8 +283,9 @@ TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
   std::string noPortPath = dir.File("no-tty");
   const char* noPort = noPortPath.c_str();
 #endif
+  console.err.clear();
   ASSERT_EQ(Run({"-p", noPort, file}), kFailed);
-  EXPECT_EQ(console.jobMessages.back(), messages::kPortOpenFailed);
+  EXPECT_NE(console.err.find("\nkorvane-cli: cannot open the serial port\n"), std::string::npos) << console.err;
   EXPECT_EQ(console.out, "");
 }
 
@@ -294,23 +296,25 @@ TEST_F(Cli, FilesTheJobRefusesAreRefusedAtOnceWithTheSimulatedChipToo) {
   test::WriteFile(huge, {});
   std::filesystem::resize_file(huge, 100u * 1024 * 1024);
   std::filesystem::create_directory(dir.File("folder.bin"));
-  std::vector<std::pair<std::string, const char*>> cases = {
-      {huge, messages::kFileTooLarge},
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {huge, "the image is larger than the chip's flash\n  file: " + huge +
+                 "\n  size: 104857600 bytes; the flash holds 32768\n"},
 #ifdef _WIN32
-      {dir.File("folder.bin"), messages::kFileOpenFailed},  // Windows opens no folder as a file
+      {dir.File("folder.bin"), "cannot open the file\n"},  // Windows opens no folder as a file
 #else
-      {dir.File("folder.bin"), messages::kFileReadFailed},  // opened, but not a regular file
+      {dir.File("folder.bin"), "cannot read the file\n  file: " + dir.File("folder.bin") +
+                                   " (not a regular file)\n"},  // opened, but not a regular file
 #endif
   };
 #ifndef _WIN32
   ASSERT_EQ(mkfifo(dir.File("fifo.bin").c_str(), 0600), 0);
-  cases.push_back({dir.File("fifo.bin"), messages::kFileReadFailed});
-  cases.push_back({"/dev/zero", messages::kFileReadFailed});
+  cases.push_back({dir.File("fifo.bin"), "cannot read the file\n"});
+  cases.push_back({"/dev/zero", "cannot read the file\n"});
 #endif
   for (const auto& [path, message] : cases) {
-    console.jobMessages.clear();
+    console.err.clear();
     EXPECT_EQ(Run({"-q", "-p", "sim", path}), kFailed) << path;
-    EXPECT_EQ(console.jobMessages, std::vector<std::string>{message}) << path;
+    EXPECT_EQ(console.err.rfind("korvane-cli: " + message, 0), 0u) << console.err;
   }
 }
 
@@ -319,12 +323,15 @@ TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
   test::WriteFile(file, test::MakeStartableImage(64));
   const std::string missing = dir.File("ttyUSB9");
   ASSERT_EQ(Run({"-q", "-p", missing, file}), kFailed);
-  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kPortOpenFailed});
-  EXPECT_EQ(console.err, "korvane-cli: " + missing + ": cannot open: No such file or directory\n");
+  const std::string next =
+      "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group\n";
+  EXPECT_EQ(console.err, "korvane-cli: cannot open the serial port\n  port: " + missing +
+                             ": cannot open: No such file or directory\n" + next);
   // A COM number means the window's device for it.
   console.err.clear();
   ASSERT_EQ(Run({"-q", "-p", "COM200", file}), kFailed);
-  EXPECT_EQ(console.err, "korvane-cli: /dev/ttyS199: cannot open: No such file or directory\n");
+  EXPECT_EQ(console.err, "korvane-cli: cannot open the serial port\n  port: /dev/ttyS199: cannot open: No such "
+                         "file or directory\n" + next);
   // One byte is one byte.
   test::WriteFile(file, {0x41});
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
@@ -416,7 +423,7 @@ TEST_F(Cli, CtrlCStopsBeforeTheNextBlock) {
       }
     };
     ASSERT_EQ(Run({"-d", "-p", "sim", file}), kAborted) << interrupts;
-    EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kWriteAborted});
+    EXPECT_NE(console.err.find("\nkorvane-cli: the write was aborted\n"), std::string::npos) << console.err;
     EXPECT_EQ(console.err.find("2/4 blocks"), std::string::npos);
     EXPECT_TRUE(test::FileExists(file));
   }
@@ -478,7 +485,7 @@ TEST_F(Cli, WatchTakesNoFolderForTheFile) {
     if (console.slept >= 3 * 2000) AbortRequested = true;
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess);
-  EXPECT_TRUE(console.jobMessages.empty()) << "no write was tried";
+  EXPECT_EQ(console.err.find("korvane-cli: cannot"), std::string::npos) << "no write was tried";
   EXPECT_EQ(console.out.find("wrote"), std::string::npos);
 }
 
@@ -487,27 +494,44 @@ TEST_F(Cli, WatchStopsAtTheFirstFailure) {
     if (!test::FileExists(file)) test::WriteFile(file, {});
   };
   ASSERT_EQ(Run({"-dw", "-p", "sim", file}), kFailed);
-  EXPECT_EQ(console.jobMessages, std::vector<std::string>{messages::kFileEmpty});
+  EXPECT_NE(console.err.find("korvane-cli: the file is empty: nothing to write\n"), std::string::npos) << console.err;
   EXPECT_TRUE(test::FileExists(file));
 }
 
 #ifdef KORVANE_CLI_PATH
-// The real program: exit codes and the message as the terminal shows it.
-int RunProgram(const std::string& args, const std::string& errPath) {
-  int status = std::system((std::string(KORVANE_CLI_PATH) + " " + args + " >/dev/null 2>" + errPath).c_str());
+// The real program, in the environment given: exit codes and the message as the
+// terminal shows it.
+int RunProgram(const std::string& environment, const std::string& args, const std::string& errPath) {
+  const std::string command = "env -u LC_ALL -u LC_MESSAGES -u LANG " + environment + " " + KORVANE_CLI_PATH +
+                              " " + args + " >/dev/null 2>" + errPath;
+  int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(Cli, ProgramExitCodesAndUtf8Messages) {
+TEST_F(Cli, ProgramExitCodesAndTheUsersLanguage) {
   std::string err = dir.File("err.txt");
   test::WriteFile(file, test::MakeImage(700));
-  EXPECT_EQ(RunProgram("-p sim " + file, err), 0);
-  EXPECT_EQ(RunProgram("-p sim " + dir.File("none.bin"), err), 1);
-  std::ifstream in(err);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "ファイルが開けませんでした\n");
-  EXPECT_EQ(RunProgram("-p sim", err), 2);
+  EXPECT_EQ(RunProgram("", "-p sim " + file, err), 0);
+  const std::string missing = dir.File("none.bin");
+  const struct {
+    const char* environment;
+    std::string first;  // the message's first line
+  } cases[] = {
+      {"", "korvane-cli: cannot open the file"},
+      {"LANG=C.UTF-8", "korvane-cli: cannot open the file"},
+      {"LANG=ja_JP.UTF-8", "korvane-cli: ファイルが開けませんでした"},
+      {"LANG=ja_JP.UTF-8 LC_MESSAGES=en_US.UTF-8", "korvane-cli: cannot open the file"},
+      {"LANG=en_GB.UTF-8 LC_ALL=ja_JP.UTF-8", "korvane-cli: ファイルが開けませんでした"},
+      {"LC_ALL= LANG=ja", "korvane-cli: ファイルが開けませんでした"},  // an empty one does not count
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunProgram(c.environment, "-p sim " + missing, err), 1) << c.environment;
+    std::ifstream in(err);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, c.first) << c.environment;
+  }
+  EXPECT_EQ(RunProgram("", "-p sim", err), 2);
 }
 #endif
 
@@ -569,7 +593,6 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
     EXPECT_EQ(console.err.rfind("korvane-cli: " + path + ": ", 0), 0u) << console.err;
     EXPECT_NE(console.err.find(c.error), std::string::npos) << console.err;
     EXPECT_EQ(console.out, "") << "nothing written";
-    EXPECT_TRUE(console.jobMessages.empty());
   }
   // Beyond what korvane-cli reads at all, a HEX file is named as one, with its size.
   for (const auto& [name, kind] : {std::pair<const char*, const char*>{"huge.hex", "Intel HEX file"},
@@ -604,8 +627,9 @@ TEST_F(Cli, TheWrittenVersionIsTheOneDeleted) {
   };
   console.terminal = true;
   EXPECT_EQ(Run({"-d", "-p", "sim", file}), kFailed);
-  ASSERT_EQ(console.jobMessages.size(), 1u);
-  EXPECT_EQ(console.jobMessages[0], messages::kDeleteFailed);
+  EXPECT_NE(console.err.find("\nkorvane-cli: the file was written but not deleted\n  file: " + file + "\n"),
+            std::string::npos)
+      << console.err;
   EXPECT_TRUE(test::FileExists(file));
   EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes;"), std::string::npos) << console.out;
 }
@@ -679,8 +703,12 @@ TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
 
   const std::string summary = SummaryTable(reports);
   EXPECT_NE(summary.find("4 boards: 2 ok, 2 not written: failing silent"), std::string::npos) << summary;
-  EXPECT_NE(summary.find("ISPモードに入れませんでした。"), std::string::npos) << summary;
-  EXPECT_NE(summary.find("プログラムの書き込みに失敗しました。"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("silent   0.00 s     the chip's boot loader did not answer\n"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("writing the program failed: SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_EQ(reports[1].result.isp.command, "C 4096 268436224 1024") << "the block of the fourth copy";
+  EXPECT_EQ(reports[1].result.address, 4096u);
 }
 
 TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
@@ -734,7 +762,12 @@ TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   const std::string missing = dir.File("no-such-tty");
   EXPECT_EQ(Run({"-d", "-p", "sim", "-p", missing, file}), kFailed);
   EXPECT_NE(console.out.find("2 boards: 1 ok, 1 not written: " + missing), std::string::npos) << console.out;
-  EXPECT_NE(console.out.find("COMポートが開けません。"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("  cannot open the serial port\n"), std::string::npos) << console.out;
+  // The details after the table, for the board that failed.
+  EXPECT_NE(console.err.find("korvane-cli: " + missing + ": cannot open the serial port\n  port: " + missing +
+                             ": cannot open: No such file or directory\n"),
+            std::string::npos)
+      << console.err;
   EXPECT_TRUE(test::FileExists(file));
 
   // On a terminal, a line per board redrawn in place.

@@ -166,7 +166,7 @@ const Reference& CleanRun() {
     test::WriteFile(path, test::MakeImage(kImageSize, 11));
     SimulatedChip chip;
     AbortRequested = false;
-    const std::string result = WriteBinFile(path, chip.Opener(), false, nullptr);
+    const std::string result = MessageOf(WriteBinFile(path, chip.Opener(), false, nullptr));
     EXPECT_EQ(result, "") << "the clean run of the fault matrix failed";
     return Reference{chip.events, LabelHostLines(chip.events)};
   }();
@@ -348,7 +348,7 @@ TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {
   SimulatedChip chip;
   InjectFault(cell.step, cell.fault, chip);
 
-  EXPECT_EQ(WriteBinFile(path, chip.Opener(), true, nullptr), expected.message);
+  EXPECT_EQ(MessageOf(WriteBinFile(path, chip.Opener(), true, nullptr)), expected.message);
   EXPECT_EQ(chip.opens, 1);
   EXPECT_EQ(chip.closes, 1);
   EXPECT_TRUE(test::FileIsReleased(path));

@@ -77,7 +77,7 @@ TEST(EnterIspMode, EachFailedAttemptResetsTheChipAgainUpToFiveTimes) {
   for (const HandshakeCase& c : cases) {
     Handshake h(c.config);
     h.chip.script.failWrite = c.failWrite;
-    EXPECT_EQ(EnterIspMode(h.link), c.succeeds) << c.name;
+    EXPECT_EQ(static_cast<bool>(EnterIspMode(h.link)), c.succeeds) << c.name;
     EXPECT_EQ(h.Resets(), c.resets) << c.name;
   }
 }
@@ -95,7 +95,7 @@ TEST(EnterIspMode, WithoutAChipGivesUpAfterFiveResetsAndTimeOuts) {
 
 struct CommandCase {
   const char* name;
-  std::function<bool(IspLink&)> run;
+  std::function<IspResult(IspLink&)> run;
   const char* key;
   std::vector<std::string> lines;  // what the host sends
 };
@@ -219,7 +219,7 @@ TEST(IspCommands, ReadAsksForASpoiltGroupAgainAFewTimesAtMost) {
     ASSERT_TRUE(WriteToRam(h.link, 0x10000000, data.data(), 2048));
     size_t mark = h.chip.events.size();
     std::vector<uint8_t> back(2048);
-    EXPECT_EQ(ReadMemory(h.link, 0x10000000, 2048, back.data()), c.succeeds);
+    EXPECT_EQ(static_cast<bool>(ReadMemory(h.link, 0x10000000, 2048, back.data())), c.succeeds);
     if (c.succeeds) {
       EXPECT_EQ(back, data);
     }

@@ -65,7 +65,9 @@ TEST(Messages, EachOutcomeReadsAsItsJapaneseText) {
   };
   for (const Case& c : cases) EXPECT_EQ(Cp932ToUtf8(MessageOf(c.outcome)), c.text);
   EXPECT_EQ(MessageOf(JobOutcome::Success), "");
-  EXPECT_EQ(MessageOf({JobOutcome::VerifyFailed, 0x4A0}), "verify failed: the flash differs from the image at 0x000004A0");
+  JobResult verify(JobOutcome::VerifyFailed);
+  verify.address = 0x4A0;
+  EXPECT_EQ(MessageOf(verify), "verify failed: the flash differs from the image at 0x000004A0");
 }
 
 TEST(WindowTexts, ReadAsTheirJapaneseTexts) {

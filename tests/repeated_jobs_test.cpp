@@ -72,7 +72,7 @@ std::string RunJob(int index, const std::string& path) {
     default:
       break;
   }
-  std::string result = WriteBinFile(path, chip.Opener(), true, progress);
+  std::string result = MessageOf(WriteBinFile(path, chip.Opener(), true, progress));
   AbortRequested = false;
   return result;
 }

@@ -28,7 +28,7 @@ struct WriteJob : ::testing::Test {
 
   std::string Run(bool deleteAfterWrite = false, const JobOptions& options = {}) {
     progressCalls.clear();
-    return WriteBinFile(
+    result = WriteBinFile(
         path, chip().Opener(), deleteAfterWrite,
         [this](int32_t percent) {
           progressCalls.push_back(percent);
@@ -36,12 +36,14 @@ struct WriteJob : ::testing::Test {
           if (onProgress) onProgress(percent);
         },
         options);
+    return MessageOf(result);
   }
   void WriteImage(const std::vector<uint8_t>& image) { test::WriteFile(path, image); }
   SimulatedChip& chip() { return *chipHolder; }
   void NewChip() { chipHolder = std::make_unique<SimulatedChip>(); }
   int ProgressCount() const { return static_cast<int>(progressCalls.size()); }
 
+  JobResult result;  // the whole result of the last Run
   test::TempDir dir;
   std::string path = dir.File("image.bin");
   std::unique_ptr<SimulatedChip> chipHolder = std::make_unique<SimulatedChip>();

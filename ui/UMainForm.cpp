@@ -140,15 +140,20 @@ void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
   UpdateControls(this);
   Repaint();
 
-  std::string result;
+  // The invalid COM number is the window's own failure; the rest is the job's.
+  std::string message;
+  UINT icon = MB_ICONERROR;
   try {
     int32_t port = 0;
     if (!ConvertComNumber(ComEdt.Text(), port)) {
-      result = texts::kInvalidComNumber;
+      message = texts::kInvalidComNumber;
     } else {
       const bool deleteAfterWrite = DeleteChkBx.Checked();
       const std::string path = FileNameEdt.Text();
-      result = writeJob(path, port, deleteAfterWrite, ReportProgress);
+      const JobResult result = writeJob(path, port, deleteAfterWrite, ReportProgress);
+      message = MessageOf(result);
+      // The user's own abort is news, not an error.
+      if (result.outcome == JobOutcome::Aborted) icon = MB_ICONINFORMATION;
       // A click on the abort button after the job's last progress report came too late
       // to stop it; left in the queue it would start the write again.
       WriteBtn.DiscardPendingInput();
@@ -160,11 +165,10 @@ void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
   }
   LeaveWritingState();
 
-  if (result.empty()) {
+  if (message.empty()) {
     Application->Beep(MB_ICONASTERISK);
   } else {
-    const UINT icon = result == messages::kWriteAborted ? MB_ICONINFORMATION : MB_ICONERROR;
-    Application->MessageBox(result, Caption(), MB_OK | icon);
+    Application->MessageBox(message, Caption(), MB_OK | icon);
     AutoWriteChkBx.SetChecked(false);
   }
   UpdateControls(this);

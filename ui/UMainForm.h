@@ -16,7 +16,7 @@ namespace korvane::ui {
 
 // The write the window runs: path, COM number, delete after writing, progress.
 using WriteJob =
-    std::function<std::string(const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback&)>;
+    std::function<JobResult(const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback&)>;
 
 class TMainForm : public TForm {
  public:

@@ -15,6 +15,8 @@ cli=$1 sim=$2 shim=$3 blink=$4
 # korvane-cli may be built with AddressSanitizer, whose runtime asks to be the first
 # library loaded; the preloaded shim comes before it, which does no harm here.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+# korvane-cli speaks English unless a case asks for Japanese.
+export LC_ALL=C.UTF-8
 
 # Longest a failing write may take: below the 2000 ms ISP time-out, so a case that
 # waited for a time-out (or five) fails.
@@ -135,9 +137,11 @@ case_second_attempt() {
 # Another chip answers the part identification: refused without a time-out.
 case_wrong_part() {
   start_sim --part-id 12345 || return
-  run_cli "$blink"
+  LC_ALL=ja_JP.UTF-8 run_cli "$blink"
   expect_exit 1
-  expect_stderr "指定以外のマイコンが装着されています。"
+  expect_stderr "korvane-cli: 指定以外のマイコンが装着されています。
+  読み取った品番ID: 0x00003039（受け付けるのは 0x0A40902B, 0x1A40902B）
+  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"
   expect_quick
   finish_sim term
 }
@@ -148,8 +152,11 @@ case_no_modem_lines() {
   start_sim || return
   run_cli --no-shim "$blink"
   expect_exit 1
-  # The job's message, then what the system said of the port.
-  expect_stderr "ISPモードに入れませんでした。"$'\n'"korvane-cli: $link: set RTS: Inappropriate ioctl for device"
+  # The job's message, then what the port did and what the system said of it.
+  expect_stderr "korvane-cli: the chip's boot loader did not answer
+  the port did not move RTS and DTR for the reset, after 5 attempts
+  port: $link: set RTS: Inappropriate ioctl for device
+  next: check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and RX are crossed"
   expect_quick
   finish_sim term
   [[ $sim_summary == *"; 0 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
@@ -181,7 +188,7 @@ interrupt_case() {
   local stop_ms=$(($(now_ms) - start))
   expect_exit 3
   expect_vector_warning
-  expect_stderr "フラッシュメモリの書き込みを中断しました"
+  expect_stderr "korvane-cli: the write was aborted"
   # The block under way is finished first: a few hundred ms at 57600 baud.
   ((stop_ms < quick_ms)) || fail "korvane-cli took $stop_ms ms to stop"
   finish_sim term

@@ -435,7 +435,7 @@ TEST_F(MainWindow, AnAbortClickTooLateToStopTheWriteDoesNotStartItAgain) {
 TEST_F(MainWindow, AFailureThatEscapesTheWriteLeavesTheWritingStateAndIsShownByTheApplication) {
   const std::string path = MakeImageFile(10);
   TypeInto(form->FileNameEdt, FromAnsi(path));
-  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&) -> std::string {
+  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&) -> JobResult {
     throw std::bad_alloc();
   };
   ASSERT_TRUE(Click(form->WriteBtn));

@@ -1,0 +1,268 @@
+#include "cli/outcome_texts.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "isp/isp_commands.h"
+
+namespace korvane::cli {
+
+namespace {
+
+const std::vector<OutcomeText> kEnglish = {
+    {JobOutcome::Success, "", ""},
+    {JobOutcome::FileOpenFailed, "cannot open the file", "check the file's name and folder"},
+    {JobOutcome::FileReadFailed, "cannot read the file", "give a regular file that you may read"},
+    {JobOutcome::FileEmpty, "the file is empty: nothing to write", "build the program again"},
+    {JobOutcome::FileTooLarge, "the image is larger than the chip's flash",
+     "link the program for the LPC1114's 32 KiB of flash"},
+    {JobOutcome::PortOpenFailed, "cannot open the serial port",
+     "korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group"},
+    {JobOutcome::CommunicationError, "the serial port refused its settings",
+     "check that the device is a serial port and still plugged in"},
+    {JobOutcome::IspEntryFailed, "the chip's boot loader did not answer",
+     "check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and RX "
+     "are crossed"},
+    {JobOutcome::BaudChangeFailed, "the boot loader did not change its baud rate", "try a lower --baud"},
+    {JobOutcome::WrongChip, "the chip is not an LPC1114FN28/102",
+     "Korvane writes only the LPC1114FN28/102; check the board"},
+    {JobOutcome::EraseFailed, "erasing the flash failed",
+     "reset the board and write again; a chip under code read protection refuses the erase"},
+    {JobOutcome::Aborted, "the write was aborted", ""},
+    {JobOutcome::WriteFailed, "writing the program failed",
+     "write again; if it fails again at the same block, try a lower --baud"},
+    {JobOutcome::VerifyFailed, "verify failed: the flash differs from the image",
+     "write again; a difference at the same address again points to worn flash"},
+    {JobOutcome::IspLeaveFailed, "the chip could not be reset into its program",
+     "the program is written: reset the board by hand"},
+    {JobOutcome::DeleteFailed, "the file was written but not deleted",
+     "it changed after it was read, or it may not be deleted: it stays"},
+};
+
+// The sentences are the window's messages, word for word.
+const std::vector<OutcomeText> kJapanese = {
+    {JobOutcome::Success, "", ""},
+    {JobOutcome::FileOpenFailed, "ファイルが開けませんでした", "ファイル名とフォルダを確かめてください"},
+    {JobOutcome::FileReadFailed, "ファイルの読み込みに失敗しました。",
+     "読み取りできる通常のファイルを指定してください"},
+    {JobOutcome::FileEmpty, ".binファイルのサイズが0です。書き込めません。", "プログラムをビルドし直してください"},
+    {JobOutcome::FileTooLarge, ".binファイルのサイズが大きすぎます。書き込めません。",
+     "LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください"},
+    {JobOutcome::PortOpenFailed, "COMポートが開けません。",
+     "korvane-cli --list-ports で今あるポートが分かります。Linux では dialout グループが必要です"},
+    {JobOutcome::CommunicationError, "通信中にエラーが発生しました",
+     "デバイスがシリアルポートで、まだ接続されているか確かめてください"},
+    {JobOutcome::IspEntryFailed, "ISPモードに入れませんでした。",
+     "RTS が ISP 端子を、DTR がリセットを駆動しているか、ボードの電源、TX と RX の交差を確かめてください"},
+    {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。", "--baud で低いレートを試してください"},
+    {JobOutcome::WrongChip, "指定以外のマイコンが装着されています。",
+     "Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"},
+    {JobOutcome::EraseFailed, "フラッシュメモリの消去に失敗しました。",
+     "ボードをリセットして書き込み直してください。コードリードプロテクション中のチップは消去を拒みます"},
+    {JobOutcome::Aborted, "フラッシュメモリの書き込みを中断しました", ""},
+    {JobOutcome::WriteFailed, "プログラムの書き込みに失敗しました。",
+     "書き込み直してください。同じブロックでまた失敗するなら --baud で低いレートを試してください"},
+    {JobOutcome::VerifyFailed, "ベリファイに失敗しました。フラッシュメモリの内容がイメージと違います。",
+     "書き込み直してください。同じアドレスでまた違うならフラッシュの劣化が考えられます"},
+    {JobOutcome::IspLeaveFailed, "ISPモードから抜けるのに失敗しました。",
+     "プログラムは書き込まれています。ボードを手でリセットしてください"},
+    {JobOutcome::DeleteFailed, ".binファイルが消去できませんでした。",
+     "読み込んだ後に変更されたか、削除が許されていません。ファイルはそのまま残ります"},
+};
+
+
+const Words kEnglishWords = {
+    "file: {0}",
+    "{0} ({1})",
+    "size: {0} bytes; the flash holds {1}",
+    "part ID read: {0}; accepted: 0x0A40902B, 0x1A40902B",
+    "the answer to J was \"{0}\", not a part ID",
+    "the boot loader answered {0} with {1}",
+    "no answer to {0} in time (awaited \"{1}\")",
+    "the answer to {0} was \"{1}\" (awaited \"{2}\")",
+    "{0} could not be sent",
+    "the port did not move RTS and DTR for the reset",
+    "{0} (the block at {1})",
+    "{0}, after {1} attempts",
+    "first difference at {0}",
+    "{0} (asked for {1} baud)",
+    "port: {0}: {1}",
+    "next: {0}",
+    "resetting into the boot loader (attempt {0} of {1})",
+    "connected; reading the part ID",
+    "erasing sectors {0}-{1}",
+    "resetting into the program",
+    "erasing sector {0}",
+    "{0}; attempt {1} of {2}",
+    "ok",
+    "{0}: {1} in {2}",
+    " (attempt {0} of {1})",
+    " ({0} attempts)",
+    " (attempt {0})",
+    "port",
+    "time",
+    "result",
+    "{0} boards:",
+    "{0} boards: {1} ok",
+    ", {0} not written: {1}",
+    {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done", "failed",
+     "aborted"},
+};
+
+const Words kJapaneseWords = {
+    "ファイル: {0}",
+    "{0}（{1}）",
+    "サイズ: {0} バイト（フラッシュは {1} バイト）",
+    "読み取った品番ID: {0}（受け付けるのは 0x0A40902B, 0x1A40902B）",
+    "J への応答が \"{0}\" で、品番IDではありません",
+    "ブートローダーが {0} に {1} と応答しました",
+    "{0} に時間内の応答がありません（待っていた応答: \"{1}\"）",
+    "{0} への応答が \"{1}\" でした（待っていた応答: \"{2}\"）",
+    "{0} を送れませんでした",
+    "ポートがリセットのための RTS と DTR を動かせませんでした",
+    "{0}（ブロックのアドレス {1}）",
+    "{0}（{1} 回試行）",
+    "最初の違い: {0}",
+    "{0}（{1} ボーを指定）",
+    "ポート: {0}: {1}",
+    "次の手順: {0}",
+    "ブートローダーへリセットしています（{1} 回中 {0} 回目）",
+    "接続しました。品番IDを読んでいます",
+    "セクタ {0}-{1} を消去しています",
+    "プログラムへリセットしています",
+    "セクタ {0} を消去しています",
+    "{0}（{2} 回中 {1} 回目を試します）",
+    "成功",
+    "{0}: {1}（{2}）",
+    "（{1} 回中 {0} 回目）",
+    "（{0} 回）",
+    "（{0} 回目）",
+    "ポート",
+    "時間",
+    "結果",
+    "{0} 台:",
+    "{0} 台: 成功 {1}",
+    "、書き込めなかったもの {0}: {1}",
+    {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了", "失敗", "中断"},
+};
+
+}  // namespace
+
+const Words& WordsOf(Language language) {
+  return language == Language::Japanese ? kJapaneseWords : kEnglishWords;
+}
+
+std::string Fill(const char* text, std::initializer_list<std::string> values) {
+  std::string filled;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (p[0] == '{' && p[1] >= '0' && p[1] <= '9' && p[2] == '}' &&
+        static_cast<size_t>(p[1] - '0') < values.size()) {
+      filled += *(values.begin() + (p[1] - '0'));
+      p += 2;
+    } else {
+      filled += *p;
+    }
+  }
+  return filled;
+}
+
+namespace {
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// The exchange with the boot loader that failed, in a line; empty when none did.
+std::string IspLine(const IspResult& isp, const Words& words) {
+  switch (isp.status) {
+    case IspStatus::Ok: return "";
+    case IspStatus::Refused: return Fill(words.refused, {isp.command, DescribeReturnCode(isp.code)});
+    case IspStatus::TimedOut: return Fill(words.timedOut, {isp.command, isp.awaited});
+    case IspStatus::Garbled: return Fill(words.garbled, {isp.command, isp.received, isp.awaited});
+    case IspStatus::PortFailed: return Fill(words.unsent, {isp.command});
+    case IspStatus::LinesFailed: return words.linesFailed;
+  }
+  return "";
+}
+
+}  // namespace
+
+const std::vector<OutcomeText>& OutcomeTable(Language language) {
+  return language == Language::Japanese ? kJapanese : kEnglish;
+}
+
+std::string ShortText(const JobResult& result, Language language) {
+  const auto index = static_cast<size_t>(result.outcome);
+  std::string text = OutcomeTable(language)[index].sentence;
+  if (result.isp.status == IspStatus::Refused) text += ": " + DescribeReturnCode(result.isp.code);
+  return text;
+}
+
+std::vector<std::string> DetailLines(const JobResult& result, Language language, const PortFacts& port) {
+  const Words& words = WordsOf(language);
+  std::vector<std::string> lines;
+  const JobOutcome outcome = result.outcome;
+  if (!result.file.empty() &&
+      (outcome == JobOutcome::FileOpenFailed || outcome == JobOutcome::FileReadFailed ||
+       outcome == JobOutcome::FileEmpty || outcome == JobOutcome::FileTooLarge ||
+       outcome == JobOutcome::DeleteFailed)) {
+    const std::string file = Fill(words.file, {result.file});
+    lines.push_back(result.systemError.empty() ? file : Fill(words.reason, {file, result.systemError}));
+  }
+  if (outcome == JobOutcome::FileTooLarge) {
+    lines.push_back(Fill(words.size, {std::to_string(result.fileSize), std::to_string(kMaxImageSize)}));
+  }
+  if (outcome == JobOutcome::WrongChip && result.partId) lines.push_back(Fill(words.partRead, {Hex(*result.partId)}));
+  if (outcome == JobOutcome::WrongChip && !result.partId && result.isp) {
+    lines.push_back(Fill(words.partAnswer, {result.partIdLine}));
+  }
+  std::string isp = IspLine(result.isp, words);
+  if (!isp.empty()) {
+    if (result.address && outcome == JobOutcome::WriteFailed) isp = Fill(words.block, {isp, Hex(*result.address)});
+    if (result.attempts > 1) isp = Fill(words.attempts, {isp, std::to_string(result.attempts)});
+    if (outcome == JobOutcome::BaudChangeFailed) isp = Fill(words.baud, {isp, std::to_string(result.transferBaud)});
+    lines.push_back(isp);
+  }
+  if (outcome == JobOutcome::VerifyFailed && result.address) {
+    lines.push_back(Fill(words.difference, {Hex(*result.address)}));
+  }
+  if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
+  const char* next = OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+  if (*next != '\0') lines.push_back(Fill(words.next, {next}));
+  return lines;
+}
+
+std::string FailureText(const JobResult& result, Language language, const PortFacts& port,
+                        const std::string& board) {
+  std::string text = "korvane-cli: " + (board.empty() ? "" : board + ": ") + std::string(OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence) + "\n";
+  for (const std::string& line : DetailLines(result, language, port)) text += "  " + line + "\n";
+  return text;
+}
+
+std::string StepText(const JobStep& step, Language language) {
+  const Words& words = WordsOf(language);
+  switch (step.phase) {
+    case JobPhase::Reset:
+      return Fill(words.reset, {std::to_string(step.attempt), std::to_string(kHandshakeAttempts)});
+    case JobPhase::Handshake: return words.handshake;
+    case JobPhase::Erase:
+      if (step.firstSector == step.lastSector) return Fill(words.eraseOne, {std::to_string(step.firstSector)});
+      return Fill(words.erase, {std::to_string(step.firstSector), std::to_string(step.lastSector)});
+    case JobPhase::Transfer: return "";
+    case JobPhase::Restart: return words.restart;
+  }
+  return "";
+}
+
+const char* BoardWordText(BoardWord word, Language language) {
+  return WordsOf(language).boardWords[static_cast<size_t>(word)];
+}
+
+std::string RetryText(const JobResult& result, int attempt, int attempts, Language language) {
+  return "korvane-cli: " + Fill(WordsOf(language).retry, {ShortText(result, language), std::to_string(attempt),
+                                                          std::to_string(attempts)}) + "\n";
+}
+
+}  // namespace korvane::cli
