@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "ui/application.h"
 #include "common/com_number.h"

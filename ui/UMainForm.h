@@ -7,6 +7,7 @@
 #include <string>
 
 #include "isp/job_flags.h"
+#include "job/outcome.h"
 #include "ui/controls.h"
 #include "ui/form.h"
 #include "ui/open_dialog.h"

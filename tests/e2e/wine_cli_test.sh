@@ -43,13 +43,16 @@ source "$root/tests/e2e/sim_harness.sh"
 # shellcheck source=tests/e2e/wine_harness.sh
 source "$root/tests/e2e/wine_harness.sh"
 
+# Variables for korvane-cli.exe's environment, such as its language.
+cli_env=()
+
 # run_cli FILE: wine korvane-cli.exe -q -p COM<n> FILE with the shim; sets cli_code and
 # cli_end_ms. Wine's output goes to files only: its background processes would hold a
 # pipe open.
 run_cli() {
   local start
   start=$(now_ms)
-  timeout -k 5 30 env LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" \
+  timeout -k 5 30 env LD_PRELOAD="$preload" KORVANE_SIM_LINES="$lines" "${cli_env[@]}" \
     "$KORVANE_WINE" "$cli" -q -p "COM$KORVANE_SIM_COM" "Z:$1" </dev/null >"$(out cli.out)" 2>"$(out cli.err)"
   cli_code=$?
   cli_end_ms=$(now_ms)
@@ -89,14 +92,18 @@ case_random_image() {
   [[ $sim_summary == "korvane-sim: stopped; 2 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
 }
 
-# Another chip answers the part identification: refused at once. A redirected stderr
-# gets the console's code page (CP932 in a Japanese locale) or else UTF-8, with CRLF.
+# Another chip answers the part identification: refused at once, in Japanese where the
+# environment asks for it. A redirected stderr gets the console's code page (CP932 in a
+# Japanese locale) or else UTF-8, with CRLF.
 case_wrong_part() {
   start_sim -v --part-id 12345  # -v: its log times the last command || return
+  cli_env=(LC_ALL=ja_JP.UTF-8)
   run_cli "$blink"
+  cli_env=()
   expect_exit 1
-  local text="指定以外のマイコンが装着されています。"
-  printf '%s\r\n' "$text" >"$work/expected.utf8"
+  local text="korvane-cli: 指定以外のマイコンが装着されています。"
+  printf '%s\r\n' "$text" "  読み取った品番ID: 0x00003039（受け付けるのは 0x0A40902B, 0x1A40902B）" \
+    "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください" >"$work/expected.utf8"
   iconv -f UTF-8 -t CP932 "$work/expected.utf8" >"$work/expected.cp932"
   cmp -s "$work/expected.utf8" "$(out cli.err)" || cmp -s "$work/expected.cp932" "$(out cli.err)" ||
     fail "korvane-cli.exe stderr '$(cat "$(out cli.err)")', expected '$text' in UTF-8 or CP932"
