@@ -238,6 +238,73 @@ TEST_F(Cli, WritesAtTheChosenRateAfterTheHandshake) {
   EXPECT_LT(modelled[1], modelled[0] * 0.65) << modelled[0] << " s at 57600, " << modelled[1] << " s at 115200";
 }
 
+// On a terminal, each step shows as it begins, then the bar takes its line.
+TEST_F(Cli, ShowsEachStepFromTheStart) {
+  test::WriteFile(file, test::MakeStartableImage(5000));
+  ASSERT_EQ(Run({"-p", "sim", file}), kSuccess) << console.err;
+  const size_t reset = console.err.find("\rresetting into the boot loader (attempt 1 of 5)");
+  const size_t connected = console.err.find("\rconnected; reading the part ID");
+  const size_t erase = console.err.find("\rerasing sectors 0-1");
+  const size_t bar = console.err.find("\r[---");
+  EXPECT_LT(reset, connected) << console.err;
+  EXPECT_LT(connected, erase) << console.err;
+  EXPECT_LT(erase, bar) << console.err;
+  // A shorter text covers the longer one before it.
+  EXPECT_NE(console.err.find("\rerasing sectors 0-1" + std::string(30 - 19, ' ')), std::string::npos);
+  console = RecordingConsole();
+  console.language = Language::Japanese;
+  ASSERT_EQ(Run({"-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.err.find("\rセクタ 0-1 を消去しています"), std::string::npos) << console.err;
+}
+
+// -v: every line both ways with its time, the data lines counted per group, the lines'
+// changes; no bar in between.
+TEST_F(Cli, VerboseTracesTheDialogue) {
+  test::WriteFile(file, test::MakeStartableImage(1300));
+  ASSERT_EQ(Run({"-v", "-p", "sim", file}), kSuccess) << console.err;
+  std::vector<std::string> lines;
+  std::istringstream err(console.err);
+  for (std::string line; std::getline(err, line);) {
+    std::smatch stamp;
+    if (std::regex_match(line, stamp, std::regex(R"(\[ *[0-9]+\.[0-9]{3}\] (.*))"))) lines.push_back(stamp[1]);
+  }
+  const std::vector<std::string> expected = {
+      "RTS on (ISP entry), DTR pulse 50 ms (reset), RTS off 100 ms later",
+      "> ?",
+      "< Synchronized",
+      "> Synchronized",
+      "< Synchronized",
+      "< OK",
+      "> 12000",
+      "< 12000",
+      "< OK",
+      "> A 0",
+      "< A 0",
+      "< 0",
+      "> B 57600 1",
+      "< 0",
+      "> J",
+      "< 0",
+      "< 172003371",
+      "> U 23130",
+      "< 0",
+      "> P 0 0",
+      "< 0",
+      "> E 0 0",
+      "< 0",
+      "> W 268436224 512",
+      "< 0",
+      "> 12 data lines (512 bytes)",
+  };
+  ASSERT_GT(lines.size(), expected.size()) << console.err;
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "> C 1024 268436224 512"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "> 20 data lines (900 bytes)"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "> 3 data lines (124 bytes)"), lines.end());
+  EXPECT_EQ(lines.back(), "RTS off (ISP entry), DTR pulse 50 ms (reset): the chip starts its program");
+  EXPECT_EQ(console.err.find("\r["), std::string::npos) << "no bar between the lines";
+}
+
 TEST_F(Cli, VerifySaysWhatItChecked) {
   test::WriteFile(file, test::MakeStartableImage(3000));
   ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;

@@ -121,9 +121,16 @@ TEST(IspCommands, AnErrorCodeFailsTheCommandWithoutReadingFurther) {
   for (const CommandCase& c : Commands()) {
     Handshake h({sim::kLpc1114PartId, true, {Rule::ReplyWith(c.key, "1")}});
     ASSERT_TRUE(EnterIspMode(h.link));
+    // With the echo on, a command's first answer is its own line.
+    if (std::string(c.key) != "A") {
+      ASSERT_TRUE(EchoOff(h.link));
+    }
     size_t mark = h.chip.events.size();
     sim::Nanoseconds start = h.chip.clock.Now();
-    EXPECT_FALSE(c.run(h.link)) << c.name;
+    const IspResult result = c.run(h.link);
+    EXPECT_EQ(result.status, IspStatus::Refused) << c.name;
+    EXPECT_EQ(result.code, 1u) << c.name;
+    EXPECT_EQ("> " + result.command + "\r\n", c.lines.back()) << c.name;
     // Only the command went out, and no read waited for a further line.
     std::vector<std::string> sent;
     for (const std::string& line : h.chip.Transcript(mark)) {
@@ -132,6 +139,35 @@ TEST(IspCommands, AnErrorCodeFailsTheCommandWithoutReadingFurther) {
     EXPECT_EQ(sent, c.lines) << c.name;
     EXPECT_LT(h.chip.clock.Now() - start, Milliseconds(100)) << c.name;
   }
+}
+
+// What a command came to when the chip did not answer as it should.
+TEST(IspCommands, SaysWhatCameInsteadOfTheAnswer) {
+  struct Case {
+    const char* name;
+    Rule rule;
+    IspStatus status;
+    const char* received;
+  } const cases[] = {
+      {"no answer", Rule::Silent("U"), IspStatus::TimedOut, ""},
+      {"a word", Rule::ReplyWith("U", "hello"), IspStatus::Garbled, "hello"},
+      {"a number out of range", Rule::ReplyWith("U", "99999999999"), IspStatus::Garbled, "99999999999"},
+      {"an unknown code", Rule::ReplyWith("U", "42"), IspStatus::Refused, ""},
+  };
+  for (const Case& c : cases) {
+    Handshake h({sim::kLpc1114PartId, true, {c.rule}});
+    ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link)) << c.name;
+    const IspResult result = UnlockFlash(h.link);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.command, "U 23130") << c.name;
+    EXPECT_EQ(result.received, c.received) << c.name;
+    if (c.status != IspStatus::Refused) {
+      EXPECT_EQ(result.awaited, "0") << c.name;
+    }
+  }
+  EXPECT_EQ(DescribeReturnCode(9), "SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)");
+  EXPECT_EQ(DescribeReturnCode(19), "CODE_READ_PROTECTION_ENABLED (19)");
+  EXPECT_EQ(DescribeReturnCode(42), "return code 42");
 }
 
 TEST(IspCommands, EchoOffNeedsTheEchoBeforeTheCode) {

@@ -1,0 +1,198 @@
+#include "cli/outcome_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iterator>
+#include <map>
+
+#include "cli/console.h"
+
+namespace korvane::cli {
+namespace {
+
+TEST(OutcomeTexts, EachLanguageHasATextForEveryOutcome) {
+  for (const Language language : {Language::English, Language::Japanese}) {
+    const std::vector<OutcomeText>& table = OutcomeTable(language);
+    ASSERT_EQ(table.size(), std::size(kAllOutcomes));
+    for (size_t i = 0; i < table.size(); ++i) {
+      EXPECT_EQ(table[i].outcome, kAllOutcomes[i]) << i;
+      EXPECT_EQ(*table[i].sentence == '\0', kAllOutcomes[i] == JobOutcome::Success) << i;
+    }
+  }
+  // In Japanese, korvane-cli says what the window says.
+  for (const OutcomeText& text : OutcomeTable(Language::Japanese)) {
+    if (text.outcome == JobOutcome::Success || text.outcome == JobOutcome::VerifyFailed) continue;
+    EXPECT_EQ(text.sentence, Cp932ToUtf8(MessageOf(text.outcome)));
+  }
+}
+
+JobResult Refused(JobOutcome outcome, const char* command, uint32_t code) {
+  JobResult result(outcome);
+  result.isp.status = IspStatus::Refused;
+  result.isp.command = command;
+  result.isp.code = code;
+  return result;
+}
+
+TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
+  struct Case {
+    const char* name;
+    std::function<JobResult()> make;
+    PortFacts port;
+    std::string english, japanese;
+  } const cases[] = {
+      {"missing file",
+       [] {
+         JobResult r(JobOutcome::FileOpenFailed);
+         r.file = "app.bin";
+         r.systemError = "No such file or directory";
+         return r;
+       },
+       {},
+       "korvane-cli: cannot open the file\n  file: app.bin (No such file or directory)\n"
+       "  next: check the file's name and folder\n",
+       "korvane-cli: ファイルが開けませんでした\n  ファイル: app.bin（No such file or directory）\n"
+       "  次の手順: ファイル名とフォルダを確かめてください\n"},
+      {"40 KB file",
+       [] {
+         JobResult r(JobOutcome::FileTooLarge);
+         r.file = "big.bin";
+         r.fileSize = 40960;
+         return r;
+       },
+       {},
+       "korvane-cli: the image is larger than the chip's flash\n  file: big.bin\n"
+       "  size: 40960 bytes; the flash holds 32768\n  next: link the program for the LPC1114's 32 KiB of flash\n",
+       "korvane-cli: .binファイルのサイズが大きすぎます。書き込めません。\n  ファイル: big.bin\n"
+       "  サイズ: 40960 バイト（フラッシュは 32768 バイト）\n"
+       "  次の手順: LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください\n"},
+      {"wrong chip",
+       [] {
+         JobResult r(JobOutcome::WrongChip);
+         r.partId = 0x0444102B;
+         return r;
+       },
+       {},
+       "korvane-cli: the chip is not an LPC1114FN28/102\n"
+       "  part ID read: 0x0444102B; accepted: 0x0A40902B, 0x1A40902B\n"
+       "  next: Korvane writes only the LPC1114FN28/102; check the board\n",
+       "korvane-cli: 指定以外のマイコンが装着されています。\n"
+       "  読み取った品番ID: 0x0444102B（受け付けるのは 0x0A40902B, 0x1A40902B）\n"
+       "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください\n"},
+      {"refused copy",
+       [] {
+         JobResult r = Refused(JobOutcome::WriteFailed, "C 1024 268436224 1024", 9);
+         r.address = 1024;
+         return r;
+       },
+       {},
+       "korvane-cli: writing the program failed\n  the block at 0x00000400: the boot loader answered "
+       "C 1024 268436224 1024 with SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)\n"
+       "  next: write again; if it fails again at the same block, try a lower --baud\n",
+       "korvane-cli: プログラムの書き込みに失敗しました。\n  ブロック 0x00000400: ブートローダーが "
+       "C 1024 268436224 1024 に SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9) と応答しました\n"
+       "  次の手順: 書き込み直してください。同じブロックでまた失敗するなら --baud で低いレートを試してください\n"},
+      {"no answer",
+       [] {
+         JobResult r(JobOutcome::IspEntryFailed);
+         r.isp.status = IspStatus::TimedOut;
+         r.isp.command = "?";
+         r.isp.awaited = "Synchronized";
+         r.attempts = 5;
+         return r;
+       },
+       {"/dev/ttyUSB0", ""},
+       "korvane-cli: the chip's boot loader did not answer\n"
+       "  no answer to ? in time (awaited \"Synchronized\"), after 5 attempts\n"
+       "  next: check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and "
+       "RX are crossed\n",
+       "korvane-cli: ISPモードに入れませんでした。\n"
+       "  ? に時間内の応答がありません（待っていた応答: \"Synchronized\"）（5 回試行）\n"
+       "  次の手順: RTS が ISP 端子を、DTR がリセットを駆動しているか、ボードの電源、TX と RX の交差を確かめてください\n"},
+      {"garbled answer to the baud rate",
+       [] {
+         JobResult r(JobOutcome::BaudChangeFailed);
+         r.isp.status = IspStatus::Garbled;
+         r.isp.command = "B 115200 1";
+         r.isp.awaited = "0";
+         r.isp.received = "\xEF\xBF\xBD";
+         r.transferBaud = 115200;
+         return r;
+       },
+       {},
+       "korvane-cli: the boot loader did not change its baud rate\n"
+       "  the answer to B 115200 1 was \"\xEF\xBF\xBD\" (awaited \"0\") (asked for 115200 baud)\n"
+       "  next: try a lower --baud\n",
+       "korvane-cli: ボーレート切り替えに失敗しました。\n"
+       "  B 115200 1 への応答が \"\xEF\xBF\xBD\" でした（待っていた応答: \"0\"）（115200 ボーを指定）\n"
+       "  次の手順: --baud で低いレートを試してください\n"},
+      {"port refused",
+       [] { return JobResult(JobOutcome::PortOpenFailed); },
+       {"/dev/ttyUSB0", "cannot open: Permission denied"},
+       "korvane-cli: cannot open the serial port\n  port: /dev/ttyUSB0: cannot open: Permission denied\n"
+       "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group\n",
+       "korvane-cli: COMポートが開けません。\n  ポート: /dev/ttyUSB0: cannot open: Permission denied\n"
+       "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout グループが必要です\n"},
+      {"aborted", [] { return JobResult(JobOutcome::Aborted); }, {},
+       "korvane-cli: the write was aborted\n", "korvane-cli: フラッシュメモリの書き込みを中断しました\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FailureText(c.make(), Language::English, c.port), c.english) << c.name;
+    EXPECT_EQ(FailureText(c.make(), Language::Japanese, c.port), c.japanese) << c.name;
+  }
+}
+
+TEST(OutcomeTexts, TheShortTextNamesTheReturnCode) {
+  const JobResult refused = Refused(JobOutcome::EraseFailed, "E 0 7", 19);
+  EXPECT_EQ(ShortText(refused, Language::English), "erasing the flash failed: CODE_READ_PROTECTION_ENABLED (19)");
+  EXPECT_EQ(ShortText(refused, Language::Japanese),
+            "フラッシュメモリの消去に失敗しました。: CODE_READ_PROTECTION_ENABLED (19)");
+  EXPECT_EQ(ShortText(Refused(JobOutcome::WriteFailed, "C 0 268436224 1024", 42), Language::English),
+            "writing the program failed: return code 42");
+  EXPECT_EQ(ShortText(JobOutcome::IspEntryFailed, Language::English), "the chip's boot loader did not answer");
+}
+
+TEST(OutcomeTexts, StepsAsTheyBegin) {
+  const std::map<std::pair<int, bool>, std::string> expected = {
+      {{0, false}, "resetting into the boot loader (attempt 2 of 5)"},
+      {{0, true}, "ブートローダーへリセットしています（5 回中 2 回目）"},
+      {{1, false}, "erasing sectors 0-7"},
+      {{1, true}, "セクタ 0-7 を消去しています"},
+      {{2, false}, "erasing sector 3"},
+      {{3, false}, ""},
+  };
+  const JobStep steps[] = {{JobPhase::Reset, 2}, {JobPhase::Erase, 0, 0, 7}, {JobPhase::Erase, 0, 3, 3},
+                           {JobPhase::Transfer}};
+  for (const auto& [key, text] : expected) {
+    const Language language = key.second ? Language::Japanese : Language::English;
+    EXPECT_EQ(StepText(steps[key.first], language), text);
+  }
+}
+
+TEST(Language, ComesFromTheFirstVariableSet) {
+  struct Case {
+    std::map<std::string, std::string> environment;
+    Language fallback;
+    Language expected;
+  } const cases[] = {
+      {{}, Language::English, Language::English},
+      {{}, Language::Japanese, Language::Japanese},  // on Windows: the UI language
+      {{{"LANG", "C"}}, Language::Japanese, Language::English},
+      {{{"LANG", "ja_JP.UTF-8"}}, Language::English, Language::Japanese},
+      {{{"LANG", "ja_JP.UTF-8"}, {"LC_MESSAGES", "POSIX"}}, Language::English, Language::English},
+      {{{"LANG", "en_US.UTF-8"}, {"LC_ALL", "ja_JP.eucJP"}}, Language::English, Language::Japanese},
+      {{{"LANG", "ja"}, {"LC_ALL", ""}}, Language::English, Language::Japanese},
+      {{{"LANG", "jv_ID"}}, Language::English, Language::English},
+  };
+  for (const Case& c : cases) {
+    const auto get = [&c](const char* name) {
+      const auto found = c.environment.find(name);
+      return found == c.environment.end() ? std::string() : found->second;
+    };
+    EXPECT_EQ(LanguageFromEnvironment(get, c.fallback), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace korvane::cli
