@@ -43,6 +43,7 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     if (options.phase) options.phase(now);
   };
   link.trace = options.trace;
+  link.wiring = options.wiring;
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
@@ -105,8 +106,18 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     failed.address = failure.blockAddress;
     return failed;
   }
-  step({JobPhase::Restart});
-  if (!LeaveIspMode(link)) return JobOutcome::IspLeaveFailed;
+  switch (options.after) {
+    case AfterWrite::Reset:
+      step({JobPhase::Restart});
+      if (!LeaveIspMode(link)) return JobOutcome::IspLeaveFailed;
+      break;
+    case AfterWrite::Go:
+      step({JobPhase::Restart});
+      if (!(isp = Go(link, 0))) return Failed(JobOutcome::IspLeaveFailed, isp);
+      break;
+    case AfterWrite::Stay:
+      break;
+  }
   return JobOutcome::Success;
 }
 

@@ -36,6 +36,13 @@ struct JobStep {
   unsigned firstSector = 0, lastSector = 0;  // Erase
 };
 
+// What the job does with the chip once the image is written.
+enum class AfterWrite {
+  Reset,  // reset it into the program through the lines (IntoProgramSequence)
+  Go,     // "G 0 T": the boot ROM's start-up, which starts a program with a valid vector checksum
+  Stay,   // leave it in its boot loader
+};
+
 // How korvane-cli can change a job: the rate of the transfer after the handshake (one
 // the boot loader's baud command takes), how the blocks are sent, and who is told of
 // each step. Jobs with their own options may run side by side, one per port.
@@ -43,6 +50,8 @@ struct JobOptions {
   uint32_t transferBaud = kTransferBaud;
   ProgramOptions program;  // a compare of each block after its copy
   std::function<void(const JobStep&)> phase;
+  ResetWiring wiring = ResetWiring::Default;  // how the lines reach the board
+  AfterWrite after = AfterWrite::Reset;
   // Told of every line of the dialogue and every change of the modem lines (IspLink::trace).
   std::function<void(const std::string&)> trace;
 };

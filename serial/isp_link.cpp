@@ -7,6 +7,8 @@ namespace korvane {
 
 bool IspLink::ApplyBaudRate(uint32_t baudRate) {
   settings.baudRate = baudRate;
+  settings.rtsEnabled = rtsOn;
+  settings.dtrEnabled = dtrOn;
   return port->ApplySettings(settings);
 }
 
@@ -22,13 +24,6 @@ namespace {
 bool WriteAll(ComPort& port, const void* data, size_t count) {
   size_t written = 0;
   return port.Write(data, count, &written) && written == count;
-}
-
-bool ChangeLines(ComPort& port, std::initializer_list<LineChange> changes) {
-  for (LineChange change : changes) {
-    if (!port.ChangeLine(change)) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -75,22 +70,21 @@ bool ExpectLine(IspLink& link, const char* expected) {
   return std::strcmp(line, expected) == 0;
 }
 
-bool ResetIntoIsp(IspLink& link) {
-  ComPort& port = *link.port;
-  Trace(link, "RTS on (ISP entry), DTR pulse 50 ms (reset), RTS off 100 ms later");
-  if (!ChangeLines(port, {LineChange::SetRts, LineChange::SetDtr})) return false;
-  port.Wait(50);
-  if (!port.ChangeLine(LineChange::ClearDtr)) return false;
-  port.Wait(100);
-  return port.ChangeLine(LineChange::ClearRts);
+bool RunResetSequence(IspLink& link, const ResetSequence& sequence) {
+  if (link.wiring == ResetWiring::None) return true;
+  for (const ResetStep& step : sequence) {
+    Trace(link, DescribeStep(step, link.wiring));
+    const std::optional<LineChange> change = LineChangeFor(step.signal, step.active, link.wiring);
+    if (change && !link.port->ChangeLine(*change)) return false;
+    if (change == LineChange::SetRts || change == LineChange::ClearRts) link.rtsOn = change == LineChange::SetRts;
+    if (change == LineChange::SetDtr || change == LineChange::ClearDtr) link.dtrOn = change == LineChange::SetDtr;
+    if (step.waitAfterMs > 0) link.port->Wait(step.waitAfterMs);
+  }
+  return true;
 }
 
-bool LeaveIspMode(IspLink& link) {
-  ComPort& port = *link.port;
-  Trace(link, "RTS off (ISP entry), DTR pulse 50 ms (reset): the chip starts its program");
-  if (!ChangeLines(port, {LineChange::ClearRts, LineChange::SetDtr})) return false;
-  port.Wait(50);
-  return port.ChangeLine(LineChange::ClearDtr);
-}
+bool ResetIntoIsp(IspLink& link) { return RunResetSequence(link, IntoBootLoaderSequence()); }
+
+bool LeaveIspMode(IspLink& link) { return RunResetSequence(link, IntoProgramSequence()); }
 
 }  // namespace korvane

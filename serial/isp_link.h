@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/com_port.h"
+#include "serial/reset_sequence.h"
 
 namespace korvane {
 
@@ -17,13 +18,16 @@ using PortOpener = std::function<std::unique_ptr<ComPort>()>;
 struct IspLink {
   std::unique_ptr<ComPort> port;
   LineSettings settings;  // kept for the link's life; a baud change rewrites its rate
+  ResetWiring wiring = ResetWiring::Default;  // how the lines reach the board's pins
+  bool rtsOn = false, dtrOn = false;  // as the last reset sequence left them
   // Told of every line sent ("> W 268436224 1024") and received ("< 0"), every group of
   // data lines as one ("> 20 data lines (900 bytes)") and every change of the modem
   // lines ("RTS on"), for a trace of the dialogue; null: no trace.
   std::function<void(const std::string&)> trace;
 
   bool IsOpen() const { return port != nullptr; }
-  // Writes the settings record with a new baud rate and applies it.
+  // Writes the settings record with a new baud rate and applies it, with RTS and DTR
+  // kept as the last reset sequence left them (an inverted board's pins stay released).
   bool ApplyBaudRate(uint32_t baudRate);
   // Closes the port once; later calls do nothing.
   void Close();
@@ -49,9 +53,14 @@ bool ReceiveLine(IspLink& link, char* buffer, size_t capacity, bool traced = tru
 // True only when the next line received equals expected exactly.
 bool ExpectLine(IspLink& link, const char* expected);
 
-// RTS (ISP entry) on, DTR (reset) pulsed for 50 ms, RTS released 100 ms after reset.
+// Carries out a reset sequence with the link's wiring; false when a line change failed.
+// With ResetWiring::None no line moves and nothing is waited for.
+bool RunResetSequence(IspLink& link, const ResetSequence& sequence);
+// IntoBootLoaderSequence: by default RTS (ISP entry) on, DTR (reset) pulsed for 50 ms,
+// RTS released 100 ms after the reset.
 bool ResetIntoIsp(IspLink& link);
-// RTS released, then DTR (reset) pulsed for 50 ms: the chip starts its program.
+// IntoProgramSequence: by default RTS released, then DTR (reset) pulsed for 50 ms: the
+// chip starts its program.
 bool LeaveIspMode(IspLink& link);
 
 }  // namespace korvane

@@ -61,13 +61,17 @@ uint32_t SectorMask(uint32_t first, uint32_t last) {
 BootLoader::BootLoader(VirtualClock& clock, ChipConfig config)
     : clock_(clock), config_(std::move(config)) {
   flash_.fill(0xFF);
+  std::copy_n(config_.flash.begin(), std::min<size_t>(config_.flash.size(), kFlashSize), flash_.begin());
   // RAM holds leftovers from earlier use after power-up; a fixed pattern keeps runs repeatable.
   uint32_t seed = 0x2545F491u;
   for (uint8_t& byte : ram_) {
     seed = seed * 1664525u + 1013904223u;
     byte = static_cast<uint8_t>(seed >> 24);
   }
+  // Without lines to the board, the user has held the ISP button through a reset.
+  ispPinActive_ = config_.wiring == ResetWiring::None;
   Boot();
+  ispPinActive_ = false;
 }
 
 bool BootLoader::HasValidUserCode(const uint8_t* image, size_t size) {
@@ -82,6 +86,7 @@ bool BootLoader::HasValidUserCode(const uint8_t* image, size_t size) {
 }
 
 void BootLoader::Boot() {
+  rebootPending_ = false;
   echo_ = true;
   unlocked_ = false;
   prepared_ = 0;
@@ -112,6 +117,16 @@ void BootLoader::SetReset(bool active) {
 
 void BootLoader::SetIspPin(bool active) { ispPinActive_ = active; }
 
+void BootLoader::SetHostLine(bool rts, bool on) {
+  if (config_.wiring == ResetWiring::None) return;
+  const bool active = on != InvertsLines(config_.wiring);
+  if (rts != SwapsLines(config_.wiring)) {
+    SetIspPin(active);
+  } else {
+    SetReset(active);
+  }
+}
+
 void BootLoader::StartProgram() {
   mode_ = Mode::UserProgram;
   ++programStarts_;
@@ -139,6 +154,11 @@ void BootLoader::DropPendingOutput(Nanoseconds now) {
 
 void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival) {
   if (!config_.present || mode_ == Mode::Reset) return;
+  if (rebootPending_) {
+    // The boot ROM's start-up after a G into its window; what comes meanwhile (the LF
+    // behind the G line) meets the boot loader waiting for "?".
+    Boot();
+  }
   if (mode_ == Mode::UserProgram) {
     if (!config_.programEcho) return;
     const Nanoseconds start = std::max(arrival, txFreeAt_);
@@ -535,6 +555,17 @@ BootLoader::Response BootLoader::Go(const std::vector<std::string>& params) {
   if (address % 4 != 0) return Code(ADDR_ERROR);
   if (!InFlash(address, 4) && !InRam(address, 4)) return Code(ADDR_NOT_MAPPED);
   // The answer goes out, then the boot loader hands the chip to the code and says no more.
+  if (address < kBootRomWindow) {
+    // Below 0x200 the boot ROM is mapped: its start-up runs as after a reset, with the
+    // ISP pin released. It starts a program whose vector checksum is valid; otherwise
+    // the boot loader begins again, waiting for "?".
+    if (HasValidUserCode(flash_.data(), flash_.size())) {
+      StartProgram();
+    } else {
+      rebootPending_ = true;
+    }
+    return Code(CMD_SUCCESS);
+  }
   StartProgram();
   return Code(CMD_SUCCESS);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/reset_sequence.h"
 #include "sim/virtual_clock.h"
 
 namespace korvane::sim {
@@ -103,6 +104,13 @@ struct ChipConfig {
   // at programBaud (bytes at another rate arrive garbled), as a board's firmware does.
   bool programEcho = false;
   uint32_t programBaud = 115200;
+  // What the flash holds at power-up from address 0 (at most kFlashSize bytes); the
+  // rest is erased.
+  std::vector<uint8_t> flash{};
+  // How the host's RTS and DTR reach the chip's ISP entry and reset pins. With None
+  // they reach nothing, and the chip starts in its boot loader, as when the user holds
+  // the ISP button while pressing reset.
+  ResetWiring wiring = ResetWiring::Default;
   // A program that keeps talking: it sends "tick N" and CR LF every programTalkMs
   // milliseconds, at programBaud, from its start on; 0: it says nothing by itself.
   uint32_t programTalkMs = 0;
@@ -136,9 +144,13 @@ class BootLoader {
 
   ChipConfig& config() { return config_; }
 
-  // Board wiring: DTR drives the reset input, RTS the ISP entry pin; both active when asserted.
+  // The pins themselves: active or released.
   void SetReset(bool active);
   void SetIspPin(bool active);
+  bool ispPinActive() const { return ispPinActive_; }
+  // A host line (RTS, or else DTR) on or off, reaching the pins as the board's wiring
+  // (ChipConfig::wiring) takes it.
+  void SetHostLine(bool rts, bool on);
   // A byte from the host, sent at senderBaud, fully arrived at `arrival`.
   void Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival);
   // Bytes on their way to the host, oldest first.
@@ -214,6 +226,7 @@ class BootLoader {
   uint32_t prepared_ = 0;  // bit per sector
   uint32_t baud_ = 0;
   uint32_t pendingBaud_ = 0;
+  bool rebootPending_ = false;  // a G into the boot ROM: its start-up runs at the next byte
   int stopBits_ = 1;
   std::string line_;
   bool lastWasCr_ = false;

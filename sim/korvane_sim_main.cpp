@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,13 @@ constexpr char kUsage[] =
     "  --program-talks MS     the chip's program sends \"tick N\" every MS milliseconds\n"
     "                         (1 to 60000), at 115200 baud, as a board that keeps talking\n"
     "  --no-answer            nothing on the line answers\n"
+    "  --wiring WIRING        how the host's lines reach the chip: default (RTS drives the\n"
+    "                         ISP entry pin, DTR the reset, each active while its line is\n"
+    "                         on), swapped (DTR the ISP pin, RTS the reset), inverted\n"
+    "                         (active while off), swapped-inverted, or none (no line\n"
+    "                         reaches the chip; it starts in its boot loader, as when the\n"
+    "                         ISP button is held through a reset)\n"
+    "  --flash-in FILE        the flash holds FILE (at most 32 KiB, the rest 0xFF) at start\n"
     "  --rule ON:ACTION[:ARG][@N]\n"
     "                         a fault of the chip, repeatable: ON is ?, Synchronized,\n"
     "                         frequency, data, checksum or a command letter; ACTION is\n"
@@ -71,6 +79,7 @@ struct Options {
   std::string link;
   std::string lines;
   std::string flashOut;
+  std::string flashIn;
   std::string logPath;
   korvane::sim::ChipConfig chip;
   PtyChip::ServeOptions serve;
@@ -137,6 +146,13 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       options->chip.programTalkMs = static_cast<uint32_t>(ms);
     } else if (arg == "--program-echo") {
       options->chip.programEcho = true;
+    } else if (arg == "--wiring") {
+      if (!value(&text)) return "--wiring needs default, swapped, inverted, swapped-inverted or none";
+      const std::optional<korvane::ResetWiring> wiring = korvane::ResetWiringNamed(text);
+      if (!wiring) return "--wiring takes default, swapped, inverted, swapped-inverted or none, not \"" + text + "\"";
+      options->chip.wiring = *wiring;
+    } else if (arg == "--flash-in") {
+      if (!value(&options->flashIn) || options->flashIn.empty()) return "--flash-in needs a file";
     } else if (arg == "--no-answer") {
       options->chip.present = false;
     } else if (arg == "--exit-after-restart") {
@@ -213,6 +229,25 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::fclose(file);
+  }
+
+  if (!options.flashIn.empty()) {
+    // The flash as a board brought along would hold it.
+    std::FILE* file = std::fopen(options.flashIn.c_str(), "rb");
+    if (!file) {
+      std::fprintf(stderr, "korvane-sim: cannot read %s: %s\n", options.flashIn.c_str(), std::strerror(errno));
+      if (wireLog) std::fclose(wireLog);
+      return 1;
+    }
+    std::vector<uint8_t> bytes(korvane::sim::kFlashSize + 1);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    if (bytes.size() > korvane::sim::kFlashSize) {
+      std::fprintf(stderr, "korvane-sim: %s is larger than the flash (32768 bytes)\n", options.flashIn.c_str());
+      if (wireLog) std::fclose(wireLog);
+      return 1;
+    }
+    options.chip.flash = bytes;
   }
 
   PtyChip chip(options.chip);

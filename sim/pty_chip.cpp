@@ -108,7 +108,12 @@ PtyChip::PtyChip(ChipConfig config)
       startMonotonic_(static_cast<Nanoseconds>(
           std::chrono::duration_cast<std::chrono::nanoseconds>(start_.time_since_epoch()).count())),
       loader_(clock_, std::move(config)),
-      loggedMode_(loader_.mode()) {}
+      loggedMode_(loader_.mode()) {
+  // No host has moved a line yet: both are off, and the pins as the wiring takes that.
+  loader_.SetHostLine(true, false);
+  loader_.SetHostLine(false, false);
+  loggedMode_ = loader_.mode();
+}
 
 bool PtyChip::DumpFlash(const std::string& path) const {
   const std::string temporary = path + ".new" + std::to_string(getpid());
@@ -324,17 +329,14 @@ bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
       Log(options, "ignored a message on the lines socket: \"" + received + "\"");
       continue;
     }
-    // Board wiring: RTS drives the ISP entry pin, DTR the reset input.
-    if (message == "RTS 1" || message == "RTS 0") {
-      rts_ = message.back() == '1';
-      loader_.SetIspPin(rts_);
-    } else if (message == "DTR 1" || message == "DTR 0") {
+    // The lines reach the pins as the board's wiring takes them.
+    if (message == "RTS 1" || message == "RTS 0" || message == "DTR 1" || message == "DTR 0") {
       const bool wasReset = loader_.mode() == BootLoader::Mode::Reset;
-      loader_.SetReset(message.back() == '1');
-      hostLine_.clear();
+      loader_.SetHostLine(message[0] == 'R', message.back() == '1');
+      if (message[0] == 'D') hostLine_.clear();
       // A reset released with the ISP entry pin inactive starts the program: a restart.
-      if (wasReset && message.back() == '0' && !rts_ && !options.dumpPath.empty() &&
-          !DumpFlash(options.dumpPath)) {
+      if (wasReset && loader_.mode() != BootLoader::Mode::Reset && !loader_.ispPinActive() &&
+          !options.dumpPath.empty() && !DumpFlash(options.dumpPath)) {
         *error = SystemError("cannot write " + options.dumpPath);
         return false;
       }

@@ -68,7 +68,6 @@ class PtyChip {
 
   std::chrono::steady_clock::time_point start_;
   Nanoseconds startMonotonic_ = 0;  // start_ on CLOCK_MONOTONIC (steady_clock on Linux)
-  bool rts_ = false;                // as the host last set it
   std::string chipLine_;            // the chip's line going out, for the wire log
   VirtualClock clock_;
   BootLoader loader_;

@@ -16,9 +16,9 @@ class SimPort final : public ComPort {
     if (Disconnected()) return false;
     if (settings.baudRate == chip_.script.refuseBaud) return false;
     baud_ = settings.baudRate;
-    // Disabled DTR and RTS control leaves both lines cleared.
-    chip_.loader.SetIspPin(false);
-    chip_.loader.SetReset(false);
+    // Disabled DTR and RTS control leaves a line cleared, enabled control sets it.
+    chip_.loader.SetHostLine(true, settings.rtsEnabled);
+    chip_.loader.SetHostLine(false, settings.dtrEnabled);
     return true;
   }
 
@@ -35,16 +35,16 @@ class SimPort final : public ComPort {
     if (++lineChanges_ == chip_.script.failLineChange) return false;
     switch (change) {
       case LineChange::SetRts:
-        chip_.loader.SetIspPin(true);
+        chip_.loader.SetHostLine(true, true);
         break;
       case LineChange::ClearRts:
-        chip_.loader.SetIspPin(false);
+        chip_.loader.SetHostLine(true, false);
         break;
       case LineChange::SetDtr:
-        chip_.loader.SetReset(true);
+        chip_.loader.SetHostLine(false, true);
         break;
       case LineChange::ClearDtr:
-        chip_.loader.SetReset(false);
+        chip_.loader.SetHostLine(false, false);
         break;
     }
     return true;

@@ -269,7 +269,10 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
     if (std::regex_match(line, stamp, std::regex(R"(\[ *[0-9]+\.[0-9]{3}\] (.*))"))) lines.push_back(stamp[1]);
   }
   const std::vector<std::string> expected = {
-      "RTS on (ISP entry), DTR pulse 50 ms (reset), RTS off 100 ms later",
+      "RTS on: ISP entry active",
+      "DTR on: reset active, then 50 ms",
+      "DTR off: reset released, then 100 ms",
+      "RTS off: ISP entry released",
       "> ?",
       "< Synchronized",
       "> Synchronized",
@@ -301,7 +304,9 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> C 1024 268436224 512"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> 20 data lines (900 bytes)"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> 3 data lines (124 bytes)"), lines.end());
-  EXPECT_EQ(lines.back(), "RTS off (ISP entry), DTR pulse 50 ms (reset): the chip starts its program");
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"RTS off: ISP entry released", "DTR on: reset active, then 50 ms",
+                                      "DTR off: reset released"}));
   EXPECT_EQ(console.err.find("\r["), std::string::npos) << "no bar between the lines";
 }
 

@@ -275,8 +275,29 @@ TEST(IspCommands, BootCodeVersionAndGo) {
   EXPECT_EQ(second, 1u);
   EXPECT_FALSE(Go(h.link, 0)) << "Go needs the unlock first";
   ASSERT_TRUE(UnlockFlash(h.link));
-  ASSERT_TRUE(Go(h.link, 0));
-  EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::UserProgram);
+  ASSERT_TRUE(Go(h.link, 0x10000300));
+  EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::UserProgram) << "code in RAM runs";
+}
+
+// G 0 T runs the boot ROM's start-up, as a reset with the ISP pin released: a program
+// with a valid vector checksum starts, else the boot loader begins again.
+TEST(IspCommands, GoToZeroStartsOnlyAValidProgram) {
+  for (const bool valid : {true, false}) {
+    ChipConfig config;
+    const std::vector<uint8_t> image = valid ? test::MakeStartableImage(1024) : test::MakeImage(1024);
+    config.flash = image;
+    config.wiring = ResetWiring::None;  // the chip waits in its boot loader at power-up
+    Handshake h(config);
+    ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link) && UnlockFlash(h.link)) << valid;
+    ASSERT_TRUE(Go(h.link, 0)) << valid;
+    // The next byte meets the program, or the boot loader waiting for "?".
+    size_t written = 0;
+    ASSERT_TRUE(h.link.port->Write("?", 1, &written));
+    EXPECT_EQ(h.chip.loader.programStarts(), valid ? 1 : 0) << valid;
+    EXPECT_EQ(h.chip.loader.mode(),
+              valid ? sim::BootLoader::Mode::UserProgram : sim::BootLoader::Mode::AwaitSyncWord)
+        << valid;
+  }
 }
 
 }  // namespace
