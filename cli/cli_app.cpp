@@ -288,6 +288,8 @@ JobOptions JobOptionsOf(const Options& options) {
   JobOptions job;
   job.transferBaud = options.transferBaud;
   job.program.verify = options.verify;
+  job.wiring = options.reset;
+  job.after = options.after;
   return job;
 }
 
@@ -340,6 +342,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   };
   std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
   for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
+  if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
   std::vector<BoardReport> reports =
       WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
@@ -409,6 +412,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       return std::make_unique<BorrowedPort>(*held);
     };
   }
+  if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
   JobResult result = WriteImage(image, input.plan, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result); ++attempt) {
@@ -451,7 +455,9 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (code == kSuccess && options.deleteAfterWrite) {
     if (!DeleteWritten(options.file, input.file.stamp, console)) return kFailed;
   }
-  if (code == kSuccess && held) code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console);
+  if (code == kSuccess && held) {
+    code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console, options.reset);
+  }
   return code;
 }
 
@@ -496,7 +502,9 @@ int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* ch
                             {DeviceOf(options.port), *portCause}));
     return kFailed;
   }
-  return RunMonitor(*port, options.monitorBaud, true, DeviceOf(options.port), console);
+  // Without lines the board is reset by hand.
+  return RunMonitor(*port, options.monitorBaud, options.reset != ResetWiring::None, DeviceOf(options.port), console,
+                    options.reset);
 }
 
 // Tells why "-p auto" or "-p auto-all" found no port to write to, with the ports present.

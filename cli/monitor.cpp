@@ -43,7 +43,8 @@ Look PassOn(ComPort& port, Console& console) {
 
 }  // namespace
 
-int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console) {
+int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console,
+               ResetWiring wiring) {
   // The port's failures end the terminal; what the system said is kept for the message.
   std::string failure;
   const auto previous = port.onSystemError;
@@ -60,6 +61,8 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
   LineSettings settings = MakeLineSettings(baud);
   settings.outX = false;  // the program's bytes 0x11 and 0x13 are data here
   settings.inX = false;
+  // Both pins released: on an inverted board that is both lines on.
+  settings.rtsEnabled = settings.dtrEnabled = InvertsLines(wiring);
   CommTimeouts timeouts;
   timeouts.readTotalTimeoutConstant = kMonitorPollMs;
   if (!port.ApplySettings(settings) || !port.SetTimeouts(timeouts)) {
@@ -68,6 +71,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
   if (resetIntoProgram) {
     IspLink link;
     link.port = std::make_unique<BorrowedPort>(port);
+    link.wiring = wiring;
     if (!LeaveIspMode(link)) return fail("cannot reset the chip into its program");
   }
   console.Err("korvane-cli: monitor on " + device + " at " + std::to_string(baud) +

@@ -6,6 +6,7 @@
 
 #include "cli/console.h"
 #include "serial/com_port.h"
+#include "serial/reset_sequence.h"
 
 namespace korvane::cli {
 
@@ -23,6 +24,9 @@ constexpr uint32_t kMonitorDrainLimitMs = 2000;
 // shown until it has been quiet for kMonitorDrainMs, for kMonitorDrainLimitMs at most) or
 // the end of stdout's reader (exit 0), or until the port fails (exit 1, with a message
 // naming device). A terminal on stdin is put back as it was on every way out.
-int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console);
+// The board's wiring says how its lines reach the pins: the monitor leaves both pins
+// released.
+int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console,
+               ResetWiring wiring = ResetWiring::Default);
 
 }  // namespace korvane::cli

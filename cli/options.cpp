@@ -1,7 +1,9 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
+#include <utility>
 
 namespace korvane::cli {
 
@@ -9,7 +11,7 @@ namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
-  NoWrite, ListPorts, Retry, Format, Verbose, None
+  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, None
 };
 
 const char* LongName(Flag flag) {
@@ -31,6 +33,8 @@ const char* LongName(Flag flag) {
     case Flag::Retry: return "retry";
     case Flag::Format: return "format";
     case Flag::Verbose: return "verbose";
+    case Flag::Reset: return "reset";
+    case Flag::After: return "after";
     case Flag::None: break;
   }
   return "";
@@ -67,6 +71,7 @@ constexpr OptionRule kOptionRules[] = {
      "--no-write writes nothing; the monitor's rate is --monitor-baud"},
     {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
     {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write has no dialogue to trace"},
+    {Flag::After, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
 };
 
 // The first rule of kOptionRules the options given break, as a usage error; empty when
@@ -117,13 +122,15 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::MonitorBaud:
     case Flag::Retry:
     case Flag::Format:
+    case Flag::Reset:
+    case Flag::After:
     case Flag::None: break;
   }
 }
 
 bool TakesValue(Flag flag) {
   return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud ||
-         flag == Flag::Retry || flag == Flag::Format;
+         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset || flag == Flag::After;
 }
 
 // Stores an option's value; a usage error when the value is not one it takes.
@@ -140,6 +147,24 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       }
     }
     return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value + "\"";
+  }
+  if (flag == Flag::Reset) {
+    if (const std::optional<ResetWiring> wiring = ResetWiringNamed(value)) {
+      options.reset = *wiring;
+      return "";
+    }
+    return "--reset takes default, swapped, inverted, swapped-inverted or none, not \"" + value + "\"";
+  }
+  if (flag == Flag::After) {
+    const std::pair<const char*, AfterWrite> modes[] = {
+        {"reset", AfterWrite::Reset}, {"go", AfterWrite::Go}, {"stay", AfterWrite::Stay}};
+    for (const auto& [name, mode] : modes) {
+      if (value == name) {
+        options.after = mode;
+        return "";
+      }
+    }
+    return "--after takes reset, go or stay, not \"" + value + "\"";
   }
   if (flag == Flag::Format) {
     for (const ImageFormat format : {ImageFormat::Raw, ImageFormat::IntelHex, ImageFormat::Elf}) {
@@ -249,6 +274,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   const std::string broken = BrokenOptionRule(given);
   if (!broken.empty()) return fail(broken);
+  // Without lines, only the boot loader can start the program.
+  if (options.reset == ResetWiring::None) {
+    if (given.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {
+      return fail("--after reset needs the lines, and --reset none has none: --after go or stay");
+    }
+    if (given.count(Flag::After) == 0) options.after = AfterWrite::Go;
+  }
   if (!portGiven) return fail("no port given (-p PORT)");
   const auto hasPort = [&options](const std::string& port) {
     return std::find(options.ports.begin(), options.ports.end(), port) != options.ports.end();
@@ -295,6 +327,15 @@ std::string UsageText() {
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
          "      --format bin|hex|elf  read FILE as this format, whatever its name\n"
+         "      --reset WIRING  how RTS and DTR reach the board: default (RTS drives the\n"
+         "                    ISP pin, DTR the reset, active while on), swapped (DTR the ISP\n"
+         "                    pin, RTS the reset), inverted (active while off),\n"
+         "                    swapped-inverted, or none (no line is moved: hold the ISP\n"
+         "                    button while resetting the board by hand)\n"
+         "      --after reset|go|stay  after the write: reset into the program with the\n"
+         "                    lines (the default), start it with G 0 T (the default with\n"
+         "                    --reset none; only a program with a valid vector checksum\n"
+         "                    starts), or leave the chip in its boot loader\n"
          "  -d, --delete      delete FILE after a fully successful write\n"
          "      --fix-checksum  write the image with the vector checksum (entry 7) the\n"
          "                    chip needs to start it; FILE stays as it is\n"

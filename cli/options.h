@@ -37,6 +37,8 @@ struct Options {
   int retries = 0;           // how often a board that failed is tried again
   std::optional<ImageFormat> format{};  // --format: FILE read as this, whatever its name
   bool verbose = false;      // a trace of the dialogue on stderr
+  ResetWiring reset = ResetWiring::Default;  // --reset: how the lines reach the board
+  AfterWrite after = AfterWrite::Reset;      // --after; go by default with --reset none
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };
 

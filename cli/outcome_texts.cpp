@@ -21,8 +21,8 @@ const std::vector<OutcomeText> kEnglish = {
     {JobOutcome::CommunicationError, "the serial port refused its settings",
      "check that the device is a serial port and still plugged in"},
     {JobOutcome::IspEntryFailed, "the chip's boot loader did not answer",
-     "check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and RX "
-     "are crossed"},
+     "check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that the board "
+     "has power, and that TX and RX are crossed"},
     {JobOutcome::BaudChangeFailed, "the boot loader did not change its baud rate", "try a lower --baud"},
     {JobOutcome::WrongChip, "the chip is not an LPC1114FN28/102",
      "Korvane writes only the LPC1114FN28/102; check the board"},
@@ -53,7 +53,8 @@ const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::CommunicationError, "通信中にエラーが発生しました",
      "デバイスがシリアルポートで、まだ接続されているか確かめてください"},
     {JobOutcome::IspEntryFailed, "ISPモードに入れませんでした。",
-     "RTS が ISP 端子を、DTR がリセットを駆動しているか、ボードの電源、TX と RX の交差を確かめてください"},
+     "配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset を参照）、ボードの電源、TX と RX "
+     "の交差を確かめてください"},
     {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。", "--baud で低いレートを試してください"},
     {JobOutcome::WrongChip, "指定以外のマイコンが装着されています。",
      "Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"},
@@ -105,6 +106,7 @@ const Words kEnglishWords = {
     "{0} boards:",
     "{0} boards: {1} ok",
     ", {0} not written: {1}",
+    "--reset none: hold the ISP button while you reset the board; waiting for its boot loader (5 attempts, 2 s each)",
     {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done", "failed",
      "aborted"},
 };
@@ -143,6 +145,7 @@ const Words kJapaneseWords = {
     "{0} 台:",
     "{0} 台: 成功 {1}",
     "、書き込めなかったもの {0}: {1}",
+    "--reset none: ISP ボタンを押したままボードをリセットしてください。ブートローダーを待っています（2 秒ずつ 5 回）",
     {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了", "失敗", "中断"},
 };
 

@@ -80,6 +80,7 @@ struct Words {
   const char* boards;      // {0} count
   const char* summaryOk;   // {0} boards, {1} ok
   const char* summaryNot;  // {0} count, {1} the ports
+  const char* holdButton;  // --reset none: what the user does
   const char* boardWords[10];  // by BoardWord
 };
 

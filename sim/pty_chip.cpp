@@ -233,7 +233,8 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
   for (;;) {
     SyncClock();
     SendDueBytes(options);
-    if (options.exitAfterRestart && loader_.programStarts() > startsBefore) {
+    // Once the chip runs the new program and has said all it had to (the answer to a G).
+    if (options.exitAfterRestart && loader_.programStarts() > startsBefore && loader_.output().empty()) {
       return End::ProgramStarted;
     }
     if (options.stop && *options.stop) return End::Stopped;

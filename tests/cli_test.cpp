@@ -102,6 +102,26 @@ TEST(CliOptions, MonitorAndPortListing) {
   EXPECT_TRUE(parsed.options.listPorts);
 }
 
+TEST(CliOptions, ResetWiringAndWhatFollowsTheWrite) {
+  struct Case {
+    std::vector<std::string> args;
+    ResetWiring reset;
+    AfterWrite after;
+  } const cases[] = {
+      {{"-p", "sim", "a.bin"}, ResetWiring::Default, AfterWrite::Reset},
+      {{"-p", "sim", "--reset", "swapped-inverted", "a.bin"}, ResetWiring::SwappedInverted, AfterWrite::Reset},
+      {{"-p", "sim", "--reset=none", "a.bin"}, ResetWiring::None, AfterWrite::Go},
+      {{"-p", "sim", "--reset", "none", "--after", "stay", "a.bin"}, ResetWiring::None, AfterWrite::Stay},
+      {{"-p", "sim", "--after=go", "--reset", "inverted", "a.bin"}, ResetWiring::Inverted, AfterWrite::Go},
+  };
+  for (const Case& c : cases) {
+    const ParsedOptions parsed = ParseOptions(c.args);
+    ASSERT_EQ(parsed.error, "") << c.args[3];
+    EXPECT_EQ(parsed.options.reset, c.reset) << c.args[3];
+    EXPECT_EQ(parsed.options.after, c.after) << c.args[3];
+  }
+}
+
 // Options that do nothing where they stand are usage errors that name the conflict.
 TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
   const std::string nothing = " do not go together: --no-write writes nothing";
@@ -125,6 +145,13 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
       {{"--list-ports", "--retry", "1"}, "--list-ports and --retry do not go together"},
       {{"-p", "/dev/ttyUSB0", "-p", "auto-all", "a.bin"}, "-p auto-all takes no other port"},
       {{"-p", "auto", "-p", "auto", "a.bin"}, "the port auto is given twice"},
+      {{"-p", "sim", "--reset", "rts", "a.bin"},
+       "--reset takes default, swapped, inverted, swapped-inverted or none, not \"rts\""},
+      {{"-p", "sim", "--after", "run", "a.bin"}, "--after takes reset, go or stay, not \"run\""},
+      {{"-p", "sim", "--reset", "none", "--after", "reset", "a.bin"},
+       "--after reset needs the lines, and --reset none has none: --after go or stay"},
+      {{"-p", "sim", "--after", "go", "--monitor", "--no-write"},
+       "--after and --no-write do not go together: --no-write writes nothing"},
       {{"-p", "sim", "--retry", "2", "--monitor", "a.bin"}, ""},  // a failed write before the monitor is retried
       {{"--list-ports", "-q"}, ""},
       {{"-p", "sim", "-p", "auto", "a.bin"}, ""},

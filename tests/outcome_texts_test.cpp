@@ -105,11 +105,12 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        {"/dev/ttyUSB0", ""},
        "korvane-cli: the chip's boot loader did not answer\n"
        "  no answer to ? in time (awaited \"Synchronized\"), after 5 attempts\n"
-       "  next: check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and "
-       "RX are crossed\n",
+       "  next: check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that the "
+       "board has power, and that TX and RX are crossed\n",
        "korvane-cli: ISPモードに入れませんでした。\n"
        "  ? に時間内の応答がありません（待っていた応答: \"Synchronized\"）（5 回試行）\n"
-       "  次の手順: RTS が ISP 端子を、DTR がリセットを駆動しているか、ボードの電源、TX と RX の交差を確かめてください\n"},
+       "  次の手順: 配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset を参照）、ボードの電源、TX と RX "
+       "の交差を確かめてください\n"},
       {"garbled answer to the baud rate",
        [] {
          JobResult r(JobOutcome::BaudChangeFailed);

@@ -156,7 +156,7 @@ case_no_modem_lines() {
   expect_stderr "korvane-cli: the chip's boot loader did not answer
   the port did not move RTS and DTR for the reset, after 5 attempts
   port: $link: set RTS: Inappropriate ioctl for device
-  next: check that RTS drives the ISP pin and DTR the reset, that the board has power, and that TX and RX are crossed"
+  next: check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that the board has power, and that TX and RX are crossed"
   expect_quick
   finish_sim term
   [[ $sim_summary == *"; 0 resets, "* ]] || fail "korvane-sim summary: $sim_summary"
@@ -366,6 +366,48 @@ case_sim_closed_descriptors() {
   expect_flash "$blink"
 }
 
+# Boards wired otherwise, each with a program already running: the matching --reset
+# writes it and starts the new program; the default wiring on a swapped board reaches
+# no boot loader, as on a real board: no answer after five attempts.
+case_wirings() {
+  local wiring
+  # The example program with more behind it: it starts, and the write shows in flash.
+  { cat "$blink"; head -c 900 /dev/urandom; } >"$work/wired.bin"
+  for wiring in swapped inverted swapped-inverted; do
+    start_sim --wiring "$wiring" --flash-in "$blink" --exit-after-restart || return
+    cli_options=(--reset "$wiring")
+    run_cli "$work/wired.bin"
+    cli_options=()
+    expect_exit 0
+    finish_sim by-itself
+    expect_flash "$work/wired.bin"
+  done
+  start_sim --wiring swapped --flash-in "$blink" || return
+  run_cli "$blink"
+  expect_exit 1
+  grep -q "^korvane-cli: the chip's boot loader did not answer$" "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  grep -q "after 5 attempts$" "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  finish_sim term
+  echo "  a wrong wiring failed after $cli_ms ms"
+}
+
+# No lines at all (--reset none): the chip waits in its boot loader (the ISP button held
+# through a reset), korvane-cli raises no line and starts the program with G 0 T.
+case_reset_none() {
+  start_sim --wiring none --exit-after-restart || return
+  cli_options=(--reset none)
+  run_cli "$blink"
+  cli_options=()
+  expect_exit 0
+  grep -q '^korvane-cli: --reset none: hold the ISP button' "$(out cli.err)" || fail "stderr: $(cat "$(out cli.err)")"
+  finish_sim by-itself
+  expect_flash "$blink"
+  grep -q ' > G 0 T$' "$wire_log" || fail "no G 0 T in the wire log"
+  # The settings leave both lines off, as they were; none is ever raised.
+  grep -Eq ' (RTS|DTR) 1' "$wire_log" && fail "a line moved: $(grep -E ' (RTS|DTR) 1' "$wire_log" | head -n 2)"
+  [[ $sim_summary == *"1 program start"* ]] || fail "korvane-sim summary: $sim_summary"
+}
+
 # Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
 # its own lines socket (the shim maps each pty to its socket). Every flash holds the image
 # (with the vector checksum that --fix-checksum writes), and four boards take about the
@@ -463,5 +505,5 @@ case_sim_stops() {
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
-  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_reset_none case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops
