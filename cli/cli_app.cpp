@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "cli/board_display.h"
+#include "cli/cli_support.h"
+#include "cli/chip_commands.h"
 #include "cli/boards.h"
 #include "cli/monitor.h"
 #include "cli/options.h"
@@ -34,35 +36,6 @@
 namespace korvane::cli {
 
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
-
-double SecondsSince(SteadyClock::time_point start) {
-  return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-// The port named on the command line: "sim", a device path, or COMn or n. A system
-// error of the port, when one happens, is kept in *cause.
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
-                     const std::shared_ptr<std::string>& cause) {
-  if (chip) return chip->Opener();
-  return [device = DeviceOf(port), cause] {
-#ifdef _WIN32
-    // korvane-cli leaves the device as it found it.
-    std::unique_ptr<ComPort> opened = OpenWin32ComPort(device, cause.get(), true);
-#else
-    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get());
-#endif
-    if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
-    return opened;
-  };
-}
 
 // The largest file korvane-cli reads: a full flash image in Intel HEX or an ELF with
 // its symbols stays far below this.
@@ -193,12 +166,6 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
   return kSuccess;
 }
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
 // What the image would do to the chip, told before the port is opened: false when it
 // must not be written (it sets code read protection without --allow-crp, or
 // --fix-checksum was asked for an image without a vector table). With --fix-checksum,
@@ -250,55 +217,6 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
       Hex(*wanted) + " (the two's complement of the sum of entries 0 to 6) into entry 7 at " +
       Hex(kVectorChecksumOffset) + " when building it, or write with --fix-checksum.\n");
   return true;
-}
-
-// One line of stderr on a terminal, redrawn in place: each text replaces the one before,
-// padded with spaces over what was longer.
-class StatusLine {
- public:
-  explicit StatusLine(Console& console) : console_(console) {}
-  void Show(const std::string& text) {
-    const size_t columns = TerminalColumns(text);
-    console_.Err("\r" + text + std::string(shown_ > columns ? shown_ - columns : 0, ' '));
-    shown_ = columns;
-    drawn_ = true;
-  }
-  // Ends the line, if one was drawn, so that what follows starts on its own.
-  void End() {
-    if (drawn_) console_.Err("\n");
-    drawn_ = false;
-    shown_ = 0;
-  }
-
- private:
-  Console& console_;
-  size_t shown_ = 0;
-  bool drawn_ = false;
-};
-
-// The trace of -v: each line with the seconds since the start, "[  0.153] > J".
-std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start) {
-  return [&console, start](const std::string& line) {
-    console.Err(Format("[%8.3f] ", SecondsSince(start)) + line + "\n");
-  };
-}
-
-// What a job takes from the command line.
-JobOptions JobOptionsOf(const Options& options) {
-  JobOptions job;
-  job.transferBaud = options.transferBaud;
-  job.program.verify = options.verify;
-  job.wiring = options.reset;
-  job.after = options.after;
-  return job;
-}
-
-// A simulated board for "-p sim". Its program answers on the serial line by sending back
-// what it gets, for the monitor.
-std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
-  sim::ChipConfig config;
-  config.programEcho = true;
-  return std::make_unique<sim::SimulatedChip>(config);
 }
 
 // Deletes FILE after a write that put it on every board, when it still is the version
@@ -594,6 +512,7 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   std::unique_ptr<sim::SimulatedChip> chip;
   if (options.port == "sim") chip = SimulatedBoard();
   if (options.noWrite) return MonitorOnly(options, console, chip.get());
+  if (IsChipOperation(options)) return RunChipOperation(options, console, chip.get());
   return options.watch ? Watch(options, console, chip.get()) : WriteOnce(options, console, chip.get());
 }
 

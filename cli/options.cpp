@@ -11,7 +11,7 @@ namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
-  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, None
+  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, Info, EraseAll, Read, Range, None
 };
 
 const char* LongName(Flag flag) {
@@ -35,6 +35,10 @@ const char* LongName(Flag flag) {
     case Flag::Verbose: return "verbose";
     case Flag::Reset: return "reset";
     case Flag::After: return "after";
+    case Flag::Info: return "info";
+    case Flag::EraseAll: return "erase-all";
+    case Flag::Read: return "read";
+    case Flag::Range: return "range";
     case Flag::None: break;
   }
   return "";
@@ -72,6 +76,10 @@ constexpr OptionRule kOptionRules[] = {
     {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
     {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write has no dialogue to trace"},
     {Flag::After, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
+    {Flag::Range, OptionRule::Kind::Needs, Flag::Read, ""},
+    {Flag::Info, OptionRule::Kind::Excludes, Flag::EraseAll, ""},
+    {Flag::Info, OptionRule::Kind::Excludes, Flag::Read, ""},
+    {Flag::Read, OptionRule::Kind::Excludes, Flag::EraseAll, ""},
 };
 
 // The first rule of kOptionRules the options given break, as a usage error; empty when
@@ -117,6 +125,8 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::NoWrite: options.noWrite = true; break;
     case Flag::ListPorts: options.listPorts = true; break;
     case Flag::Verbose: options.verbose = true; break;
+    case Flag::Info: options.info = true; break;
+    case Flag::EraseAll: options.eraseAll = true; break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::MonitorBaud:
@@ -124,13 +134,16 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Format:
     case Flag::Reset:
     case Flag::After:
+    case Flag::Read:
+    case Flag::Range:
     case Flag::None: break;
   }
 }
 
 bool TakesValue(Flag flag) {
   return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud ||
-         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset || flag == Flag::After;
+         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset || flag == Flag::After ||
+         flag == Flag::Read || flag == Flag::Range;
 }
 
 // Stores an option's value; a usage error when the value is not one it takes.
@@ -147,6 +160,34 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       }
     }
     return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value + "\"";
+  }
+  if (flag == Flag::Read) {
+    if (value.empty()) return "--read needs a file";
+    options.readTo = value;
+    return "";
+  }
+  if (flag == Flag::Range) {
+    // START:LENGTH, each decimal or 0x hexadecimal; within the flash, from 512 up.
+    const size_t colon = value.find(':');
+    uint64_t numbers[2] = {};
+    bool good = colon != std::string::npos;
+    for (int i = 0; good && i < 2; ++i) {
+      const std::string part = i == 0 ? value.substr(0, colon) : value.substr(colon + 1);
+      const bool hex = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
+      const std::string digits = hex ? part.substr(2) : part;
+      good = !digits.empty() && digits.size() <= 8 &&
+             digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos;
+      if (good) numbers[i] = std::stoull(digits, nullptr, hex ? 16 : 10);
+    }
+    if (!good) return "--range takes START:LENGTH (such as 0x200:1024), not \"" + value + "\"";
+    if (numbers[0] < 512) {
+      return "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its "
+             "boot ROM, not as the flash";
+    }
+    if (numbers[1] == 0 || numbers[0] + numbers[1] > 32768) return "--range must lie within the flash (0 to 32767)";
+    options.readStart = static_cast<uint32_t>(numbers[0]);
+    options.readLength = static_cast<uint32_t>(numbers[1]);
+    return "";
   }
   if (flag == Flag::Reset) {
     if (const std::optional<ResetWiring> wiring = ResetWiringNamed(value)) {
@@ -274,6 +315,20 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   const std::string broken = BrokenOptionRule(given);
   if (!broken.empty()) return fail(broken);
+  // The chip operations other than a write take no write options.
+  for (const Flag operation : {Flag::Info, Flag::Read}) {
+    if (given.count(operation) == 0) continue;
+    for (const Flag other : {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp,
+                             Flag::Format, Flag::Monitor, Flag::NoWrite, Flag::Retry}) {
+      if (given.count(other) != 0) {
+        return fail(std::string("--") + LongName(operation) + " and --" + LongName(other) +
+                    " do not go together: --" + LongName(operation) + " writes nothing");
+      }
+    }
+  }
+  if (given.count(Flag::EraseAll) != 0 && given.count(Flag::NoWrite) != 0) {
+    return fail("--erase-all and --no-write do not go together");
+  }
   // Without lines, only the boot loader can start the program.
   if (options.reset == ResetWiring::None) {
     if (given.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {
@@ -302,6 +357,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (!files.empty()) return fail("--no-write takes no FILE");
     return parsed;
   }
+  if (options.info || !options.readTo.empty() || (options.eraseAll && files.empty())) {
+    const std::string what = options.info ? "--info" : options.eraseAll ? "--erase-all" : "--read";
+    if (!files.empty() && !options.eraseAll) return fail(what + " takes no FILE: " + files[0]);
+    if (several) return fail(what + (options.eraseAll ? " without FILE" : "") + " takes one port");
+    return parsed;
+  }
   if (files.empty()) return fail("no FILE given");
   if (files.size() > 1) return fail("more than one FILE given: " + files[1]);
   options.file = files[0];
@@ -310,6 +371,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "usage: korvane-cli [options] -p PORT [-p PORT ...] FILE\n"
+         "       korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p PORT\n"
          "       korvane-cli --monitor --no-write -p PORT\n"
          "       korvane-cli --list-ports\n"
          "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
@@ -327,6 +389,15 @@ std::string UsageText() {
          "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
          "                    19200, 38400, 57600 (the default) or 115200\n"
          "      --format bin|hex|elf  read FILE as this format, whatever its name\n"
+         "      --info        tell what the chip is: part ID, boot code version, unique\n"
+         "                    ID, which sectors are blank, whether code read protection\n"
+         "                    blocks reading; writes nothing\n"
+         "      --erase-all   erase every sector (also under code read protection); with\n"
+         "                    FILE, then reset the chip and write FILE\n"
+         "      --read OUT    read the flash into OUT (Intel HEX for .hex and .ihx, else\n"
+         "                    raw bytes); bytes 0 to 511 read as the boot ROM, so the\n"
+         "                    default range is 512 to 32767\n"
+         "      --range START:LENGTH  the part of the flash --read reads (from 512 up)\n"
          "      --reset WIRING  how RTS and DTR reach the board: default (RTS drives the\n"
          "                    ISP pin, DTR the reset, active while on), swapped (DTR the ISP\n"
          "                    pin, RTS the reset), inverted (active while off),\n"

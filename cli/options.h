@@ -39,6 +39,11 @@ struct Options {
   bool verbose = false;      // a trace of the dialogue on stderr
   ResetWiring reset = ResetWiring::Default;  // --reset: how the lines reach the board
   AfterWrite after = AfterWrite::Reset;      // --after; go by default with --reset none
+  bool info = false;         // --info: tell what the chip is
+  bool eraseAll = false;     // --erase-all: every sector, then FILE if given
+  std::string readTo{};      // --read FILE: the flash read into FILE
+  uint32_t readStart = 512;  // --range START:LENGTH of --read
+  uint32_t readLength = 32768 - 512;
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };
 

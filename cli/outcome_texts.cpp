@@ -37,6 +37,7 @@ const std::vector<OutcomeText> kEnglish = {
      "the program is written: reset the board by hand"},
     {JobOutcome::DeleteFailed, "the file was written but not deleted",
      "it changed after it was read, or it may not be deleted: it stays"},
+    {JobOutcome::ReadFailed, "reading the flash failed", "read again; if it fails again, try a lower --baud"},
 };
 
 // The sentences are the window's messages, word for word.
@@ -69,6 +70,8 @@ const std::vector<OutcomeText> kJapanese = {
      "プログラムは書き込まれています。ボードを手でリセットしてください"},
     {JobOutcome::DeleteFailed, ".binファイルが消去できませんでした。",
      "読み込んだ後に変更されたか、削除が許されていません。ファイルはそのまま残ります"},
+    {JobOutcome::ReadFailed, "フラッシュメモリの読み出しに失敗しました。",
+     "読み出し直してください。また失敗するなら --baud で低いレートを試してください"},
 };
 
 
@@ -107,6 +110,8 @@ const Words kEnglishWords = {
     "{0} boards: {1} ok",
     ", {0} not written: {1}",
     "--reset none: hold the ISP button while you reset the board; waiting for its boot loader (5 attempts, 2 s each)",
+    "the chip's code read protection refuses this; korvane-cli --erase-all erases the whole flash, which lifts "
+    "it (korvane-cli --erase-all FILE then writes FILE)",
     {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done", "failed",
      "aborted"},
 };
@@ -146,6 +151,8 @@ const Words kJapaneseWords = {
     "{0} 台: 成功 {1}",
     "、書き込めなかったもの {0}: {1}",
     "--reset none: ISP ボタンを押したままボードをリセットしてください。ブートローダーを待っています（2 秒ずつ 5 回）",
+    "チップのコードリードプロテクションが拒んでいます。korvane-cli --erase-all でフラッシュ全体を消去すると解除されます"
+    "（korvane-cli --erase-all FILE ならそのまま FILE を書き込みます）",
     {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了", "失敗", "中断"},
 };
 
@@ -232,7 +239,8 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
     lines.push_back(Fill(words.difference, {Hex(*result.address)}));
   }
   if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
-  const char* next = OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+  const bool protectedChip = result.isp.status == IspStatus::Refused && result.isp.code == kCodeReadProtectionEnabled;
+  const char* next = protectedChip ? words.crpNext : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
   if (*next != '\0') lines.push_back(Fill(words.next, {next}));
   return lines;
 }

@@ -81,6 +81,7 @@ struct Words {
   const char* summaryOk;   // {0} boards, {1} ok
   const char* summaryNot;  // {0} count, {1} the ports
   const char* holdButton;  // --reset none: what the user does
+  const char* crpNext;     // the next step when code read protection refused a command
   const char* boardWords[10];  // by BoardWord
 };
 

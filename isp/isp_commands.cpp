@@ -225,6 +225,25 @@ IspResult PrepareAndErase(IspLink& link, int sectorCount) {
   return result ? EraseSectors(link, 0, last) : result;
 }
 
+IspResult BlankCheckSectors(IspLink& link, unsigned first, unsigned last, bool* blank) {
+  const std::string command = Formatted("I %u %u", first, last);
+  IspResult result = Command(link, command);
+  *blank = static_cast<bool>(result);
+  if (result || result.status != IspStatus::Refused || result.code != kSectorNotBlank) return result;
+  // SECTOR_NOT_BLANK comes with the offset of the first word in use and its contents.
+  uint32_t offset = 0, contents = 0;
+  if (!(result = ReceiveNumber(link, command, &offset)) || !(result = ReceiveNumber(link, command, &contents))) {
+    return result;
+  }
+  return Success(command);
+}
+
+IspResult ReadUid(IspLink& link, uint32_t uid[4]) {
+  IspResult result = Command(link, "N");
+  for (int i = 0; i < 4 && result; ++i) result = ReceiveNumber(link, "N", &uid[i]);
+  return result;
+}
+
 IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, uint32_t count) {
   const std::string command =
       Formatted("W %u %u", static_cast<unsigned>(ramAddress), static_cast<unsigned>(count));

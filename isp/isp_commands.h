@@ -45,6 +45,11 @@ IspResult PrepareSectors(IspLink& link, unsigned first, unsigned last);
 IspResult EraseSectors(IspLink& link, unsigned first, unsigned last);
 // Prepares and erases sectors 0 to sectorCount - 1.
 IspResult PrepareAndErase(IspLink& link, int sectorCount);
+// I: whether sectors first to last are blank (*blank); SECTOR_NOT_BLANK, with its offset
+// and contents, is an answer here, not a failure.
+IspResult BlankCheckSectors(IspLink& link, unsigned first, unsigned last, bool* blank);
+// N: the chip's unique serial number, four words, the lowest address first.
+IspResult ReadUid(IspLink& link, uint32_t uid[4]);
 // W: writes count bytes (a multiple of 4) into RAM at ramAddress, as encoded lines with a
 // checksum line after every 20 lines and after the last one; a checksum answered with
 // anything but "OK" fails the write (nothing is sent again).

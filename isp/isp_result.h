@@ -34,6 +34,7 @@ std::string DescribeReturnCode(uint32_t code);
 
 // The return codes a caller looks at by value.
 constexpr uint32_t kCmdSuccess = 0;
+constexpr uint32_t kSectorNotBlank = 8;
 constexpr uint32_t kCompareError = 10;
 constexpr uint32_t kCodeReadProtectionEnabled = 19;
 

@@ -11,6 +11,7 @@ namespace korvane {
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kMaxImageSize = 32768;
+constexpr unsigned kSectorCount = kMaxImageSize / kSectorSize;
 
 // Sectors first to last, prepared and erased with one P and one E.
 struct SectorRun {

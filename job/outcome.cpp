@@ -31,6 +31,7 @@ std::string MessageOf(const JobResult& result) {
     case JobOutcome::VerifyFailed: return VerifyFailedMessage(result.address.value_or(0));
     case JobOutcome::IspLeaveFailed: return messages::kIspLeaveFailed;
     case JobOutcome::DeleteFailed: return messages::kDeleteFailed;
+    case JobOutcome::ReadFailed: return messages::kCommunicationError;  // the window never reads
   }
   return messages::kCommunicationError;
 }

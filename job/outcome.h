@@ -26,6 +26,7 @@ enum class JobOutcome {
   VerifyFailed,        // the flash differs from the image (korvane-cli --verify)
   IspLeaveFailed,      // the restart into the program failed
   DeleteFailed,        // the file could not be deleted after the write
+  ReadFailed,          // reading the flash failed (korvane-cli --read, --info)
 };
 
 // Every outcome, in the order above, for tables that must cover them all.
@@ -35,7 +36,7 @@ inline constexpr JobOutcome kAllOutcomes[] = {
     JobOutcome::CommunicationError, JobOutcome::IspEntryFailed, JobOutcome::BaudChangeFailed,
     JobOutcome::WrongChip,      JobOutcome::EraseFailed,        JobOutcome::Aborted,
     JobOutcome::WriteFailed,    JobOutcome::VerifyFailed,       JobOutcome::IspLeaveFailed,
-    JobOutcome::DeleteFailed,
+    JobOutcome::DeleteFailed,   JobOutcome::ReadFailed,
 };
 
 struct JobResult {

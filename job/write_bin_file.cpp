@@ -8,30 +8,14 @@
 #include "isp/isp_commands.h"
 #include "isp/program_image.h"
 #include "job/image_file.h"
+#include "job/isp_session.h"
 #include "job/messages.h"
 #include "serial/open_com_port.h"
 
 namespace korvane {
 
-int32_t ParsePartId(const char* line) {
-  const char* p = line;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  uint32_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
-}
 
 namespace {
-
-// A failure of the chip's dialogue, with the exchange that failed.
-JobResult Failed(JobOutcome outcome, const IspResult& isp) {
-  JobResult result(outcome);
-  result.isp = isp;
-  return result;
-}
 
 // The job's steps up to the restart of the chip. The port is left for the caller to
 // close, before the file. An abort asked for before the erase stops the job there, with
@@ -42,51 +26,25 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
   const auto step = [&options](JobStep now) {
     if (options.phase) options.phase(now);
   };
-  link.trace = options.trace;
-  link.wiring = options.wiring;
-  const uint32_t transferBaud = options.transferBaud;
-  link.settings = MakeLineSettings(kHandshakeBaud);
-  if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
-  if (!link.port->SetTimeouts(kIspTimeouts)) return JobOutcome::CommunicationError;
-  int attempts = 0;
-  IspResult isp = EnterIspMode(link, [&](int attempt) {
-    attempts = attempt;
-    step({JobPhase::Reset, attempt});
-  });
-  if (!isp || AbortRequested) {
-    if (AbortRequested) return JobOutcome::Aborted;
-    JobResult failed = Failed(JobOutcome::IspEntryFailed, isp);
-    failed.attempts = attempts;
-    return failed;
-  }
-  step({JobPhase::Handshake});
-  if (!(isp = EchoOff(link))) {
-    return AbortRequested ? JobResult(JobOutcome::Aborted) : Failed(JobOutcome::IspEntryFailed, isp);
-  }
-  if (AbortRequested) return JobOutcome::Aborted;
-  if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) || !link.ApplyBaudRate(transferBaud)) {
-    JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);
-    failed.transferBaud = transferBaud;
-    return failed;
-  }
-  if (AbortRequested) return JobOutcome::Aborted;
-  char partId[kLineBufferSize];
-  if (!(isp = ReadPartId(link, partId, sizeof partId))) return Failed(JobOutcome::WrongChip, isp);
-  const int32_t id = ParsePartId(partId);
-  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) {
-    JobResult failed = Failed(JobOutcome::WrongChip, isp);
-    const size_t digits = std::strspn(partId, "0123456789");
-    if (digits > 0 && partId[digits] == '\0') {
-      failed.partId = static_cast<uint32_t>(id);
-    } else {
-      failed.partIdLine = partId;
-    }
-    return failed;
-  }
+  JobResult opened = OpenSession(link, options);
+  if (!opened.Succeeded()) return opened;
+  IspResult isp;
   if (AbortRequested) return JobOutcome::Aborted;
   if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
   if (AbortRequested) return JobOutcome::Aborted;
-  for (const SectorRun& run : plan.sectors) {
+  if (options.eraseAllFirst) {
+    // The whole flash erased, then a reset, after which the chip reads its protection
+    // word anew: only then does a chip that was under CRP1 take a copy into sector 0.
+    step({JobPhase::Erase, 0, 0, kSectorCount - 1});
+    if (!(isp = PrepareSectors(link, 0, kSectorCount - 1)) || !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
+      return Failed(JobOutcome::EraseFailed, isp);
+    }
+    if (AbortRequested) return JobOutcome::Aborted;
+    opened = OpenSession(link, options);
+    if (!opened.Succeeded()) return opened;
+    if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
+  }
+  for (const SectorRun& run : options.eraseAllFirst ? std::vector<SectorRun>() : plan.sectors) {
     step({JobPhase::Erase, 0, run.first, run.last});
     if (!(isp = PrepareSectors(link, run.first, run.last)) || !(isp = EraseSectors(link, run.first, run.last))) {
       return Failed(JobOutcome::EraseFailed, isp);
@@ -106,19 +64,7 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     failed.address = failure.blockAddress;
     return failed;
   }
-  switch (options.after) {
-    case AfterWrite::Reset:
-      step({JobPhase::Restart});
-      if (!LeaveIspMode(link)) return JobOutcome::IspLeaveFailed;
-      break;
-    case AfterWrite::Go:
-      step({JobPhase::Restart});
-      if (!(isp = Go(link, 0))) return Failed(JobOutcome::IspLeaveFailed, isp);
-      break;
-    case AfterWrite::Stay:
-      break;
-  }
-  return JobOutcome::Success;
+  return FinishSession(link, options);
 }
 
 }  // namespace

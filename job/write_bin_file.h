@@ -52,6 +52,9 @@ struct JobOptions {
   std::function<void(const JobStep&)> phase;
   ResetWiring wiring = ResetWiring::Default;  // how the lines reach the board
   AfterWrite after = AfterWrite::Reset;
+  // Every sector erased first, then the chip reset into its boot loader again before
+  // the write (korvane-cli --erase-all FILE): the way back from code read protection.
+  bool eraseAllFirst = false;
   // Told of every line of the dialogue and every change of the modem lines (IspLink::trace).
   std::function<void(const std::string&)> trace;
 };
@@ -68,8 +71,5 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
                      const PortOpener& openPort, const ProgressCallback& progress,
                      const JobOptions& options = {});
 
-// The part identification line as a decimal number: leading white space, an optional
-// sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
-int32_t ParsePartId(const char* line);
 
 }  // namespace korvane

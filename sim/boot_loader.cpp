@@ -1,5 +1,7 @@
 #include "sim/boot_loader.h"
 
+#include "isp/image_checks.h"
+
 #include "isp/uu_encode.h"
 
 #include <algorithm>
@@ -95,8 +97,11 @@ void BootLoader::Boot() {
   stopBits_ = 1;
   line_.clear();
   lastWasCr_ = false;
-  // The boot code samples the ISP entry pin; without it, it starts a valid user program.
-  if (!ispPinActive_ && HasValidUserCode(flash_.data(), flash_.size())) {
+  // The boot code reads the protection word, then samples the ISP entry pin (not under
+  // CRP3 and NO_ISP); without it, it starts a valid user program.
+  crp_ = CrpLevelOf(flash_.data(), flash_.size());
+  const bool pinSampled = crp_ != CrpLevel::Crp3 && crp_ != CrpLevel::NoIsp;
+  if (!(ispPinActive_ && pinSampled) && HasValidUserCode(flash_.data(), flash_.size())) {
     StartProgram();
   } else {
     mode_ = Mode::AwaitSync;
@@ -315,6 +320,31 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
   Respond(response, rule, at);
 }
 
+namespace {
+bool Numbers(const std::vector<std::string>& params, size_t count, std::vector<uint32_t>* args);
+}  // namespace
+
+bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::string>& params) const {
+  std::vector<uint32_t> args;
+  switch (crp_) {
+    case CrpLevel::None:
+    case CrpLevel::Crp3:   // these keep the boot loader from starting by the pin; once it
+    case CrpLevel::NoIsp:  // runs (no valid program), the manual limits no command
+      return true;
+    case CrpLevel::Crp1:
+      if (name == "R" || name == "M" || name == "G" || name == "I") return false;
+      // Unreadable parameters are the command's own error to give.
+      if (name == "W") return !Numbers(params, 2, &args) || args[0] >= kCrp1RamFloor;
+      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= kFlashSectorSize;
+      if (name == "E") return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
+      return true;
+    case CrpLevel::Crp2:
+      if (name == "E") return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
+      return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" || name == "K" || name == "N";
+  }
+  return true;
+}
+
 BootLoader::Response BootLoader::Execute(const std::string& line) {
   using Handler = Response (BootLoader::*)(const std::vector<std::string>& params);
   struct Command {
@@ -337,7 +367,9 @@ BootLoader::Response BootLoader::Execute(const std::string& line) {
   std::vector<std::string> params;
   while (words >> word) params.push_back(word);
   for (const Command& command : kCommands) {
-    if (name == command.name) return (this->*command.handler)(params);
+    if (name != command.name) continue;
+    if (!CrpAllows(name, params)) return Code(CODE_READ_PROTECTION_ENABLED);
+    return (this->*command.handler)(params);
   }
   return Code(INVALID_COMMAND);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "isp/image_checks.h"
 #include "serial/reset_sequence.h"
 #include "sim/virtual_clock.h"
 
@@ -49,6 +50,8 @@ constexpr uint32_t kUnlockCode = 23130;
 // The RAM the boot loader's ISP commands use themselves (the user manual's figure).
 constexpr uint32_t kBootLoaderRamFirst = 0x1000017C;
 constexpr uint32_t kBootLoaderRamLast = 0x1000025B;
+// Under CRP1, W writes RAM only from here up.
+constexpr uint32_t kCrp1RamFloor = 0x10000300;
 constexpr uint32_t kLpc1114PartId = 0x0A40902B;
 // Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
 constexpr Nanoseconds kEraseTime = Milliseconds(100);
@@ -174,6 +177,8 @@ class BootLoader {
   const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
   std::array<uint8_t, kFlashSize>& flash() { return flash_; }
   const std::array<uint8_t, kRamSize>& ram() const { return ram_; }
+  // The code read protection the chip read at its last reset.
+  CrpLevel crpLevel() const { return crp_; }
 
   // True when the vector table holds a valid checksum: the first eight words add up to 0.
   static bool HasValidUserCode(const uint8_t* image, size_t size);
@@ -187,6 +192,8 @@ class BootLoader {
 
   void Boot();
   void StartProgram();  // the chip runs the program in flash from now on
+  // Whether the code read protection read at the last reset lets the command run.
+  bool CrpAllows(const std::string& name, const std::vector<std::string>& params) const;
   void HandleLine(const std::string& line, Nanoseconds at);
   const Rule* MatchRule(const std::string& on);
   void Respond(const Response& response, const Rule* rule, Nanoseconds at);
@@ -226,7 +233,8 @@ class BootLoader {
   uint32_t prepared_ = 0;  // bit per sector
   uint32_t baud_ = 0;
   uint32_t pendingBaud_ = 0;
-  bool rebootPending_ = false;  // a G into the boot ROM: its start-up runs at the next byte
+  bool rebootPending_ = false;
+  CrpLevel crp_ = CrpLevel::None;  // read from the flash at each reset  // a G into the boot ROM: its start-up runs at the next byte
   int stopBits_ = 1;
   std::string line_;
   bool lastWasCr_ = false;

@@ -1,3 +1,4 @@
+#include "job/isp_session.h"
 #include "job/write_bin_file.h"
 
 #include <gtest/gtest.h>

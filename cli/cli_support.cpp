@@ -1,0 +1,80 @@
+#include "cli/cli_support.h"
+
+#include <cstdio>
+
+#include "cli/port_names.h"
+#include "cli/progress_bar.h"
+#ifdef _WIN32
+#include "serial/open_com_port.h"
+#else
+#include "serial/posix_com_port.h"
+#endif
+
+namespace korvane::cli {
+
+double SecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause) {
+  if (chip) return chip->Opener();
+  return [device = DeviceOf(port), cause] {
+#ifdef _WIN32
+    // korvane-cli leaves the device as it found it.
+    std::unique_ptr<ComPort> opened = OpenWin32ComPort(device, cause.get(), true);
+#else
+    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get());
+#endif
+    if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
+    return opened;
+  };
+}
+
+void StatusLine::Show(const std::string& text) {
+  const size_t columns = TerminalColumns(text);
+  console_.Err("\r" + text + std::string(shown_ > columns ? shown_ - columns : 0, ' '));
+  shown_ = columns;
+  drawn_ = true;
+}
+
+void StatusLine::End() {
+  if (drawn_) console_.Err("\n");
+  drawn_ = false;
+  shown_ = 0;
+}
+
+std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start) {
+  return [&console, start](const std::string& line) {
+    console.Err(Format("[%8.3f] ", SecondsSince(start)) + line + "\n");
+  };
+}
+
+JobOptions JobOptionsOf(const Options& options) {
+  JobOptions job;
+  job.transferBaud = options.transferBaud;
+  job.program.verify = options.verify;
+  job.wiring = options.reset;
+  job.after = options.after;
+  job.eraseAllFirst = options.eraseAll;
+  return job;
+}
+
+std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
+  sim::ChipConfig config;
+  config.programEcho = true;
+  return std::make_unique<sim::SimulatedChip>(config);
+}
+
+}  // namespace korvane::cli

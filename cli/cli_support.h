@@ -1,0 +1,54 @@
+// What korvane-cli's commands share: the port named on the command line, the options
+// of a job, the status line and the trace on stderr, the simulated board.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/console.h"
+#include "cli/options.h"
+#include "job/write_bin_file.h"
+#include "sim/sim_port.h"
+
+namespace korvane::cli {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point start);
+// One number in a printf format, "%.2f".
+std::string Format(const char* format, double value);
+// "0x000004A0".
+std::string Hex(uint32_t value);
+
+// The port named on the command line: "sim" (the simulated chip given), a device path,
+// or COMn or n. A system error of the port, when one happens, is kept in *cause.
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause);
+
+// One line of stderr on a terminal, redrawn in place: each text replaces the one before,
+// padded with spaces over what was longer.
+class StatusLine {
+ public:
+  explicit StatusLine(Console& console) : console_(console) {}
+  void Show(const std::string& text);
+  // Ends the line, if one was drawn, so that what follows starts on its own.
+  void End();
+
+ private:
+  Console& console_;
+  size_t shown_ = 0;
+  bool drawn_ = false;
+};
+
+// The trace of -v: each line with the seconds since the start, "[  0.153] > J".
+std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start);
+
+// What a job takes from the command line.
+JobOptions JobOptionsOf(const Options& options);
+
+// A simulated board for "-p sim". Its program answers on the serial line by sending back
+// what it gets, for the monitor.
+std::unique_ptr<sim::SimulatedChip> SimulatedBoard();
+
+}  // namespace korvane::cli

@@ -1,0 +1,37 @@
+// What korvane-cli does with a chip besides writing it: tell what it is, erase it
+// whole, read its flash. Each opens its own session (reset, handshake, part check) and
+// ends it as the options say (AfterWrite).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "job/outcome.h"
+#include "job/write_bin_file.h"
+
+namespace korvane {
+
+struct ChipInfo {
+  uint32_t partId = 0;
+  unsigned bootCodeFirst = 0, bootCodeSecond = 0;   // K's two numbers, as they come
+  std::optional<std::array<uint32_t, 4>> uid;       // N, where the boot code answers it
+  std::vector<std::optional<bool>> sectorBlank;     // I per sector; none where refused
+  bool readProtected = false;  // the chip refuses to read its flash (code read protection)
+};
+
+// --info: part ID, boot code version, unique ID, each sector blank or not, and whether
+// code read protection blocks reading. Writes nothing.
+JobResult ReadChipInfo(const PortOpener& openPort, const JobOptions& options, ChipInfo* info);
+
+// --erase-all: every sector prepared and erased at once, which the chip allows under
+// every level of code read protection that lets the boot loader run.
+JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options);
+
+// --read: length bytes of flash from address (both within the flash, address from
+// kBootRomWindow up) into *out, in blocks, progress before each (0 to 99).
+JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address, uint32_t length,
+                    std::vector<uint8_t>* out, const ProgressCallback& progress);
+
+}  // namespace korvane
