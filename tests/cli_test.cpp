@@ -23,6 +23,7 @@
 #include "cli/options.h"
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
+#include "image/image_reader.h"
 #include "isp/job_flags.h"
 #include "job/messages.h"
 #include "serial/port_list.h"
@@ -152,6 +153,18 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
        "--after reset needs the lines, and --reset none has none: --after go or stay"},
       {{"-p", "sim", "--after", "go", "--monitor", "--no-write"},
        "--after and --no-write do not go together: --no-write writes nothing"},
+      {{"--info", "-p", "sim", "a.bin"}, "--info takes no FILE: a.bin"},
+      {{"--read", "x.hex", "-d", "-p", "sim"}, "--read and --delete do not go together: --read writes nothing"},
+      {{"--range", "0x200:4", "-p", "sim", "a.bin"}, "--range needs --read"},
+      {{"--read", "x.bin", "--range", "0x100:4", "-p", "sim"},
+       "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its boot ROM, not "
+       "as the flash"},
+      {{"--read", "x.bin", "--range", "512:32768", "-p", "sim"}, "--range must lie within the flash (0 to 32767)"},
+      {{"--read", "x.bin", "-p", "sim", "-p", "sim"}, "--read takes one port"},
+      {{"--erase-all", "-p", "sim", "-p", "sim"}, "--erase-all without FILE takes one port"},
+      {{"--info", "--erase-all", "-p", "sim"}, "--info and --erase-all do not go together"},
+      {{"--erase-all", "-p", "sim", "-p", "sim", "a.bin"}, ""},
+      {{"--read", "x.hex", "--range", "0x200:1024", "-p", "sim"}, ""},
       {{"-p", "sim", "--retry", "2", "--monitor", "a.bin"}, ""},  // a failed write before the monitor is retried
       {{"--list-ports", "-q"}, ""},
       {{"-p", "sim", "-p", "auto", "a.bin"}, ""},
@@ -335,6 +348,28 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
             (std::vector<std::string>{"RTS off: ISP entry released", "DTR on: reset active, then 50 ms",
                                       "DTR off: reset released"}));
   EXPECT_EQ(console.err.find("\r["), std::string::npos) << "no bar between the lines";
+}
+
+// --info and --read on the simulated chip: what it is, and its (blank) flash as Intel HEX
+// that reads back as what was read.
+TEST_F(Cli, InfoAndReadTellTheChip) {
+  ASSERT_EQ(Run({"--info", "-p", "sim"}), kSuccess) << console.err;
+  EXPECT_NE(console.out.find("part ID:    0x0A40902B (LPC1114FN28/102)\nboot code:  7.1\n"), std::string::npos)
+      << console.out;
+  EXPECT_NE(console.out.find("sector 7 (0x7000-0x7FFF): blank\n"), std::string::npos) << console.out;
+  const std::string hex = dir.File("flash.hex");
+  console = RecordingConsole();
+  ASSERT_EQ(Run({"-q", "--read", hex, "--range", "0x7F00:256", "-p", "sim"}), kSuccess) << console.err;
+  EXPECT_EQ(console.out.rfind("read 256 bytes from 0x00007F00 into " + hex, 0), 0u) << console.out;
+  std::ifstream in(hex, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::vector<uint8_t> image;
+  std::vector<bool> hasData;
+  ASSERT_EQ(ReadIntelHex(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &image, &hasData), "");
+  ASSERT_EQ(image.size(), 0x8000u);
+  EXPECT_EQ(std::count(hasData.begin(), hasData.end(), true), 256);
+  EXPECT_TRUE(std::all_of(image.begin() + 0x7F00, image.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_FALSE(test::FileExists(hex + ".part"));
 }
 
 TEST_F(Cli, VerifySaysWhatItChecked) {
