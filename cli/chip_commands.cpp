@@ -83,7 +83,7 @@ bool IsChipOperation(const Options& options) {
 int RunChipOperation(const Options& options, Console& console, sim::SimulatedChip* chip) {
   const Language language = console.MessageLanguage();
   const auto cause = std::make_shared<std::string>();
-  const PortOpener opener = OpenerFor(options.port, chip, cause);
+  const PortOpener opener = OpenerFor(options.port, chip, cause, !options.noLowLatency);
   JobOptions job = JobOptionsOf(options);
   job.eraseAllFirst = false;
   const SteadyClock::time_point start = SteadyClock::now();

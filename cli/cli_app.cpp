@@ -241,7 +241,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     causes.push_back(std::make_shared<std::string>());
     // Simulated boards are told apart by their number.
     const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
-    boards.push_back({name, OpenerFor(port, chips.back().get(), causes.back())});
+    boards.push_back({name, OpenerFor(port, chips.back().get(), causes.back(), !options.noLowLatency)});
   }
   const JobOptions job = JobOptionsOf(options);
 
@@ -319,7 +319,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (options.verbose) job.trace = TraceTo(console, start);
 
   const auto portCause = std::make_shared<std::string>();
-  PortOpener opener = OpenerFor(options.port, chip, portCause);
+  PortOpener opener = OpenerFor(options.port, chip, portCause, !options.noLowLatency);
   // For the monitor the port stays open after the write: the job gets it on loan, so
   // that opening it again does not reset the chip through its modem lines.
   std::unique_ptr<ComPort> held;
@@ -414,7 +414,7 @@ int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
 // The monitor alone: the port opened, the chip reset into its program, the terminal.
 int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* chip) {
   const auto portCause = std::make_shared<std::string>();
-  std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause)();
+  std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause, !options.noLowLatency)();
   if (!port) {
     console.Err(FailureText(JobOutcome::PortOpenFailed, console.MessageLanguage(),
                             {DeviceOf(options.port), *portCause}));

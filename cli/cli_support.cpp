@@ -28,14 +28,17 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause) {
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause,
+                     bool lowLatency) {
   if (chip) return chip->Opener();
-  return [device = DeviceOf(port), cause] {
+  return [device = DeviceOf(port), cause, lowLatency] {
 #ifdef _WIN32
-    // korvane-cli leaves the device as it found it.
+    // korvane-cli leaves the device as it found it. (The adapter's latency is its
+    // driver's setting on Windows.)
+    (void)lowLatency;
     std::unique_ptr<ComPort> opened = OpenWin32ComPort(device, cause.get(), true);
 #else
-    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get());
+    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get(), lowLatency);
 #endif
     if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
     return opened;

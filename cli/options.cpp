@@ -11,7 +11,7 @@ namespace {
 
 enum class Flag {
   Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
-  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, Info, EraseAll, Read, Range, None
+  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, Info, EraseAll, Read, Range, NoLowLatency, None
 };
 
 const char* LongName(Flag flag) {
@@ -39,6 +39,7 @@ const char* LongName(Flag flag) {
     case Flag::EraseAll: return "erase-all";
     case Flag::Read: return "read";
     case Flag::Range: return "range";
+    case Flag::NoLowLatency: return "no-low-latency";
     case Flag::None: break;
   }
   return "";
@@ -127,6 +128,7 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::Verbose: options.verbose = true; break;
     case Flag::Info: options.info = true; break;
     case Flag::EraseAll: options.eraseAll = true; break;
+    case Flag::NoLowLatency: options.noLowLatency = true; break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::MonitorBaud:
@@ -398,6 +400,9 @@ std::string UsageText() {
          "                    raw bytes); bytes 0 to 511 read as the boot ROM, so the\n"
          "                    default range is 512 to 32767\n"
          "      --range START:LENGTH  the part of the flash --read reads (from 512 up)\n"
+         "      --no-low-latency  leave a USB adapter's latency as it is (by default\n"
+         "                    korvane-cli asks the Linux driver for low latency, so that\n"
+         "                    an FTDI adapter passes each reply on after 1 ms, not 16)\n"
          "      --reset WIRING  how RTS and DTR reach the board: default (RTS drives the\n"
          "                    ISP pin, DTR the reset, active while on), swapped (DTR the ISP\n"
          "                    pin, RTS the reset), inverted (active while off),\n"

@@ -39,6 +39,7 @@ struct Options {
   bool verbose = false;      // a trace of the dialogue on stderr
   ResetWiring reset = ResetWiring::Default;  // --reset: how the lines reach the board
   AfterWrite after = AfterWrite::Reset;      // --after; go by default with --reset none
+  bool noLowLatency = false; // --no-low-latency: the adapter's latency as it is
   bool info = false;         // --info: tell what the chip is
   bool eraseAll = false;     // --erase-all: every sector, then FILE if given
   std::string readTo{};      // --read FILE: the flash read into FILE

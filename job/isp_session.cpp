@@ -33,6 +33,8 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
   if (!link.port->SetTimeouts(kIspTimeouts)) return JobOutcome::CommunicationError;
+  const std::string note = link.port->OpenNote();
+  if (!note.empty()) Trace(link, note);
   int attempts = 0;
   IspResult isp = EnterIspMode(link, [&](int attempt) {
     attempts = attempt;

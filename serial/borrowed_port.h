@@ -25,6 +25,7 @@ class BorrowedPort final : public ComPort {
   }
   void Close() override {}
   void Wait(uint32_t milliseconds) override { owner_.Wait(milliseconds); }
+  std::string OpenNote() const override { return owner_.OpenNote(); }
 
  private:
   ComPort& owner_;

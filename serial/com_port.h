@@ -75,6 +75,9 @@ class ComPort {
   // Releases the device. Called exactly once; the destructor closes a port left open.
   virtual void Close() = 0;
   virtual void Wait(uint32_t milliseconds) = 0;
+  // What opening the device did beyond opening it, for a trace ("low latency: on");
+  // empty when nothing.
+  virtual std::string OpenNote() const { return {}; }
 
   // Told what failed and the system's reason ("set RTS: Inappropriate ioctl for device")
   // each time one of the system's calls fails, for messages that name the cause. The

@@ -8,6 +8,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <algorithm>
 #include <optional>
@@ -25,6 +28,10 @@ namespace korvane {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+#ifdef __linux__
+constexpr int kLowLatencyFlag = static_cast<int>(ASYNC_LOW_LATENCY);
+#endif
 
 // Longest wait one time-out can ask for; poll takes an int of milliseconds.
 constexpr uint64_t kLongestWaitMs = INT_MAX;
@@ -73,6 +80,32 @@ class PosixComPort final : public ComPort {
  public:
   // saved: the device's settings as found, put back on close; none when unreadable.
   PosixComPort(int fd, std::optional<termios> saved) : fd_(fd), saved_(saved) {}
+
+  // Asks the driver for low latency; the flag as found is put back on close.
+  void RequestLowLatency() {
+#ifdef __linux__
+    serial_struct serial{};
+    if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) {
+      note_ = std::string("low latency: not taken by this device (") + std::strerror(errno) + ")";
+      return;
+    }
+    if ((serial.flags & kLowLatencyFlag) != 0) {
+      note_ = "low latency: on already";
+      return;
+    }
+    serial.flags |= kLowLatencyFlag;
+    if (ioctl(fd_, TIOCSSERIAL, &serial) != 0) {
+      note_ = std::string("low latency: refused (") + std::strerror(errno) + ")";
+      return;
+    }
+    lowLatencySet_ = true;
+    note_ = "low latency: on (put back on close)";
+#else
+    note_ = "low latency: not asked for on this system";
+#endif
+  }
+
+  std::string OpenNote() const override { return note_; }
   ~PosixComPort() override { CloseDevice(); }
   PosixComPort(const PosixComPort&) = delete;
   PosixComPort& operator=(const PosixComPort&) = delete;
@@ -218,6 +251,13 @@ class PosixComPort final : public ComPort {
     // Leave the device as it was found: its settings back (at once: output held by an
     // XOFF would never drain), then no longer exclusive.
     if (saved_) tcsetattr(fd_, TCSANOW, &*saved_);
+#ifdef __linux__
+    serial_struct serial{};
+    if (lowLatencySet_ && ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      serial.flags &= ~kLowLatencyFlag;
+      ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+#endif
     ioctl(fd_, TIOCNXCL);
     close(fd_);  // also releases the flock
     fd_ = -1;
@@ -225,6 +265,8 @@ class PosixComPort final : public ComPort {
 
   int fd_;
   std::optional<termios> saved_;
+  bool lowLatencySet_ = false;  // this port set ASYNC_LOW_LATENCY
+  std::string note_;
   LineSettings settings_;
   CommTimeouts timeouts_;
 };
@@ -236,7 +278,7 @@ std::string PosixComDeviceName(int number) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 
-std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error) {
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error, bool lowLatency) {
   const auto refuse = [&](int fd, const std::string& why) -> std::unique_ptr<ComPort> {
     if (error) *error = why;
     if (fd >= 0) close(fd);
@@ -260,7 +302,9 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string
   // TCOOFF stopped, so the output is stopped that way first, then restarted.
   tcflow(fd, TCOOFF);
   tcflow(fd, TCOON);
-  return std::make_unique<PosixComPort>(fd, saved);
+  auto port = std::make_unique<PosixComPort>(fd, saved);
+  if (lowLatency) port->RequestLowLatency();
+  return port;
 }
 
 std::unique_ptr<ComPort> OpenComPort(int number) {

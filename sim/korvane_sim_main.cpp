@@ -53,6 +53,10 @@ constexpr char kUsage[] =
     "                         reaches the chip; it starts in its boot loader, as when the\n"
     "                         ISP button is held through a reset)\n"
     "  --flash-in FILE        the flash holds FILE (at most 32 KiB, the rest 0xFF) at start\n"
+    "  --adapter-latency MS   a USB serial adapter between chip and host (1 to 255): the\n"
+    "                         chip's bytes wait until MS ms after the first of them or 62\n"
+    "                         are waiting, as in an FTDI chip; 1 ms once the host asks the\n"
+    "                         driver for low latency (through the shim)\n"
     "  --rule ON:ACTION[:ARG][@N]\n"
     "                         a fault of the chip, repeatable: ON is ?, Synchronized,\n"
     "                         frequency, data, checksum or a command letter; ACTION is\n"
@@ -151,6 +155,12 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       const std::optional<korvane::ResetWiring> wiring = korvane::ResetWiringNamed(text);
       if (!wiring) return "--wiring takes default, swapped, inverted, swapped-inverted or none, not \"" + text + "\"";
       options->chip.wiring = *wiring;
+    } else if (arg == "--adapter-latency") {
+      unsigned long long ms = 0;
+      if (!value(&text) || !ParseNumber(text, 255, &ms) || ms == 0) {
+        return "--adapter-latency needs a number of milliseconds from 1 to 255";
+      }
+      options->serve.adapterLatencyMs = static_cast<uint32_t>(ms);
     } else if (arg == "--flash-in") {
       if (!value(&options->flashIn) || options->flashIn.empty()) return "--flash-in needs a file";
     } else if (arg == "--no-answer") {

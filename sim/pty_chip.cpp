@@ -248,6 +248,10 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
     const auto& output = loader_.output();
     if (!output.empty()) wait = output.front().at > now ? output.front().at - now : 0;
     if (limit != 0) wait = std::min(wait, limit - now);
+    if (!adapterBuffer_.empty()) {
+      const Nanoseconds due = AdapterDeadline(options);
+      wait = std::min(wait, due > now ? due - now : 0);
+    }
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(wait / 1000000000u);
     timeout.tv_nsec = static_cast<long>(wait % 1000000000u);
@@ -320,14 +324,25 @@ bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
     // "RTS 1", "DTR 0", ..., optionally followed by the CLOCK_MONOTONIC nanoseconds
     // at which the host changed the line.
     const std::string received(buffer, static_cast<size_t>(got));
-    const std::string message = received.substr(0, 5);
+    // "NAME V" (NAME: RTS, DTR or LOWLAT; V: 0 or 1) and an optional time.
+    const size_t nameEnd = received.find(' ');
+    const size_t length = nameEnd == std::string::npos ? 0 : nameEnd + 2;
+    const std::string message = received.substr(0, length);
     SyncClock();
     Nanoseconds changedAt = Monotonic(clock_.Now());
-    if (received.size() > 6 && received[5] == ' ' &&
-        received.find_first_not_of("0123456789", 6) == std::string::npos && received.size() <= 26) {
-      changedAt = std::strtoull(received.c_str() + 6, nullptr, 10);
-    } else if (received.size() != 5) {
+    if (length > 0 && received.size() > length + 1 && received[length] == ' ' &&
+        received.find_first_not_of("0123456789", length + 1) == std::string::npos &&
+        received.size() <= length + 21) {
+      changedAt = std::strtoull(received.c_str() + length + 1, nullptr, 10);
+    } else if (length == 0 || received.size() != length) {
       Log(options, "ignored a message on the lines socket: \"" + received + "\"");
+      continue;
+    }
+    if (message == "LOWLAT 1" || message == "LOWLAT 0") {
+      // The host asked its adapter's driver for low latency, or took it back.
+      lowLatency_ = message.back() == '1';
+      WireLog(options, changedAt, message);
+      Log(options, message);
       continue;
     }
     // The lines reach the pins as the board's wiring takes them.
@@ -400,7 +415,10 @@ bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
 
 void PtyChip::SendDueBytes(const ServeOptions& options) {
   auto& output = loader_.output();
-  if (output.empty() || output.front().at > clock_.Now()) return;
+  if (output.empty() || output.front().at > clock_.Now()) {
+    HoldOrSend(options, "");
+    return;
+  }
   uint32_t baud = 0;
   int stopBits = 1;
   HostLine(&baud, &stopBits);
@@ -419,6 +437,29 @@ void PtyChip::SendDueBytes(const ServeOptions& options) {
     }
     output.pop_front();
   }
+  HoldOrSend(options, bytes);
+}
+
+void PtyChip::HoldOrSend(const ServeOptions& options, const std::string& due) {
+  if (options.adapterLatencyMs > 0) {
+    // A USB adapter: what the chip sent waits in its buffer until the latency timer,
+    // started by the first waiting byte, runs out, or a packet's 62 bytes are waiting.
+    if (!due.empty() && adapterBuffer_.empty()) adapterSince_ = clock_.Now();
+    adapterBuffer_ += due;
+    if (adapterBuffer_.empty()) return;
+    if (adapterBuffer_.size() < kAdapterPacketBytes && clock_.Now() < AdapterDeadline(options)) return;
+    WriteToHost(adapterBuffer_);
+    adapterBuffer_.clear();
+    return;
+  }
+  WriteToHost(due);
+}
+
+Nanoseconds PtyChip::AdapterDeadline(const ServeOptions& options) const {
+  return adapterSince_ + Milliseconds(lowLatency_ ? 1 : options.adapterLatencyMs);
+}
+
+void PtyChip::WriteToHost(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t done = write(master_, bytes.data() + sent, bytes.size() - sent);

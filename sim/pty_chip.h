@@ -46,6 +46,10 @@ class PtyChip {
     std::string dumpPath;  // the flash is written here after each restart; empty: not
     const volatile std::sig_atomic_t* stop = nullptr;  // set by a signal handler
     const sigset_t* waitMask = nullptr;  // signal mask while waiting (stop signals unblocked)
+    // A USB serial adapter between chip and host, as an FTDI chip is: bytes for the host
+    // wait until this many ms have passed since the first of them or 62 are waiting;
+    // 1 ms once the host asks for low latency (LOWLAT 1 on the lines socket). 0: none.
+    uint32_t adapterLatencyMs = 0;
   };
   // Serves the chip until *stop is set or an end of ServeOptions comes; `error` tells
   // why it failed.
@@ -63,6 +67,10 @@ class PtyChip {
   bool ReadLines(const ServeOptions& options, std::string* error);
   bool ReadHostBytes(const ServeOptions& options, std::string* error);
   void SendDueBytes(const ServeOptions& options);
+  // Passes due bytes on to the host, through the adapter's buffer when there is one.
+  void HoldOrSend(const ServeOptions& options, const std::string& due);
+  Nanoseconds AdapterDeadline(const ServeOptions& options) const;
+  void WriteToHost(const std::string& bytes);
   void WireLog(const ServeOptions& options, Nanoseconds monotonic, const std::string& text);
   Nanoseconds Monotonic(Nanoseconds simulated) const { return startMonotonic_ + simulated; }
 
@@ -79,6 +87,10 @@ class PtyChip {
   std::string linesPath_;
   Nanoseconds rxFreeAt_ = 0;  // when the host's last byte has fully arrived
   std::string hostLine_;      // the host's line being received, for the log
+  static constexpr size_t kAdapterPacketBytes = 62;  // the data of one USB packet
+  std::string adapterBuffer_;  // bytes the adapter holds back
+  Nanoseconds adapterSince_ = 0;  // when the first of them came
+  bool lowLatency_ = false;    // the host asked for low latency
   BootLoader::Mode loggedMode_;
 };
 

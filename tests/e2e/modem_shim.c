@@ -3,8 +3,9 @@
  * and reports each change, as "RTS 1", "DTR 0", ... and the time of the change on
  * CLOCK_MONOTONIC in nanoseconds, in a datagram to the socket named
  * by KORVANE_SIM_LINES. It takes TIOCMBIS, TIOCMBIC, TIOCMSET and TIOCMGET on pty
- * slaves only; every other call goes to the real ioctl. Without KORVANE_SIM_LINES it
- * changes nothing.
+ * slaves only, and TIOCGSERIAL and TIOCSSERIAL, which it answers as a USB adapter's
+ * driver would, forwarding the low-latency flag as "LOWLAT 1" or "LOWLAT 0"; every
+ * other call goes to the real ioctl. Without KORVANE_SIM_LINES it changes nothing.
  *
  * For a program that talks to several chips at once, KORVANE_SIM_LINES may instead map
  * each pty to its chip's socket: "/dev/pts/3=/tmp/a.lines:/dev/pts/4=/tmp/b.lines".
@@ -25,6 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <linux/serial.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -46,6 +48,7 @@ enum { kMaxPtys = 64 };
 static struct {
   dev_t device;
   int lines;
+  int serial_flags; /* ASYNC_LOW_LATENCY as TIOCSSERIAL left it */
 } lines_state[kMaxPtys];
 static int ptys_known;
 static int socket_fd = -1;
@@ -59,7 +62,17 @@ static int* lines_of(dev_t device) {
   if (ptys_known == kMaxPtys) return NULL;
   lines_state[ptys_known].device = device;
   lines_state[ptys_known].lines = 0;
+  lines_state[ptys_known].serial_flags = 0;
   return &lines_state[ptys_known++].lines;
+}
+
+/* The serial flags of a pty whose lines are known (lines_of first). */
+static int* serial_flags_of(dev_t device) {
+  int i;
+  for (i = 0; i < ptys_known; ++i) {
+    if (lines_state[i].device == device) return &lines_state[i].serial_flags;
+  }
+  return NULL;
 }
 
 /* The socket for the pty: the setting itself, or the pty's entry in a map; copied into
@@ -108,6 +121,12 @@ static void resolve_all(void) {
 
 static int is_modem_request(unsigned long request) {
   return request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET || request == TIOCMGET;
+}
+
+/* TIOCGSERIAL and TIOCSSERIAL: a pty has none; the shim answers for it as a USB
+ * adapter's driver would, and forwards the low-latency flag as "LOWLAT 1" or "LOWLAT 0". */
+static int is_serial_request(unsigned long request) {
+  return request == TIOCGSERIAL || request == TIOCSSERIAL;
 }
 
 /* The device number of a pty slave, or 0 for anything else. */
@@ -184,12 +203,37 @@ static int modem_lines(const char* path, dev_t device, unsigned long request, in
   return result;
 }
 
+static int serial_settings(const char* path, dev_t device, unsigned long request, struct serial_struct* serial) {
+  int result = 0;
+  int* flags;
+  if (serial == NULL) {
+    errno = EFAULT;
+    return -1;
+  }
+  pthread_mutex_lock(&lock);
+  flags = lines_of(device) != NULL ? serial_flags_of(device) : NULL;
+  if (flags == NULL) {
+    result = -1;
+  } else if (request == TIOCGSERIAL) {
+    memset(serial, 0, sizeof *serial);
+    serial->type = PORT_16550A;
+    serial->flags = *flags;
+  } else {
+    *flags = serial->flags & (int)ASYNC_LOW_LATENCY;
+    result = report(path, "LOWLAT", *flags != 0);
+  }
+  pthread_mutex_unlock(&lock);
+  if (result != 0) errno = EIO;
+  return result;
+}
+
 static int wrapped(ioctl_function real, int fd, unsigned long request, void* argument) {
   const char* setting = getenv("KORVANE_SIM_LINES");
-  if (is_modem_request(request) && setting != NULL && *setting != '\0') {
+  if ((is_modem_request(request) || is_serial_request(request)) && setting != NULL && *setting != '\0') {
     const dev_t device = pty_slave(fd);
     char path[sizeof(((struct sockaddr_un*)0)->sun_path)];
     if (device != 0 && socket_for(setting, device, path, sizeof path)) {
+      if (is_serial_request(request)) return serial_settings(path, device, request, (struct serial_struct*)argument);
       return modem_lines(path, device, request, (int*)argument);
     }
   }
