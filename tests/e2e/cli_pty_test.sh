@@ -408,6 +408,60 @@ case_reset_none() {
   [[ $sim_summary == *"1 program start"* ]] || fail "korvane-sim summary: $sim_summary"
 }
 
+# A USB adapter that holds replies 16 ms: korvane-cli asks its driver for low latency
+# (the shim forwards the request), and puts the flag back when it closes the port;
+# with --no-low-latency it asks nothing.
+case_low_latency() {
+  start_sim --adapter-latency 16 --exit-after-restart || return
+  cli_options=(-v)
+  run_cli "$blink"
+  cli_options=()
+  expect_exit 0
+  grep -q '\] low latency: on (put back on close)$' "$(out cli.err)" || fail "stderr: $(head -n 3 "$(out cli.err)")"
+  finish_sim by-itself
+  expect_flash "$blink"
+  [[ $(grep -o 'LOWLAT [01]' "$wire_log" | tr '\n' ' ') == "LOWLAT 1 LOWLAT 0 " ]] ||
+    fail "requests in the wire log: $(grep LOWLAT "$wire_log")"
+  start_sim --adapter-latency 16 --exit-after-restart || return
+  cli_options=(--no-low-latency)
+  run_cli "$blink"
+  cli_options=()
+  expect_exit 0
+  finish_sim by-itself
+  grep -q LOWLAT "$wire_log" && fail "a request with --no-low-latency: $(grep LOWLAT "$wire_log")"
+}
+
+# A chip under code read protection level 1 refuses the write at its erase, with the way
+# out named; --erase-all FILE erases it, resets it and writes FILE; --info then tells.
+case_protected_chip() {
+  python3 - "$blink" "$work/crp1.bin" <<'PY'
+import sys
+image = bytearray(open(sys.argv[1], 'rb').read())
+image += b'\xff' * (0x300 - len(image))
+image[0x2FC:0x300] = (0x12345678).to_bytes(4, 'little')
+open(sys.argv[2], 'wb').write(image)
+PY
+  start_sim --flash-in "$work/crp1.bin" || return
+  run_cli "$blink"
+  expect_exit 1
+  expect_stderr "korvane-cli: erasing the flash failed
+  the boot loader answered E 0 0 with CODE_READ_PROTECTION_ENABLED (19)
+  next: the chip's code read protection refuses this; korvane-cli --erase-all erases the whole flash, which lifts it (korvane-cli --erase-all FILE then writes FILE)"
+  cli_options=(--erase-all)
+  run_cli "$blink"
+  cli_options=()
+  expect_exit 0
+  timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" --info -p "$link" \
+    >"$(out info.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  expect_exit 0
+  grep -q '^code read protection: reading is allowed' "$(out info.out)" || fail "--info: $(cat "$(out info.out)")"
+  grep -q '^sector 1 (0x1000-0x1FFF): blank$' "$(out info.out)" || fail "--info: $(cat "$(out info.out)")"
+  finish_sim term
+  expect_flash "$blink"
+  expect_erased 148 32768
+}
+
 # Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
 # its own lines socket (the shim maps each pty to its socket). Every flash holds the image
 # (with the vector checksum that --fix-checksum writes), and four boards take about the
@@ -505,5 +559,6 @@ case_sim_stops() {
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
-  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_reset_none case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_reset_none case_low_latency \
+  case_protected_chip case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops
