@@ -26,6 +26,8 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
     reports[board].port = boards[board].port;
     threads.emplace_back([&, board] {
       const Clock::time_point start = Clock::now();
+      // The board's own abort request, requested too when the jobs' common one is.
+      const AbortFlag abort(options.abort);
       for (int attempt = 1; attempt <= retries + 1; ++attempt) {
         {
           std::lock_guard<std::mutex> held(lock);
@@ -38,6 +40,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
           tell(board, start);
         }
         JobOptions own = options;
+        own.abort = &abort;
         own.phase = [&](const JobStep& step) {
           std::lock_guard<std::mutex> held(lock);
           reports[board].phase = step.phase;
@@ -62,7 +65,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
         report.result = result;
         if (result.Succeeded()) report.percent = 100;
         tell(board, start);
-        if (!WorthRetrying(result)) break;
+        if (!WorthRetrying(result, &abort)) break;
       }
     });
   }
@@ -70,8 +73,8 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
   return reports;
 }
 
-bool WorthRetrying(const JobResult& result) {
-  return !result.Succeeded() && result.outcome != JobOutcome::Aborted && !AbortRequested;
+bool WorthRetrying(const JobResult& result, const AbortFlag* abort) {
+  return !result.Succeeded() && result.outcome != JobOutcome::Aborted && !AbortAsked(abort);
 }
 
 int ExitCodeOf(const std::vector<BoardReport>& reports) {

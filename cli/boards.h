@@ -32,14 +32,15 @@ using BoardListener = std::function<void(size_t board, const BoardReport& report
 
 // Writes the image to every board at once, each as the plan lays it out, and returns how each
 // ended. A board that fails is tried again, with its own reset and handshake, up to retries times;
-// a board that was aborted is not. The jobs share nothing but the process-wide abort request: a
-// board that fails or hangs never holds up another.
+// a board that was aborted is not. Each board has its own abort request, with options.abort as
+// its parent: one request stops them all, and a board that fails or hangs never holds up another.
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
                                      int retries, const BoardListener& listener);
 
-// Whether a write that ended so is worth another attempt: it failed, and nobody stopped it.
-bool WorthRetrying(const JobResult& result);
+// Whether a write that ended so is worth another attempt: it failed, and nobody stopped
+// it (its abort request, if any, is not requested).
+bool WorthRetrying(const JobResult& result, const AbortFlag* abort);
 
 // The exit code of several boards: 0 when every board succeeded, 3 when every board
 // that did not succeed was aborted, else 1.

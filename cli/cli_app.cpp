@@ -333,7 +333,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
   JobResult result = WriteImage(image, input.plan, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
-  for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result); ++attempt) {
+  for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result, &Interrupted); ++attempt) {
     status.End();
     console.Err(RetryText(result, attempt, options.retries + 1, language));
     blocksStarted = 0;
@@ -401,10 +401,10 @@ int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
       seenPath = found;
       seenStamp = stamp;
     }
-    for (uint32_t waited = 0; waited < kWatchIntervalMs && !AbortRequested; waited += 100) {
+    for (uint32_t waited = 0; waited < kWatchIntervalMs && !Interrupted.Requested(); waited += 100) {
       console.Sleep(100);
     }
-    if (AbortRequested) {
+    if (Interrupted.Requested()) {
       console.Err("korvane-cli: stopped watching\n");
       return kSuccess;
     }
@@ -508,7 +508,7 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   options.ports = ports;
   options.port = ports[0];
 
-  AbortRequested = false;
+  Interrupted.Clear();
   std::unique_ptr<sim::SimulatedChip> chip;
   if (options.port == "sim") chip = SimulatedBoard();
   if (options.noWrite) return MonitorOnly(options, console, chip.get());

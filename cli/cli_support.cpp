@@ -71,6 +71,7 @@ JobOptions JobOptionsOf(const Options& options) {
   job.wiring = options.reset;
   job.after = options.after;
   job.eraseAllFirst = options.eraseAll;
+  job.abort = &Interrupted;
   return job;
 }
 

@@ -5,6 +5,8 @@
 
 namespace korvane::cli {
 
+AbortFlag Interrupted;
+
 uint64_t Console::NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())

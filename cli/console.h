@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/language.h"
+#include "isp/job_flags.h"
 
 namespace korvane::cli {
 
@@ -65,8 +66,12 @@ class SystemConsole final : public Console {
   void SetRawInput(bool on) override;
 };
 
-// Makes Ctrl-C (SIGINT, or the console's Ctrl-C and Ctrl-Break on Windows) set
-// AbortRequested instead of ending the process.
+// Requested by Ctrl-C, SIGTERM and SIGHUP: every job of korvane-cli has it as its abort
+// request, or as the parent of its own.
+extern AbortFlag Interrupted;
+
+// Makes Ctrl-C (SIGINT, or the console's Ctrl-C and Ctrl-Break on Windows) request
+// Interrupted instead of ending the process.
 void InstallInterruptHandler();
 
 // Shift-JIS text as UTF-8; the bytes as they are when the system cannot convert them.

@@ -19,7 +19,7 @@ namespace korvane::cli {
 
 namespace {
 
-void OnInterrupt(int) { AbortRequested = true; }
+void OnInterrupt(int) { Interrupted.Request(); }
 
 }  // namespace
 

@@ -12,7 +12,7 @@ namespace {
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-    AbortRequested = true;
+    Interrupted.Request();
     return TRUE;
   }
   return FALSE;

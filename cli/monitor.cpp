@@ -79,7 +79,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
 
   RawInput raw(console);
   std::string typed;
-  while (!AbortRequested) {
+  while (!Interrupted.Requested()) {
     const Look look = PassOn(port, console);
     if (!failure.empty()) return fail("the port failed");
     if (look.outputGone) break;  // nobody reads the board's output any more
@@ -93,7 +93,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
       // keeps talking does not keep the monitor.
       const uint64_t deadline = console.NowMs() + kMonitorDrainLimitMs;
       for (uint64_t quietSince = console.NowMs();
-           !AbortRequested && failure.empty() && console.NowMs() < deadline;) {
+           !Interrupted.Requested() && failure.empty() && console.NowMs() < deadline;) {
         const Look drained = PassOn(port, console);
         if (drained.outputGone) break;
         const uint64_t now = console.NowMs();
@@ -109,7 +109,7 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
       }
     }
   }
-  AbortRequested = false;
+  Interrupted.Clear();
   port.onSystemError = previous;
   console.Err("korvane-cli: monitor ended\n");
   return kSuccess;

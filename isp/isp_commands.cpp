@@ -174,7 +174,7 @@ IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& on
   IspResult result = Success("?");
   for (int attempt = 1; attempt <= kHandshakeAttempts; ++attempt) {
     // Each attempt waits up to the read time-out; an abort is taken between attempts.
-    if (AbortRequested) return result;
+    if (AbortAsked(link.abort)) return result;
     if (onAttempt) onAttempt(attempt);
     bool sendFailed = false;
     result = HandshakeAttempt(link, &sendFailed);

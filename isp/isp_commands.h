@@ -25,7 +25,7 @@ constexpr int kReadResendLimit = 3;
 IspResult SendCommand(IspLink& link, const char* line);
 
 // Resets the chip into its boot loader and synchronises, at most five times; gives up
-// before the next attempt when AbortRequested is set. onAttempt, when given, is told the
+// before the next attempt when the link's abort is requested. onAttempt, when given, is told the
 // number of each attempt (1 to 5) before it begins. The result is the last attempt's.
 IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& onAttempt = nullptr);
 // A 0: echo off.

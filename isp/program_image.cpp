@@ -28,7 +28,7 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
   const size_t count = plan.blocks.size();
   for (size_t index = 0; index < count; ++index) {
     if (progress) progress(static_cast<int32_t>(index * 100 / count));
-    if (AbortRequested) return false;
+    if (AbortAsked(link.abort)) return false;
     const PlannedBlock& planned = plan.blocks[index];
     why.blockAddress = planned.address;
     if (planned.length > planned.copySize || planned.copySize > kBlockSize ||

@@ -45,7 +45,7 @@ BlockReader FileBlockReader(std::FILE* file);
 
 // The link runs at the final rate with echo off, flash unlocked and the plan's sectors
 // erased. Sends the plan's blocks in its order: before each, progress gets the share of
-// blocks done (0 to 99) and the transfer stops there, failing, when AbortRequested is
+// blocks done (0 to 99) and the transfer stops there, failing, when the link's abort is
 // set. Each block is sent filled up with 0xFF to its copy size, prepared and copied.
 // A verify that found flash unequal to the block fails the transfer. *failure (when
 // given) tells where and why a transfer stopped short.

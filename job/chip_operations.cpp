@@ -1,6 +1,7 @@
 #include "job/chip_operations.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "isp/isp_commands.h"
 #include "isp/program_image.h"
@@ -41,7 +42,7 @@ JobResult ReadChipInfo(const PortOpener& openPort, const JobOptions& options, Ch
   }
   info->sectorBlank.assign(kSectorCount, std::nullopt);
   for (unsigned sector = 0; sector < kSectorCount; ++sector) {
-    if (AbortRequested) return JobOutcome::Aborted;
+    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     bool blank = false;
     if ((isp = BlankCheckSectors(link, sector, sector, &blank))) {
       info->sectorBlank[sector] = blank;
@@ -82,7 +83,7 @@ JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint3
   if (options.phase) options.phase({JobPhase::Transfer});
   for (uint32_t at = first; at < end;) {
     if (progress) progress(static_cast<int32_t>(uint64_t{at - first} * 100 / (end - first)));
-    if (AbortRequested) return JobOutcome::Aborted;
+    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     // Up to the next 1024-byte boundary at a time.
     const uint32_t count = std::min(end, (at / kBlockSize + 1) * kBlockSize) - at;
     IspResult isp = ReadMemory(link, at, count, words.data() + (at - first));
@@ -93,7 +94,8 @@ JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint3
     }
     at += count;
   }
-  out->assign(words.begin() + (address - first), words.begin() + (address - first + length));
+  const auto from = static_cast<std::ptrdiff_t>(address - first);
+  out->assign(words.begin() + from, words.begin() + from + static_cast<std::ptrdiff_t>(length));
   return FinishSession(link, options);
 }
 

@@ -29,6 +29,7 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
   };
   link.trace = options.trace;
   link.wiring = options.wiring;
+  link.abort = options.abort;
   const uint32_t transferBaud = options.transferBaud;
   link.settings = MakeLineSettings(kHandshakeBaud);
   if (!link.port->ApplySettings(link.settings)) return JobOutcome::CommunicationError;
@@ -40,23 +41,23 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
     attempts = attempt;
     step({JobPhase::Reset, attempt});
   });
-  if (!isp || AbortRequested) {
-    if (AbortRequested) return JobOutcome::Aborted;
+  if (!isp || AbortAsked(options.abort)) {
+    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     JobResult failed = Failed(JobOutcome::IspEntryFailed, isp);
     failed.attempts = attempts;
     return failed;
   }
   step({JobPhase::Handshake});
   if (!(isp = EchoOff(link))) {
-    return AbortRequested ? JobResult(JobOutcome::Aborted) : Failed(JobOutcome::IspEntryFailed, isp);
+    return AbortAsked(options.abort) ? JobResult(JobOutcome::Aborted) : Failed(JobOutcome::IspEntryFailed, isp);
   }
-  if (AbortRequested) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
   if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) || !link.ApplyBaudRate(transferBaud)) {
     JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);
     failed.transferBaud = transferBaud;
     return failed;
   }
-  if (AbortRequested) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
   char line[kLineBufferSize];
   if (!(isp = ReadPartId(link, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
   const int32_t id = ParsePartId(line);
@@ -71,7 +72,7 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
     return failed;
   }
   if (partId) *partId = static_cast<uint32_t>(id);
-  if (AbortRequested) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
   return JobOutcome::Success;
 }
 

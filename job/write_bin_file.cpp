@@ -29,9 +29,9 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
   JobResult opened = OpenSession(link, options);
   if (!opened.Succeeded()) return opened;
   IspResult isp;
-  if (AbortRequested) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
   if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
-  if (AbortRequested) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
   if (options.eraseAllFirst) {
     // The whole flash erased, then a reset, after which the chip reads its protection
     // word anew: only then does a chip that was under CRP1 take a copy into sector 0.
@@ -39,7 +39,7 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     if (!(isp = PrepareSectors(link, 0, kSectorCount - 1)) || !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
       return Failed(JobOutcome::EraseFailed, isp);
     }
-    if (AbortRequested) return JobOutcome::Aborted;
+    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     opened = OpenSession(link, options);
     if (!opened.Succeeded()) return opened;
     if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
@@ -58,7 +58,7 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
       failed.address = failure.mismatchAddress;
       return failed;
     }
-    if (AbortRequested) return JobOutcome::Aborted;
+    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     // A block the file no longer gives fails the write as the copy would.
     JobResult failed = Failed(JobOutcome::WriteFailed, failure.isp);
     failed.address = failure.blockAddress;
@@ -119,9 +119,11 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
 }
 
 JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
-                       const ProgressCallback& progress) {
+                       const ProgressCallback& progress, const AbortFlag* abort) {
+  JobOptions options;
+  options.abort = abort;
   return WriteBinFile(
-      path, [portNumber] { return OpenComPort(portNumber); }, deleteAfterWrite, progress);
+      path, [portNumber] { return OpenComPort(portNumber); }, deleteAfterWrite, progress, options);
 }
 
 }  // namespace korvane

@@ -23,7 +23,7 @@ constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 // details (MessageOf gives the window's text). The file is deleted only after a fully
 // successful write, and only when deleteAfterWrite is set.
 JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfterWrite,
-                       const ProgressCallback& progress);
+                       const ProgressCallback& progress, const AbortFlag* abort = nullptr);
 
 // The steps of a job, as it reaches them.
 enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
@@ -55,6 +55,8 @@ struct JobOptions {
   // Every sector erased first, then the chip reset into its boot loader again before
   // the write (korvane-cli --erase-all FILE): the way back from code read protection.
   bool eraseAllFirst = false;
+  // The job's abort request, read between its steps and blocks; null: it runs to its end.
+  const AbortFlag* abort = nullptr;
   // Told of every line of the dialogue and every change of the modem lines (IspLink::trace).
   std::function<void(const std::string&)> trace;
 };

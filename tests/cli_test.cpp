@@ -208,7 +208,7 @@ class RecordingConsole final : public Console {
     std::string next = input.front();
     input.erase(input.begin());
     if (next == "^C") {
-      AbortRequested = true;
+      Interrupted.Request();
       return Input::Nothing;
     }
     *bytes += next;
@@ -240,7 +240,7 @@ class RecordingConsole final : public Console {
 };
 
 struct Cli : ::testing::Test {
-  void TearDown() override { AbortRequested = false; }
+  void TearDown() override { Interrupted.Clear(); }
   int Run(std::vector<std::string> args) { return RunCli(args, console); }
 
   test::TempDir dir;
@@ -550,7 +550,7 @@ TEST_F(Cli, CtrlCStopsBeforeTheNextBlock) {
       if (text.find("1/4 blocks") == std::string::npos) return;
       for (int i = 0; i < interrupts; ++i) {
 #ifdef _WIN32
-        AbortRequested = true;
+        Interrupted.Request();
 #else
         std::raise(SIGINT);
 #endif
@@ -571,7 +571,7 @@ TEST_F(Cli, WatchWritesEachFileThatAppearsUntilStopped) {
       test::WriteFile(file, test::MakeImage(100, static_cast<uint32_t>(sleeps)));
       ++written;
     }
-    if (sleeps == 100) AbortRequested = true;  // Ctrl-C while waiting
+    if (sleeps == 100) Interrupted.Request();  // Ctrl-C while waiting
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess);
   EXPECT_EQ(written, 2);
@@ -590,7 +590,7 @@ TEST_F(Cli, WatchWritesTheFirstMatchOfAPattern) {
       test::WriteFile(dir.File("app-1.bin"), test::MakeImage(300));
       test::WriteFile(second, test::MakeImage(200));
     }
-    if (console.slept >= 5 * 2000) AbortRequested = true;
+    if (console.slept >= 5 * 2000) Interrupted.Request();
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", dir.File("app-?.bin")}), kSuccess) << console.err;
   EXPECT_NE(console.out.find("wrote 300 bytes"), std::string::npos) << console.out;
@@ -604,7 +604,7 @@ TEST_F(Cli, WatchWaitsUntilTheFileStopsChanging) {
   console.onSleep = [&] {
     if (console.slept == 2000) test::WriteFile(file, test::MakeImage(4096));
     if (console.slept == 4000) test::AppendFile(file, test::MakeImage(4096, 2));
-    if (console.slept >= 5 * 2000) AbortRequested = true;
+    if (console.slept >= 5 * 2000) Interrupted.Request();
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess) << console.err;
   EXPECT_EQ(console.out.find("wrote 4096 bytes"), std::string::npos) << console.out;
@@ -616,7 +616,7 @@ TEST_F(Cli, WatchWaitsUntilTheFileStopsChanging) {
 TEST_F(Cli, WatchTakesNoFolderForTheFile) {
   std::filesystem::create_directory(file);
   console.onSleep = [&] {
-    if (console.slept >= 3 * 2000) AbortRequested = true;
+    if (console.slept >= 3 * 2000) Interrupted.Request();
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess);
   EXPECT_EQ(console.err.find("korvane-cli: cannot"), std::string::npos) << "no write was tried";
@@ -791,7 +791,7 @@ TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
   console.input = {"", "^C", "never sent"};
   ASSERT_EQ(Run({"-q", "--monitor", "-p", "sim", file}), kSuccess);
   EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false}));
-  EXPECT_FALSE(AbortRequested);
+  EXPECT_FALSE(Interrupted.Requested());
   EXPECT_EQ(console.out.find("never sent"), std::string::npos);
 
   // A failed write starts no monitor.
@@ -862,12 +862,14 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   // Ctrl-C as the first board starts: every board stops at its next check, none is
   // retried, no flash is touched.
   sim::SimulatedChip a, b;
-  reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"a", a.Opener()}, {"b", b.Opener()}}, JobOptions{}, 3,
-                        [](size_t, const BoardReport&) { AbortRequested = true; });
+  AbortFlag interrupt;  // the boards' common abort request, as Ctrl-C is
+  JobOptions common;
+  common.abort = &interrupt;
+  reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"a", a.Opener()}, {"b", b.Opener()}},
+                        common, 3, [&interrupt](size_t, const BoardReport&) { interrupt.Request(); });
   for (const sim::SimulatedChip* chip : {&a, &b}) {
     EXPECT_TRUE(std::all_of(chip->loader.flash().begin(), chip->loader.flash().end(), [](uint8_t v) { return v == 0xFF; }));
   }
-  AbortRequested = false;
   for (const BoardReport& report : reports) {
     EXPECT_EQ(report.result.outcome, JobOutcome::Aborted) << report.port;
     EXPECT_EQ(report.attempt, 1) << report.port;

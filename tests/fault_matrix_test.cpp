@@ -165,7 +165,6 @@ const Reference& CleanRun() {
     const std::string path = dir.File("image.bin");
     test::WriteFile(path, test::MakeImage(kImageSize, 11));
     SimulatedChip chip;
-    AbortRequested = false;
     const std::string result = MessageOf(WriteBinFile(path, chip.Opener(), false, nullptr));
     EXPECT_EQ(result, "") << "the clean run of the fault matrix failed";
     return Reference{chip.events, LabelHostLines(chip.events)};
@@ -335,7 +334,6 @@ std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
 
 class FaultMatrix : public ::testing::TestWithParam<Cell> {
  protected:
-  void SetUp() override { AbortRequested = false; }
 };
 
 TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {

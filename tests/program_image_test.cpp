@@ -15,7 +15,6 @@ namespace {
 // A chip ready for the transfer: command handler, echo off, unlocked and erased.
 struct Transfer : ::testing::Test {
   void SetUp() override {
-    AbortRequested = false;
     ASSERT_TRUE(session.ready);
     ASSERT_EQ(session.Command("U 23130"), "0");
     ASSERT_EQ(session.Command("P 0 7"), "0");

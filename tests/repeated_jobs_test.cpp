@@ -54,7 +54,7 @@ size_t HeapInUse() {
 std::string RunJob(int index, const std::string& path) {
   test::WriteFile(path, test::MakeImage(64 + static_cast<size_t>(index % 5) * 300, static_cast<uint32_t>(index)));
   SimulatedChip chip;
-  AbortRequested = false;
+  AbortFlag abort;
   ProgressCallback progress;
   switch (index % 10) {
     case 3:
@@ -64,7 +64,7 @@ std::string RunJob(int index, const std::string& path) {
       chip.loader.config().rules.push_back(Rule::ReplyWith("checksum", "RESEND"));
       break;
     case 7:
-      progress = [](int32_t) { AbortRequested = true; };
+      progress = [&abort](int32_t) { abort.Request(); };
       break;
     case 9:
       chip.script.refuseOpen = true;
@@ -72,9 +72,9 @@ std::string RunJob(int index, const std::string& path) {
     default:
       break;
   }
-  std::string result = MessageOf(WriteBinFile(path, chip.Opener(), true, progress));
-  AbortRequested = false;
-  return result;
+  JobOptions options;
+  options.abort = &abort;
+  return MessageOf(WriteBinFile(path, chip.Opener(), true, progress, options));
 }
 
 TEST(RepeatedJobs, AThousandJobsLeaveNoDescriptorOrMemoryBehind) {

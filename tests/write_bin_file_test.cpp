@@ -24,11 +24,11 @@ using sim::SimulatedChip;
 namespace msg = messages;
 
 struct WriteJob : ::testing::Test {
-  void SetUp() override { AbortRequested = false; }
-  void TearDown() override { AbortRequested = false; }
 
   std::string Run(bool deleteAfterWrite = false, const JobOptions& options = {}) {
     progressCalls.clear();
+    JobOptions withAbort = options;
+    if (!withAbort.abort) withAbort.abort = &abort;
     result = WriteBinFile(
         path, chip().Opener(), deleteAfterWrite,
         [this](int32_t percent) {
@@ -36,7 +36,7 @@ struct WriteJob : ::testing::Test {
           progressMarks.push_back(chip().events.size());
           if (onProgress) onProgress(percent);
         },
-        options);
+        withAbort);
     return MessageOf(result);
   }
   void WriteImage(const std::vector<uint8_t>& image) { test::WriteFile(path, image); }
@@ -45,6 +45,7 @@ struct WriteJob : ::testing::Test {
   int ProgressCount() const { return static_cast<int>(progressCalls.size()); }
 
   JobResult result;  // the whole result of the last Run
+  AbortFlag abort;   // the jobs' abort request
   test::TempDir dir;
   std::string path = dir.File("image.bin");
   std::unique_ptr<SimulatedChip> chipHolder = std::make_unique<SimulatedChip>();
@@ -312,9 +313,9 @@ std::vector<FailureCase> FailureCases() {
        msg::kWriteFailed},
       {"restart fails", [](WriteJob& t) { t.chip().script.failLineChange = 5; },
        msg::kIspLeaveFailed},
-      {"abort before the first block", [](WriteJob&) { AbortRequested = true; }, msg::kWriteAborted},
+      {"abort before the first block", [](WriteJob& t) { t.abort.Request(); }, msg::kWriteAborted},
       {"abort in the middle",
-       [](WriteJob& t) { t.onProgress = [](int32_t p) { AbortRequested = p > 0; }; },
+       [](WriteJob& t) { t.onProgress = [&t](int32_t p) { if (p > 0) t.abort.Request(); }; },
        msg::kWriteAborted},
   };
 }
@@ -325,7 +326,7 @@ TEST_F(WriteJob, EveryFailureGivesItsMessageReleasesAllAndKeepsTheFile) {
     NewChip();
     path = dir.File("image.bin");
     onProgress = nullptr;
-    AbortRequested = false;
+    abort.Clear();
     WriteImage(test::MakeImage(3000));
     c.setup(*this);
 
@@ -373,7 +374,9 @@ TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
   // The blocks go as 1, 2, then 0, the one with the vector table; stopped before the
   // third, the chip is left with sector 0's first block erased: it stays in its boot
   // loader at the next reset instead of starting half a program.
-  onProgress = [](int32_t percent) { AbortRequested = percent >= 60; };
+  onProgress = [this](int32_t percent) {
+    if (percent >= 60) abort.Request();
+  };
   ASSERT_EQ(Run(true), msg::kWriteAborted);
   const auto& flash = chip().loader.flash();
   EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
@@ -386,7 +389,7 @@ TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
   // An abort made before the job starts stops it before anything reaches the chip.
   NewChip();
   onProgress = nullptr;
-  AbortRequested = true;
+  abort.Request();
   ASSERT_EQ(Run(), msg::kWriteAborted);
   EXPECT_TRUE(progressCalls.empty());
   EXPECT_TRUE(chip().Transcript().empty());
@@ -411,10 +414,10 @@ TEST_F(WriteJob, AnAbortBeforeTheEraseStopsTheJobBeforeIt) {
   };
   for (const auto& c : cases) {
     NewChip();
-    AbortRequested = false;
+    abort.Clear();
     if (!c.rule.on.empty()) chip().loader.config().rules.push_back(c.rule);
     chip().onEvent = [&](const PortEvent& e) {
-      if (c.moment(e)) AbortRequested = true;
+      if (c.moment(e)) abort.Request();
     };
     WriteImage(test::MakeImage(3000));
     EXPECT_EQ(Run(), msg::kWriteAborted) << c.name;

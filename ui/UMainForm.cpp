@@ -21,9 +21,8 @@ constexpr UINT kFileTimerInterval = 2000;
 }  // namespace
 
 TMainForm::TMainForm()
-    : writeJob([](const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback& progress) {
-        return WriteBinFile(path, port, deleteAfterWrite, progress);
-      }) {
+    : writeJob([](const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback& progress,
+                  const AbortFlag* abort) { return WriteBinFile(path, port, deleteAfterWrite, progress, abort); }) {
   MainForm = this;
   CreateForm(L"TMainForm", texts::kFormCaption, 567, 362, texts::kFontName, 12);
 
@@ -88,13 +87,14 @@ TMainForm::~TMainForm() {
 
 void UpdateControls(TMainForm* form) {
   const bool namePresent = !form->FileNameEdt.WideText().empty();
-  form->AutoWriteChkBx.SetEnabled(!Writing && form->DeleteChkBx.Checked() && namePresent);
+  const bool writing = form->Writing();
+  form->AutoWriteChkBx.SetEnabled(!writing && form->DeleteChkBx.Checked() && namePresent);
   const bool armed = form->AutoWriteChkBx.Enabled() && form->AutoWriteChkBx.Checked();
-  form->ComEdt.SetEnabled(!Writing && !armed);
+  form->ComEdt.SetEnabled(!writing && !armed);
   form->FileNameEdt.SetEnabled(form->ComEdt.Enabled());
   form->FileNameBtn.SetEnabled(form->ComEdt.Enabled());
-  form->WriteBtn.SetEnabled(Writing || (!armed && namePresent));
-  form->DeleteChkBx.SetEnabled(!Writing);
+  form->WriteBtn.SetEnabled(writing || (!armed && namePresent));
+  form->DeleteChkBx.SetEnabled(!writing);
 }
 
 void UpdateStatusText(TMainForm* form) {
@@ -124,13 +124,13 @@ void TMainForm::FileNameBtnClick(TObject* /*Sender*/) {
 }
 
 void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
-  if (Writing) {
-    AbortRequested = true;
+  if (writing_) {
+    abort_.Request();
     return;
   }
 
-  Writing = true;
-  AbortRequested = false;
+  writing_ = true;
+  abort_.Clear();
   WriteBtn.SetCaption(texts::kAbortCaption);
   Application->SetCursor(TCursor::HourGlass);
   MainStatusBar.SetSimpleText(texts::kWritingText);
@@ -149,7 +149,7 @@ void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
     } else {
       const bool deleteAfterWrite = DeleteChkBx.Checked();
       const std::string path = FileNameEdt.Text();
-      const JobResult result = writeJob(path, port, deleteAfterWrite, ReportProgress);
+      const JobResult result = writeJob(path, port, deleteAfterWrite, ReportProgress, &abort_);
       message = MessageOf(result);
       // The user's own abort is news, not an error.
       if (result.outcome == JobOutcome::Aborted) icon = MB_ICONINFORMATION;
@@ -176,7 +176,7 @@ void TMainForm::WriteBtnClick(TObject* /*Sender*/) {
 }
 
 void TMainForm::LeaveWritingState() {
-  Writing = false;
+  writing_ = false;
   UpdateControls(this);
   WriteBtn.SetCaption(texts::kWriteCaption);
   Application->SetCursor(TCursor::Arrow);
@@ -186,7 +186,7 @@ void TMainForm::LeaveWritingState() {
 
 bool TMainForm::CloseQuery() {
   // The write runs to its end first; the abort button stays usable meanwhile.
-  if (!Writing) return true;
+  if (!writing_) return true;
   closePending_ = true;
   return false;
 }

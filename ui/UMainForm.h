@@ -15,9 +15,10 @@
 
 namespace korvane::ui {
 
-// The write the window runs: path, COM number, delete after writing, progress.
-using WriteJob =
-    std::function<JobResult(const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback&)>;
+// The write the window runs: path, COM number, delete after writing, progress, and the
+// window's abort request for it.
+using WriteJob = std::function<JobResult(const std::string& path, int port, bool deleteAfterWrite,
+                                         const ProgressCallback&, const AbortFlag* abort)>;
 
 class TMainForm : public TForm {
  public:
@@ -54,6 +55,11 @@ class TMainForm : public TForm {
   // WriteBinFile through COM port number `port`; tests point it at the simulated chip.
   WriteJob writeJob;
 
+  // A write job is running; the write button acts as the abort button.
+  bool Writing() const { return writing_; }
+  // The write's abort request, as the abort button left it.
+  const AbortFlag& Abort() const { return abort_; }
+
  protected:
   bool CloseQuery() override;
 
@@ -61,6 +67,8 @@ class TMainForm : public TForm {
   void LeaveWritingState();
   void MakeRoomForLabels();
   bool closePending_ = false;
+  bool writing_ = false;
+  AbortFlag abort_;  // the running write's abort request: the abort button sets it
 };
 
 // The one main window of the process; set when it is created.

@@ -235,7 +235,7 @@ TEST_F(MainWindow, InvalidComNumbersTurnRedAndStopTheWriteBeforeTheJob) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, texts::kInvalidComNumber);
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
-    EXPECT_FALSE(Writing);
+    EXPECT_FALSE(form->Writing());
     EXPECT_EQ(form->WriteBtn.Caption(), texts::kWriteCaption);
     EXPECT_FALSE(form->WriteProgressBar.Visible());
   }
@@ -311,7 +311,7 @@ TEST_F(MainWindow, ASuccessfulWritePlaysTheSoundOnly) {
   EXPECT_EQ(snapshots.back().percent, 4 * 100 / 5);
 
   // Back to idle.
-  EXPECT_FALSE(Writing);
+  EXPECT_FALSE(form->Writing());
   EXPECT_FALSE(form->WriteProgressBar.Visible());
   EXPECT_EQ(form->WriteBtn.Caption(), texts::kWriteCaption);
   EXPECT_EQ(form->MainStatusBar.SimpleText(), texts::kPromptText);
@@ -400,8 +400,8 @@ TEST_F(MainWindow, AnAbortClickStopsBeforeTheNextBlockAndOnceIsAsGoodAsTwice) {
     EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
     EXPECT_TRUE(std::all_of(flash.begin() + 2048, flash.end(), [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(chip->closes, 1);
-    EXPECT_FALSE(Writing);
-    EXPECT_TRUE(AbortRequested) << "the request stays set until the next write";
+    EXPECT_FALSE(form->Writing());
+    EXPECT_TRUE(form->Abort().Requested()) << "the request stays set until the next write";
     EXPECT_EQ(jobs.size(), 1u) << "no click started a second write";
   }
   EXPECT_TRUE(beeps.empty());
@@ -435,7 +435,7 @@ TEST_F(MainWindow, AnAbortClickTooLateToStopTheWriteDoesNotStartItAgain) {
 TEST_F(MainWindow, AFailureThatEscapesTheWriteLeavesTheWritingStateAndIsShownByTheApplication) {
   const std::string path = MakeImageFile(10);
   TypeInto(form->FileNameEdt, FromAnsi(path));
-  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&) -> JobResult {
+  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&, const AbortFlag*) -> JobResult {
     throw std::bad_alloc();
   };
   ASSERT_TRUE(Click(form->WriteBtn));
@@ -443,7 +443,7 @@ TEST_F(MainWindow, AFailureThatEscapesTheWriteLeavesTheWritingStateAndIsShownByT
   EXPECT_EQ(boxes[0].text, ErrorBoxText(std::bad_alloc().what()));
   EXPECT_EQ(boxes[0].caption, "ui_tests");
   EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
-  EXPECT_FALSE(Writing);
+  EXPECT_FALSE(form->Writing());
   EXPECT_EQ(form->WriteBtn.Caption(), texts::kWriteCaption);
   EXPECT_FALSE(form->WriteProgressBar.Visible());
   EXPECT_EQ(app->Cursor(), TCursor::Arrow);

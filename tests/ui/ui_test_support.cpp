@@ -5,8 +5,6 @@
 namespace korvane::ui::test {
 
 void MainWindowTest::SetUp() {
-  Writing = false;
-  AbortRequested = false;
   chip = std::make_unique<sim::SimulatedChip>();
   app = std::make_unique<TApplication>();
   app->Initialize();
@@ -19,13 +17,18 @@ void MainWindowTest::SetUp() {
   app->beep = [this](UINT type) { beeps.push_back(type); };
   form = std::make_unique<TMainForm>();
   form->writeJob = [this](const std::string& path, int port, bool deleteAfterWrite,
-                          const ProgressCallback& progress) {
+                          const ProgressCallback& progress, const AbortFlag* abort) {
     jobs.push_back({path, port, deleteAfterWrite});
-    return WriteBinFile(path, chip->Opener(), deleteAfterWrite, [&](int32_t percent) {
-      if (beforeProgress) beforeProgress(percent);
-      progress(percent);
-      if (form) snapshots.push_back(Capture(percent));
-    });
+    JobOptions options;
+    options.abort = abort;
+    return WriteBinFile(
+        path, chip->Opener(), deleteAfterWrite,
+        [&](int32_t percent) {
+          if (beforeProgress) beforeProgress(percent);
+          progress(percent);
+          if (form) snapshots.push_back(Capture(percent));
+        },
+        options);
   };
   form->Show();
   Pump();
@@ -38,8 +41,6 @@ void MainWindowTest::TearDown() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
-  Writing = false;
-  AbortRequested = false;
 }
 
 void MainWindowTest::Pump() {

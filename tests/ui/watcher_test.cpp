@@ -175,7 +175,7 @@ TEST_F(Watcher, AFailureThatEscapesTheWriteKeepsTheWatcherButHoldsItWhileTheBoxI
   SetOption(form->DeleteChkBx, true);
   SetOption(form->AutoWriteChkBx, true);
   int escapes = 0;
-  form->writeJob = [&](const std::string&, int, bool, const ProgressCallback&) -> JobResult {
+  form->writeJob = [&](const std::string&, int, bool, const ProgressCallback&, const AbortFlag*) -> JobResult {
     ++escapes;
     throw std::bad_alloc();
   };
