@@ -59,10 +59,10 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
   };
 
   LineSettings settings = MakeLineSettings(baud);
-  settings.outX = false;  // the program's bytes 0x11 and 0x13 are data here
-  settings.inX = false;
+  settings.xonXoffOutput = false;  // the program's bytes 0x11 and 0x13 are data here
+  settings.xonXoffInput = false;
   // Both pins released: on an inverted board that is both lines on.
-  settings.rtsEnabled = settings.dtrEnabled = InvertsLines(wiring);
+  settings.rts = settings.dtr = InvertsLines(wiring) ? LineLevel::On : LineLevel::Off;
   CommTimeouts timeouts;
   timeouts.readTotalTimeoutConstant = kMonitorPollMs;
   if (!port.ApplySettings(settings) || !port.SetTimeouts(timeouts)) {

@@ -10,30 +10,26 @@
 
 namespace korvane {
 
-// The line settings record. Built from scratch for every job; every field not set
-// here is off or zero. Both modem lines are left cleared whenever it is applied.
+enum class Parity { None, Odd, Even, Mark, Space };
+enum class StopBits { One, OnePointFive, Two };
+// The level a modem control line (RTS, DTR) takes.
+enum class LineLevel { Off, On };
+
+// The line settings, in the serial line's own terms; each backend turns them into its
+// system's record. Built from scratch for every job.
 struct LineSettings {
   uint32_t baudRate = 9600;
-  uint8_t byteSize = 8;
-  uint8_t parity = 0;    // 0: none
-  uint8_t stopBits = 0;  // 0: one stop bit
-  bool binary = true;
-  bool parityCheck = false;
-  bool outxCtsFlow = false;
-  bool outxDsrFlow = false;
-  bool dsrSensitivity = false;
-  bool dtrEnabled = false;  // DTR control disabled: cleared when applied
-  bool rtsEnabled = false;  // RTS control disabled: cleared when applied
-  bool outX = true;         // XON/XOFF output flow control
-  bool inX = true;          // XON/XOFF input flow control
-  bool txContinueOnXoff = true;
-  uint16_t xonLim = 10;
-  uint16_t xoffLim = 10;
-  char xonChar = 0x11;
-  char xoffChar = 0x13;
-  bool errorChar = false;
-  bool nullStrip = false;
-  bool abortOnError = false;
+  uint8_t dataBits = 8;
+  Parity parity = Parity::None;
+  StopBits stopBits = StopBits::One;
+  // XON/XOFF flow control (0x11 and 0x13): the output stops at an XOFF from the other
+  // end, and an XOFF is sent when the input fills.
+  bool xonXoffOutput = true;
+  bool xonXoffInput = true;
+  bool rtsCtsFlow = false;  // hardware handshake; Korvane never uses it
+  // The levels RTS and DTR take when the settings are applied.
+  LineLevel rts = LineLevel::Off;
+  LineLevel dtr = LineLevel::Off;
 };
 
 // The line settings Korvane uses, at the given baud rate.

@@ -7,8 +7,8 @@ namespace korvane {
 
 bool IspLink::ApplyBaudRate(uint32_t baudRate) {
   settings.baudRate = baudRate;
-  settings.rtsEnabled = rtsOn;
-  settings.dtrEnabled = dtrOn;
+  settings.rts = rtsOn ? LineLevel::On : LineLevel::Off;
+  settings.dtr = dtrOn ? LineLevel::On : LineLevel::Off;
   return port->ApplySettings(settings);
 }
 

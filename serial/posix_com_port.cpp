@@ -112,10 +112,9 @@ class PosixComPort final : public ComPort {
 
   bool ApplySettings(const LineSettings& settings) override {
     if (fd_ < 0) return false;
-    // Only what termios can carry out: 8N1 or 8N2, XON/XOFF, no hardware handshake.
-    if (settings.byteSize != 8 || settings.parity != 0) return false;
-    if (settings.stopBits != 0 && settings.stopBits != 2) return false;
-    if (settings.outxCtsFlow || settings.outxDsrFlow || settings.dsrSensitivity) return false;
+    // Only what Korvane needs of termios: 8N1 or 8N2, XON/XOFF, no hardware handshake.
+    if (settings.dataBits != 8 || settings.parity != Parity::None) return false;
+    if (settings.stopBits == StopBits::OnePointFive || settings.rtsCtsFlow) return false;
     speed_t speed = B0;
     if (!SpeedOfRate(settings.baudRate, &speed)) return false;
 
@@ -123,11 +122,11 @@ class PosixComPort final : public ComPort {
     termios tio{};
     for (cc_t& control : tio.c_cc) control = static_cast<cc_t>(_POSIX_VDISABLE);
     tio.c_cflag = CS8 | CREAD | CLOCAL;  // no HUPCL: closing leaves the lines alone
-    if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
-    if (settings.outX) tio.c_iflag |= IXON;
-    if (settings.inX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
+    if (settings.stopBits == StopBits::Two) tio.c_cflag |= CSTOPB;
+    if (settings.xonXoffOutput) tio.c_iflag |= IXON;
+    if (settings.xonXoffInput) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
     tio.c_cc[VMIN] = 0;  // reads wait in poll, never in read
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
@@ -136,7 +135,7 @@ class PosixComPort final : public ComPort {
 
     // The record's DTR and RTS control: disabled leaves the line cleared (opening the
     // device raises both), enabled raises it.
-    const int raise = (settings.dtrEnabled ? TIOCM_DTR : 0) | (settings.rtsEnabled ? TIOCM_RTS : 0);
+    const int raise = (settings.dtr == LineLevel::On ? TIOCM_DTR : 0) | (settings.rts == LineLevel::On ? TIOCM_RTS : 0);
     const int clear = (TIOCM_DTR | TIOCM_RTS) & ~raise;
     if (!ChangeModemLines(TIOCMBIC, clear) || !ChangeModemLines(TIOCMBIS, raise)) {
       return HasNoModemLines(errno) || Failed("set the modem lines");

@@ -120,29 +120,40 @@ class Win32ComPort final : public ComPort {
 }  // namespace
 
 DCB BuildDcb(const LineSettings& settings) {
+  // Every field not named here is off or zero. XON/XOFF at 10 bytes either way, the
+  // output going on while an XOFF is held, no error replacement, no NUL stripping.
   DCB dcb{};
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = settings.baudRate;
-  dcb.fBinary = settings.binary;
-  dcb.fParity = settings.parityCheck;
-  dcb.fOutxCtsFlow = settings.outxCtsFlow;
-  dcb.fOutxDsrFlow = settings.outxDsrFlow;
-  dcb.fDtrControl = settings.dtrEnabled ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-  dcb.fDsrSensitivity = settings.dsrSensitivity;
-  dcb.fTXContinueOnXoff = settings.txContinueOnXoff;
-  dcb.fOutX = settings.outX;
-  dcb.fInX = settings.inX;
-  dcb.fErrorChar = settings.errorChar;
-  dcb.fNull = settings.nullStrip;
-  dcb.fRtsControl = settings.rtsEnabled ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-  dcb.fAbortOnError = settings.abortOnError;
-  dcb.XonLim = settings.xonLim;
-  dcb.XoffLim = settings.xoffLim;
-  dcb.ByteSize = settings.byteSize;
-  dcb.Parity = settings.parity;
-  dcb.StopBits = settings.stopBits;
-  dcb.XonChar = settings.xonChar;
-  dcb.XoffChar = settings.xoffChar;
+  dcb.fBinary = TRUE;
+  dcb.fParity = settings.parity != Parity::None;
+  dcb.fOutxCtsFlow = settings.rtsCtsFlow;
+  dcb.fDtrControl = settings.dtr == LineLevel::On ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fOutX = settings.xonXoffOutput;
+  dcb.fInX = settings.xonXoffInput;
+  if (settings.rtsCtsFlow) {
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  } else {
+    dcb.fRtsControl = settings.rts == LineLevel::On ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  }
+  dcb.XonLim = 10;
+  dcb.XoffLim = 10;
+  dcb.ByteSize = settings.dataBits;
+  switch (settings.parity) {
+    case Parity::None: dcb.Parity = NOPARITY; break;
+    case Parity::Odd: dcb.Parity = ODDPARITY; break;
+    case Parity::Even: dcb.Parity = EVENPARITY; break;
+    case Parity::Mark: dcb.Parity = MARKPARITY; break;
+    case Parity::Space: dcb.Parity = SPACEPARITY; break;
+  }
+  switch (settings.stopBits) {
+    case StopBits::One: dcb.StopBits = ONESTOPBIT; break;
+    case StopBits::OnePointFive: dcb.StopBits = ONE5STOPBITS; break;
+    case StopBits::Two: dcb.StopBits = TWOSTOPBITS; break;
+  }
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
   return dcb;
 }
 

@@ -17,8 +17,8 @@ class SimPort final : public ComPort {
     if (settings.baudRate == chip_.script.refuseBaud) return false;
     baud_ = settings.baudRate;
     // Disabled DTR and RTS control leaves a line cleared, enabled control sets it.
-    chip_.loader.SetHostLine(true, settings.rtsEnabled);
-    chip_.loader.SetHostLine(false, settings.dtrEnabled);
+    chip_.loader.SetHostLine(true, settings.rts == LineLevel::On);
+    chip_.loader.SetHostLine(false, settings.dtr == LineLevel::On);
     return true;
   }
 

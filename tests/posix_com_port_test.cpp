@@ -159,19 +159,17 @@ TEST_F(PtyPortTest, HonoursRateStopBitsAndFlowControlOfTheRecord) {
     cc_t stop;
   };
   LineSettings twoStopBits = MakeLineSettings(115200);
-  twoStopBits.stopBits = 2;
+  twoStopBits.stopBits = StopBits::Two;
   LineSettings noFlow = MakeLineSettings(1200);
-  noFlow.outX = false;
-  noFlow.inX = false;
+  noFlow.xonXoffOutput = false;
+  noFlow.xonXoffInput = false;
   LineSettings outputFlowOnly = MakeLineSettings(230400);
-  outputFlowOnly.inX = false;
-  outputFlowOnly.xonChar = 'Q';
-  outputFlowOnly.xoffChar = 'S';
+  outputFlowOnly.xonXoffInput = false;
   const Case cases[] = {
       {"57600", MakeLineSettings(57600), B57600, 0, IXON | IXOFF, kXon, kXoff},
       {"two stop bits", twoStopBits, B115200, CSTOPB, IXON | IXOFF, kXon, kXoff},
       {"no XON/XOFF", noFlow, B1200, 0, 0, kXon, kXoff},
-      {"output flow, own characters", outputFlowOnly, B230400, 0, IXON, 'Q', 'S'},
+      {"output flow only", outputFlowOnly, B230400, 0, IXON, kXon, kXoff},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,10 +192,10 @@ TEST_F(PtyPortTest, RefusesRecordsItCannotHonourAndKeepsTheLineAsItWas) {
   const Case cases[] = {
       {"rate 12345", [](LineSettings& s) { s.baudRate = 12345; }},
       {"rate 0", [](LineSettings& s) { s.baudRate = 0; }},
-      {"7 data bits", [](LineSettings& s) { s.byteSize = 7; }},
-      {"even parity", [](LineSettings& s) { s.parity = 2; }},
-      {"1.5 stop bits", [](LineSettings& s) { s.stopBits = 1; }},
-      {"CTS handshake", [](LineSettings& s) { s.outxCtsFlow = true; }},
+      {"7 data bits", [](LineSettings& s) { s.dataBits = 7; }},
+      {"even parity", [](LineSettings& s) { s.parity = Parity::Even; }},
+      {"1.5 stop bits", [](LineSettings& s) { s.stopBits = StopBits::OnePointFive; }},
+      {"RTS/CTS handshake", [](LineSettings& s) { s.rtsCtsFlow = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

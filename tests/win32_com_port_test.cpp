@@ -53,56 +53,37 @@ TEST_P(BuildDcbTest, KorvaneSettingsGiveTheFullRecord) {
 
 INSTANTIATE_TEST_SUITE_P(BaudRates, BuildDcbTest, testing::Values(9600u, 57600u));
 
-// Every field comes from the record: flip each setting away from Korvane's value.
-TEST(BuildDcb, TakesEveryFieldFromTheSettings) {
+// Each setting reaches its fields: flip every one away from Korvane's value.
+TEST(BuildDcb, TakesEachSettingIntoItsFields) {
   LineSettings settings = MakeLineSettings(115200);
-  settings.byteSize = 7;
-  settings.parity = EVENPARITY;
-  settings.stopBits = TWOSTOPBITS;
-  settings.binary = false;
-  settings.parityCheck = true;
-  settings.outxCtsFlow = true;
-  settings.outxDsrFlow = true;
-  settings.dsrSensitivity = true;
-  settings.dtrEnabled = true;
-  settings.rtsEnabled = true;
-  settings.outX = false;
-  settings.inX = false;
-  settings.txContinueOnXoff = false;
-  settings.xonLim = 2048;
-  settings.xoffLim = 512;
-  settings.xonChar = 'Q';
-  settings.xoffChar = 'S';
-  settings.errorChar = true;
-  settings.nullStrip = true;
-  settings.abortOnError = true;
+  settings.dataBits = 7;
+  settings.parity = Parity::Even;
+  settings.stopBits = StopBits::Two;
+  settings.xonXoffOutput = false;
+  settings.xonXoffInput = false;
+  settings.rts = LineLevel::On;
+  settings.dtr = LineLevel::On;
 
-  const DCB dcb = BuildDcb(settings);
-
+  DCB dcb = BuildDcb(settings);
   EXPECT_EQ(dcb.BaudRate, 115200u);
   EXPECT_EQ(dcb.ByteSize, 7);
   EXPECT_EQ(dcb.Parity, EVENPARITY);
-  EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
-  EXPECT_EQ(dcb.fBinary, 0u);
   EXPECT_EQ(dcb.fParity, 1u);
-  EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
-  EXPECT_EQ(dcb.fOutxDsrFlow, 1u);
-  EXPECT_EQ(dcb.fDsrSensitivity, 1u);
-  EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
-  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+  EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
   EXPECT_EQ(dcb.fOutX, 0u);
   EXPECT_EQ(dcb.fInX, 0u);
-  EXPECT_EQ(dcb.fTXContinueOnXoff, 0u);
-  EXPECT_EQ(dcb.XonLim, 2048);
-  EXPECT_EQ(dcb.XoffLim, 512);
-  EXPECT_EQ(dcb.XonChar, 'Q');
-  EXPECT_EQ(dcb.XoffChar, 'S');
-  EXPECT_EQ(dcb.fErrorChar, 1u);
-  EXPECT_EQ(dcb.fNull, 1u);
-  EXPECT_EQ(dcb.fAbortOnError, 1u);
-  EXPECT_EQ(dcb.ErrorChar, 0);
-  EXPECT_EQ(dcb.EofChar, 0);
-  EXPECT_EQ(dcb.EvtChar, 0);
+  EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+  EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+
+  settings.rtsCtsFlow = true;
+  settings.parity = Parity::Mark;
+  settings.stopBits = StopBits::OnePointFive;
+  dcb = BuildDcb(settings);
+  EXPECT_EQ(dcb.fOutxCtsFlow, 1u);
+  EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+  EXPECT_EQ(dcb.Parity, MARKPARITY);
+  EXPECT_EQ(dcb.StopBits, ONE5STOPBITS);
 }
 
 TEST(BuildCommTimeouts, IspTimeouts) {
