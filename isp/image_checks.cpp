@@ -61,11 +61,11 @@ const char* CrpEffect(CrpLevel level) {
     case CrpLevel::Crp1:
       return "SWD debugging is off, and the boot loader refuses to read memory, to write RAM below "
              "0x10000300 (where each block goes) and to copy to sector 0: the chip cannot be written "
-             "again this way until its whole flash is erased";
+             "again this way until its whole flash is erased (korvane-cli --erase-all)";
     case CrpLevel::Crp2:
       return "SWD debugging is off, and the boot loader refuses to read memory, write RAM, copy to "
              "flash or run code, and erases only all sectors at once: the chip cannot be written "
-             "again this way until its whole flash is erased";
+             "again this way until its whole flash is erased (korvane-cli --erase-all)";
     case CrpLevel::Crp3:
       return "SWD debugging is off and the ISP entry pin is not sampled while a valid program is in "
              "flash: neither this tool nor a debugger can ever write the chip again";

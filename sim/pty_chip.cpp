@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -233,12 +234,20 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
   for (;;) {
     SyncClock();
     SendDueBytes(options);
-    // Once the chip runs the new program and has said all it had to (the answer to a G).
+    const Nanoseconds now = clock_.Now();
+    // Once the chip runs the new program and has said all it had to (the answer to a G),
+    // and the host has read it: closing the pty's master drops what the slave has not
+    // yet read, and the pty passes written bytes on a moment later. So the end waits
+    // until 50 ms after the last byte sent with nothing unread, a second at most.
+    bool draining = false;
     if (options.exitAfterRestart && loader_.programStarts() > startsBefore && loader_.output().empty()) {
-      return End::ProgramStarted;
+      int unread = 0;
+      const bool read = ioctl(slave_, FIONREAD, &unread) == 0 && unread == 0;
+      const bool settled = now >= lastSentAt_ + Milliseconds(50);
+      if ((read && settled) || now >= lastSentAt_ + Milliseconds(1000)) return End::ProgramStarted;
+      draining = true;
     }
     if (options.stop && *options.stop) return End::Stopped;
-    const Nanoseconds now = clock_.Now();
     if (limit != 0 && now >= limit) return End::TimedOut;
 
     // Wait for the host's bytes, a line change, the next byte due or the time limit. A
@@ -248,6 +257,7 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
     const auto& output = loader_.output();
     if (!output.empty()) wait = output.front().at > now ? output.front().at - now : 0;
     if (limit != 0) wait = std::min(wait, limit - now);
+    if (draining) wait = std::min(wait, Milliseconds(5));
     if (!adapterBuffer_.empty()) {
       const Nanoseconds due = AdapterDeadline(options);
       wait = std::min(wait, due > now ? due - now : 0);
@@ -460,6 +470,7 @@ Nanoseconds PtyChip::AdapterDeadline(const ServeOptions& options) const {
 }
 
 void PtyChip::WriteToHost(const std::string& bytes) {
+  if (!bytes.empty()) lastSentAt_ = clock_.Now();
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t done = write(master_, bytes.data() + sent, bytes.size() - sent);

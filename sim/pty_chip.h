@@ -91,6 +91,7 @@ class PtyChip {
   std::string adapterBuffer_;  // bytes the adapter holds back
   Nanoseconds adapterSince_ = 0;  // when the first of them came
   bool lowLatency_ = false;    // the host asked for low latency
+  Nanoseconds lastSentAt_ = 0;  // when bytes last went to the host
   BootLoader::Mode loggedMode_;
 };
 
