@@ -22,6 +22,7 @@ export LC_ALL=C.UTF-8
 # waited for a time-out (or five) fails.
 readonly quick_ms=1900
 cli_options=()
+cli_env=()  # variables for korvane-cli's environment, such as its language
 
 work=$(mktemp -d)
 program=korvane-cli
@@ -46,7 +47,7 @@ run_cli() {
   fi
   local start
   start=$(now_ms)
-  timeout 20 env "${env[@]}" "$cli" -q "${cli_options[@]}" -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
+  timeout 20 env "${env[@]}" "${cli_env[@]}" "$cli" -q "${cli_options[@]}" -p "$link" "$1" >"$(out cli.out)" 2>"$(out cli.err)"
   cli_code=$?
   cli_ms=$(($(now_ms) - start))
 }
@@ -137,7 +138,9 @@ case_second_attempt() {
 # Another chip answers the part identification: refused without a time-out.
 case_wrong_part() {
   start_sim --part-id 12345 || return
-  LC_ALL=ja_JP.UTF-8 run_cli "$blink"
+  cli_env=(LC_ALL=ja_JP.UTF-8)
+  run_cli "$blink"
+  cli_env=()
   expect_exit 1
   expect_stderr "korvane-cli: 指定以外のマイコンが装着されています。
   読み取った品番ID: 0x00003039（受け付けるのは 0x0A40902B, 0x1A40902B）
@@ -412,22 +415,29 @@ case_reset_none() {
 # (the shim forwards the request), and puts the flag back when it closes the port;
 # with --no-low-latency it asks nothing.
 case_low_latency() {
-  start_sim --adapter-latency 16 --exit-after-restart || return
+  # korvane-sim runs until korvane-cli has closed the port, which takes the request back.
+  start_sim --adapter-latency 16 || return
   cli_options=(-v)
   run_cli "$blink"
   cli_options=()
   expect_exit 0
   grep -q '\] low latency: on (put back on close)$' "$(out cli.err)" || fail "stderr: $(head -n 3 "$(out cli.err)")"
-  finish_sim by-itself
+  # The taking back is on its way to korvane-sim when korvane-cli ends.
+  local i
+  for ((i = 0; i < 250; ++i)); do
+    grep -q 'LOWLAT 0' "$wire_log" && break
+    sleep 0.02
+  done
+  finish_sim term
   expect_flash "$blink"
   [[ $(grep -o 'LOWLAT [01]' "$wire_log" | tr '\n' ' ') == "LOWLAT 1 LOWLAT 0 " ]] ||
     fail "requests in the wire log: $(grep LOWLAT "$wire_log")"
-  start_sim --adapter-latency 16 --exit-after-restart || return
+  start_sim --adapter-latency 16 || return
   cli_options=(--no-low-latency)
   run_cli "$blink"
   cli_options=()
   expect_exit 0
-  finish_sim by-itself
+  finish_sim term
   grep -q LOWLAT "$wire_log" && fail "a request with --no-low-latency: $(grep LOWLAT "$wire_log")"
 }
 
