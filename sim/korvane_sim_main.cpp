@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/standard_streams.h"
+#include "korvane_version.h"
 #include "sim/pty_chip.h"
 #include "sim/rule_spec.h"
 
@@ -31,7 +32,7 @@ void OnStopSignal(int) {
 }
 
 constexpr char kUsage[] =
-    "usage: korvane-sim --link PATH [options]\n"
+    "Usage: korvane-sim --link PATH [options]\n"
     "Runs a simulated LPC1114FN28/102 UART ISP boot loader on a new pseudo-terminal,\n"
     "in real time. PATH becomes a symbolic link to the terminal's device, which is\n"
     "also printed on stdout. Stops on SIGTERM, SIGINT or SIGHUP.\n"
@@ -75,6 +76,7 @@ constexpr char kUsage[] =
     "  -v, --verbose          tells line changes, the chip's modes and the host's\n"
     "                         commands on stderr\n"
     "  -h, --help             this text\n"
+    "      --version          the version\n"
     "\n"
     "Host side: LD_PRELOAD=libkorvane_modem_shim.so KORVANE_SIM_LINES=SOCKET program.\n"
     "At the end a summary goes to stderr.\n";
@@ -89,6 +91,7 @@ struct Options {
   PtyChip::ServeOptions serve;
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* value) {
@@ -171,11 +174,13 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       options->verbose = true;
     } else if (arg == "-h" || arg == "--help") {
       options->help = true;
+    } else if (arg == "--version") {
+      options->version = true;
     } else {
       return "unknown argument " + arg;
     }
   }
-  if (options->help) return std::string();
+  if (options->help || options->version) return std::string();
   if (options->link.empty()) return "no --link PATH given";
   if (options->lines.empty()) options->lines = options->link + ".lines";
   return std::string();
@@ -196,6 +201,10 @@ int main(int argc, char** argv) {
   if (!problem.empty()) {
     std::fprintf(stderr, "korvane-sim: %s (see korvane-sim --help)\n", problem.c_str());
     return 2;
+  }
+  if (options.version) {
+    std::fputs("korvane-sim " KORVANE_VERSION "\n", stdout);
+    return 0;
   }
   if (options.help) {
     std::fputs(kUsage, stdout);

@@ -535,7 +535,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
     EXPECT_EQ(console.err.rfind("korvane-cli: ", 0), 0u) << console.err;
   }
   EXPECT_EQ(Run({"--help"}), kSuccess);
-  EXPECT_EQ(console.out.rfind("usage: korvane-cli", 0), 0u);
+  EXPECT_EQ(console.out.rfind("Usage: korvane-cli", 0), 0u);
   console.out.clear();
   EXPECT_EQ(Run({"--version"}), kSuccess);
   EXPECT_EQ(console.out, "korvane-cli 0.10\n") << "the version the window shows";
