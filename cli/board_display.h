@@ -18,11 +18,13 @@ std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify,
 // The line of a finished job, with line end: "/dev/ttyUSB0: ok in 9.03 s", or
 // "/dev/ttyUSB1: failed in 2.10 s (attempt 1 of 3): <the outcome's short text>"
 // ("aborted" for a job stopped by Ctrl-C).
-std::string FinishedLine(const BoardReport& report, int attempts, Language language = Language::English);
+std::string FinishedLine(const BoardReport& report, int attempts,
+                         Language language = Language::English);
 
 // The table at the end: port, result (ok or the message), time; then one line that
 // counts them and names the ports that failed.
-std::string SummaryTable(const std::vector<BoardReport>& reports, Language language = Language::English);
+std::string SummaryTable(const std::vector<BoardReport>& reports,
+                         Language language = Language::English);
 
 // The lines of all boards on a terminal: drawn once, then redrawn in place (the cursor
 // goes back up over them) at every change. On a terminal of `rows` rows (0: unknown)

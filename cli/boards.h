@@ -18,13 +18,13 @@ struct BoardJob {
 // Where one board stands.
 struct BoardReport {
   std::string port;
-  bool started = false;          // a job is running (or has run) for it
+  bool started = false;  // a job is running (or has run) for it
   JobPhase phase = JobPhase::Reset;
-  int percent = 0;               // of the transfer
-  int attempt = 1;               // 1, then one more for each retry
-  bool finished = false;         // the attempt has ended with result
+  int percent = 0;        // of the transfer
+  int attempt = 1;        // 1, then one more for each retry
+  bool finished = false;  // the attempt has ended with result
   JobResult result;
-  double seconds = 0;            // from the board's first attempt to now or its end
+  double seconds = 0;  // from the board's first attempt to now or its end
 };
 
 // Told of every change of a board, one call at a time (never two at once).

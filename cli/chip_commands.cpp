@@ -20,14 +20,16 @@ namespace korvane::cli {
 namespace {
 
 std::string PartName(uint32_t id) {
-  return id == static_cast<uint32_t>(kPartIdLpc1114a) || id == static_cast<uint32_t>(kPartIdLpc1114b)
+  return id == static_cast<uint32_t>(kPartIdLpc1114a) ||
+                 id == static_cast<uint32_t>(kPartIdLpc1114b)
              ? " (LPC1114FN28/102)"
              : "";
 }
 
 std::string InfoText(const ChipInfo& info) {
   std::string text = "part ID:    " + Hex(info.partId) + PartName(info.partId) + "\n";
-  text += "boot code:  " + std::to_string(info.bootCodeFirst) + "." + std::to_string(info.bootCodeSecond) + "\n";
+  text += "boot code:  " + std::to_string(info.bootCodeFirst) + "." +
+          std::to_string(info.bootCodeSecond) + "\n";
   text += "unique ID:  ";
   if (info.uid) {
     for (size_t i = 0; i < info.uid->size(); ++i) text += (i ? " " : "") + Hex((*info.uid)[i]);
@@ -37,20 +39,23 @@ std::string InfoText(const ChipInfo& info) {
   text += "\n";
   for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
     char range[48];
-    std::snprintf(range, sizeof range, "sector %zu (0x%04zX-0x%04zX): ", sector, sector * kSectorSize,
-                  (sector + 1) * kSectorSize - 1);
-    std::string state = !info.sectorBlank[sector] ? "not told (code read protection)"
+    std::snprintf(range, sizeof range, "sector %zu (0x%04zX-0x%04zX): ", sector,
+                  sector * kSectorSize, (sector + 1) * kSectorSize - 1);
+    std::string state = !info.sectorBlank[sector]   ? "not told (code read protection)"
                         : *info.sectorBlank[sector] ? "blank"
                                                     : "in use";
     // Its first 512 bytes read as the boot ROM while the boot loader runs.
-    if (sector == 0 && info.sectorBlank[sector]) state += " (bytes 0 to 511 read as the boot ROM here)";
+    if (sector == 0 && info.sectorBlank[sector])
+      state += " (bytes 0 to 511 read as the boot ROM here)";
     text += range + state + "\n";
   }
-  text += info.readProtected
-              ? "code read protection: reading is blocked (CRP1 or CRP2); korvane-cli --erase-all erases the "
-                "whole flash and lifts it\n"
-              : "code read protection: reading is allowed (none, or CRP3 and the like, which only keep "
-                "the ISP pin from being sampled)\n";
+  text +=
+      info.readProtected
+          ? "code read protection: reading is blocked (CRP1 or CRP2); korvane-cli --erase-all "
+            "erases the "
+            "whole flash and lifts it\n"
+          : "code read protection: reading is allowed (none, or CRP3 and the like, which only keep "
+            "the ISP pin from being sampled)\n";
   return text;
 }
 
@@ -60,8 +65,9 @@ std::string InfoText(const ChipInfo& info) {
 bool WriteReadFile(const std::string& path, const std::vector<uint8_t>& bytes, uint32_t address,
                    Console& console) {
   const std::optional<ImageFormat> format = FormatOfName(path);
-  const std::string text = format == ImageFormat::IntelHex ? ToIntelHex(bytes.data(), bytes.size(), address)
-                                                           : std::string(bytes.begin(), bytes.end());
+  const std::string text = format == ImageFormat::IntelHex
+                               ? ToIntelHex(bytes.data(), bytes.size(), address)
+                               : std::string(bytes.begin(), bytes.end());
   const std::string partial = path + ".part";
   std::FILE* file = std::fopen(partial.c_str(), "wb");
   bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
@@ -96,7 +102,8 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
     };
   }
   if (options.verbose) job.trace = TraceTo(console, start);
-  if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  if (options.reset == ResetWiring::None)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
 
   JobResult result;
   ChipInfo info;
@@ -109,11 +116,13 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
     const int blocks = static_cast<int>((options.readStart + options.readLength - 1) / kBlockSize -
                                         options.readStart / kBlockSize + 1);
     int done = 0;
-    result = ReadFlash(opener, job, options.readStart, options.readLength, &bytes, [&](int32_t percent) {
-      if (drawBar) status.Show(RenderProgressBar(percent, done, blocks, SecondsSince(start)));
-      ++done;
-    });
-    if (drawBar && result.Succeeded()) status.Show(RenderProgressBar(100, blocks, blocks, SecondsSince(start)));
+    result =
+        ReadFlash(opener, job, options.readStart, options.readLength, &bytes, [&](int32_t percent) {
+          if (drawBar) status.Show(RenderProgressBar(percent, done, blocks, SecondsSince(start)));
+          ++done;
+        });
+    if (drawBar && result.Succeeded())
+      status.Show(RenderProgressBar(100, blocks, blocks, SecondsSince(start)));
   }
   status.End();
   if (!result.Succeeded()) {
@@ -123,12 +132,12 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
   if (options.info) {
     console.Out(InfoText(info));
   } else if (options.eraseAll) {
-    console.Out("erased all " + std::to_string(kSectorCount) + " sectors in " + Format("%.2f", SecondsSince(start)) +
-                " s\n");
+    console.Out("erased all " + std::to_string(kSectorCount) + " sectors in " +
+                Format("%.2f", SecondsSince(start)) + " s\n");
   } else {
     if (!WriteReadFile(options.readTo, bytes, options.readStart, console)) return kFailed;
-    console.Out("read " + std::to_string(bytes.size()) + " bytes from " + Hex(options.readStart) + " into " +
-                options.readTo + " in " + Format("%.2f", SecondsSince(start)) + " s\n");
+    console.Out("read " + std::to_string(bytes.size()) + " bytes from " + Hex(options.readStart) +
+                " into " + options.readTo + " in " + Format("%.2f", SecondsSince(start)) + " s\n");
   }
   return kSuccess;
 }

@@ -152,8 +152,8 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
       std::to_string(kHandshakeBaud) + "/" + std::to_string(transferBaud) + " baud\n");
   const CrpLevel crp = CrpLevelOf(flash.data(), flash.size());
   if (crp != CrpLevel::None) {
-    console.Out(std::string("simulated chip: its flash now sets code read protection ") + CrpName(crp) + ": " +
-                CrpEffect(crp) + "\n");
+    console.Out(std::string("simulated chip: its flash now sets code read protection ") +
+                CrpName(crp) + ": " + CrpEffect(crp) + "\n");
   }
   if (chip.loader.mode() == sim::BootLoader::Mode::UserProgram) {
     console.Out("simulated chip: reset into the new program\n");
@@ -181,8 +181,8 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
   }
   const CrpLevel crp = CrpLevelOf(image.data(), image.size());
   if (crp != CrpLevel::None) {
-    const std::string what = std::string("the image sets code read protection ") + CrpName(crp) + " (" +
-                             Hex(kCrpOffset) + " holds its value): " + CrpEffect(crp);
+    const std::string what = std::string("the image sets code read protection ") + CrpName(crp) +
+                             " (" + Hex(kCrpOffset) + " holds its value): " + CrpEffect(crp);
     if (!options.allowCrp) {
       console.Err("korvane-cli: " + what + ". Not written; --allow-crp writes it all the same.\n");
       return false;
@@ -241,7 +241,8 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     causes.push_back(std::make_shared<std::string>());
     // Simulated boards are told apart by their number.
     const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
-    boards.push_back({name, OpenerFor(port, chips.back().get(), causes.back(), !options.noLowLatency)});
+    boards.push_back(
+        {name, OpenerFor(port, chips.back().get(), causes.back(), !options.noLowLatency)});
   }
   const JobOptions job = JobOptionsOf(options);
 
@@ -260,7 +261,8 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   };
   std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
   for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
-  if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  if (options.reset == ResetWiring::None)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
   std::vector<BoardReport> reports =
       WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
@@ -270,11 +272,13 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     // The details of each board that failed, after the table.
     const JobResult& result = reports[i].result;
     if (!result.Succeeded() && result.outcome != JobOutcome::Aborted) {
-      console.Err(FailureText(result, language, {DeviceOf(reports[i].port), *causes[i]}, reports[i].port));
+      console.Err(
+          FailureText(result, language, {DeviceOf(reports[i].port), *causes[i]}, reports[i].port));
     }
     // A simulated board also shows that its flash holds the image.
     if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
-      console.Err("korvane-cli: simulated board " + std::to_string(i + 1) + ": flash differs from the image\n");
+      console.Err("korvane-cli: simulated board " + std::to_string(i + 1) +
+                  ": flash differs from the image\n");
       code = kFailed;
     }
   }
@@ -307,7 +311,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
   StatusLine status(console);
   auto progress = [&](int32_t percent) {
-    if (drawBar) status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
+    if (drawBar)
+      status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
     ++blocksStarted;
   };
   if (drawBar) {
@@ -330,10 +335,12 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       return std::make_unique<BorrowedPort>(*held);
     };
   }
-  if (options.reset == ResetWiring::None) console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  if (options.reset == ResetWiring::None)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
   JobResult result = WriteImage(image, input.plan, opener, progress, job);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
-  for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result, &Interrupted); ++attempt) {
+  for (int attempt = 2; attempt <= options.retries + 1 && WorthRetrying(result, &Interrupted);
+       ++attempt) {
     status.End();
     console.Err(RetryText(result, attempt, options.retries + 1, language));
     blocksStarted = 0;
@@ -349,8 +356,9 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   }
   const size_t bytes = DataBytes(input);
   const unsigned sectors = SectorCount(input.plan);
-  const std::string from =
-      input.read.format == ImageFormat::Raw ? "" : std::string(" from ") + ImageFormatName(input.read.format);
+  const std::string from = input.read.format == ImageFormat::Raw
+                               ? ""
+                               : std::string(" from ") + ImageFormatName(input.read.format);
   console.Out("wrote " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + from + " (" +
               std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") + ") in " +
               Format("%.2f", SecondsSince(start)) + " s\n");
@@ -359,11 +367,13 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     uint32_t end = 0;
     for (const PlannedBlock& block : input.plan.blocks)
       end = std::max(end, block.address + block.copySize);
-    const std::string checked = end > kBootRomWindow ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
-                                                           ": the flash equals the image"
-                                                     : "nothing to verify above " + Hex(kBootRomWindow);
-    console.Out(checked + "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
-                          "command can check them\n");
+    const std::string checked = end > kBootRomWindow
+                                    ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
+                                          ": the flash equals the image"
+                                    : "nothing to verify above " + Hex(kBootRomWindow);
+    console.Out(checked +
+                "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
+                "command can check them\n");
   }
   int code = kSuccess;
   if (chip) {
@@ -374,7 +384,8 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
     if (!DeleteWritten(options.file, input.file.stamp, console)) return kFailed;
   }
   if (code == kSuccess && held) {
-    code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console, options.reset);
+    code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console,
+                      options.reset);
   }
   return code;
 }
@@ -401,7 +412,8 @@ int Watch(const Options& options, Console& console, sim::SimulatedChip* chip) {
       seenPath = found;
       seenStamp = stamp;
     }
-    for (uint32_t waited = 0; waited < kWatchIntervalMs && !Interrupted.Requested(); waited += 100) {
+    for (uint32_t waited = 0; waited < kWatchIntervalMs && !Interrupted.Requested();
+         waited += 100) {
       console.Sleep(100);
     }
     if (Interrupted.Requested()) {
@@ -421,13 +433,15 @@ int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* ch
     return kFailed;
   }
   // Without lines the board is reset by hand.
-  return RunMonitor(*port, options.monitorBaud, options.reset != ResetWiring::None, DeviceOf(options.port), console,
-                    options.reset);
+  return RunMonitor(*port, options.monitorBaud, options.reset != ResetWiring::None,
+                    DeviceOf(options.port), console, options.reset);
 }
 
 // Tells why "-p auto" or "-p auto-all" found no port to write to, with the ports present.
-void TellNoPortChosen(const std::string& why, const std::vector<SerialPortInfo>& ports, Console& console) {
-  console.Err("korvane-cli: " + why + (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") +
+void TellNoPortChosen(const std::string& why, const std::vector<SerialPortInfo>& ports,
+                      Console& console) {
+  console.Err("korvane-cli: " + why +
+              (ports.empty() ? "No serial ports found.\n" : "Serial ports:\n") +
               FormatPortList(ports));
 }
 
@@ -440,11 +454,13 @@ std::string AutoPort(Console& console) {
                 (port->description.empty() ? "" : " (" + port->description + ")") + "\n");
     return port->device;
   }
-  const bool anyUsb = std::any_of(ports.begin(), ports.end(), [](const SerialPortInfo& p) { return p.usb; });
-  TellNoPortChosen(std::string("-p auto: ") +
-                       (anyUsb ? "more than one USB serial port is present" : "no USB serial port is present") +
-                       "; name one with -p. ",
-                   ports, console);
+  const bool anyUsb =
+      std::any_of(ports.begin(), ports.end(), [](const SerialPortInfo& p) { return p.usb; });
+  TellNoPortChosen(
+      std::string("-p auto: ") +
+          (anyUsb ? "more than one USB serial port is present" : "no USB serial port is present") +
+          "; name one with -p. ",
+      ports, console);
   return {};
 }
 
@@ -500,7 +516,8 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   // twice, and the second open would fail against korvane-cli itself.
   if (const auto same = FindSameDevice(ports)) {
     const std::string device = DeviceIdentity(same->second);
-    console.Err("korvane-cli: -p " + same->first + " and -p " + same->second + " are the same device" +
+    console.Err("korvane-cli: -p " + same->first + " and -p " + same->second +
+                " are the same device" +
                 (device == same->first || device == same->second ? "" : " (" + device + ")") +
                 "; name each board once (see korvane-cli --help)\n");
     return kUsage;
@@ -513,7 +530,8 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   if (options.port == "sim") chip = SimulatedBoard();
   if (options.noWrite) return MonitorOnly(options, console, chip.get());
   if (IsChipOperation(options)) return RunChipOperation(options, console, chip.get());
-  return options.watch ? Watch(options, console, chip.get()) : WriteOnce(options, console, chip.get());
+  return options.watch ? Watch(options, console, chip.get())
+                       : WriteOnce(options, console, chip.get());
 }
 
 }  // namespace korvane::cli

@@ -28,8 +28,8 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause,
-                     bool lowLatency) {
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
+                     const std::shared_ptr<std::string>& cause, bool lowLatency) {
   if (chip) return chip->Opener();
   return [device = DeviceOf(port), cause, lowLatency] {
 #ifdef _WIN32

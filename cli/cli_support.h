@@ -25,8 +25,8 @@ std::string Hex(uint32_t value);
 // The port named on the command line: "sim" (the simulated chip given), a device path,
 // or COMn or n. A system error of the port, when one happens, is kept in *cause. With
 // lowLatency, a USB adapter is asked to pass on each reply at once (Linux).
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip, const std::shared_ptr<std::string>& cause,
-                     bool lowLatency = true);
+PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
+                     const std::shared_ptr<std::string>& cause, bool lowLatency = true);
 
 // One line of stderr on a terminal, redrawn in place: each text replaces the one before,
 // padded with spaces over what was longer.

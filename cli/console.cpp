@@ -19,7 +19,9 @@ bool SystemConsole::OutBytes(const std::string& bytes) {
 }
 
 #ifndef _WIN32
-void SystemConsole::Out(const std::string& text) { OutBytes(text); }
+void SystemConsole::Out(const std::string& text) {
+  OutBytes(text);
+}
 
 void SystemConsole::Err(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stderr);

@@ -19,13 +19,19 @@ namespace korvane::cli {
 
 namespace {
 
-void OnInterrupt(int) { Interrupted.Request(); }
+void OnInterrupt(int) {
+  Interrupted.Request();
+}
 
 }  // namespace
 
-Language SystemConsole::MessageLanguage() { return LanguageFromEnvironment(EnvironmentValue); }
+Language SystemConsole::MessageLanguage() {
+  return LanguageFromEnvironment(EnvironmentValue);
+}
 
-bool SystemConsole::ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool SystemConsole::ErrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 int SystemConsole::ErrRows() {
   winsize size{};

@@ -19,7 +19,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 }
 
 std::wstring Widen(const std::string& text, UINT codePage) {
-  int count = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int count =
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(count), L'\0');
   MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
   return wide;
@@ -57,7 +58,8 @@ void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
   // Redirected: the console's code page, or UTF-8 where that cannot hold the text.
   const UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetACP();
   bool lossless = false;
-  const std::string local = codePage == CP_UTF8 ? text : Narrow(Widen(text, CP_UTF8), codePage, &lossless);
+  const std::string local =
+      codePage == CP_UTF8 ? text : Narrow(Widen(text, CP_UTF8), codePage, &lossless);
   const std::string& bytes = codePage != CP_UTF8 && lossless ? local : text;
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
@@ -65,17 +67,24 @@ void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
 
 }  // namespace
 
-void SystemConsole::Out(const std::string& text) { WriteText(stdout, STD_OUTPUT_HANDLE, text); }
+void SystemConsole::Out(const std::string& text) {
+  WriteText(stdout, STD_OUTPUT_HANDLE, text);
+}
 
-void SystemConsole::Err(const std::string& text) { WriteText(stderr, STD_ERROR_HANDLE, text); }
+void SystemConsole::Err(const std::string& text) {
+  WriteText(stderr, STD_ERROR_HANDLE, text);
+}
 
 Language SystemConsole::MessageLanguage() {
-  const Language ui =
-      PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::Japanese : Language::English;
+  const Language ui = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE
+                          ? Language::Japanese
+                          : Language::English;
   return LanguageFromEnvironment(EnvironmentValue, ui);
 }
 
-bool SystemConsole::ErrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool SystemConsole::ErrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
 
 int SystemConsole::ErrRows() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -92,7 +101,9 @@ bool SystemConsole::ErrCanRedraw() {
          SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
-void SystemConsole::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void SystemConsole::Sleep(uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 Console::Input SystemConsole::ReadInput(uint32_t milliseconds, std::string* bytes) {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -107,11 +118,13 @@ Console::Input SystemConsole::ReadInput(uint32_t milliseconds, std::string* byte
     while (pending > 0) {
       INPUT_RECORD records[32];
       DWORD count = 0;
-      if (!ReadConsoleInputA(input, records, pending < 32 ? pending : 32, &count) || count == 0) break;
+      if (!ReadConsoleInputA(input, records, pending < 32 ? pending : 32, &count) || count == 0)
+        break;
       pending -= count;
       for (DWORD i = 0; i < count; ++i) {
         const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
-        if (records[i].EventType != KEY_EVENT || !key.bKeyDown || key.uChar.AsciiChar == 0) continue;
+        if (records[i].EventType != KEY_EVENT || !key.bKeyDown || key.uChar.AsciiChar == 0)
+          continue;
         bytes->append(key.wRepeatCount, key.uChar.AsciiChar);
         any = true;
       }
@@ -128,7 +141,8 @@ Console::Input SystemConsole::ReadInput(uint32_t milliseconds, std::string* byte
       ::Sleep(milliseconds);
       return Input::Nothing;
     }
-    if (!ReadFile(input, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr)) {
+    if (!ReadFile(input, buffer, available < sizeof buffer ? available : sizeof buffer, &got,
+                  nullptr)) {
       return Input::Ended;
     }
   } else if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
@@ -148,7 +162,8 @@ void SystemConsole::SetRawInput(bool on) {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (on && !inputIsRaw && GetConsoleMode(input, &savedInputMode)) {
     // Processed input stays on: Ctrl-C still reaches the handler.
-    SetConsoleMode(input, savedInputMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+    SetConsoleMode(input,
+                   savedInputMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
     inputIsRaw = true;
   } else if (!on && inputIsRaw) {
     SetConsoleMode(input, savedInputMode);
@@ -156,8 +171,12 @@ void SystemConsole::SetRawInput(bool on) {
   }
 }
 
-void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+void InstallInterruptHandler() {
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
 
-std::string Cp932ToUtf8(const std::string& cp932) { return Narrow(Widen(cp932, 932), CP_UTF8); }
+std::string Cp932ToUtf8(const std::string& cp932) {
+  return Narrow(Widen(cp932, 932), CP_UTF8);
+}
 
 }  // namespace korvane::cli

@@ -25,7 +25,7 @@ class RawInput {
 
 // What one look at the port found.
 struct Look {
-  size_t received = 0;     // bytes the board sent
+  size_t received = 0;      // bytes the board sent
   bool outputGone = false;  // stdout no longer takes them
 };
 
@@ -43,8 +43,8 @@ Look PassOn(ComPort& port, Console& console) {
 
 }  // namespace
 
-int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console,
-               ResetWiring wiring) {
+int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device,
+               Console& console, ResetWiring wiring) {
   // The port's failures end the terminal; what the system said is kept for the message.
   std::string failure;
   const auto previous = port.onSystemError;
@@ -53,7 +53,8 @@ int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::s
     if (previous) previous(text);
   };
   auto fail = [&](const std::string& what) {
-    console.Err("korvane-cli: " + device + ": " + what + (failure.empty() ? "" : ": " + failure) + "\n");
+    console.Err("korvane-cli: " + device + ": " + what + (failure.empty() ? "" : ": " + failure) +
+                "\n");
     port.onSystemError = previous;
     return kFailed;
   };

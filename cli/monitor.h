@@ -26,7 +26,7 @@ constexpr uint32_t kMonitorDrainLimitMs = 2000;
 // naming device). A terminal on stdin is put back as it was on every way out.
 // The board's wiring says how its lines reach the pins: the monitor leaves both pins
 // released.
-int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device, Console& console,
-               ResetWiring wiring = ResetWiring::Default);
+int RunMonitor(ComPort& port, uint32_t baud, bool resetIntoProgram, const std::string& device,
+               Console& console, ResetWiring wiring = ResetWiring::Default);
 
 }  // namespace korvane::cli

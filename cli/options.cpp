@@ -10,37 +10,85 @@ namespace korvane::cli {
 namespace {
 
 enum class Flag {
-  Port, Baud, Delete, Watch, Quiet, Help, Version, FixChecksum, AllowCrp, Verify, Monitor, MonitorBaud,
-  NoWrite, ListPorts, Retry, Format, Verbose, Reset, After, Info, EraseAll, Read, Range, NoLowLatency, None
+  Port,
+  Baud,
+  Delete,
+  Watch,
+  Quiet,
+  Help,
+  Version,
+  FixChecksum,
+  AllowCrp,
+  Verify,
+  Monitor,
+  MonitorBaud,
+  NoWrite,
+  ListPorts,
+  Retry,
+  Format,
+  Verbose,
+  Reset,
+  After,
+  Info,
+  EraseAll,
+  Read,
+  Range,
+  NoLowLatency,
+  None
 };
 
 const char* LongName(Flag flag) {
   switch (flag) {
-    case Flag::Port: return "port";
-    case Flag::Baud: return "baud";
-    case Flag::Delete: return "delete";
-    case Flag::Watch: return "watch";
-    case Flag::Quiet: return "quiet";
-    case Flag::Help: return "help";
-    case Flag::Version: return "version";
-    case Flag::FixChecksum: return "fix-checksum";
-    case Flag::AllowCrp: return "allow-crp";
-    case Flag::Verify: return "verify";
-    case Flag::Monitor: return "monitor";
-    case Flag::MonitorBaud: return "monitor-baud";
-    case Flag::NoWrite: return "no-write";
-    case Flag::ListPorts: return "list-ports";
-    case Flag::Retry: return "retry";
-    case Flag::Format: return "format";
-    case Flag::Verbose: return "verbose";
-    case Flag::Reset: return "reset";
-    case Flag::After: return "after";
-    case Flag::Info: return "info";
-    case Flag::EraseAll: return "erase-all";
-    case Flag::Read: return "read";
-    case Flag::Range: return "range";
-    case Flag::NoLowLatency: return "no-low-latency";
-    case Flag::None: break;
+    case Flag::Port:
+      return "port";
+    case Flag::Baud:
+      return "baud";
+    case Flag::Delete:
+      return "delete";
+    case Flag::Watch:
+      return "watch";
+    case Flag::Quiet:
+      return "quiet";
+    case Flag::Help:
+      return "help";
+    case Flag::Version:
+      return "version";
+    case Flag::FixChecksum:
+      return "fix-checksum";
+    case Flag::AllowCrp:
+      return "allow-crp";
+    case Flag::Verify:
+      return "verify";
+    case Flag::Monitor:
+      return "monitor";
+    case Flag::MonitorBaud:
+      return "monitor-baud";
+    case Flag::NoWrite:
+      return "no-write";
+    case Flag::ListPorts:
+      return "list-ports";
+    case Flag::Retry:
+      return "retry";
+    case Flag::Format:
+      return "format";
+    case Flag::Verbose:
+      return "verbose";
+    case Flag::Reset:
+      return "reset";
+    case Flag::After:
+      return "after";
+    case Flag::Info:
+      return "info";
+    case Flag::EraseAll:
+      return "erase-all";
+    case Flag::Read:
+      return "read";
+    case Flag::Range:
+      return "range";
+    case Flag::NoLowLatency:
+      return "no-low-latency";
+    case Flag::None:
+      break;
   }
   return "";
 }
@@ -75,7 +123,8 @@ constexpr OptionRule kOptionRules[] = {
     {Flag::Baud, OptionRule::Kind::Excludes, Flag::NoWrite,
      "--no-write writes nothing; the monitor's rate is --monitor-baud"},
     {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
-    {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write has no dialogue to trace"},
+    {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite,
+     "--no-write has no dialogue to trace"},
     {Flag::After, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
     {Flag::Range, OptionRule::Kind::Needs, Flag::Read, ""},
     {Flag::Info, OptionRule::Kind::Excludes, Flag::EraseAll, ""},
@@ -102,33 +151,70 @@ std::string BrokenOptionRule(const std::set<Flag>& given) {
 
 Flag ShortFlag(char name) {
   switch (name) {
-    case 'p': return Flag::Port;
-    case 'd': return Flag::Delete;
-    case 'w': return Flag::Watch;
-    case 'q': return Flag::Quiet;
-    case 'h': return Flag::Help;
-    case 'v': return Flag::Verbose;
-    default: return Flag::None;
+    case 'p':
+      return Flag::Port;
+    case 'd':
+      return Flag::Delete;
+    case 'w':
+      return Flag::Watch;
+    case 'q':
+      return Flag::Quiet;
+    case 'h':
+      return Flag::Help;
+    case 'v':
+      return Flag::Verbose;
+    default:
+      return Flag::None;
   }
 }
 
 void SetSwitch(Options& options, Flag flag) {
   switch (flag) {
-    case Flag::Delete: options.deleteAfterWrite = true; break;
-    case Flag::Watch: options.watch = true; break;
-    case Flag::Quiet: options.quiet = true; break;
-    case Flag::Help: options.help = true; break;
-    case Flag::Version: options.version = true; break;
-    case Flag::FixChecksum: options.fixChecksum = true; break;
-    case Flag::AllowCrp: options.allowCrp = true; break;
-    case Flag::Verify: options.verify = true; break;
-    case Flag::Monitor: options.monitor = true; break;
-    case Flag::NoWrite: options.noWrite = true; break;
-    case Flag::ListPorts: options.listPorts = true; break;
-    case Flag::Verbose: options.verbose = true; break;
-    case Flag::Info: options.info = true; break;
-    case Flag::EraseAll: options.eraseAll = true; break;
-    case Flag::NoLowLatency: options.noLowLatency = true; break;
+    case Flag::Delete:
+      options.deleteAfterWrite = true;
+      break;
+    case Flag::Watch:
+      options.watch = true;
+      break;
+    case Flag::Quiet:
+      options.quiet = true;
+      break;
+    case Flag::Help:
+      options.help = true;
+      break;
+    case Flag::Version:
+      options.version = true;
+      break;
+    case Flag::FixChecksum:
+      options.fixChecksum = true;
+      break;
+    case Flag::AllowCrp:
+      options.allowCrp = true;
+      break;
+    case Flag::Verify:
+      options.verify = true;
+      break;
+    case Flag::Monitor:
+      options.monitor = true;
+      break;
+    case Flag::NoWrite:
+      options.noWrite = true;
+      break;
+    case Flag::ListPorts:
+      options.listPorts = true;
+      break;
+    case Flag::Verbose:
+      options.verbose = true;
+      break;
+    case Flag::Info:
+      options.info = true;
+      break;
+    case Flag::EraseAll:
+      options.eraseAll = true;
+      break;
+    case Flag::NoLowLatency:
+      options.noLowLatency = true;
+      break;
     case Flag::Port:
     case Flag::Baud:
     case Flag::MonitorBaud:
@@ -138,14 +224,15 @@ void SetSwitch(Options& options, Flag flag) {
     case Flag::After:
     case Flag::Read:
     case Flag::Range:
-    case Flag::None: break;
+    case Flag::None:
+      break;
   }
 }
 
 bool TakesValue(Flag flag) {
   return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud ||
-         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset || flag == Flag::After ||
-         flag == Flag::Read || flag == Flag::Range;
+         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset ||
+         flag == Flag::After || flag == Flag::Read || flag == Flag::Range;
 }
 
 // Stores an option's value; a usage error when the value is not one it takes.
@@ -156,12 +243,14 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
   }
   if (flag == Flag::Retry) {
     if (value.size() == 1 || value.size() == 2) {
-      if (value.find_first_not_of("0123456789") == std::string::npos && std::stoi(value) <= kMaxRetries) {
+      if (value.find_first_not_of("0123456789") == std::string::npos &&
+          std::stoi(value) <= kMaxRetries) {
         options.retries = std::stoi(value);
         return "";
       }
     }
-    return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value + "\"";
+    return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value +
+           "\"";
   }
   if (flag == Flag::Read) {
     if (value.empty()) return "--read needs a file";
@@ -178,15 +267,18 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       const bool hex = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
       const std::string digits = hex ? part.substr(2) : part;
       good = !digits.empty() && digits.size() <= 8 &&
-             digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos;
+             digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+                 std::string::npos;
       if (good) numbers[i] = std::stoull(digits, nullptr, hex ? 16 : 10);
     }
     if (!good) return "--range takes START:LENGTH (such as 0x200:1024), not \"" + value + "\"";
     if (numbers[0] < 512) {
-      return "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its "
+      return "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as "
+             "its "
              "boot ROM, not as the flash";
     }
-    if (numbers[1] == 0 || numbers[0] + numbers[1] > 32768) return "--range must lie within the flash (0 to 32767)";
+    if (numbers[1] == 0 || numbers[0] + numbers[1] > 32768)
+      return "--range must lie within the flash (0 to 32767)";
     options.readStart = static_cast<uint32_t>(numbers[0]);
     options.readLength = static_cast<uint32_t>(numbers[1]);
     return "";
@@ -196,7 +288,8 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       options.reset = *wiring;
       return "";
     }
-    return "--reset takes default, swapped, inverted, swapped-inverted or none, not \"" + value + "\"";
+    return "--reset takes default, swapped, inverted, swapped-inverted or none, not \"" + value +
+           "\"";
   }
   if (flag == Flag::After) {
     const std::pair<const char*, AfterWrite> modes[] = {
@@ -225,7 +318,8 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
         return "";
       }
     }
-    return "--monitor-baud takes 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, not \"" +
+    return "--monitor-baud takes 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, "
+           "not \"" +
            value + "\"";
   }
   for (const uint32_t rate : kTransferRates) {
@@ -258,7 +352,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     }
     if (arg.rfind("--", 0) == 0) {
       size_t equals = arg.find('=');
-      std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      std::string name =
+          arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       Flag flag = LongFlag(name);
       if (flag == Flag::None) return fail("unknown option --" + name);
       given.insert(flag);
@@ -320,8 +415,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   // The chip operations other than a write take no write options.
   for (const Flag operation : {Flag::Info, Flag::Read}) {
     if (given.count(operation) == 0) continue;
-    for (const Flag other : {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp,
-                             Flag::Format, Flag::Monitor, Flag::NoWrite, Flag::Retry}) {
+    for (const Flag other :
+         {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
+          Flag::Monitor, Flag::NoWrite, Flag::Retry}) {
       if (given.count(other) != 0) {
         return fail(std::string("--") + LongName(operation) + " and --" + LongName(other) +
                     " do not go together: --" + LongName(operation) + " writes nothing");
@@ -345,13 +441,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   for (size_t i = 0; i < options.ports.size(); ++i) {
     const std::string& port = options.ports[i];
     if (port.empty()) return fail("the port is empty");
-    if (port != "sim" && std::find(options.ports.begin(), options.ports.begin() + static_cast<long>(i), port) !=
-                             options.ports.begin() + static_cast<long>(i)) {
+    if (port != "sim" &&
+        std::find(options.ports.begin(), options.ports.begin() + static_cast<long>(i), port) !=
+            options.ports.begin() + static_cast<long>(i)) {
       return fail("the port " + port + " is given twice");
     }
   }
   // "auto-all" names every USB port already: wherever it stands, it stands alone.
-  if (hasPort("auto-all") && options.ports.size() > 1) return fail("-p auto-all takes no other port");
+  if (hasPort("auto-all") && options.ports.size() > 1)
+    return fail("-p auto-all takes no other port");
   options.port = options.ports[0];
   const bool several = options.ports.size() > 1 || options.port == "auto-all";
   if (several && options.monitor) return fail("--monitor takes one port");
@@ -373,7 +471,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: korvane-cli [options] -p PORT [-p PORT ...] FILE\n"
-         "  or:  korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p PORT\n"
+         "  or:  korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p "
+         "PORT\n"
          "  or:  korvane-cli --monitor --no-write -p PORT\n"
          "  or:  korvane-cli --list-ports\n"
          "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"

@@ -15,7 +15,8 @@ namespace korvane::cli {
 inline constexpr uint32_t kTransferRates[] = {9600, 19200, 38400, 57600, 115200};
 
 // The rates the monitor takes: those every system's serial driver offers.
-inline constexpr uint32_t kMonitorRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+inline constexpr uint32_t kMonitorRates[] = {1200,  2400,  4800,   9600,  19200,
+                                             38400, 57600, 115200, 230400};
 constexpr uint32_t kDefaultMonitorBaud = 115200;
 
 struct Options {
@@ -27,23 +28,23 @@ struct Options {
   bool help = false;
   bool version = false;
   uint32_t transferBaud = kTransferBaud;  // as the window
-  bool fixChecksum = false;  // write the image with the right vector checksum
-  bool allowCrp = false;     // write an image that sets code read protection
-  bool verify = false;       // compare each block in flash with what was sent
-  bool monitor = false;      // after the write, a terminal on the port
+  bool fixChecksum = false;               // write the image with the right vector checksum
+  bool allowCrp = false;                  // write an image that sets code read protection
+  bool verify = false;                    // compare each block in flash with what was sent
+  bool monitor = false;                   // after the write, a terminal on the port
   uint32_t monitorBaud = kDefaultMonitorBaud;
-  bool noWrite = false;      // only the monitor, after a reset into the program
-  bool listPorts = false;    // list the serial ports present
-  int retries = 0;           // how often a board that failed is tried again
-  std::optional<ImageFormat> format{};  // --format: FILE read as this, whatever its name
-  bool verbose = false;      // a trace of the dialogue on stderr
+  bool noWrite = false;                      // only the monitor, after a reset into the program
+  bool listPorts = false;                    // list the serial ports present
+  int retries = 0;                           // how often a board that failed is tried again
+  std::optional<ImageFormat> format{};       // --format: FILE read as this, whatever its name
+  bool verbose = false;                      // a trace of the dialogue on stderr
   ResetWiring reset = ResetWiring::Default;  // --reset: how the lines reach the board
   AfterWrite after = AfterWrite::Reset;      // --after; go by default with --reset none
-  bool noLowLatency = false; // --no-low-latency: the adapter's latency as it is
-  bool info = false;         // --info: tell what the chip is
-  bool eraseAll = false;     // --erase-all: every sector, then FILE if given
-  std::string readTo{};      // --read FILE: the flash read into FILE
-  uint32_t readStart = 512;  // --range START:LENGTH of --read
+  bool noLowLatency = false;                 // --no-low-latency: the adapter's latency as it is
+  bool info = false;                         // --info: tell what the chip is
+  bool eraseAll = false;                     // --erase-all: every sector, then FILE if given
+  std::string readTo{};                      // --read FILE: the flash read into FILE
+  uint32_t readStart = 512;                  // --range START:LENGTH of --read
   uint32_t readLength = 32768 - 512;
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };

@@ -21,9 +21,11 @@ const std::vector<OutcomeText> kEnglish = {
     {JobOutcome::CommunicationError, "the serial port refused its settings",
      "check that the device is a serial port and still plugged in"},
     {JobOutcome::IspEntryFailed, "the chip's boot loader did not answer",
-     "check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that the board "
+     "check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that "
+     "the board "
      "has power, and that TX and RX are crossed"},
-    {JobOutcome::BaudChangeFailed, "the boot loader did not change its baud rate", "try a lower --baud"},
+    {JobOutcome::BaudChangeFailed, "the boot loader did not change its baud rate",
+     "try a lower --baud"},
     {JobOutcome::WrongChip, "the chip is not an LPC1114FN28/102",
      "Korvane writes only the LPC1114FN28/102; check the board"},
     {JobOutcome::EraseFailed, "erasing the flash failed",
@@ -37,16 +39,19 @@ const std::vector<OutcomeText> kEnglish = {
      "the program is written: reset the board by hand"},
     {JobOutcome::DeleteFailed, "the file was written but not deleted",
      "it changed after it was read, or it may not be deleted: it stays"},
-    {JobOutcome::ReadFailed, "reading the flash failed", "read again; if it fails again, try a lower --baud"},
+    {JobOutcome::ReadFailed, "reading the flash failed",
+     "read again; if it fails again, try a lower --baud"},
 };
 
 // The sentences are the window's messages, word for word.
 const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::Success, "", ""},
-    {JobOutcome::FileOpenFailed, "ファイルが開けませんでした", "ファイル名とフォルダを確かめてください"},
+    {JobOutcome::FileOpenFailed, "ファイルが開けませんでした",
+     "ファイル名とフォルダを確かめてください"},
     {JobOutcome::FileReadFailed, "ファイルの読み込みに失敗しました。",
      "読み取りできる通常のファイルを指定してください"},
-    {JobOutcome::FileEmpty, ".binファイルのサイズが0です。書き込めません。", "プログラムをビルドし直してください"},
+    {JobOutcome::FileEmpty, ".binファイルのサイズが0です。書き込めません。",
+     "プログラムをビルドし直してください"},
     {JobOutcome::FileTooLarge, ".binファイルのサイズが大きすぎます。書き込めません。",
      "LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください"},
     {JobOutcome::PortOpenFailed, "COMポートが開けません。",
@@ -54,17 +59,21 @@ const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::CommunicationError, "通信中にエラーが発生しました",
      "デバイスがシリアルポートで、まだ接続されているか確かめてください"},
     {JobOutcome::IspEntryFailed, "ISPモードに入れませんでした。",
-     "配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset を参照）、ボードの電源、TX と RX "
+     "配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset "
+     "を参照）、ボードの電源、TX と RX "
      "の交差を確かめてください"},
-    {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。", "--baud で低いレートを試してください"},
+    {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。",
+     "--baud で低いレートを試してください"},
     {JobOutcome::WrongChip, "指定以外のマイコンが装着されています。",
      "Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"},
     {JobOutcome::EraseFailed, "フラッシュメモリの消去に失敗しました。",
-     "ボードをリセットして書き込み直してください。コードリードプロテクション中のチップは消去を拒みます"},
+     "ボードをリセットして書き込み直してください。コードリードプロテクション中のチップは消去を拒み"
+     "ます"},
     {JobOutcome::Aborted, "フラッシュメモリの書き込みを中断しました", ""},
     {JobOutcome::WriteFailed, "プログラムの書き込みに失敗しました。",
      "書き込み直してください。同じブロックでまた失敗するなら --baud で低いレートを試してください"},
-    {JobOutcome::VerifyFailed, "ベリファイに失敗しました。フラッシュメモリの内容がイメージと違います。",
+    {JobOutcome::VerifyFailed,
+     "ベリファイに失敗しました。フラッシュメモリの内容がイメージと違います。",
      "書き込み直してください。同じアドレスでまた違うならフラッシュの劣化が考えられます"},
     {JobOutcome::IspLeaveFailed, "ISPモードから抜けるのに失敗しました。",
      "プログラムは書き込まれています。ボードを手でリセットしてください"},
@@ -73,7 +82,6 @@ const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::ReadFailed, "フラッシュメモリの読み出しに失敗しました。",
      "読み出し直してください。また失敗するなら --baud で低いレートを試してください"},
 };
-
 
 const Words kEnglishWords = {
     "file: {0}",
@@ -109,11 +117,13 @@ const Words kEnglishWords = {
     "{0} boards:",
     "{0} boards: {1} ok",
     ", {0} not written: {1}",
-    "--reset none: hold the ISP button while you reset the board; waiting for its boot loader (5 attempts, 2 s each)",
-    "the chip's code read protection refuses this; korvane-cli --erase-all erases the whole flash, which lifts "
+    "--reset none: hold the ISP button while you reset the board; waiting for its boot loader (5 "
+    "attempts, 2 s each)",
+    "the chip's code read protection refuses this; korvane-cli --erase-all erases the whole flash, "
+    "which lifts "
     "it (korvane-cli --erase-all FILE then writes FILE)",
-    {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done", "failed",
-     "aborted"},
+    {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done",
+     "failed", "aborted"},
 };
 
 const Words kJapaneseWords = {
@@ -150,10 +160,13 @@ const Words kJapaneseWords = {
     "{0} 台:",
     "{0} 台: 成功 {1}",
     "、書き込めなかったもの {0}: {1}",
-    "--reset none: ISP ボタンを押したままボードをリセットしてください。ブートローダーを待っています（2 秒ずつ 5 回）",
-    "チップのコードリードプロテクションが拒んでいます。korvane-cli --erase-all でフラッシュ全体を消去すると解除されます"
+    "--reset none: ISP "
+    "ボタンを押したままボードをリセットしてください。ブートローダーを待っています（2 秒ずつ 5 回）",
+    "チップのコードリードプロテクションが拒んでいます。korvane-cli --erase-all "
+    "でフラッシュ全体を消去すると解除されます"
     "（korvane-cli --erase-all FILE ならそのまま FILE を書き込みます）",
-    {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了", "失敗", "中断"},
+    {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了",
+     "失敗", "中断"},
 };
 
 }  // namespace
@@ -187,12 +200,18 @@ std::string Hex(uint32_t value) {
 // The exchange with the boot loader that failed, in a line; empty when none did.
 std::string IspLine(const IspResult& isp, const Words& words) {
   switch (isp.status) {
-    case IspStatus::Ok: return "";
-    case IspStatus::Refused: return Fill(words.refused, {isp.command, DescribeReturnCode(isp.code)});
-    case IspStatus::TimedOut: return Fill(words.timedOut, {isp.command, isp.awaited});
-    case IspStatus::Garbled: return Fill(words.garbled, {isp.command, isp.received, isp.awaited});
-    case IspStatus::PortFailed: return Fill(words.unsent, {isp.command});
-    case IspStatus::LinesFailed: return words.linesFailed;
+    case IspStatus::Ok:
+      return "";
+    case IspStatus::Refused:
+      return Fill(words.refused, {isp.command, DescribeReturnCode(isp.code)});
+    case IspStatus::TimedOut:
+      return Fill(words.timedOut, {isp.command, isp.awaited});
+    case IspStatus::Garbled:
+      return Fill(words.garbled, {isp.command, isp.received, isp.awaited});
+    case IspStatus::PortFailed:
+      return Fill(words.unsent, {isp.command});
+    case IspStatus::LinesFailed:
+      return words.linesFailed;
   }
   return "";
 }
@@ -210,7 +229,8 @@ std::string ShortText(const JobResult& result, Language language) {
   return text;
 }
 
-std::vector<std::string> DetailLines(const JobResult& result, Language language, const PortFacts& port) {
+std::vector<std::string> DetailLines(const JobResult& result, Language language,
+                                     const PortFacts& port) {
   const Words& words = WordsOf(language);
   std::vector<std::string> lines;
   const JobOutcome outcome = result.outcome;
@@ -219,35 +239,44 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
        outcome == JobOutcome::FileEmpty || outcome == JobOutcome::FileTooLarge ||
        outcome == JobOutcome::DeleteFailed)) {
     const std::string file = Fill(words.file, {result.file});
-    lines.push_back(result.systemError.empty() ? file : Fill(words.reason, {file, result.systemError}));
+    lines.push_back(result.systemError.empty() ? file
+                                               : Fill(words.reason, {file, result.systemError}));
   }
   if (outcome == JobOutcome::FileTooLarge) {
-    lines.push_back(Fill(words.size, {std::to_string(result.fileSize), std::to_string(kMaxImageSize)}));
+    lines.push_back(
+        Fill(words.size, {std::to_string(result.fileSize), std::to_string(kMaxImageSize)}));
   }
-  if (outcome == JobOutcome::WrongChip && result.partId) lines.push_back(Fill(words.partRead, {Hex(*result.partId)}));
+  if (outcome == JobOutcome::WrongChip && result.partId)
+    lines.push_back(Fill(words.partRead, {Hex(*result.partId)}));
   if (outcome == JobOutcome::WrongChip && !result.partId && result.isp) {
     lines.push_back(Fill(words.partAnswer, {result.partIdLine}));
   }
   std::string isp = IspLine(result.isp, words);
   if (!isp.empty()) {
-    if (result.address && outcome == JobOutcome::WriteFailed) isp = Fill(words.block, {isp, Hex(*result.address)});
+    if (result.address && outcome == JobOutcome::WriteFailed)
+      isp = Fill(words.block, {isp, Hex(*result.address)});
     if (result.attempts > 1) isp = Fill(words.attempts, {isp, std::to_string(result.attempts)});
-    if (outcome == JobOutcome::BaudChangeFailed) isp = Fill(words.baud, {isp, std::to_string(result.transferBaud)});
+    if (outcome == JobOutcome::BaudChangeFailed)
+      isp = Fill(words.baud, {isp, std::to_string(result.transferBaud)});
     lines.push_back(isp);
   }
   if (outcome == JobOutcome::VerifyFailed && result.address) {
     lines.push_back(Fill(words.difference, {Hex(*result.address)}));
   }
   if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
-  const bool protectedChip = result.isp.status == IspStatus::Refused && result.isp.code == kCodeReadProtectionEnabled;
-  const char* next = protectedChip ? words.crpNext : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+  const bool protectedChip =
+      result.isp.status == IspStatus::Refused && result.isp.code == kCodeReadProtectionEnabled;
+  const char* next =
+      protectedChip ? words.crpNext : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
   if (*next != '\0') lines.push_back(Fill(words.next, {next}));
   return lines;
 }
 
 std::string FailureText(const JobResult& result, Language language, const PortFacts& port,
                         const std::string& board) {
-  std::string text = "korvane-cli: " + (board.empty() ? "" : board + ": ") + std::string(OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence) + "\n";
+  std::string text =
+      "korvane-cli: " + (board.empty() ? "" : board + ": ") +
+      std::string(OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence) + "\n";
   for (const std::string& line : DetailLines(result, language, port)) text += "  " + line + "\n";
   return text;
 }
@@ -257,12 +286,16 @@ std::string StepText(const JobStep& step, Language language) {
   switch (step.phase) {
     case JobPhase::Reset:
       return Fill(words.reset, {std::to_string(step.attempt), std::to_string(kHandshakeAttempts)});
-    case JobPhase::Handshake: return words.handshake;
+    case JobPhase::Handshake:
+      return words.handshake;
     case JobPhase::Erase:
-      if (step.firstSector == step.lastSector) return Fill(words.eraseOne, {std::to_string(step.firstSector)});
+      if (step.firstSector == step.lastSector)
+        return Fill(words.eraseOne, {std::to_string(step.firstSector)});
       return Fill(words.erase, {std::to_string(step.firstSector), std::to_string(step.lastSector)});
-    case JobPhase::Transfer: return "";
-    case JobPhase::Restart: return words.restart;
+    case JobPhase::Transfer:
+      return "";
+    case JobPhase::Restart:
+      return words.restart;
   }
   return "";
 }
@@ -272,8 +305,10 @@ const char* BoardWordText(BoardWord word, Language language) {
 }
 
 std::string RetryText(const JobResult& result, int attempt, int attempts, Language language) {
-  return "korvane-cli: " + Fill(WordsOf(language).retry, {ShortText(result, language), std::to_string(attempt),
-                                                          std::to_string(attempts)}) + "\n";
+  return "korvane-cli: " +
+         Fill(WordsOf(language).retry,
+              {ShortText(result, language), std::to_string(attempt), std::to_string(attempts)}) +
+         "\n";
 }
 
 }  // namespace korvane::cli

@@ -33,7 +33,8 @@ struct PortFacts {
 };
 
 // The details of a failure, one line each, without indent or line end.
-std::vector<std::string> DetailLines(const JobResult& result, Language language, const PortFacts& port);
+std::vector<std::string> DetailLines(const JobResult& result, Language language,
+                                     const PortFacts& port);
 
 // The whole message of a failure: "korvane-cli: ", the board's name when given, and the
 // sentence; then each detail and the next step on its own line, indented by two spaces.
@@ -65,23 +66,23 @@ struct Words {
   const char* next;        // {0} the next step
   const char* reset;       // {0} attempt, {1} attempts
   const char* handshake;
-  const char* erase;       // {0} first sector, {1} last
+  const char* erase;  // {0} first sector, {1} last
   const char* restart;
-  const char* eraseOne;    // {0} sector
-  const char* retry;       // {0} short text, {1} attempt, {2} attempts
+  const char* eraseOne;  // {0} sector
+  const char* retry;     // {0} short text, {1} attempt, {2} attempts
   const char* ok;
-  const char* finished;    // {0} port, {1} ok / failed / aborted, {2} seconds
-  const char* attemptOf;   // {0} attempt, {1} attempts
+  const char* finished;       // {0} port, {1} ok / failed / aborted, {2} seconds
+  const char* attemptOf;      // {0} attempt, {1} attempts
   const char* attemptsTaken;  // {0} attempts
-  const char* attemptNth;  // {0} attempt
+  const char* attemptNth;     // {0} attempt
   const char* portHeader;
   const char* time;
   const char* result;
-  const char* boards;      // {0} count
-  const char* summaryOk;   // {0} boards, {1} ok
-  const char* summaryNot;  // {0} count, {1} the ports
-  const char* holdButton;  // --reset none: what the user does
-  const char* crpNext;     // the next step when code read protection refused a command
+  const char* boards;          // {0} count
+  const char* summaryOk;       // {0} boards, {1} ok
+  const char* summaryNot;      // {0} count, {1} the ports
+  const char* holdButton;      // --reset none: what the user does
+  const char* crpNext;         // the next step when code read protection refused a command
   const char* boardWords[10];  // by BoardWord
 };
 
@@ -95,7 +96,18 @@ std::string Fill(const char* text, std::initializer_list<std::string> values);
 std::string RetryText(const JobResult& result, int attempt, int attempts, Language language);
 
 // A board's state in the many-boards lines: waiting, writing, done, failed, aborted...
-enum class BoardWord { Waiting, Reset, Handshake, Erase, Writing, WritingVerifying, Restart, Done, Failed, Aborted };
+enum class BoardWord {
+  Waiting,
+  Reset,
+  Handshake,
+  Erase,
+  Writing,
+  WritingVerifying,
+  Restart,
+  Done,
+  Failed,
+  Aborted
+};
 const char* BoardWordText(BoardWord word, Language language);
 
 }  // namespace korvane::cli

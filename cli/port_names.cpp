@@ -54,7 +54,8 @@ std::string DeviceIdentity(const std::string& port) {
 #endif
 }
 
-std::optional<std::pair<std::string, std::string>> FindSameDevice(const std::vector<std::string>& ports) {
+std::optional<std::pair<std::string, std::string>> FindSameDevice(
+    const std::vector<std::string>& ports) {
   std::vector<std::string> identities;
   for (size_t i = 0; i < ports.size(); ++i) {
     identities.push_back(ports[i] == "sim" ? std::string() : DeviceIdentity(ports[i]));

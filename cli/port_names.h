@@ -19,6 +19,7 @@ std::string DeviceIdentity(const std::string& port);
 
 // The first two ports, in the order given, that name the same device (each "sim" is a
 // board of its own); none when every port is another device.
-std::optional<std::pair<std::string, std::string>> FindSameDevice(const std::vector<std::string>& ports);
+std::optional<std::pair<std::string, std::string>> FindSameDevice(
+    const std::vector<std::string>& ports);
 
 }  // namespace korvane::cli

@@ -10,7 +10,9 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Hexadecimal digits from pos to the end; leading zeros are not significant.
 bool ConvertHex(const std::string& text, size_t pos, int32_t& number) {
@@ -39,8 +41,8 @@ bool ConvertDecimal(const std::string& text, size_t pos, bool negative, int32_t&
     value = value * 10 + static_cast<uint64_t>(text[pos] - '0');
     if (value > limit) return false;
   }
-  number = negative ? static_cast<int32_t>(-static_cast<int64_t>(value))
-                    : static_cast<int32_t>(value);
+  number =
+      negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
   return true;
 }
 

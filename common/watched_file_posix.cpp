@@ -16,8 +16,7 @@ bool FirstEntry(const std::string& path, std::string& entry) {
     return true;
   }
   glob_t found = {};
-  const bool any = glob(path.c_str(), GLOB_NOESCAPE, nullptr, &found) == 0 &&
-                   found.gl_pathc > 0;
+  const bool any = glob(path.c_str(), GLOB_NOESCAPE, nullptr, &found) == 0 && found.gl_pathc > 0;
   if (any) entry = found.gl_pathv[0];
   globfree(&found);
   return any;
@@ -37,6 +36,8 @@ std::string FindWatchedFile(const std::string& path) {
   return year >= 1980 && year <= 2107 ? entry : "";
 }
 
-bool WatchedFileExists(const std::string& path) { return !FindWatchedFile(path).empty(); }
+bool WatchedFileExists(const std::string& path) {
+  return !FindWatchedFile(path).empty();
+}
 
 }  // namespace korvane

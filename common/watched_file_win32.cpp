@@ -33,13 +33,15 @@ std::string FindWatchedFile(const std::string& path) {
   // to FileTimeToDosDateTime, which Wine lets wrap past 2107.
   FILETIME local;
   SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &time) ||
-      time.wYear < 1980 || time.wYear > 2107) {
+  if (!FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local) ||
+      !FileTimeToSystemTime(&local, &time) || time.wYear < 1980 || time.wYear > 2107) {
     return "";
   }
   return path.find_first_of("*?") == std::string::npos ? path : FolderOf(path) + entry.cFileName;
 }
 
-bool WatchedFileExists(const std::string& path) { return !FindWatchedFile(path).empty(); }
+bool WatchedFileExists(const std::string& path) {
+  return !FindWatchedFile(path).empty();
+}
 
 }  // namespace korvane

@@ -32,7 +32,8 @@ std::string ToIntelHex(const uint8_t* data, size_t size, uint32_t address) {
     const uint32_t at = address + static_cast<uint32_t>(offset);
     if ((at >> 16) != upper) {
       upper = at >> 16;
-      const uint8_t bytes[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper & 0xFF)};
+      const uint8_t bytes[2] = {static_cast<uint8_t>(upper >> 8),
+                                static_cast<uint8_t>(upper & 0xFF)};
       text += Record(0x04, 0, bytes, 2);
     }
     // A record stays within its 64 KiB segment.

@@ -10,11 +10,14 @@ namespace {
 std::string Hex(uint32_t value, int digits) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text = "0x";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xFu];
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+    text += kDigits[(value >> shift) & 0xFu];
   return text;
 }
 
-std::string Address(uint32_t address) { return Hex(address, 8); }
+std::string Address(uint32_t address) {
+  return Hex(address, 8);
+}
 std::string Address64(uint64_t address) {
   return address > 0xFFFFFFFFu ? "0x" + Hex(static_cast<uint32_t>(address >> 32), 1).substr(2) +
                                      Hex(static_cast<uint32_t>(address), 8).substr(2)
@@ -94,26 +97,35 @@ std::string Character(uint8_t c) {
 
 const char* RecordName(unsigned type) {
   switch (type) {
-    case 1: return "an end-of-file record";
-    case 2: return "an extended segment address record";
-    case 3: return "a start segment address record";
-    case 4: return "an extended linear address record";
-    default: return "a start linear address record";
+    case 1:
+      return "an end-of-file record";
+    case 2:
+      return "an extended segment address record";
+    case 3:
+      return "a start segment address record";
+    case 4:
+      return "an extended linear address record";
+    default:
+      return "a start linear address record";
   }
 }
 
-std::string Bytes(size_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
+std::string Bytes(size_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
 
 // Checks one record (the text of its line without surrounding white space, ':' first)
 // and applies it. Empty on success, else the message without the line number.
-std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool* ended, FlashImage* flash) {
+std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool* ended,
+                       FlashImage* flash) {
   if (text[0] != ':') return "a record starts with ':', not with " + Character(text[0]);
   const uint8_t* digits = text + 1;
   const size_t digitCount = length - 1;
   for (size_t i = 0; i < digitCount; ++i) {
     if (HexValue(digits[i]) < 0) return Character(digits[i]) + " is not a hex digit";
   }
-  if (digitCount % 2 != 0) return "the record has an odd number of hex digits (" + std::to_string(digitCount) + ")";
+  if (digitCount % 2 != 0)
+    return "the record has an odd number of hex digits (" + std::to_string(digitCount) + ")";
   const size_t count = digitCount / 2;
   if (count < 5) return "the record is too short (" + Bytes(count) + ", at least 5 are needed)";
   std::vector<uint8_t> bytes(count);
@@ -122,13 +134,15 @@ std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool*
   }
   const size_t dataLength = count - 5;
   if (bytes[0] != dataLength) {
-    return "the length byte says " + Bytes(bytes[0]) + " of data, the record holds " + Bytes(dataLength);
+    return "the length byte says " + Bytes(bytes[0]) + " of data, the record holds " +
+           Bytes(dataLength);
   }
   unsigned sum = 0;
   for (size_t i = 0; i + 1 < count; ++i) sum += bytes[i];
   const uint8_t needed = static_cast<uint8_t>(0x100u - (sum & 0xFFu));
   if (bytes[count - 1] != needed) {
-    return "bad record checksum (" + Hex(bytes[count - 1], 2) + ", the record's bytes need " + Hex(needed, 2) + ")";
+    return "bad record checksum (" + Hex(bytes[count - 1], 2) + ", the record's bytes need " +
+           Hex(needed, 2) + ")";
   }
 
   const unsigned type = bytes[3];
@@ -138,7 +152,8 @@ std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool*
   if (type != 0) {
     const size_t expected = type == 1 ? 0 : type == 2 || type == 4 ? 2 : 4;
     if (dataLength != expected) {
-      return std::string(RecordName(type)) + " holds " + Bytes(dataLength) + " of data, not " + std::to_string(expected);
+      return std::string(RecordName(type)) + " holds " + Bytes(dataLength) + " of data, not " +
+             std::to_string(expected);
     }
   }
   switch (type) {
@@ -148,23 +163,34 @@ std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool*
       const uint32_t address = *base + offset;
       const auto n = static_cast<uint32_t>(dataLength);
       if (!FlashImage::Fits(address, n)) {
-        return "data at " + Address(address) + " (" + Bytes(n) + ") lies outside the flash " + FlashRange();
+        return "data at " + Address(address) + " (" + Bytes(n) + ") lies outside the flash " +
+               FlashRange();
       }
       uint32_t twice = 0;
-      if (flash->FindWritten(address, n, &twice)) return "the byte at " + Address(twice) + " is written twice";
+      if (flash->FindWritten(address, n, &twice))
+        return "the byte at " + Address(twice) + " is written twice";
       flash->Write(address, data, n);
       return {};
     }
-    case 1: *ended = true; return {};
-    case 2: *base = (uint32_t{data[0]} << 8 | data[1]) * 16; return {};
-    case 4: *base = (uint32_t{data[0]} << 8 | data[1]) << 16; return {};
-    default: return {};  // start addresses mean nothing to the flash
+    case 1:
+      *ended = true;
+      return {};
+    case 2:
+      *base = (uint32_t{data[0]} << 8 | data[1]) * 16;
+      return {};
+    case 4:
+      *base = (uint32_t{data[0]} << 8 | data[1]) << 16;
+      return {};
+    default:
+      return {};  // start addresses mean nothing to the flash
   }
 }
 
 // ---- ELF ----
 
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Read16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Read32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -180,15 +206,22 @@ bool HasElfMagic(const uint8_t* data, size_t size) {
   return size >= 4 && data[0] == 0x7F && data[1] == 'E' && data[2] == 'L' && data[3] == 'F';
 }
 
-std::string NotArmExecutable(const std::string& why) { return "not a 32-bit ARM executable: " + why; }
+std::string NotArmExecutable(const std::string& why) {
+  return "not a 32-bit ARM executable: " + why;
+}
 
 std::string ElfTypeName(uint16_t type) {
   switch (type) {
-    case 0: return "no file type (ELF type 0)";
-    case 1: return "a relocatable object file (ELF type 1)";
-    case 3: return "a shared object (ELF type 3)";
-    case 4: return "a core file (ELF type 4)";
-    default: return "ELF type " + std::to_string(type);
+    case 0:
+      return "no file type (ELF type 0)";
+    case 1:
+      return "a relocatable object file (ELF type 1)";
+    case 3:
+      return "a shared object (ELF type 3)";
+    case 4:
+      return "a core file (ELF type 4)";
+    default:
+      return "ELF type " + std::to_string(type);
   }
 }
 
@@ -317,9 +350,12 @@ std::string Extension(const std::string& fileName) {
 
 const char* ImageFormatName(ImageFormat format) {
   switch (format) {
-    case ImageFormat::IntelHex: return "Intel HEX";
-    case ImageFormat::Elf: return "ELF";
-    case ImageFormat::Raw: break;
+    case ImageFormat::IntelHex:
+      return "Intel HEX";
+    case ImageFormat::Elf:
+      return "ELF";
+    case ImageFormat::Raw:
+      break;
   }
   return "raw binary";
 }
@@ -364,17 +400,21 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
                     std::vector<bool>* hasData) {
   if (!HasElfMagic(data, size)) return "not an ELF file (it does not start with 0x7F 'ELF')";
   if (size < kElfHeaderSize) {
-    return "truncated ELF header (" + std::to_string(size) + " of " + std::to_string(kElfHeaderSize) + " bytes)";
+    return "truncated ELF header (" + std::to_string(size) + " of " +
+           std::to_string(kElfHeaderSize) + " bytes)";
   }
   if (data[4] != 1) {
-    return NotArmExecutable(data[4] == 2 ? "a 64-bit ELF file" : "ELF class " + std::to_string(data[4]));
+    return NotArmExecutable(data[4] == 2 ? "a 64-bit ELF file"
+                                         : "ELF class " + std::to_string(data[4]));
   }
   if (data[5] != 1) {
-    return NotArmExecutable(data[5] == 2 ? "big-endian" : "ELF data encoding " + std::to_string(data[5]));
+    return NotArmExecutable(data[5] == 2 ? "big-endian"
+                                         : "ELF data encoding " + std::to_string(data[5]));
   }
   const uint16_t type = Read16(data + 16);
   const uint16_t machine = Read16(data + 18);
-  if (machine != kEmArm) return NotArmExecutable("machine " + std::to_string(machine) + ", not ARM (40)");
+  if (machine != kEmArm)
+    return NotArmExecutable("machine " + std::to_string(machine) + ", not ARM (40)");
   if (type != kEtExec) return NotArmExecutable(ElfTypeName(type));
 
   const uint32_t tableOffset = Read32(data + 28);

@@ -80,7 +80,8 @@ IspResult Command(IspLink& link, const std::string& line) {
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-std::string Formatted(const char* format, ...) {
+std::string
+Formatted(const char* format, ...) {
   char line[kLineBufferSize];
   va_list args;
   va_start(args, format);
@@ -168,7 +169,9 @@ IspResult ReceiveReadGroup(IspLink& link, const std::string& command, uint32_t c
 
 }  // namespace
 
-IspResult SendCommand(IspLink& link, const char* line) { return Command(link, line); }
+IspResult SendCommand(IspLink& link, const char* line) {
+  return Command(link, line);
+}
 
 IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& onAttempt) {
   IspResult result = Success("?");
@@ -201,7 +204,8 @@ IspResult ReadPartId(IspLink& link, char* buffer, size_t capacity) {
 IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second) {
   uint32_t a = 0, b = 0;
   IspResult result = Command(link, "K");
-  if (!result || !(result = ReceiveNumber(link, "K", &a)) || !(result = ReceiveNumber(link, "K", &b))) {
+  if (!result || !(result = ReceiveNumber(link, "K", &a)) ||
+      !(result = ReceiveNumber(link, "K", &b))) {
     return result;
   }
   *first = a;
@@ -209,7 +213,9 @@ IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second) 
   return result;
 }
 
-IspResult UnlockFlash(IspLink& link) { return Command(link, Formatted("U %d", kUnlockCode)); }
+IspResult UnlockFlash(IspLink& link) {
+  return Command(link, Formatted("U %d", kUnlockCode));
+}
 
 IspResult PrepareSectors(IspLink& link, unsigned first, unsigned last) {
   return Command(link, Formatted("P %u %u", first, last));
@@ -229,10 +235,12 @@ IspResult BlankCheckSectors(IspLink& link, unsigned first, unsigned last, bool* 
   const std::string command = Formatted("I %u %u", first, last);
   IspResult result = Command(link, command);
   *blank = static_cast<bool>(result);
-  if (result || result.status != IspStatus::Refused || result.code != kSectorNotBlank) return result;
+  if (result || result.status != IspStatus::Refused || result.code != kSectorNotBlank)
+    return result;
   // SECTOR_NOT_BLANK comes with the offset of the first word in use and its contents.
   uint32_t offset = 0, contents = 0;
-  if (!(result = ReceiveNumber(link, command, &offset)) || !(result = ReceiveNumber(link, command, &contents))) {
+  if (!(result = ReceiveNumber(link, command, &offset)) ||
+      !(result = ReceiveNumber(link, command, &contents))) {
     return result;
   }
   return Success(command);
@@ -252,7 +260,8 @@ IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, ui
   uint32_t checksum = 0, groupBytes = 0;
   int lines = 0;
   for (uint32_t offset = 0; offset < count;) {
-    const uint32_t n = count - offset < kMaxUuLineBytes ? count - offset : static_cast<uint32_t>(kMaxUuLineBytes);
+    const uint32_t n =
+        count - offset < kMaxUuLineBytes ? count - offset : static_cast<uint32_t>(kMaxUuLineBytes);
     char line[kLineBufferSize];
     UuEncodeLine(line, data + offset, n);
     for (uint32_t i = 0; i < n; ++i) checksum += data[offset + i];
@@ -264,7 +273,8 @@ IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, ui
     groupBytes += n;
     if (++lines == kLinesPerChecksum || offset == count) {
       // The trace shows a group of data lines as one line, then its checksum.
-      Trace(link, "> " + std::to_string(lines) + " data lines (" + std::to_string(groupBytes) + " bytes)");
+      Trace(link, "> " + std::to_string(lines) + " data lines (" + std::to_string(groupBytes) +
+                      " bytes)");
       const std::string sum = std::to_string(checksum);
       if (!(result = Send(link, sum)) || !(result = Expect(link, sum, "OK"))) {
         result.command = command;
@@ -280,14 +290,16 @@ IspResult WriteToRam(IspLink& link, uint32_t ramAddress, const uint8_t* data, ui
 }
 
 IspResult ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* out) {
-  const std::string command = Formatted("R %u %u", static_cast<unsigned>(address), static_cast<unsigned>(count));
+  const std::string command =
+      Formatted("R %u %u", static_cast<unsigned>(address), static_cast<unsigned>(count));
   IspResult result = Command(link, command);
   if (!result) return result;
   int resends = 0;
   for (uint32_t offset = 0; offset < count;) {
     uint32_t received = 0;
     bool matches = false;
-    if (!(result = ReceiveReadGroup(link, command, count - offset, out + offset, &received, &matches))) {
+    if (!(result =
+              ReceiveReadGroup(link, command, count - offset, out + offset, &received, &matches))) {
       return result;
     }
     if (matches) {
@@ -312,23 +324,28 @@ IspResult ReadMemory(IspLink& link, uint32_t address, uint32_t count, uint8_t* o
   return result;
 }
 
-IspResult CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress, uint32_t count) {
-  return Command(link, Formatted("C %u %u %u", static_cast<unsigned>(flashAddress), static_cast<unsigned>(ramAddress),
-                                 static_cast<unsigned>(count)));
+IspResult CopyRamToFlash(IspLink& link, uint32_t flashAddress, uint32_t ramAddress,
+                         uint32_t count) {
+  return Command(link, Formatted("C %u %u %u", static_cast<unsigned>(flashAddress),
+                                 static_cast<unsigned>(ramAddress), static_cast<unsigned>(count)));
 }
 
 IspResult CompareMemory(IspLink& link, uint32_t address1, uint32_t address2, uint32_t count,
                         std::optional<uint32_t>* mismatchOffset) {
-  const std::string command = Formatted("M %u %u %u", static_cast<unsigned>(address1),
-                                        static_cast<unsigned>(address2), static_cast<unsigned>(count));
+  const std::string command =
+      Formatted("M %u %u %u", static_cast<unsigned>(address1), static_cast<unsigned>(address2),
+                static_cast<unsigned>(count));
   IspResult result = Command(link, command);
   if (result || result.status != IspStatus::Refused || result.code != kCompareError) return result;
   uint32_t offset = 0;
   // COMPARE_ERROR comes with the offset of the first difference.
-  if (ReceiveNumber(link, command, &offset) && offset < count && mismatchOffset) *mismatchOffset = offset;
+  if (ReceiveNumber(link, command, &offset) && offset < count && mismatchOffset)
+    *mismatchOffset = offset;
   return result;
 }
 
-IspResult Go(IspLink& link, uint32_t address) { return Command(link, Formatted("G %u T", static_cast<unsigned>(address))); }
+IspResult Go(IspLink& link, uint32_t address) {
+  return Command(link, Formatted("G %u T", static_cast<unsigned>(address)));
+}
 
 }  // namespace korvane

@@ -9,10 +9,10 @@ namespace korvane {
 
 enum class IspStatus {
   Ok,
-  Refused,    // the boot loader answered with a return code other than CMD_SUCCESS
-  TimedOut,   // no (complete) line came within the read time-out
-  Garbled,    // a line came that the command does not answer
-  PortFailed, // the line could not be sent
+  Refused,      // the boot loader answered with a return code other than CMD_SUCCESS
+  TimedOut,     // no (complete) line came within the read time-out
+  Garbled,      // a line came that the command does not answer
+  PortFailed,   // the line could not be sent
   LinesFailed,  // the port refused to move RTS or DTR for the reset
 };
 

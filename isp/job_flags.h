@@ -29,7 +29,9 @@ class AbortFlag {
 };
 
 // Whether the flag, if there is one, is requested.
-inline bool AbortAsked(const AbortFlag* flag) { return flag != nullptr && flag->Requested(); }
+inline bool AbortAsked(const AbortFlag* flag) {
+  return flag != nullptr && flag->Requested();
+}
 
 // Told the completed percentage (0 to 99) before each block of a transfer.
 using ProgressCallback = std::function<void(int32_t percent)>;

@@ -4,7 +4,9 @@ namespace korvane {
 
 namespace {
 
-char EncodeField(uint32_t value) { return value == 0 ? '`' : static_cast<char>(value + 0x20); }
+char EncodeField(uint32_t value) {
+  return value == 0 ? '`' : static_cast<char>(value + 0x20);
+}
 
 }  // namespace
 
@@ -36,7 +38,8 @@ bool UuDecodeLine(const char* line, uint8_t* out, size_t* count) {
       if (*p == '\0' || !field(*p++, &value)) return false;
       group = (group << 6) | value;
     }
-    for (size_t k = 0; k < 3 && i + k < length; ++k) out[i + k] = static_cast<uint8_t>(group >> (16 - 8 * k));
+    for (size_t k = 0; k < 3 && i + k < length; ++k)
+      out[i + k] = static_cast<uint8_t>(group >> (16 - 8 * k));
   }
   *count = length;
   return true;

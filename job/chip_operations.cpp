@@ -13,7 +13,8 @@ namespace korvane {
 namespace {
 
 // Opens the port and the session; the link is open on Success.
-JobResult Open(IspLink& link, const PortOpener& openPort, const JobOptions& options, uint32_t* partId = nullptr) {
+JobResult Open(IspLink& link, const PortOpener& openPort, const JobOptions& options,
+               uint32_t* partId = nullptr) {
   link.port = openPort();
   if (!link.IsOpen()) return JobOutcome::PortOpenFailed;
   return OpenSession(link, options, partId);
@@ -71,8 +72,8 @@ JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options)
   return FinishSession(link, options);
 }
 
-JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address, uint32_t length,
-                    std::vector<uint8_t>* out, const ProgressCallback& progress) {
+JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address,
+                    uint32_t length, std::vector<uint8_t>* out, const ProgressCallback& progress) {
   IspLink link;
   JobResult result = Open(link, openPort, options);
   if (!result.Succeeded()) return result;

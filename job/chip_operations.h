@@ -15,9 +15,9 @@ namespace korvane {
 
 struct ChipInfo {
   uint32_t partId = 0;
-  unsigned bootCodeFirst = 0, bootCodeSecond = 0;   // K's two numbers, as they come
-  std::optional<std::array<uint32_t, 4>> uid;       // N, where the boot code answers it
-  std::vector<std::optional<bool>> sectorBlank;     // I per sector; none where refused
+  unsigned bootCodeFirst = 0, bootCodeSecond = 0;  // K's two numbers, as they come
+  std::optional<std::array<uint32_t, 4>> uid;      // N, where the boot code answers it
+  std::vector<std::optional<bool>> sectorBlank;    // I per sector; none where refused
   bool readProtected = false;  // the chip refuses to read its flash (code read protection)
 };
 
@@ -31,7 +31,7 @@ JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options)
 
 // --read: length bytes of flash from address (both within the flash, address from
 // kBootRomWindow up) into *out, in blocks, progress before each (0 to 99).
-JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address, uint32_t length,
-                    std::vector<uint8_t>* out, const ProgressCallback& progress);
+JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address,
+                    uint32_t length, std::vector<uint8_t>* out, const ProgressCallback& progress);
 
 }  // namespace korvane

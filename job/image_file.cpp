@@ -53,7 +53,8 @@ std::optional<uint64_t> MeasureFileSize(std::FILE* file) {
 
 bool FileStamp::operator==(const FileStamp& other) const {
   return device == other.device && inode == other.inode && size == other.size &&
-         modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds;
+         modifiedSeconds == other.modifiedSeconds &&
+         modifiedNanoseconds == other.modifiedNanoseconds;
 }
 
 namespace {
@@ -90,7 +91,7 @@ FileStamp StampFrom(const StatRecord& info) {
 }  // namespace
 
 std::optional<FileStamp> StampOf(std::FILE* file) {
-  StatRecord info {};
+  StatRecord info{};
 #ifdef _WIN32
   if (_fstat64(_fileno(file), &info) != 0) return std::nullopt;
 #else
@@ -100,7 +101,7 @@ std::optional<FileStamp> StampOf(std::FILE* file) {
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
-  StatRecord info {};
+  StatRecord info{};
 #ifdef _WIN32
   if (_stat64(path.c_str(), &info) != 0) return std::nullopt;
 #else

@@ -45,7 +45,7 @@ std::optional<FileStamp> StampOf(const std::string& path);
 struct OpenedFile {
   FileHandle file;
   uint64_t size = 0;
-  FileStamp stamp;  // the version opened: only this version may be deleted
+  FileStamp stamp;     // the version opened: only this version may be deleted
   std::string reason;  // why it failed, as the system said it, if it did
 };
 // Opens the file at path without waiting (only a regular file), measures it and stamps

@@ -49,10 +49,12 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
   }
   step({JobPhase::Handshake});
   if (!(isp = EchoOff(link))) {
-    return AbortAsked(options.abort) ? JobResult(JobOutcome::Aborted) : Failed(JobOutcome::IspEntryFailed, isp);
+    return AbortAsked(options.abort) ? JobResult(JobOutcome::Aborted)
+                                     : Failed(JobOutcome::IspEntryFailed, isp);
   }
   if (AbortAsked(options.abort)) return JobOutcome::Aborted;
-  if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) || !link.ApplyBaudRate(transferBaud)) {
+  if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) ||
+      !link.ApplyBaudRate(transferBaud)) {
     JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);
     failed.transferBaud = transferBaud;
     return failed;
@@ -86,7 +88,8 @@ JobResult FinishSession(IspLink& link, const JobOptions& options) {
     case AfterWrite::Go:
       if (options.phase) options.phase({JobPhase::Restart});
       // G needs the unlock; it answers before it starts the program.
-      if (!(isp = UnlockFlash(link)) || !(isp = Go(link, 0))) return Failed(JobOutcome::IspLeaveFailed, isp);
+      if (!(isp = UnlockFlash(link)) || !(isp = Go(link, 0)))
+        return Failed(JobOutcome::IspLeaveFailed, isp);
       break;
     case AfterWrite::Stay:
       break;

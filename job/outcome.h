@@ -11,47 +11,58 @@ namespace korvane {
 
 enum class JobOutcome {
   Success,
-  FileOpenFailed,      // the file cannot be opened
-  FileReadFailed,      // its size cannot be measured, or it cannot be read
+  FileOpenFailed,  // the file cannot be opened
+  FileReadFailed,  // its size cannot be measured, or it cannot be read
   FileEmpty,
-  FileTooLarge,        // more than the 32768 bytes of flash
+  FileTooLarge,  // more than the 32768 bytes of flash
   PortOpenFailed,
   CommunicationError,  // the port refused its settings or time-outs
   IspEntryFailed,      // handshake or echo-off
   BaudChangeFailed,
-  WrongChip,           // wrong or unreadable part identification
-  EraseFailed,         // unlock, prepare or erase
-  Aborted,             // the user stopped it
-  WriteFailed,         // the transfer failed
-  VerifyFailed,        // the flash differs from the image (korvane-cli --verify)
-  IspLeaveFailed,      // the restart into the program failed
-  DeleteFailed,        // the file could not be deleted after the write
-  ReadFailed,          // reading the flash failed (korvane-cli --read, --info)
+  WrongChip,       // wrong or unreadable part identification
+  EraseFailed,     // unlock, prepare or erase
+  Aborted,         // the user stopped it
+  WriteFailed,     // the transfer failed
+  VerifyFailed,    // the flash differs from the image (korvane-cli --verify)
+  IspLeaveFailed,  // the restart into the program failed
+  DeleteFailed,    // the file could not be deleted after the write
+  ReadFailed,      // reading the flash failed (korvane-cli --read, --info)
 };
 
 // Every outcome, in the order above, for tables that must cover them all.
 inline constexpr JobOutcome kAllOutcomes[] = {
-    JobOutcome::Success,        JobOutcome::FileOpenFailed,     JobOutcome::FileReadFailed,
-    JobOutcome::FileEmpty,      JobOutcome::FileTooLarge,       JobOutcome::PortOpenFailed,
-    JobOutcome::CommunicationError, JobOutcome::IspEntryFailed, JobOutcome::BaudChangeFailed,
-    JobOutcome::WrongChip,      JobOutcome::EraseFailed,        JobOutcome::Aborted,
-    JobOutcome::WriteFailed,    JobOutcome::VerifyFailed,       JobOutcome::IspLeaveFailed,
-    JobOutcome::DeleteFailed,   JobOutcome::ReadFailed,
+    JobOutcome::Success,
+    JobOutcome::FileOpenFailed,
+    JobOutcome::FileReadFailed,
+    JobOutcome::FileEmpty,
+    JobOutcome::FileTooLarge,
+    JobOutcome::PortOpenFailed,
+    JobOutcome::CommunicationError,
+    JobOutcome::IspEntryFailed,
+    JobOutcome::BaudChangeFailed,
+    JobOutcome::WrongChip,
+    JobOutcome::EraseFailed,
+    JobOutcome::Aborted,
+    JobOutcome::WriteFailed,
+    JobOutcome::VerifyFailed,
+    JobOutcome::IspLeaveFailed,
+    JobOutcome::DeleteFailed,
+    JobOutcome::ReadFailed,
 };
 
 struct JobResult {
   JobOutcome outcome = JobOutcome::Success;
   // What the job knows of the failure, as far as it applies.
-  std::string file;                  // the file's path (the file outcomes, DeleteFailed)
-  uint64_t fileSize = 0;             // FileTooLarge, FileEmpty: the file's size in bytes
-  std::string systemError;           // what the system said of the file or the port
-  std::optional<uint32_t> partId;    // WrongChip: the part identification read
-  std::string partIdLine;            // WrongChip: the answer, when it was no number
-  IspResult isp;                     // the exchange with the boot loader that failed
-  int attempts = 0;                  // IspEntryFailed: the handshakes tried
-  std::optional<uint32_t> address;   // WriteFailed: the block's flash address;
-                                     // VerifyFailed: the first address that differs
-  uint32_t transferBaud = 0;         // BaudChangeFailed: the rate asked for
+  std::string file;                 // the file's path (the file outcomes, DeleteFailed)
+  uint64_t fileSize = 0;            // FileTooLarge, FileEmpty: the file's size in bytes
+  std::string systemError;          // what the system said of the file or the port
+  std::optional<uint32_t> partId;   // WrongChip: the part identification read
+  std::string partIdLine;           // WrongChip: the answer, when it was no number
+  IspResult isp;                    // the exchange with the boot loader that failed
+  int attempts = 0;                 // IspEntryFailed: the handshakes tried
+  std::optional<uint32_t> address;  // WriteFailed: the block's flash address;
+                                    // VerifyFailed: the first address that differs
+  uint32_t transferBaud = 0;        // BaudChangeFailed: the rate asked for
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }

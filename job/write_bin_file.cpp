@@ -14,7 +14,6 @@
 
 namespace korvane {
 
-
 namespace {
 
 // The job's steps up to the restart of the chip. The port is left for the caller to
@@ -36,7 +35,8 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     // The whole flash erased, then a reset, after which the chip reads its protection
     // word anew: only then does a chip that was under CRP1 take a copy into sector 0.
     step({JobPhase::Erase, 0, 0, kSectorCount - 1});
-    if (!(isp = PrepareSectors(link, 0, kSectorCount - 1)) || !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
+    if (!(isp = PrepareSectors(link, 0, kSectorCount - 1)) ||
+        !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
       return Failed(JobOutcome::EraseFailed, isp);
     }
     if (AbortAsked(options.abort)) return JobOutcome::Aborted;
@@ -46,7 +46,8 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
   }
   for (const SectorRun& run : options.eraseAllFirst ? std::vector<SectorRun>() : plan.sectors) {
     step({JobPhase::Erase, 0, run.first, run.last});
-    if (!(isp = PrepareSectors(link, run.first, run.last)) || !(isp = EraseSectors(link, run.first, run.last))) {
+    if (!(isp = PrepareSectors(link, run.first, run.last)) ||
+        !(isp = EraseSectors(link, run.first, run.last))) {
       return Failed(JobOutcome::EraseFailed, isp);
     }
   }

@@ -32,7 +32,7 @@ enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
 // Erase with the sectors of each run.
 struct JobStep {
   JobPhase phase = JobPhase::Reset;
-  int attempt = 0;        // Reset
+  int attempt = 0;                           // Reset
   unsigned firstSector = 0, lastSector = 0;  // Erase
 };
 
@@ -72,6 +72,5 @@ JobResult WriteBinFile(const std::string& path, const PortOpener& openPort, bool
 JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
                      const PortOpener& openPort, const ProgressCallback& progress,
                      const JobOptions& options = {});
-
 
 }  // namespace korvane

@@ -12,7 +12,9 @@ class BorrowedPort final : public ComPort {
  public:
   explicit BorrowedPort(ComPort& owner) : owner_(owner) {}
 
-  bool ApplySettings(const LineSettings& settings) override { return owner_.ApplySettings(settings); }
+  bool ApplySettings(const LineSettings& settings) override {
+    return owner_.ApplySettings(settings);
+  }
   bool SetTimeouts(const CommTimeouts& timeouts) override { return owner_.SetTimeouts(timeouts); }
   bool ChangeLine(LineChange change) override { return owner_.ChangeLine(change); }
   bool PurgeInput() override { return owner_.PurgeInput(); }

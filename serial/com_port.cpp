@@ -10,6 +10,8 @@ LineSettings MakeLineSettings(uint32_t baudRate) {
   return settings;
 }
 
-std::string ComDeviceName(int number) { return "\\\\.\\COM" + std::to_string(number); }
+std::string ComDeviceName(int number) {
+  return "\\\\.\\COM" + std::to_string(number);
+}
 
 }  // namespace korvane

@@ -43,7 +43,9 @@ bool ReceiveLine(IspLink& link, char* buffer, size_t capacity, bool traced) {
   size_t index = 0;
   const auto fail = [&](const char* why) {
     buffer[index < capacity ? index : capacity - 1] = '\0';
-    if (traced) Trace(link, index == 0 ? std::string("< (") + why + ")" : std::string("< ") + buffer + " (" + why + ")");
+    if (traced)
+      Trace(link, index == 0 ? std::string("< (") + why + ")"
+                             : std::string("< ") + buffer + " (" + why + ")");
     return false;
   };
   // Every byte counts toward this bound, the dropped ones too: a stream of control or
@@ -52,7 +54,8 @@ bool ReceiveLine(IspLink& link, char* buffer, size_t capacity, bool traced) {
   for (size_t received = 0;; ++received) {
     uint8_t byte = 0;
     if (received >= mostBytes) return fail("no line end");
-    if (!link.port->ReadByte(&byte)) return fail(index == 0 ? "no answer in time" : "no line end in time");
+    if (!link.port->ReadByte(&byte))
+      return fail(index == 0 ? "no answer in time" : "no line end in time");
     if (byte == '\n') {
       buffer[index] = '\0';
       if (traced && link.trace) link.trace(std::string("< ") + buffer);
@@ -76,15 +79,21 @@ bool RunResetSequence(IspLink& link, const ResetSequence& sequence) {
     Trace(link, DescribeStep(step, link.wiring));
     const std::optional<LineChange> change = LineChangeFor(step.signal, step.active, link.wiring);
     if (change && !link.port->ChangeLine(*change)) return false;
-    if (change == LineChange::SetRts || change == LineChange::ClearRts) link.rtsOn = change == LineChange::SetRts;
-    if (change == LineChange::SetDtr || change == LineChange::ClearDtr) link.dtrOn = change == LineChange::SetDtr;
+    if (change == LineChange::SetRts || change == LineChange::ClearRts)
+      link.rtsOn = change == LineChange::SetRts;
+    if (change == LineChange::SetDtr || change == LineChange::ClearDtr)
+      link.dtrOn = change == LineChange::SetDtr;
     if (step.waitAfterMs > 0) link.port->Wait(step.waitAfterMs);
   }
   return true;
 }
 
-bool ResetIntoIsp(IspLink& link) { return RunResetSequence(link, IntoBootLoaderSequence()); }
+bool ResetIntoIsp(IspLink& link) {
+  return RunResetSequence(link, IntoBootLoaderSequence());
+}
 
-bool LeaveIspMode(IspLink& link) { return RunResetSequence(link, IntoProgramSequence()); }
+bool LeaveIspMode(IspLink& link) {
+  return RunResetSequence(link, IntoProgramSequence());
+}
 
 }  // namespace korvane

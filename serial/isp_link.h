@@ -20,8 +20,8 @@ struct IspLink {
   std::unique_ptr<ComPort> port;
   LineSettings settings;  // kept for the link's life; a baud change rewrites its rate
   ResetWiring wiring = ResetWiring::Default;  // how the lines reach the board's pins
-  bool rtsOn = false, dtrOn = false;  // as the last reset sequence left them
-  const AbortFlag* abort = nullptr;    // the job's abort request; null: none
+  bool rtsOn = false, dtrOn = false;          // as the last reset sequence left them
+  const AbortFlag* abort = nullptr;           // the job's abort request; null: none
   // Told of every line sent ("> W 268436224 1024") and received ("< 0"), every group of
   // data lines as one ("> 20 data lines (900 bytes)") and every change of the modem
   // lines ("RTS on"), for a trace of the dialogue; null: no trace.

@@ -16,7 +16,8 @@ std::unique_ptr<ComPort> OpenComPort(int number);
 // Opens a Windows device by its name (for example "\\.\COM3"), unshared; null when
 // it cannot be opened, and *error (when given) then tells why. With restoreOnClose the
 // device's state as found is put back when the port is closed (korvane-cli does so).
-std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName, std::string* error = nullptr,
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName,
+                                          std::string* error = nullptr,
                                           bool restoreOnClose = false);
 #endif
 

@@ -27,7 +27,9 @@ std::vector<std::string> Entries(const std::string& folder) {
   return names;
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
 
 // The first line of a small text file (sysfs attributes); empty when there is none.
 std::string FirstLine(const std::string& path) {
@@ -77,7 +79,8 @@ std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& rootGiven) {
     if (!StartsWith(name, "cu.")) continue;
     SerialPortInfo port;
     port.device = "/dev/" + name;
-    port.usb = name.find("usbserial") != std::string::npos || name.find("usbmodem") != std::string::npos;
+    port.usb =
+        name.find("usbserial") != std::string::npos || name.find("usbmodem") != std::string::npos;
     ports.push_back(port);
   }
 #else
@@ -120,6 +123,8 @@ std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& rootGiven) {
   return ports;
 }
 
-std::vector<SerialPortInfo> ListSerialPorts() { return ListSerialPortsUnder(""); }
+std::vector<SerialPortInfo> ListSerialPorts() {
+  return ListSerialPortsUnder("");
+}
 
 }  // namespace korvane

@@ -38,18 +38,21 @@ std::map<std::string, DeviceFacts> PortDevices() {
     char portName[64] = {};
     DWORD size = sizeof portName - 1;
     DWORD type = 0;
-    const LONG found = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName), &size);
+    const LONG found =
+        RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName), &size);
     RegCloseKey(key);
     if (found != ERROR_SUCCESS || type != REG_SZ) continue;
     DeviceFacts facts;
     char text[256] = {};
-    if (SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_FRIENDLYNAME, nullptr, reinterpret_cast<BYTE*>(text),
-                                          sizeof text - 1, nullptr)) {
+    if (SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_FRIENDLYNAME, nullptr,
+                                          reinterpret_cast<BYTE*>(text), sizeof text - 1,
+                                          nullptr)) {
       facts.description = text;
     }
     char enumerator[64] = {};
     if (SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_ENUMERATOR_NAME, nullptr,
-                                          reinterpret_cast<BYTE*>(enumerator), sizeof enumerator - 1, nullptr)) {
+                                          reinterpret_cast<BYTE*>(enumerator),
+                                          sizeof enumerator - 1, nullptr)) {
       const std::string bus = enumerator;
       facts.usb = bus == "USB" || bus == "FTDIBUS" || bus == "USBSER";
     }
@@ -66,15 +69,16 @@ std::vector<SerialPortInfo> ListSerialPorts() {
   const std::map<std::string, DeviceFacts> devices = PortDevices();
   // The system's list of serial ports: every driver that makes a COM port enters it here.
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
     for (DWORD index = 0;; ++index) {
       char valueName[256];
       DWORD nameSize = sizeof valueName;
       char data[64] = {};
       DWORD dataSize = sizeof data - 1;
       DWORD type = 0;
-      if (RegEnumValueA(key, index, valueName, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                        &dataSize) != ERROR_SUCCESS) {
+      if (RegEnumValueA(key, index, valueName, &nameSize, nullptr, &type,
+                        reinterpret_cast<BYTE*>(data), &dataSize) != ERROR_SUCCESS) {
         break;
       }
       if (type != REG_SZ) continue;
@@ -89,10 +93,13 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     }
     RegCloseKey(key);
   }
-  std::sort(ports.begin(), ports.end(),
-            [](const SerialPortInfo& a, const SerialPortInfo& b) { return ComLess(a.device, b.device); });
+  std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
+    return ComLess(a.device, b.device);
+  });
   ports.erase(std::unique(ports.begin(), ports.end(),
-                          [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.device == b.device; }),
+                          [](const SerialPortInfo& a, const SerialPortInfo& b) {
+                            return a.device == b.device;
+                          }),
               ports.end());
   return ports;
 }

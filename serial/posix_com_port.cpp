@@ -74,7 +74,9 @@ bool HasNoModemLines(int error) {
 }
 
 // "what: the system's reason" for the current errno.
-std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string SystemError(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 class PosixComPort final : public ComPort {
  public:
@@ -105,8 +107,12 @@ class PosixComPort final : public ComPort {
 #endif
   }
 
-  std::string OpenNote() const override { return note_; }
-  ~PosixComPort() override { CloseDevice(); }
+  std::string OpenNote() const override {
+    return note_;
+  }
+  ~PosixComPort() override {
+    CloseDevice();
+  }
   PosixComPort(const PosixComPort&) = delete;
   PosixComPort& operator=(const PosixComPort&) = delete;
 
@@ -135,7 +141,8 @@ class PosixComPort final : public ComPort {
 
     // The record's DTR and RTS control: disabled leaves the line cleared (opening the
     // device raises both), enabled raises it.
-    const int raise = (settings.dtr == LineLevel::On ? TIOCM_DTR : 0) | (settings.rts == LineLevel::On ? TIOCM_RTS : 0);
+    const int raise = (settings.dtr == LineLevel::On ? TIOCM_DTR : 0) |
+                      (settings.rts == LineLevel::On ? TIOCM_RTS : 0);
     const int clear = (TIOCM_DTR | TIOCM_RTS) & ~raise;
     if (!ChangeModemLines(TIOCMBIC, clear) || !ChangeModemLines(TIOCMBIS, raise)) {
       return HasNoModemLines(errno) || Failed("set the modem lines");
@@ -163,7 +170,9 @@ class PosixComPort final : public ComPort {
     return false;
   }
 
-  bool PurgeInput() override { return fd_ >= 0 && (tcflush(fd_, TCIFLUSH) == 0 || Failed("purge")); }
+  bool PurgeInput() override {
+    return fd_ >= 0 && (tcflush(fd_, TCIFLUSH) == 0 || Failed("purge"));
+  }
 
   bool Write(const void* data, size_t count, size_t* written) override {
     *written = 0;
@@ -208,7 +217,8 @@ class PosixComPort final : public ComPort {
       if ((request.revents & POLLIN) == 0) return Lost("read");  // error or hang-up
       const ssize_t got = read(fd_, byte, 1);
       if (got == 1) return true;
-      if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return Failed("read");
+      if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+        return Failed("read");
       if (got == 0 && (request.revents & POLLHUP) != 0) return Lost("read");
       // Nothing there after all (purged in between): wait on for what time is left.
       if (RemainingMs(deadline) == 0) return false;
@@ -222,7 +232,9 @@ class PosixComPort final : public ComPort {
     return more > 0 ? 1 + static_cast<size_t>(more) : 1;
   }
 
-  void Close() override { CloseDevice(); }
+  void Close() override {
+    CloseDevice();
+  }
 
   void Wait(uint32_t milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -277,7 +289,8 @@ std::string PosixComDeviceName(int number) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 
-std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error, bool lowLatency) {
+std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string* error,
+                                          bool lowLatency) {
   const auto refuse = [&](int fd, const std::string& why) -> std::unique_ptr<ComPort> {
     if (error) *error = why;
     if (fd >= 0) close(fd);
@@ -290,7 +303,8 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string
   if (!isatty(fd)) return refuse(fd, "not a serial port (not a terminal device)");
   // Not shared, like the Windows port: flock holds against root too, TIOCEXCL does not.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    return refuse(fd, errno == EWOULDBLOCK ? "in use by another program" : SystemError("cannot lock"));
+    return refuse(fd,
+                  errno == EWOULDBLOCK ? "in use by another program" : SystemError("cannot lock"));
   }
   ioctl(fd, TIOCEXCL);
   std::optional<termios> saved;

@@ -28,10 +28,8 @@ struct WiringName {
   const char* name;
 };
 constexpr WiringName kWiringNames[] = {
-    {ResetWiring::Default, "default"},
-    {ResetWiring::Swapped, "swapped"},
-    {ResetWiring::Inverted, "inverted"},
-    {ResetWiring::SwappedInverted, "swapped-inverted"},
+    {ResetWiring::Default, "default"},   {ResetWiring::Swapped, "swapped"},
+    {ResetWiring::Inverted, "inverted"}, {ResetWiring::SwappedInverted, "swapped-inverted"},
     {ResetWiring::None, "none"},
 };
 

@@ -30,9 +30,9 @@ const ResetSequence& IntoProgramSequence();
 
 // Which line drives which pin, and at which level.
 enum class ResetWiring {
-  Default,          // RTS drives the ISP entry pin, DTR the reset; a pin is active while its line is on
-  Swapped,          // DTR drives the ISP entry pin, RTS the reset
-  Inverted,         // as Default, but a pin is active while its line is off
+  Default,   // RTS drives the ISP entry pin, DTR the reset; a pin is active while its line is on
+  Swapped,   // DTR drives the ISP entry pin, RTS the reset
+  Inverted,  // as Default, but a pin is active while its line is off
   SwappedInverted,  // both
   None,             // no line reaches the board: the user holds the ISP button and resets by hand
 };

@@ -17,9 +17,11 @@ namespace {
 std::string SystemError(const char* what) {
   const DWORD code = GetLastError();
   char text[256] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) --length;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  while (length > 0 &&
+         (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
+    --length;
   std::string reason(text, length);
   if (reason.empty()) reason = "system error " + std::to_string(code);
   return std::string(what) + ": " + reason;
@@ -51,10 +53,14 @@ class Win32ComPort final : public ComPort {
     if (!IsOpen()) return false;
     if (EscapeCommFunction(handle_, static_cast<DWORD>(change)) != FALSE) return true;
     switch (change) {
-      case LineChange::SetRts: return Failed("set RTS");
-      case LineChange::ClearRts: return Failed("clear RTS");
-      case LineChange::SetDtr: return Failed("set DTR");
-      case LineChange::ClearDtr: return Failed("clear DTR");
+      case LineChange::SetRts:
+        return Failed("set RTS");
+      case LineChange::ClearRts:
+        return Failed("clear RTS");
+      case LineChange::SetDtr:
+        return Failed("set DTR");
+      case LineChange::ClearDtr:
+        return Failed("clear DTR");
     }
     return false;
   }
@@ -141,16 +147,32 @@ DCB BuildDcb(const LineSettings& settings) {
   dcb.XoffLim = 10;
   dcb.ByteSize = settings.dataBits;
   switch (settings.parity) {
-    case Parity::None: dcb.Parity = NOPARITY; break;
-    case Parity::Odd: dcb.Parity = ODDPARITY; break;
-    case Parity::Even: dcb.Parity = EVENPARITY; break;
-    case Parity::Mark: dcb.Parity = MARKPARITY; break;
-    case Parity::Space: dcb.Parity = SPACEPARITY; break;
+    case Parity::None:
+      dcb.Parity = NOPARITY;
+      break;
+    case Parity::Odd:
+      dcb.Parity = ODDPARITY;
+      break;
+    case Parity::Even:
+      dcb.Parity = EVENPARITY;
+      break;
+    case Parity::Mark:
+      dcb.Parity = MARKPARITY;
+      break;
+    case Parity::Space:
+      dcb.Parity = SPACEPARITY;
+      break;
   }
   switch (settings.stopBits) {
-    case StopBits::One: dcb.StopBits = ONESTOPBIT; break;
-    case StopBits::OnePointFive: dcb.StopBits = ONE5STOPBITS; break;
-    case StopBits::Two: dcb.StopBits = TWOSTOPBITS; break;
+    case StopBits::One:
+      dcb.StopBits = ONESTOPBIT;
+      break;
+    case StopBits::OnePointFive:
+      dcb.StopBits = ONE5STOPBITS;
+      break;
+    case StopBits::Two:
+      dcb.StopBits = TWOSTOPBITS;
+      break;
   }
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
@@ -167,7 +189,8 @@ COMMTIMEOUTS BuildCommTimeouts(const CommTimeouts& timeouts) {
   return record;
 }
 
-std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName, std::string* error, bool restoreOnClose) {
+std::unique_ptr<ComPort> OpenWin32ComPort(const std::string& deviceName, std::string* error,
+                                          bool restoreOnClose) {
   HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* no sharing */,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

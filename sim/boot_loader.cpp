@@ -31,9 +31,13 @@ bool InFlash(uint32_t address, uint32_t count) {
 // While the boot loader runs, the first 512 bytes of flash read as the boot ROM's own
 // vectors: a pattern here that no image is likely to hold.
 constexpr uint32_t kBootRomWindow = 512;
-uint8_t BootRomByte(uint32_t address) { return static_cast<uint8_t>(address * 7u + 0x5Au); }
+uint8_t BootRomByte(uint32_t address) {
+  return static_cast<uint8_t>(address * 7u + 0x5Au);
+}
 
-uint32_t DecodeUuChar(char c) { return (static_cast<uint32_t>(static_cast<uint8_t>(c)) - 0x20u) & 0x3Fu; }
+uint32_t DecodeUuChar(char c) {
+  return (static_cast<uint32_t>(static_cast<uint8_t>(c)) - 0x20u) & 0x3Fu;
+}
 
 }  // namespace
 
@@ -63,7 +67,8 @@ uint32_t SectorMask(uint32_t first, uint32_t last) {
 BootLoader::BootLoader(VirtualClock& clock, ChipConfig config)
     : clock_(clock), config_(std::move(config)) {
   flash_.fill(0xFF);
-  std::copy_n(config_.flash.begin(), std::min<size_t>(config_.flash.size(), kFlashSize), flash_.begin());
+  std::copy_n(config_.flash.begin(), std::min<size_t>(config_.flash.size(), kFlashSize),
+              flash_.begin());
   // RAM holds leftovers from earlier use after power-up; a fixed pattern keeps runs repeatable.
   uint32_t seed = 0x2545F491u;
   for (uint8_t& byte : ram_) {
@@ -120,7 +125,9 @@ void BootLoader::SetReset(bool active) {
   }
 }
 
-void BootLoader::SetIspPin(bool active) { ispPinActive_ = active; }
+void BootLoader::SetIspPin(bool active) {
+  ispPinActive_ = active;
+}
 
 void BootLoader::SetHostLine(bool rts, bool on) {
   if (config_.wiring == ResetWiring::None) return;
@@ -168,7 +175,8 @@ void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival)
     if (!config_.programEcho) return;
     const Nanoseconds start = std::max(arrival, txFreeAt_);
     txFreeAt_ = start + (config_.wireTime ? ByteTime(config_.programBaud, 1) : 0);
-    output_.push_back({senderBaud == config_.programBaud ? byte : kGarbledByte, txFreeAt_, config_.programBaud});
+    output_.push_back(
+        {senderBaud == config_.programBaud ? byte : kGarbledByte, txFreeAt_, config_.programBaud});
     return;
   }
   if (mode_ == Mode::AwaitSync) {
@@ -212,7 +220,8 @@ void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival)
 const Rule* BootLoader::MatchRule(const std::string& on) {
   // Only the kinds of event that a rule acts on are counted, so the counts stay as few
   // as the rules, whatever words the host sends.
-  if (std::none_of(config_.rules.begin(), config_.rules.end(), [&](const Rule& rule) { return rule.on == on; })) {
+  if (std::none_of(config_.rules.begin(), config_.rules.end(),
+                   [&](const Rule& rule) { return rule.on == on; })) {
     return nullptr;
   }
   int count = ++events_[on];
@@ -258,7 +267,8 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
       key = "frequency";
       break;
     case Mode::WriteData:
-      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum" : "data";
+      key = groupLines_ == kLinesPerGroup || group_.size() >= transferRemaining_ ? "checksum"
+                                                                                 : "data";
       break;
     case Mode::Command:
       // The command handler ignores an empty line: no echo, no answer.
@@ -336,11 +346,14 @@ bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::strin
       // Unreadable parameters are the command's own error to give.
       if (name == "W") return !Numbers(params, 2, &args) || args[0] >= kCrp1RamFloor;
       if (name == "C") return !Numbers(params, 3, &args) || args[0] >= kFlashSectorSize;
-      if (name == "E") return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
+      if (name == "E")
+        return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
       return true;
     case CrpLevel::Crp2:
-      if (name == "E") return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
-      return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" || name == "K" || name == "N";
+      if (name == "E")
+        return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
+      return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" ||
+             name == "K" || name == "N";
   }
   return true;
 }
@@ -380,7 +393,9 @@ namespace {
 bool Numbers(const std::vector<std::string>& params, size_t count, std::vector<uint32_t>* args) {
   if (params.size() != count) return false;
   for (const std::string& word : params) {
-    if (word.empty() || word.size() > 10 || word.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (word.empty() || word.size() > 10 ||
+        word.find_first_not_of("0123456789") != std::string::npos)
+      return false;
     const uint64_t value = std::stoull(word);
     if (value > 0xFFFFFFFFu) return false;
     args->push_back(static_cast<uint32_t>(value));
@@ -442,8 +457,8 @@ BootLoader::Response BootLoader::ReadUid(const std::vector<std::string>& params)
 }
 
 // P, E and I take a start and an end sector.
-bool BootLoader::SectorRange(const std::vector<std::string>& params, uint32_t* first, uint32_t* last,
-                             Response* error) const {
+bool BootLoader::SectorRange(const std::vector<std::string>& params, uint32_t* first,
+                             uint32_t* last, Response* error) const {
   std::vector<uint32_t> args;
   if (!Numbers(params, 2, &args)) {
     *error = Code(PARAM_ERROR);
@@ -475,7 +490,8 @@ BootLoader::Response BootLoader::EraseSectors(const std::vector<std::string>& pa
   const uint32_t mask = SectorMask(first, last);
   if (!unlocked_) return Code(CMD_LOCKED);
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
-  std::fill(flash_.begin() + first * kFlashSectorSize, flash_.begin() + (last + 1) * kFlashSectorSize, 0xFF);
+  std::fill(flash_.begin() + first * kFlashSectorSize,
+            flash_.begin() + (last + 1) * kFlashSectorSize, 0xFF);
   prepared_ = 0;  // every erase or copy protects the sectors again
   Response response = Code(CMD_SUCCESS);
   response.after = kEraseTime;
@@ -488,9 +504,11 @@ BootLoader::Response BootLoader::BlankCheckSectors(const std::vector<std::string
   if (!SectorRange(params, &first, &last, &error)) return error;
   // Sector 0 never reads blank while the boot loader runs: its first 512 bytes read as
   // the boot ROM.
-  for (uint32_t address = first * kFlashSectorSize; address < (last + 1) * kFlashSectorSize; address += 4) {
+  for (uint32_t address = first * kFlashSectorSize; address < (last + 1) * kFlashSectorSize;
+       address += 4) {
     uint32_t word = 0;
-    for (uint32_t k = 0; k < 4; ++k) word |= static_cast<uint32_t>(MemoryByte(address + k)) << (8 * k);
+    for (uint32_t k = 0; k < 4; ++k)
+      word |= static_cast<uint32_t>(MemoryByte(address + k)) << (8 * k);
     if (word != 0xFFFFFFFFu) {
       // The manual's answer: the code, the offset of the first word that is not blank,
       // and that word's contents.
@@ -543,7 +561,9 @@ BootLoader::Response BootLoader::Compare(const std::vector<std::string>& params)
   if (first % 4 != 0) return Code(ADDR_ERROR);
   if (second % 4 != 0) return Code(ADDR_ERROR);
   if (count % 4 != 0) return Code(COUNT_ERROR);
-  const auto mapped = [count](uint32_t address) { return InRam(address, count) || InFlash(address, count); };
+  const auto mapped = [count](uint32_t address) {
+    return InRam(address, count) || InFlash(address, count);
+  };
   if (!mapped(first) || !mapped(second)) return Code(ADDR_NOT_MAPPED);
   for (uint32_t i = 0; i < count; ++i) {
     if (MemoryByte(first + i) != MemoryByte(second + i)) {
@@ -645,7 +665,8 @@ void BootLoader::SendReadGroup(Response& response) {
   for (int lines = 0; lines < kLinesPerGroup && offset < transferRemaining_; ++lines) {
     size_t n = std::min<size_t>(kUuLineBytes, transferRemaining_ - offset);
     uint8_t bytes[kUuLineBytes];
-    for (size_t i = 0; i < n; ++i) bytes[i] = MemoryByte(transferAddress_ + offset + static_cast<uint32_t>(i));
+    for (size_t i = 0; i < n; ++i)
+      bytes[i] = MemoryByte(transferAddress_ + offset + static_cast<uint32_t>(i));
     char line[kUuLineBytes * 2];
     UuEncodeLine(line, bytes, n);
     response.lines.push_back(line);

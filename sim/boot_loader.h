@@ -127,14 +127,14 @@ struct ChipConfig {
 class BootLoader {
  public:
   enum class Mode {
-    Reset,          // held in reset
-    UserProgram,    // running the program in flash
-    AwaitSync,      // boot loader waiting for "?"
-    AwaitSyncWord,  // waiting for "Synchronized"
-    AwaitFrequency, // waiting for the crystal frequency
-    Command,        // ISP command handler
-    WriteData,      // receiving the data of a W command
-    ReadData,       // sending the data of an R command
+    Reset,           // held in reset
+    UserProgram,     // running the program in flash
+    AwaitSync,       // boot loader waiting for "?"
+    AwaitSyncWord,   // waiting for "Synchronized"
+    AwaitFrequency,  // waiting for the crystal frequency
+    Command,         // ISP command handler
+    WriteData,       // receiving the data of a W command
+    ReadData,        // sending the data of an R command
   };
 
   struct TimedByte {
@@ -215,7 +215,8 @@ class BootLoader {
   Response Compare(const std::vector<std::string>& params);
   Response ReadUid(const std::vector<std::string>& params);
   Response StartTransfer(const std::vector<std::string>& params, Mode mode);
-  bool SectorRange(const std::vector<std::string>& params, uint32_t* first, uint32_t* last, Response* error) const;
+  bool SectorRange(const std::vector<std::string>& params, uint32_t* first, uint32_t* last,
+                   Response* error) const;
   Response Code(int code) const;
   void HandleWriteData(const std::string& line, Response& response);
   // A byte as the boot loader's commands see it: RAM, flash, or below 512 the boot ROM.
@@ -234,7 +235,8 @@ class BootLoader {
   uint32_t baud_ = 0;
   uint32_t pendingBaud_ = 0;
   bool rebootPending_ = false;
-  CrpLevel crp_ = CrpLevel::None;  // read from the flash at each reset  // a G into the boot ROM: its start-up runs at the next byte
+  CrpLevel crp_ = CrpLevel::None;  // read from the flash at each reset  // a G into the boot ROM:
+                                   // its start-up runs at the next byte
   int stopBits_ = 1;
   std::string line_;
   bool lastWasCr_ = false;

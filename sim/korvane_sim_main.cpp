@@ -154,9 +154,12 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
     } else if (arg == "--program-echo") {
       options->chip.programEcho = true;
     } else if (arg == "--wiring") {
-      if (!value(&text)) return "--wiring needs default, swapped, inverted, swapped-inverted or none";
+      if (!value(&text))
+        return "--wiring needs default, swapped, inverted, swapped-inverted or none";
       const std::optional<korvane::ResetWiring> wiring = korvane::ResetWiringNamed(text);
-      if (!wiring) return "--wiring takes default, swapped, inverted, swapped-inverted or none, not \"" + text + "\"";
+      if (!wiring)
+        return "--wiring takes default, swapped, inverted, swapped-inverted or none, not \"" +
+               text + "\"";
       options->chip.wiring = *wiring;
     } else if (arg == "--adapter-latency") {
       unsigned long long ms = 0;
@@ -235,7 +238,8 @@ int main(int argc, char** argv) {
   if (!options.logPath.empty()) {
     wireLog = std::fopen(options.logPath.c_str(), "w");
     if (!wireLog) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(),
+                   std::strerror(errno));
       return 1;
     }
   }
@@ -243,7 +247,8 @@ int main(int argc, char** argv) {
     if (path.empty()) continue;
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (!file) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", path.c_str(),
+                   std::strerror(errno));
       if (wireLog) std::fclose(wireLog);
       return 1;
     }
@@ -254,7 +259,8 @@ int main(int argc, char** argv) {
     // The flash as a board brought along would hold it.
     std::FILE* file = std::fopen(options.flashIn.c_str(), "rb");
     if (!file) {
-      std::fprintf(stderr, "korvane-sim: cannot read %s: %s\n", options.flashIn.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "korvane-sim: cannot read %s: %s\n", options.flashIn.c_str(),
+                   std::strerror(errno));
       if (wireLog) std::fclose(wireLog);
       return 1;
     }
@@ -262,7 +268,8 @@ int main(int argc, char** argv) {
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     std::fclose(file);
     if (bytes.size() > korvane::sim::kFlashSize) {
-      std::fprintf(stderr, "korvane-sim: %s is larger than the flash (32768 bytes)\n", options.flashIn.c_str());
+      std::fprintf(stderr, "korvane-sim: %s is larger than the flash (32768 bytes)\n",
+                   options.flashIn.c_str());
       if (wireLog) std::fclose(wireLog);
       return 1;
     }

@@ -230,7 +230,10 @@ bool PtyChip::Open(const std::string& link, const std::string& linesSocket, std:
 PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
   const int startsBefore = loader_.programStarts();
   const Nanoseconds limit =
-      options.timeoutSeconds > 0 ? std::max<Nanoseconds>(1, static_cast<Nanoseconds>(std::ceil(options.timeoutSeconds * 1e9))) : 0;
+      options.timeoutSeconds > 0
+          ? std::max<Nanoseconds>(1,
+                                  static_cast<Nanoseconds>(std::ceil(options.timeoutSeconds * 1e9)))
+          : 0;
   for (;;) {
     SyncClock();
     SendDueBytes(options);
@@ -240,7 +243,8 @@ PtyChip::End PtyChip::Serve(const ServeOptions& options, std::string* error) {
     // yet read, and the pty passes written bytes on a moment later. So the end waits
     // until 50 ms after the last byte sent with nothing unread, a second at most.
     bool draining = false;
-    if (options.exitAfterRestart && loader_.programStarts() > startsBefore && loader_.output().empty()) {
+    if (options.exitAfterRestart && loader_.programStarts() > startsBefore &&
+        loader_.output().empty()) {
       int unread = 0;
       const bool read = ioctl(slave_, FIONREAD, &unread) == 0 && unread == 0;
       const bool settled = now >= lastSentAt_ + Milliseconds(50);
@@ -457,7 +461,8 @@ void PtyChip::HoldOrSend(const ServeOptions& options, const std::string& due) {
     if (!due.empty() && adapterBuffer_.empty()) adapterSince_ = clock_.Now();
     adapterBuffer_ += due;
     if (adapterBuffer_.empty()) return;
-    if (adapterBuffer_.size() < kAdapterPacketBytes && clock_.Now() < AdapterDeadline(options)) return;
+    if (adapterBuffer_.size() < kAdapterPacketBytes && clock_.Now() < AdapterDeadline(options))
+      return;
     WriteToHost(adapterBuffer_);
     adapterBuffer_.clear();
     return;

@@ -85,13 +85,13 @@ class PtyChip {
   std::string slavePath_;
   std::string link_;
   std::string linesPath_;
-  Nanoseconds rxFreeAt_ = 0;  // when the host's last byte has fully arrived
-  std::string hostLine_;      // the host's line being received, for the log
+  Nanoseconds rxFreeAt_ = 0;                         // when the host's last byte has fully arrived
+  std::string hostLine_;                             // the host's line being received, for the log
   static constexpr size_t kAdapterPacketBytes = 62;  // the data of one USB packet
-  std::string adapterBuffer_;  // bytes the adapter holds back
-  Nanoseconds adapterSince_ = 0;  // when the first of them came
-  bool lowLatency_ = false;    // the host asked for low latency
-  Nanoseconds lastSentAt_ = 0;  // when bytes last went to the host
+  std::string adapterBuffer_;                        // bytes the adapter holds back
+  Nanoseconds adapterSince_ = 0;                     // when the first of them came
+  bool lowLatency_ = false;                          // the host asked for low latency
+  Nanoseconds lastSentAt_ = 0;                       // when bytes last went to the host
   BootLoader::Mode loggedMode_;
 };
 

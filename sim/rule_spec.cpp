@@ -8,7 +8,8 @@ namespace {
 
 // A decimal number from 1 to max; false for anything else.
 bool ParseCount(const std::string& text, unsigned long max, unsigned long* value) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   *value = std::strtoul(text.c_str(), nullptr, 10);
@@ -23,7 +24,8 @@ std::string ParseRule(const std::string& text, Rule* rule) {
   const size_t at = body.rfind('@');
   if (at != std::string::npos) {
     unsigned long n = 0;
-    if (!ParseCount(body.substr(at + 1), 1000000, &n)) return "the occurrence after @ must be 1 or more";
+    if (!ParseCount(body.substr(at + 1), 1000000, &n))
+      return "the occurrence after @ must be 1 or more";
     occurrence = static_cast<int>(n);
     body.resize(at);
   }
@@ -33,8 +35,8 @@ std::string ParseRule(const std::string& text, Rule* rule) {
   if (first == std::string::npos || first == 0) return "expected ON:ACTION[:ARGUMENT][@N]";
   const std::string on = body.substr(0, first);
   const size_t second = body.find(':', first + 1);
-  const std::string action = body.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                                : second - first - 1);
+  const std::string action =
+      body.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
   const bool hasArgument = second != std::string::npos;
   const std::string argument = hasArgument ? body.substr(second + 1) : std::string();
 
@@ -44,7 +46,8 @@ std::string ParseRule(const std::string& text, Rule* rule) {
                               : Rule::EchoAs(on, argument, occurrence);
   } else if (action == "delay") {
     unsigned long ms = 0;
-    if (!hasArgument || !ParseCount(argument, 3600000, &ms)) return "delay needs milliseconds, 1 or more";
+    if (!hasArgument || !ParseCount(argument, 3600000, &ms))
+      return "delay needs milliseconds, 1 or more";
     *rule = Rule::DelayBy(on, static_cast<uint32_t>(ms), occurrence);
   } else if (action == "silent" || action == "noecho" || action == "garble") {
     if (hasArgument) return action + " takes no argument";

@@ -85,8 +85,8 @@ class SimPort final : public ComPort {
       Record(PortEvent::Kind::Timeout, 0);
       return false;
     }
-    Nanoseconds timeout = Milliseconds(timeouts_.readTotalTimeoutConstant +
-                                       timeouts_.readTotalTimeoutMultiplier);
+    Nanoseconds timeout =
+        Milliseconds(timeouts_.readTotalTimeoutConstant + timeouts_.readTotalTimeoutMultiplier);
     chip_.loader.RunProgram(chip_.clock.Now() + timeout);
     auto& output = chip_.loader.output();
     if (output.empty() || output.front().at > chip_.clock.Now() + timeout) {

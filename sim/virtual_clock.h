@@ -8,7 +8,9 @@ namespace korvane::sim {
 
 using Nanoseconds = uint64_t;
 
-constexpr Nanoseconds Milliseconds(uint64_t ms) { return ms * 1000000u; }
+constexpr Nanoseconds Milliseconds(uint64_t ms) {
+  return ms * 1000000u;
+}
 
 // Time one byte takes on the wire: start bit, 8 data bits, stop bits.
 Nanoseconds ByteTime(uint32_t baudRate, int stopBits = 1);

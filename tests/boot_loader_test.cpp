@@ -39,7 +39,8 @@ TEST(BootLoader, AnswersCommandsWithTheManualsReturnCodes) {
       {unlocked, "E 0 0", sim::SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION},
       {{"U 23130", "P 0 1"}, "E 0 1", sim::CMD_SUCCESS},
       {{"U 23130", "P 0 1", "E 0 1"}, "E 0 0", sim::SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION},
-      {{"U 23130", "P 0 0", "C 0 268435968 256"}, "C 256 268435968 256",
+      {{"U 23130", "P 0 0", "C 0 268435968 256"},
+       "C 256 268435968 256",
        sim::SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION},
       {{}, "P 0 8", sim::INVALID_SECTOR},
       {{}, "P 3 1", sim::INVALID_SECTOR},
@@ -89,7 +90,8 @@ TEST(BootLoader, KeepsNoCountOfCommandWordsNoRuleWatches) {
   chip.loader.config().rules.push_back(sim::Rule::ReplyWith("J", "1", 5));
   test::IspSession session(chip);
   ASSERT_TRUE(session.ready);
-  for (int i = 0; i < 2000; ++i) EXPECT_EQ(session.Command("X" + std::to_string(i)), "1") << i;  // INVALID_COMMAND
+  for (int i = 0; i < 2000; ++i)
+    EXPECT_EQ(session.Command("X" + std::to_string(i)), "1") << i;  // INVALID_COMMAND
   for (int i = 0; i < 4; ++i) {
     ASSERT_EQ(session.Command("J"), "0");
     session.Receive();  // the part identification
@@ -137,7 +139,8 @@ TEST(BootLoader, ReadsBackFlashInChecksumGroups) {
   ASSERT_EQ(back.size(), image.size());
   // While the boot loader runs, its ROM stands in the first 512 bytes.
   EXPECT_TRUE(std::equal(image.begin() + 512, image.end(), back.begin() + 512));
-  EXPECT_FALSE(std::equal(image.begin(), image.begin() + 512, back.begin())) << "the boot ROM reads as flash";
+  EXPECT_FALSE(std::equal(image.begin(), image.begin() + 512, back.begin()))
+      << "the boot ROM reads as flash";
   EXPECT_EQ(session.Command("J"), "0") << "back in the command handler";
 }
 
@@ -147,7 +150,8 @@ TEST(BootLoader, ComparesMemoryAndTellsTheFirstDifference) {
   std::copy(image.begin(), image.end(), chip.loader.flash().begin());
   test::IspSession session(chip);
   ASSERT_TRUE(session.ready);
-  ASSERT_TRUE(session.WriteRam(0x10000200, std::vector<uint8_t>(image.begin() + 1024, image.end())));
+  ASSERT_TRUE(
+      session.WriteRam(0x10000200, std::vector<uint8_t>(image.begin() + 1024, image.end())));
   EXPECT_EQ(session.Command("M 1024 268435968 1024"), "0");
   chip.loader.flash()[1024 + 300] ^= 0x10;
   EXPECT_EQ(session.Command("M 1024 268435968 1024"), "10");  // COMPARE_ERROR
@@ -156,14 +160,15 @@ TEST(BootLoader, ComparesMemoryAndTellsTheFirstDifference) {
     const char* command;
     const char* code;
   } refused[] = {
-      {"M 1026 268435968 4", "13"},      // ADDR_ERROR
-      {"M 1024 268435968 6", "6"},       // COUNT_ERROR
-      {"M 32768 268435968 4", "14"},     // ADDR_NOT_MAPPED
-      {"M 1024 268435968", "12"},        // PARAM_ERROR
+      {"M 1026 268435968 4", "13"},   // ADDR_ERROR
+      {"M 1024 268435968 6", "6"},    // COUNT_ERROR
+      {"M 32768 268435968 4", "14"},  // ADDR_NOT_MAPPED
+      {"M 1024 268435968", "12"},     // PARAM_ERROR
   };
   for (const auto& r : refused) EXPECT_EQ(session.Command(r.command), r.code) << r.command;
   // The first 512 bytes of flash are the boot ROM's while the boot loader runs.
-  ASSERT_TRUE(session.WriteRam(0x10000200, std::vector<uint8_t>(image.begin(), image.begin() + 512)));
+  ASSERT_TRUE(
+      session.WriteRam(0x10000200, std::vector<uint8_t>(image.begin(), image.begin() + 512)));
   EXPECT_EQ(session.Command("M 0 268435968 512"), "10");
 }
 

@@ -62,8 +62,8 @@ TEST(CodeReadProtection, Crp3KeepsThePinFromBeingSampled) {
   sim::ChipConfig config;
   config.flash = ProtectedImage(kCrp3);
   sim::SimulatedChip chip(config);
-  const JobResult result =
-      WriteImage(test::MakeStartableImage(100), PlanWrite(100), chip.Opener(), nullptr, JobOptions{});
+  const JobResult result = WriteImage(test::MakeStartableImage(100), PlanWrite(100), chip.Opener(),
+                                      nullptr, JobOptions{});
   EXPECT_EQ(result.outcome, JobOutcome::IspEntryFailed) << "the program runs whatever the pin says";
 }
 
@@ -81,7 +81,8 @@ TEST(CodeReadProtection, EraseAllThenWriteRewritesAProtectedChip) {
 
     JobOptions eraseFirst;
     eraseFirst.eraseAllFirst = true;
-    ASSERT_TRUE(WriteImage(image, PlanWrite(5000), chip.Opener(), nullptr, eraseFirst).Succeeded()) << word;
+    ASSERT_TRUE(WriteImage(image, PlanWrite(5000), chip.Opener(), nullptr, eraseFirst).Succeeded())
+        << word;
     EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.loader.flash().begin()));
     EXPECT_TRUE(std::all_of(chip.loader.flash().begin() + 5000, chip.loader.flash().end(),
                             [](uint8_t b) { return b == 0xFF; }));
@@ -104,7 +105,8 @@ TEST(ChipOperations, InfoTellsThePartTheSectorsAndTheProtection) {
   const std::vector<std::optional<bool>> blank = {false, false, true, true, true, true, true, true};
   EXPECT_EQ(info.sectorBlank, blank);
   EXPECT_FALSE(info.readProtected);
-  EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::UserProgram) << "reset into the program after";
+  EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::UserProgram)
+      << "reset into the program after";
   EXPECT_TRUE(std::all_of(chip.loader.flash().begin() + 5000, chip.loader.flash().end(),
                           [](uint8_t b) { return b == 0xFF; }))
       << "nothing written";
@@ -124,13 +126,15 @@ TEST(ChipOperations, ReadGivesTheFlashAndEraseAllClearsIt) {
   sim::SimulatedChip chip(config);
   std::vector<uint8_t> read;
   int progressCalls = 0;
-  ASSERT_TRUE(ReadFlash(chip.Opener(), JobOptions{}, 514, 8000, &read, [&](int32_t) { ++progressCalls; })
-                  .Succeeded());
+  ASSERT_TRUE(ReadFlash(chip.Opener(), JobOptions{}, 514, 8000, &read, [&](int32_t) {
+                ++progressCalls;
+              }).Succeeded());
   EXPECT_EQ(read, std::vector<uint8_t>(image.begin() + 514, image.begin() + 514 + 8000));
   EXPECT_EQ(progressCalls, 9) << "512 to 1023, then a call per 1024 bytes";
 
   ASSERT_TRUE(EraseWholeFlash(chip.Opener(), JobOptions{}).Succeeded());
-  EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(),
+                          [](uint8_t b) { return b == 0xFF; }));
 
   sim::ChipConfig locked;
   locked.flash = ProtectedImage(kCrp2);

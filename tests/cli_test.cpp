@@ -42,12 +42,20 @@ TEST(CliOptions, ParsesTheCommandLine) {
       {{"-p", "sim", "a.bin"}, "", {"sim", "a.bin"}},
       {{"--port=/dev/ttyUSB0", "-dw", "a.bin"}, "", {"/dev/ttyUSB0", "a.bin", true, true}},
       {{"-qdpCOM5", "a.bin"}, "", {"COM5", "a.bin", true, false, true}},
-      {{"--port", "5", "--delete", "--quiet", "--", "-x.bin"}, "", {"5", "-x.bin", true, false, true}},
+      {{"--port", "5", "--delete", "--quiet", "--", "-x.bin"},
+       "",
+       {"5", "-x.bin", true, false, true}},
       {{"-h"}, "", {"", "", false, false, false, true}},
       {{"--version"}, "", {"", "", false, false, false, false, true}},
-      {{"--baud", "115200", "-p", "sim", "a.bin"}, "", {"sim", "a.bin", false, false, false, false, false, 115200}},
-      {{"-p", "sim", "--baud=9600", "a.bin"}, "", {"sim", "a.bin", false, false, false, false, false, 9600}},
-      {{"-p", "sim", "--baud=14400", "a.bin"}, "--baud takes 9600, 19200, 38400, 57600 or 115200", {}},
+      {{"--baud", "115200", "-p", "sim", "a.bin"},
+       "",
+       {"sim", "a.bin", false, false, false, false, false, 115200}},
+      {{"-p", "sim", "--baud=9600", "a.bin"},
+       "",
+       {"sim", "a.bin", false, false, false, false, false, 9600}},
+      {{"-p", "sim", "--baud=14400", "a.bin"},
+       "--baud takes 9600, 19200, 38400, 57600 or 115200",
+       {}},
       {{"-p", "sim", "--baud", "fast", "a.bin"}, "not \"fast\"", {}},
       {{"-p", "sim", "a.bin", "--baud"}, "--baud needs a value", {}},
       {{"a.bin"}, "no port given", {}},
@@ -89,7 +97,8 @@ TEST(CliOptions, ParsesTheCommandLine) {
 }
 
 TEST(CliOptions, MonitorAndPortListing) {
-  ParsedOptions parsed = ParseOptions({"-p", "/dev/ttyUSB0", "--monitor", "--monitor-baud=9600", "a.hex"});
+  ParsedOptions parsed =
+      ParseOptions({"-p", "/dev/ttyUSB0", "--monitor", "--monitor-baud=9600", "a.hex"});
   ASSERT_EQ(parsed.error, "");
   EXPECT_TRUE(parsed.options.monitor);
   EXPECT_EQ(parsed.options.monitorBaud, 9600u);
@@ -110,10 +119,16 @@ TEST(CliOptions, ResetWiringAndWhatFollowsTheWrite) {
     AfterWrite after;
   } const cases[] = {
       {{"-p", "sim", "a.bin"}, ResetWiring::Default, AfterWrite::Reset},
-      {{"-p", "sim", "--reset", "swapped-inverted", "a.bin"}, ResetWiring::SwappedInverted, AfterWrite::Reset},
+      {{"-p", "sim", "--reset", "swapped-inverted", "a.bin"},
+       ResetWiring::SwappedInverted,
+       AfterWrite::Reset},
       {{"-p", "sim", "--reset=none", "a.bin"}, ResetWiring::None, AfterWrite::Go},
-      {{"-p", "sim", "--reset", "none", "--after", "stay", "a.bin"}, ResetWiring::None, AfterWrite::Stay},
-      {{"-p", "sim", "--after=go", "--reset", "inverted", "a.bin"}, ResetWiring::Inverted, AfterWrite::Go},
+      {{"-p", "sim", "--reset", "none", "--after", "stay", "a.bin"},
+       ResetWiring::None,
+       AfterWrite::Stay},
+      {{"-p", "sim", "--after=go", "--reset", "inverted", "a.bin"},
+       ResetWiring::Inverted,
+       AfterWrite::Go},
   };
   for (const Case& c : cases) {
     const ParsedOptions parsed = ParseOptions(c.args);
@@ -131,10 +146,13 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
     std::string error;  // the whole usage error; empty: accepted
   } const cases[] = {
       {{"-p", "sim", "-d", "--monitor", "--no-write"}, "--delete and --no-write" + nothing},
-      {{"-p", "sim", "--retry", "2", "--monitor", "--no-write"}, "--retry and --no-write" + nothing},
+      {{"-p", "sim", "--retry", "2", "--monitor", "--no-write"},
+       "--retry and --no-write" + nothing},
       {{"-p", "sim", "--verify", "--monitor", "--no-write"}, "--verify and --no-write" + nothing},
-      {{"-p", "sim", "--fix-checksum", "--monitor", "--no-write"}, "--fix-checksum and --no-write" + nothing},
-      {{"-p", "sim", "--allow-crp", "--monitor", "--no-write"}, "--allow-crp and --no-write" + nothing},
+      {{"-p", "sim", "--fix-checksum", "--monitor", "--no-write"},
+       "--fix-checksum and --no-write" + nothing},
+      {{"-p", "sim", "--allow-crp", "--monitor", "--no-write"},
+       "--allow-crp and --no-write" + nothing},
       {{"-p", "sim", "--baud", "9600", "--monitor", "--no-write"},
        "--baud and --no-write" + nothing + "; the monitor's rate is --monitor-baud"},
       {{"-p", "sim", "--format", "hex", "--monitor", "--no-write"},
@@ -154,18 +172,22 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
       {{"-p", "sim", "--after", "go", "--monitor", "--no-write"},
        "--after and --no-write do not go together: --no-write writes nothing"},
       {{"--info", "-p", "sim", "a.bin"}, "--info takes no FILE: a.bin"},
-      {{"--read", "x.hex", "-d", "-p", "sim"}, "--read and --delete do not go together: --read writes nothing"},
+      {{"--read", "x.hex", "-d", "-p", "sim"},
+       "--read and --delete do not go together: --read writes nothing"},
       {{"--range", "0x200:4", "-p", "sim", "a.bin"}, "--range needs --read"},
       {{"--read", "x.bin", "--range", "0x100:4", "-p", "sim"},
-       "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its boot ROM, not "
+       "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its "
+       "boot ROM, not "
        "as the flash"},
-      {{"--read", "x.bin", "--range", "512:32768", "-p", "sim"}, "--range must lie within the flash (0 to 32767)"},
+      {{"--read", "x.bin", "--range", "512:32768", "-p", "sim"},
+       "--range must lie within the flash (0 to 32767)"},
       {{"--read", "x.bin", "-p", "sim", "-p", "sim"}, "--read takes one port"},
       {{"--erase-all", "-p", "sim", "-p", "sim"}, "--erase-all without FILE takes one port"},
       {{"--info", "--erase-all", "-p", "sim"}, "--info and --erase-all do not go together"},
       {{"--erase-all", "-p", "sim", "-p", "sim", "a.bin"}, ""},
       {{"--read", "x.hex", "--range", "0x200:1024", "-p", "sim"}, ""},
-      {{"-p", "sim", "--retry", "2", "--monitor", "a.bin"}, ""},  // a failed write before the monitor is retried
+      {{"-p", "sim", "--retry", "2", "--monitor", "a.bin"},
+       ""},  // a failed write before the monitor is retried
       {{"--list-ports", "-q"}, ""},
       {{"-p", "sim", "-p", "auto", "a.bin"}, ""},
   };
@@ -177,9 +199,12 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
 }
 
 TEST(ProgressBar, ShowsPercentBlocksAndTime) {
-  EXPECT_EQ(RenderProgressBar(0, 0, 32, 0.04), "[------------------------------]   0%  0/32 blocks  0.0 s");
-  EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26), "[###############---------------]  50%  16/32 blocks  1.3 s");
-  EXPECT_EQ(RenderProgressBar(100, 3, 3, 12.0), "[##############################] 100%  3/3 blocks  12.0 s");
+  EXPECT_EQ(RenderProgressBar(0, 0, 32, 0.04),
+            "[------------------------------]   0%  0/32 blocks  0.0 s");
+  EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26),
+            "[###############---------------]  50%  16/32 blocks  1.3 s");
+  EXPECT_EQ(RenderProgressBar(100, 3, 3, 12.0),
+            "[##############################] 100%  3/3 blocks  12.0 s");
 }
 
 TEST(CliText, JobMessagesBecomeUtf8) {
@@ -267,15 +292,18 @@ TEST_F(Cli, WritesAtTheChosenRateAfterTheHandshake) {
   double modelled[2] = {};
   for (const uint32_t rate : {57600u, 115200u}) {
     console = RecordingConsole();
-    ASSERT_EQ(Run({"-q", "--baud", std::to_string(rate), "-p", "sim", file}), kSuccess) << console.err;
+    ASSERT_EQ(Run({"-q", "--baud", std::to_string(rate), "-p", "sim", file}), kSuccess)
+        << console.err;
     std::smatch told;
-    ASSERT_TRUE(std::regex_search(console.out, told,
-                                  std::regex("takes ([0-9.]+) s at 9600/" + std::to_string(rate) + " baud")))
+    ASSERT_TRUE(std::regex_search(
+        console.out, told,
+        std::regex("takes ([0-9.]+) s at 9600/" + std::to_string(rate) + " baud")))
         << console.out;
     modelled[rate == 115200u] = std::stod(told[1].str());
   }
   // The transfer takes most of the time: at twice the rate it takes about half.
-  EXPECT_LT(modelled[1], modelled[0] * 0.65) << modelled[0] << " s at 57600, " << modelled[1] << " s at 115200";
+  EXPECT_LT(modelled[1], modelled[0] * 0.65)
+      << modelled[0] << " s at 57600, " << modelled[1] << " s at 115200";
 }
 
 // On a terminal, each step shows as it begins, then the bar takes its line.
@@ -290,7 +318,8 @@ TEST_F(Cli, ShowsEachStepFromTheStart) {
   EXPECT_LT(connected, erase) << console.err;
   EXPECT_LT(erase, bar) << console.err;
   // A shorter text covers the longer one before it.
-  EXPECT_NE(console.err.find("\rerasing sectors 0-1" + std::string(30 - 19, ' ')), std::string::npos);
+  EXPECT_NE(console.err.find("\rerasing sectors 0-1" + std::string(30 - 19, ' ')),
+            std::string::npos);
   console = RecordingConsole();
   console.language = Language::Japanese;
   ASSERT_EQ(Run({"-p", "sim", file}), kSuccess) << console.err;
@@ -306,7 +335,8 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
   std::istringstream err(console.err);
   for (std::string line; std::getline(err, line);) {
     std::smatch stamp;
-    if (std::regex_match(line, stamp, std::regex(R"(\[ *[0-9]+\.[0-9]{3}\] (.*))"))) lines.push_back(stamp[1]);
+    if (std::regex_match(line, stamp, std::regex(R"(\[ *[0-9]+\.[0-9]{3}\] (.*))")))
+      lines.push_back(stamp[1]);
   }
   const std::vector<std::string> expected = {
       "RTS on: ISP entry active",
@@ -340,13 +370,16 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
       "> 12 data lines (512 bytes)",
   };
   ASSERT_GT(lines.size(), expected.size()) << console.err;
-  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())),
+      expected);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> C 1024 268436224 512"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> 20 data lines (900 bytes)"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "> 3 data lines (124 bytes)"), lines.end());
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
-            (std::vector<std::string>{"RTS off: ISP entry released", "DTR on: reset active, then 50 ms",
-                                      "DTR off: reset released"}));
+  EXPECT_EQ(
+      std::vector<std::string>(lines.end() - 3, lines.end()),
+      (std::vector<std::string>{"RTS off: ISP entry released", "DTR on: reset active, then 50 ms",
+                                "DTR off: reset released"}));
   EXPECT_EQ(console.err.find("\r["), std::string::npos) << "no bar between the lines";
 }
 
@@ -354,35 +387,44 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
 // that reads back as what was read.
 TEST_F(Cli, InfoAndReadTellTheChip) {
   ASSERT_EQ(Run({"--info", "-p", "sim"}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("part ID:    0x0A40902B (LPC1114FN28/102)\nboot code:  7.1\n"), std::string::npos)
+  EXPECT_NE(console.out.find("part ID:    0x0A40902B (LPC1114FN28/102)\nboot code:  7.1\n"),
+            std::string::npos)
       << console.out;
-  EXPECT_NE(console.out.find("sector 7 (0x7000-0x7FFF): blank\n"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("sector 7 (0x7000-0x7FFF): blank\n"), std::string::npos)
+      << console.out;
   const std::string hex = dir.File("flash.hex");
   console = RecordingConsole();
-  ASSERT_EQ(Run({"-q", "--read", hex, "--range", "0x7F00:256", "-p", "sim"}), kSuccess) << console.err;
+  ASSERT_EQ(Run({"-q", "--read", hex, "--range", "0x7F00:256", "-p", "sim"}), kSuccess)
+      << console.err;
   EXPECT_EQ(console.out.rfind("read 256 bytes from 0x00007F00 into " + hex, 0), 0u) << console.out;
   std::ifstream in(hex, std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), {});
   std::vector<uint8_t> image;
   std::vector<bool> hasData;
-  ASSERT_EQ(ReadIntelHex(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &image, &hasData), "");
+  ASSERT_EQ(
+      ReadIntelHex(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &image, &hasData),
+      "");
   ASSERT_EQ(image.size(), 0x8000u);
   EXPECT_EQ(std::count(hasData.begin(), hasData.end(), true), 256);
-  EXPECT_TRUE(std::all_of(image.begin() + 0x7F00, image.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(image.begin() + 0x7F00, image.end(), [](uint8_t b) { return b == 0xFF; }));
   EXPECT_FALSE(test::FileExists(hex + ".part"));
 }
 
 TEST_F(Cli, VerifySaysWhatItChecked) {
   test::WriteFile(file, test::MakeStartableImage(3000));
   ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("verified 0x00000200 to 0x00000BFF: the flash equals the image; the first 512 bytes "
-                             "read as the boot ROM"),
-            std::string::npos)
+  EXPECT_NE(
+      console.out.find(
+          "verified 0x00000200 to 0x00000BFF: the flash equals the image; the first 512 bytes "
+          "read as the boot ROM"),
+      std::string::npos)
       << console.out;
   test::WriteFile(file, test::MakeStartableImage(400));
   console = RecordingConsole();
   ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", file}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("nothing to verify above 0x00000200"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("nothing to verify above 0x00000200"), std::string::npos)
+      << console.out;
 }
 
 TEST_F(Cli, TheExampleProgramStartsAfterItsWrite) {
@@ -408,8 +450,9 @@ TEST_F(Cli, DrawsNoBarWhenQuietOrNotOnATerminal) {
 
 TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
   ASSERT_EQ(Run({"-p", "sim", dir.File("missing.bin")}), kFailed);
-  EXPECT_EQ(console.err, "korvane-cli: cannot open the file\n  file: " + dir.File("missing.bin") +
-                             " (No such file or directory)\n  next: check the file's name and folder\n");
+  EXPECT_EQ(console.err,
+            "korvane-cli: cannot open the file\n  file: " + dir.File("missing.bin") +
+                " (No such file or directory)\n  next: check the file's name and folder\n");
   test::WriteFile(file, test::MakeImage(10));
 #ifdef _WIN32
   const char* noPort = "COM251";
@@ -419,7 +462,8 @@ TEST_F(Cli, FailuresGiveTheJobsMessageAndExitCodeOne) {
 #endif
   console.err.clear();
   ASSERT_EQ(Run({"-p", noPort, file}), kFailed);
-  EXPECT_NE(console.err.find("\nkorvane-cli: cannot open the serial port\n"), std::string::npos) << console.err;
+  EXPECT_NE(console.err.find("\nkorvane-cli: cannot open the serial port\n"), std::string::npos)
+      << console.err;
   EXPECT_EQ(console.out, "");
 }
 
@@ -458,14 +502,17 @@ TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
   const std::string missing = dir.File("ttyUSB9");
   ASSERT_EQ(Run({"-q", "-p", missing, file}), kFailed);
   const std::string next =
-      "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group\n";
+      "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the "
+      "dialout group\n";
   EXPECT_EQ(console.err, "korvane-cli: cannot open the serial port\n  port: " + missing +
                              ": cannot open: No such file or directory\n" + next);
   // A COM number means the window's device for it.
   console.err.clear();
   ASSERT_EQ(Run({"-q", "-p", "COM200", file}), kFailed);
-  EXPECT_EQ(console.err, "korvane-cli: cannot open the serial port\n  port: /dev/ttyS199: cannot open: No such "
-                         "file or directory\n" + next);
+  EXPECT_EQ(console.err,
+            "korvane-cli: cannot open the serial port\n  port: /dev/ttyS199: cannot open: No such "
+            "file or directory\n" +
+                next);
   // One byte is one byte.
   test::WriteFile(file, {0x41});
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
@@ -478,24 +525,32 @@ TEST_F(Cli, TellsWhatTheImageWouldDoToTheChipBeforeWritingIt) {
   const struct {
     uint32_t value;
     const char* name;
-  } levels[] = {{0x12345678, "CRP1"}, {0x87654321, "CRP2"}, {0x43218765, "CRP3"}, {0x4E697370, "NO_ISP"}};
+  } levels[] = {
+      {0x12345678, "CRP1"}, {0x87654321, "CRP2"}, {0x43218765, "CRP3"}, {0x4E697370, "NO_ISP"}};
   for (const auto& level : levels) {
     std::vector<uint8_t> image = test::MakeStartableImage(1024);
-    for (int i = 0; i < 4; ++i) image[0x2FC + static_cast<size_t>(i)] = static_cast<uint8_t>(level.value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      image[0x2FC + static_cast<size_t>(i)] = static_cast<uint8_t>(level.value >> (8 * i));
     test::WriteFile(file, image);
     console = RecordingConsole();
     EXPECT_EQ(Run({"-q", "-p", "sim", file}), kFailed) << level.name;
-    EXPECT_NE(console.err.find(std::string("code read protection ") + level.name + " (0x000002FC"), std::string::npos)
+    EXPECT_NE(console.err.find(std::string("code read protection ") + level.name + " (0x000002FC"),
+              std::string::npos)
         << console.err;
     EXPECT_NE(console.err.find("--allow-crp"), std::string::npos) << console.err;
     EXPECT_EQ(console.out.find("wrote"), std::string::npos) << level.name << " was written";
     console = RecordingConsole();
     EXPECT_EQ(Run({"-q", "--allow-crp", "-p", "sim", file}), kSuccess) << level.name;
-    EXPECT_EQ(console.err.rfind(std::string("korvane-cli: warning: the image sets code read protection ") + level.name, 0),
-              0u)
+    EXPECT_EQ(
+        console.err.rfind(
+            std::string("korvane-cli: warning: the image sets code read protection ") + level.name,
+            0),
+        0u)
         << console.err;
-    EXPECT_NE(console.out.find(std::string("simulated chip: its flash now sets code read protection ") + level.name),
-              std::string::npos)
+    EXPECT_NE(
+        console.out.find(std::string("simulated chip: its flash now sets code read protection ") +
+                         level.name),
+        std::string::npos)
         << console.out;
   }
 
@@ -505,7 +560,9 @@ TEST_F(Cli, TellsWhatTheImageWouldDoToTheChipBeforeWritingIt) {
   test::WriteFile(file, image);
   console = RecordingConsole();
   ASSERT_EQ(Run({"-q", "-p", "sim", file}), kSuccess);
-  EXPECT_EQ(console.err.rfind("korvane-cli: warning: the image's first eight vectors do not add up to 0", 0), 0u)
+  EXPECT_EQ(console.err.rfind(
+                "korvane-cli: warning: the image's first eight vectors do not add up to 0", 0),
+            0u)
       << console.err;
   EXPECT_NE(console.err.find("--fix-checksum"), std::string::npos);
   EXPECT_NE(console.out.find("stayed in its boot loader"), std::string::npos) << console.out;
@@ -515,7 +572,8 @@ TEST_F(Cli, TellsWhatTheImageWouldDoToTheChipBeforeWritingIt) {
   EXPECT_NE(console.out.find("flash read back equals the image"), std::string::npos) << console.out;
   EXPECT_NE(console.out.find("reset into the new program"), std::string::npos) << console.out;
   std::ifstream in(file, std::ios::binary);
-  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), image) << "the file was changed";
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), image)
+      << "the file was changed";
 
   // A good image draws no word.
   test::WriteFile(file, test::MakeStartableImage(2000));
@@ -557,7 +615,8 @@ TEST_F(Cli, CtrlCStopsBeforeTheNextBlock) {
       }
     };
     ASSERT_EQ(Run({"-d", "-p", "sim", file}), kAborted) << interrupts;
-    EXPECT_NE(console.err.find("\nkorvane-cli: the write was aborted\n"), std::string::npos) << console.err;
+    EXPECT_NE(console.err.find("\nkorvane-cli: the write was aborted\n"), std::string::npos)
+        << console.err;
     EXPECT_EQ(console.err.find("2/4 blocks"), std::string::npos);
     EXPECT_TRUE(test::FileExists(file));
   }
@@ -594,7 +653,8 @@ TEST_F(Cli, WatchWritesTheFirstMatchOfAPattern) {
   };
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", dir.File("app-?.bin")}), kSuccess) << console.err;
   EXPECT_NE(console.out.find("wrote 300 bytes"), std::string::npos) << console.out;
-  EXPECT_NE(console.out.find("wrote 200 bytes"), std::string::npos) << "the next match at the next look";
+  EXPECT_NE(console.out.find("wrote 200 bytes"), std::string::npos)
+      << "the next match at the next look";
   EXPECT_FALSE(test::FileExists(dir.File("app-1.bin")));
   EXPECT_FALSE(test::FileExists(second));
 }
@@ -609,7 +669,8 @@ TEST_F(Cli, WatchWaitsUntilTheFileStopsChanging) {
   ASSERT_EQ(Run({"-w", "-d", "-p", "sim", file}), kSuccess) << console.err;
   EXPECT_EQ(console.out.find("wrote 4096 bytes"), std::string::npos) << console.out;
   EXPECT_NE(console.out.find("wrote 8192 bytes"), std::string::npos) << console.out;
-  EXPECT_EQ(console.out.find("wrote", console.out.find("wrote") + 1), std::string::npos) << "written once";
+  EXPECT_EQ(console.out.find("wrote", console.out.find("wrote") + 1), std::string::npos)
+      << "written once";
   EXPECT_FALSE(test::FileExists(file));
 }
 
@@ -628,16 +689,19 @@ TEST_F(Cli, WatchStopsAtTheFirstFailure) {
     if (!test::FileExists(file)) test::WriteFile(file, {});
   };
   ASSERT_EQ(Run({"-dw", "-p", "sim", file}), kFailed);
-  EXPECT_NE(console.err.find("korvane-cli: the file is empty: nothing to write\n"), std::string::npos) << console.err;
+  EXPECT_NE(console.err.find("korvane-cli: the file is empty: nothing to write\n"),
+            std::string::npos)
+      << console.err;
   EXPECT_TRUE(test::FileExists(file));
 }
 
 #ifdef KORVANE_CLI_PATH
 // The real program, in the environment given: exit codes and the message as the
 // terminal shows it.
-int RunProgram(const std::string& environment, const std::string& args, const std::string& errPath) {
-  const std::string command = "env -u LC_ALL -u LC_MESSAGES -u LANG " + environment + " " + KORVANE_CLI_PATH +
-                              " " + args + " >/dev/null 2>" + errPath;
+int RunProgram(const std::string& environment, const std::string& args,
+               const std::string& errPath) {
+  const std::string command = "env -u LC_ALL -u LC_MESSAGES -u LANG " + environment + " " +
+                              KORVANE_CLI_PATH + " " + args + " >/dev/null 2>" + errPath;
   int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -656,7 +720,8 @@ TEST_F(Cli, ProgramExitCodesAndTheUsersLanguage) {
       {"LANG=ja_JP.UTF-8", "korvane-cli: ファイルが開けませんでした"},
       {"LANG=ja_JP.UTF-8 LC_MESSAGES=en_US.UTF-8", "korvane-cli: cannot open the file"},
       {"LANG=en_GB.UTF-8 LC_ALL=ja_JP.UTF-8", "korvane-cli: ファイルが開けませんでした"},
-      {"LC_ALL= LANG=ja", "korvane-cli: ファイルが開けませんでした"},  // an empty one does not count
+      {"LC_ALL= LANG=ja",
+       "korvane-cli: ファイルが開けませんでした"},  // an empty one does not count
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RunProgram(c.environment, "-p sim " + missing, err), 1) << c.environment;
@@ -685,9 +750,7 @@ TEST_F(Cli, ReadsIntelHexAndElfIntoTheFlashImage) {
     const char* name;
     const char* format;
   } cases[] = {
-      {".hex", "app.hex", "Intel HEX"},
-      {".elf", "app.axf", "ELF"},
-      {".elf", "app.elf", "ELF"},
+      {".hex", "app.hex", "Intel HEX"}, {".elf", "app.axf", "ELF"}, {".elf", "app.elf", "ELF"},
       {".hex", "app.img", "Intel HEX"},  // recognised by its content
       {".elf", "app", "ELF"},
   };
@@ -696,11 +759,14 @@ TEST_F(Cli, ReadsIntelHexAndElfIntoTheFlashImage) {
     const std::string path = dir.File(c.name);
     test::WriteFile(path, ReadBytes(example + c.source));
     console = RecordingConsole();
-    ASSERT_EQ(Run({"-q", "--fix-checksum", "--verify", "-p", "sim", path}), kSuccess) << console.err;
-    EXPECT_NE(console.out.find("wrote " + std::to_string(expected.size()) + " bytes from " + c.format + " (1 sector)"),
+    ASSERT_EQ(Run({"-q", "--fix-checksum", "--verify", "-p", "sim", path}), kSuccess)
+        << console.err;
+    EXPECT_NE(console.out.find("wrote " + std::to_string(expected.size()) + " bytes from " +
+                               c.format + " (1 sector)"),
               std::string::npos)
         << console.out;
-    EXPECT_NE(console.out.find("flash read back equals the image"), std::string::npos) << console.out;
+    EXPECT_NE(console.out.find("flash read back equals the image"), std::string::npos)
+        << console.out;
     EXPECT_NE(console.out.find("reset into the new program"), std::string::npos) << console.out;
   }
 }
@@ -716,7 +782,10 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
       {"far.hex", ":020000040001F9\n:0400000001020304F2\n:00000001FF\n", "0x00010000"},
       {"text.hex", "hello\n", "not"},
       {"text.elf", "hello", "not"},
-      {"broken", "\x7f" "ELF\x01\x01\x01", ""},
+      {"broken",
+       "\x7f"
+       "ELF\x01\x01\x01",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -729,15 +798,16 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
     EXPECT_EQ(console.out, "") << "nothing written";
   }
   // Beyond what korvane-cli reads at all, a HEX file is named as one, with its size.
-  for (const auto& [name, kind] : {std::pair<const char*, const char*>{"huge.hex", "Intel HEX file"},
-                                   {"huge.dat", "file"}}) {
+  for (const auto& [name, kind] :
+       {std::pair<const char*, const char*>{"huge.hex", "Intel HEX file"}, {"huge.dat", "file"}}) {
     const std::string path = dir.File(name);
     std::filesystem::resize_file((test::WriteFile(path, {}), path), (uint64_t{64} << 20) + 1);
     console = RecordingConsole();
     EXPECT_EQ(Run({"-q", "-p", "sim", path}), kFailed);
-    EXPECT_EQ(console.err, "korvane-cli: " + path + ": the " + kind +
-                               " is 67108865 bytes, larger than the 64 MiB korvane-cli reads (a full flash "
-                               "image in Intel HEX is about 90 KiB); not written.\n");
+    EXPECT_EQ(console.err,
+              "korvane-cli: " + path + ": the " + kind +
+                  " is 67108865 bytes, larger than the 64 MiB korvane-cli reads (a full flash "
+                  "image in Intel HEX is about 90 KiB); not written.\n");
     std::filesystem::remove(path);
   }
   // A .bin is raw bytes whatever it holds.
@@ -761,11 +831,13 @@ TEST_F(Cli, TheWrittenVersionIsTheOneDeleted) {
   };
   console.terminal = true;
   EXPECT_EQ(Run({"-d", "-p", "sim", file}), kFailed);
-  EXPECT_NE(console.err.find("\nkorvane-cli: the file was written but not deleted\n  file: " + file + "\n"),
+  EXPECT_NE(console.err.find(
+                "\nkorvane-cli: the file was written but not deleted\n  file: " + file + "\n"),
             std::string::npos)
       << console.err;
   EXPECT_TRUE(test::FileExists(file));
-  EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes;"), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("flash read back equals the image (2048 bytes;"), std::string::npos)
+      << console.out;
 }
 
 TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
@@ -807,17 +879,22 @@ TEST_F(Cli, MonitorShowsTheBoardAndSendsTheInput) {
 TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
   const std::vector<uint8_t> image = test::MakeStartableImage(8192);
   sim::SimulatedChip good1, good2;
-  sim::SimulatedChip failing(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 4)}});
+  sim::SimulatedChip failing(
+      sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 4)}});
   sim::SimulatedChip silent(sim::ChipConfig{sim::kLpc1114PartId, false, {}});
-  const std::vector<BoardJob> boards = {
-      {"good1", good1.Opener()}, {"failing", failing.Opener()}, {"silent", silent.Opener()}, {"good2", good2.Opener()}};
+  const std::vector<BoardJob> boards = {{"good1", good1.Opener()},
+                                        {"failing", failing.Opener()},
+                                        {"silent", silent.Opener()},
+                                        {"good2", good2.Opener()}};
   std::vector<std::vector<JobPhase>> phases(boards.size());
   int finished = 0;
   const std::vector<BoardReport> reports =
-      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), boards, JobOptions{}, 0, [&](size_t board, const BoardReport& report) {
-        if (phases[board].empty() || phases[board].back() != report.phase) phases[board].push_back(report.phase);
-        if (report.finished) ++finished;
-      });
+      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), boards, JobOptions{}, 0,
+                  [&](size_t board, const BoardReport& report) {
+                    if (phases[board].empty() || phases[board].back() != report.phase)
+                      phases[board].push_back(report.phase);
+                    if (report.finished) ++finished;
+                  });
   ASSERT_EQ(reports.size(), 4u);
   EXPECT_EQ(finished, 4);
   EXPECT_TRUE(reports[0].result.Succeeded());
@@ -833,15 +910,21 @@ TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
   EXPECT_EQ(phases[2], std::vector<JobPhase>{JobPhase::Reset});
   EXPECT_EQ(ExitCodeOf(reports), kFailed);
   // Every port closed, the failed ones too.
-  for (const sim::SimulatedChip* chip : {&good1, &failing, &silent, &good2}) EXPECT_EQ(chip->closes, 1);
+  for (const sim::SimulatedChip* chip : {&good1, &failing, &silent, &good2})
+    EXPECT_EQ(chip->closes, 1);
 
   const std::string summary = SummaryTable(reports);
-  EXPECT_NE(summary.find("4 boards: 2 ok, 2 not written: failing silent"), std::string::npos) << summary;
-  EXPECT_NE(summary.find("silent   0.00 s     the chip's boot loader did not answer\n"), std::string::npos) << summary;
-  EXPECT_NE(summary.find("writing the program failed: SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)\n"),
+  EXPECT_NE(summary.find("4 boards: 2 ok, 2 not written: failing silent"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("silent   0.00 s     the chip's boot loader did not answer\n"),
             std::string::npos)
       << summary;
-  EXPECT_EQ(reports[1].result.isp.command, "C 4096 268436224 1024") << "the block of the fourth copy";
+  EXPECT_NE(
+      summary.find("writing the program failed: SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)\n"),
+      std::string::npos)
+      << summary;
+  EXPECT_EQ(reports[1].result.isp.command, "C 4096 268436224 1024")
+      << "the block of the fourth copy";
   EXPECT_EQ(reports[1].result.address, 4096u);
 }
 
@@ -849,14 +932,17 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   const std::vector<uint8_t> image = test::MakeStartableImage(4096);
   sim::SimulatedChip good;
   // The second copy fails once: the next attempt, with its own reset, succeeds.
-  sim::SimulatedChip once(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 2)}});
+  sim::SimulatedChip once(
+      sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 2)}});
   std::vector<BoardReport> reports =
-      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"good", good.Opener()}, {"once", once.Opener()}}, JobOptions{}, 2, nullptr);
+      WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())),
+                  {{"good", good.Opener()}, {"once", once.Opener()}}, JobOptions{}, 2, nullptr);
   EXPECT_TRUE(reports[0].result.Succeeded());
   EXPECT_EQ(reports[0].attempt, 1);
   EXPECT_TRUE(reports[1].result.Succeeded());
   EXPECT_EQ(reports[1].attempt, 2);
-  EXPECT_EQ(once.loader.resets(), 3) << "a reset into the boot loader for each try, one into the program";
+  EXPECT_EQ(once.loader.resets(), 3)
+      << "a reset into the boot loader for each try, one into the program";
   EXPECT_EQ(ExitCodeOf(reports), kSuccess);
 
   // Ctrl-C as the first board starts: every board stops at its next check, none is
@@ -865,10 +951,12 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   AbortFlag interrupt;  // the boards' common abort request, as Ctrl-C is
   JobOptions common;
   common.abort = &interrupt;
-  reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())), {{"a", a.Opener()}, {"b", b.Opener()}},
-                        common, 3, [&interrupt](size_t, const BoardReport&) { interrupt.Request(); });
+  reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())),
+                        {{"a", a.Opener()}, {"b", b.Opener()}}, common, 3,
+                        [&interrupt](size_t, const BoardReport&) { interrupt.Request(); });
   for (const sim::SimulatedChip* chip : {&a, &b}) {
-    EXPECT_TRUE(std::all_of(chip->loader.flash().begin(), chip->loader.flash().end(), [](uint8_t v) { return v == 0xFF; }));
+    EXPECT_TRUE(std::all_of(chip->loader.flash().begin(), chip->loader.flash().end(),
+                            [](uint8_t v) { return v == 0xFF; }));
   }
   for (const BoardReport& report : reports) {
     EXPECT_EQ(report.result.outcome, JobOutcome::Aborted) << report.port;
@@ -884,7 +972,8 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
 TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   test::WriteFile(file, test::MakeStartableImage(3000));
   console.terminal = false;
-  ASSERT_EQ(Run({"-d", "--verify", "-p", "sim", "-p", "sim", "-p", "sim", file}), kSuccess) << console.err;
+  ASSERT_EQ(Run({"-d", "--verify", "-p", "sim", "-p", "sim", "-p", "sim", file}), kSuccess)
+      << console.err;
   for (const char* port : {"sim1: ok in ", "sim2: ok in ", "sim3: ok in "}) {
     EXPECT_NE(console.err.find(port), std::string::npos) << console.err;
   }
@@ -897,11 +986,12 @@ TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   console.terminal = false;
   const std::string missing = dir.File("no-such-tty");
   EXPECT_EQ(Run({"-d", "-p", "sim", "-p", missing, file}), kFailed);
-  EXPECT_NE(console.out.find("2 boards: 1 ok, 1 not written: " + missing), std::string::npos) << console.out;
+  EXPECT_NE(console.out.find("2 boards: 1 ok, 1 not written: " + missing), std::string::npos)
+      << console.out;
   EXPECT_NE(console.out.find("  cannot open the serial port\n"), std::string::npos) << console.out;
   // The details after the table, for the board that failed.
-  EXPECT_NE(console.err.find("korvane-cli: " + missing + ": cannot open the serial port\n  port: " + missing +
-                             ": cannot open: "),
+  EXPECT_NE(console.err.find("korvane-cli: " + missing + ": cannot open the serial port\n  port: " +
+                             missing + ": cannot open: "),
             std::string::npos)
       << console.err;
   EXPECT_TRUE(test::FileExists(file));
@@ -910,7 +1000,8 @@ TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   console = RecordingConsole();
   ASSERT_EQ(Run({"-p", "sim", "-p", "sim", file}), kSuccess);
   EXPECT_NE(console.err.find("\x1b[2A"), std::string::npos) << "back up over both lines";
-  EXPECT_NE(console.err.find("sim2  [####################] 100%  done"), std::string::npos) << console.err;
+  EXPECT_NE(console.err.find("sim2  [####################] 100%  done"), std::string::npos)
+      << console.err;
 }
 
 TEST(PortNames, OneDeviceNamedTwiceIsFound) {
@@ -928,7 +1019,8 @@ TEST(PortNames, OneDeviceNamedTwiceIsFound) {
   test::WriteFile(device, {});
   const std::string link = dir.File("usb-FTDI_FT232R_A1-if00-port0");
   ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
-  EXPECT_EQ(FindSameDevice({dir.File("ttyUSB1"), link, device}), Same(std::make_pair(link, device)));
+  EXPECT_EQ(FindSameDevice({dir.File("ttyUSB1"), link, device}),
+            Same(std::make_pair(link, device)));
 #endif
 }
 
@@ -940,8 +1032,9 @@ TEST_F(Cli, OneDeviceNamedTwiceIsAUsageError) {
   ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
   test::WriteFile(file, test::MakeStartableImage(100));
   EXPECT_EQ(Run({"-p", link, "-p", device, file}), kUsage);
-  EXPECT_EQ(console.err, "korvane-cli: -p " + link + " and -p " + device +
-                             " are the same device; name each board once (see korvane-cli --help)\n");
+  EXPECT_EQ(console.err,
+            "korvane-cli: -p " + link + " and -p " + device +
+                " are the same device; name each board once (see korvane-cli --help)\n");
 }
 #endif
 
@@ -951,7 +1044,9 @@ TEST(BoardTable, FitsTheTerminalAndSaysAborted) {
   std::vector<BoardReport> reports(30);
   for (size_t i = 0; i < reports.size(); ++i) reports[i].port = "/dev/ttyUSB" + std::to_string(i);
   BoardTable table(reports, false, 24);
-  const auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+  const auto lines = [](const std::string& text) {
+    return std::count(text.begin(), text.end(), '\n');
+  };
   const std::string first = table.Draw();
   EXPECT_EQ(lines(first), 23);
   EXPECT_NE(first.find("\x1b[2K30 boards: 30 waiting\n"), std::string::npos) << first;
@@ -968,14 +1063,17 @@ TEST(BoardTable, FitsTheTerminalAndSaysAborted) {
   for (size_t i = 0; i < 25; ++i) text = table.Update(i, reports[i]);
   EXPECT_EQ(text.rfind("\x1b[23A", 0), 0u) << "back up over the 23 lines";
   EXPECT_EQ(lines(text), 23);
-  EXPECT_NE(text.find("30 boards: 5 waiting, 22 writing, 1 done, 1 failed, 1 aborted\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("30 boards: 5 waiting, 22 writing, 1 done, 1 failed, 1 aborted\n"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("/dev/ttyUSB3 "), std::string::npos) << "the first board at work";
   EXPECT_NE(text.find("/dev/ttyUSB24 "), std::string::npos) << "the 22nd board at work";
   EXPECT_EQ(text.find("/dev/ttyUSB0 "), std::string::npos) << "finished: in the table at the end";
 
   // Boards that fit are drawn one line each; an aborted one says so.
   BoardTable fits(std::vector<BoardReport>(reports.begin(), reports.begin() + 3), false, 24);
-  EXPECT_NE(fits.Draw().find("/dev/ttyUSB2  [########------------]  40%  aborted"), std::string::npos);
+  EXPECT_NE(fits.Draw().find("/dev/ttyUSB2  [########------------]  40%  aborted"),
+            std::string::npos);
   EXPECT_EQ(FinishedLine(reports[2], 1), "/dev/ttyUSB2: aborted in 0.00 s\n");
   EXPECT_EQ(FinishedLine(reports[1], 1).rfind("/dev/ttyUSB1: failed in 0.00 s: ", 0), 0u);
 }
@@ -984,9 +1082,9 @@ TEST(BoardTable, FitsTheTerminalAndSaysAborted) {
 // been quiet for 500 ms, and 2 s at most: a board that keeps talking does not keep it.
 TEST(Monitor, EndsWithinItsBoundAfterTheInputEnds) {
   struct Case {
-    uint32_t talkMs;  // the program's period; 0: silent
+    uint32_t talkMs;            // the program's period; 0: silent
     uint64_t endsFrom, endsBy;  // after the monitor's start, in milliseconds
-    const char* lastTick;  // the last line shown, if any
+    const char* lastTick;       // the last line shown, if any
   } const cases[] = {
       {0, 500, 560, nullptr},
       {600, 500, 560, nullptr},  // a pause of 500 ms ends it before the first line
@@ -1010,7 +1108,8 @@ TEST(Monitor, EndsWithinItsBoundAfterTheInputEnds) {
     EXPECT_GE(ran, c.endsFrom) << c.talkMs;
     EXPECT_LE(ran, c.endsBy) << c.talkMs;
     if (c.lastTick) {
-      EXPECT_EQ(console.out.substr(console.out.size() - std::strlen(c.lastTick)), c.lastTick) << console.out;
+      EXPECT_EQ(console.out.substr(console.out.size() - std::strlen(c.lastTick)), c.lastTick)
+          << console.out;
     } else {
       EXPECT_EQ(console.out, "");
     }
@@ -1054,9 +1153,11 @@ TEST(PortList, FindsTheSerialPortsOfAMachine) {
   make("sys/class/tty/ttyS1/type", "0\n");
   make("sys/devices/usb1/1-1/product", "FT232R USB UART\n");
   make("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/x", "");
-  ASSERT_EQ(std::system(("mkdir -p '" + root.File("dev/serial/by-id") + "' '" + root.File("sys/class/tty/ttyUSB0") +
-                         "' && ln -s ../../ttyUSB0 '" + root.File("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5-if00-port0") +
-                         "' && ln -s ../../../devices/usb1/1-1/1-1:1.0/ttyUSB0 '" + root.File("sys/class/tty/ttyUSB0/device") + "'")
+  ASSERT_EQ(std::system(("mkdir -p '" + root.File("dev/serial/by-id") + "' '" +
+                         root.File("sys/class/tty/ttyUSB0") + "' && ln -s ../../ttyUSB0 '" +
+                         root.File("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5-if00-port0") +
+                         "' && ln -s ../../../devices/usb1/1-1/1-1:1.0/ttyUSB0 '" +
+                         root.File("sys/class/tty/ttyUSB0/device") + "'")
                             .c_str()),
             0);
   const std::vector<SerialPortInfo> ports = ListSerialPortsUnder(root.File(""));

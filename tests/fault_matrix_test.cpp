@@ -34,26 +34,43 @@ enum class InBlock { First, Last };
 struct Step {
   std::string name;
   Phase phase;
-  std::string key;      // what the chip's fault rules act on; the host line's label below
-  int block = -1;       // for block steps
+  std::string key;                // what the chip's fault rules act on; the host line's label below
+  int block = -1;                 // for block steps
   InBlock pick = InBlock::First;  // which of the block's lines of this key
   bool everyAttempt = false;      // the chip's fault repeats at every handshake attempt
   std::string errorCode;          // a refusal the chip could give here
   const char* message = nullptr;  // what the job returns when the step fails
 };
 
-enum class Fault { NoAnswer, Garbage, ErrorCode, Resend, ReadFails, WriteFails, LineChangeFails, Disconnect };
+enum class Fault {
+  NoAnswer,
+  Garbage,
+  ErrorCode,
+  Resend,
+  ReadFails,
+  WriteFails,
+  LineChangeFails,
+  Disconnect
+};
 
 const char* FaultName(Fault fault) {
   switch (fault) {
-    case Fault::NoAnswer: return "NoAnswer";
-    case Fault::Garbage: return "Garbage";
-    case Fault::ErrorCode: return "ErrorCode";
-    case Fault::Resend: return "Resend";
-    case Fault::ReadFails: return "ReadFails";
-    case Fault::WriteFails: return "WriteFails";
-    case Fault::LineChangeFails: return "LineChangeFails";
-    case Fault::Disconnect: return "Disconnect";
+    case Fault::NoAnswer:
+      return "NoAnswer";
+    case Fault::Garbage:
+      return "Garbage";
+    case Fault::ErrorCode:
+      return "ErrorCode";
+    case Fault::Resend:
+      return "Resend";
+    case Fault::ReadFails:
+      return "ReadFails";
+    case Fault::WriteFails:
+      return "WriteFails";
+    case Fault::LineChangeFails:
+      return "LineChangeFails";
+    case Fault::Disconnect:
+      return "Disconnect";
   }
   return "?";
 }
@@ -62,36 +79,49 @@ std::vector<Step> Steps() {
   std::vector<Step> steps;
   for (bool every : {false, true}) {
     const char* suffix = every ? " every attempt" : "";
-    steps.push_back({std::string("sync") + suffix, Phase::Handshake, "?", -1, InBlock::First, every, "1",
-                     msg::kIspEntryFailed});
+    steps.push_back({std::string("sync") + suffix, Phase::Handshake, "?", -1, InBlock::First, every,
+                     "1", msg::kIspEntryFailed});
     steps.push_back({std::string("sync word echo") + suffix, Phase::Handshake, "Synchronized", -1,
                      InBlock::First, every, "1", msg::kIspEntryFailed});
     steps.push_back({std::string("frequency echo") + suffix, Phase::Handshake, "frequency", -1,
                      InBlock::First, every, "1", msg::kIspEntryFailed});
   }
-  steps.push_back({"echo off", Phase::Command, "A", -1, InBlock::First, false, "12", msg::kIspEntryFailed});
-  steps.push_back({"baud", Phase::Command, "B", -1, InBlock::First, false, "17", msg::kBaudChangeFailed});
-  steps.push_back({"part id", Phase::Command, "J", -1, InBlock::First, false, "1", msg::kWrongChip});
-  steps.push_back({"unlock", Phase::Command, "U", -1, InBlock::First, false, "16", msg::kEraseFailed});
-  steps.push_back({"prepare", Phase::Command, "P", -1, InBlock::First, false, "7", msg::kEraseFailed});
-  steps.push_back({"erase", Phase::Command, "E", -1, InBlock::First, false, "15", msg::kEraseFailed});
-  const std::pair<const char*, int> blocks[] = {{"first", 0}, {"middle", kBlocks / 2}, {"last", kBlocks - 1}};
+  steps.push_back(
+      {"echo off", Phase::Command, "A", -1, InBlock::First, false, "12", msg::kIspEntryFailed});
+  steps.push_back(
+      {"baud", Phase::Command, "B", -1, InBlock::First, false, "17", msg::kBaudChangeFailed});
+  steps.push_back(
+      {"part id", Phase::Command, "J", -1, InBlock::First, false, "1", msg::kWrongChip});
+  steps.push_back(
+      {"unlock", Phase::Command, "U", -1, InBlock::First, false, "16", msg::kEraseFailed});
+  steps.push_back(
+      {"prepare", Phase::Command, "P", -1, InBlock::First, false, "7", msg::kEraseFailed});
+  steps.push_back(
+      {"erase", Phase::Command, "E", -1, InBlock::First, false, "15", msg::kEraseFailed});
+  const std::pair<const char*, int> blocks[] = {
+      {"first", 0}, {"middle", kBlocks / 2}, {"last", kBlocks - 1}};
   for (const auto& [where, block] : blocks) {
     const std::string in = std::string(" ") + where + " block";
-    steps.push_back({"W" + in, Phase::Block, "W", block, InBlock::First, false, "14", msg::kWriteFailed});
-    steps.push_back({"data" + in, Phase::Block, "data", block, InBlock::Last, false, "", msg::kWriteFailed});
+    steps.push_back(
+        {"W" + in, Phase::Block, "W", block, InBlock::First, false, "14", msg::kWriteFailed});
+    steps.push_back(
+        {"data" + in, Phase::Block, "data", block, InBlock::Last, false, "", msg::kWriteFailed});
     steps.push_back({"checksum" + in, Phase::Block, "checksum", block, InBlock::First, false, "1",
                      msg::kWriteFailed});
-    steps.push_back({"P" + in, Phase::Block, "P", block, InBlock::First, false, "7", msg::kWriteFailed});
-    steps.push_back({"C" + in, Phase::Block, "C", block, InBlock::First, false, "9", msg::kWriteFailed});
+    steps.push_back(
+        {"P" + in, Phase::Block, "P", block, InBlock::First, false, "7", msg::kWriteFailed});
+    steps.push_back(
+        {"C" + in, Phase::Block, "C", block, InBlock::First, false, "9", msg::kWriteFailed});
   }
-  steps.push_back({"restart", Phase::Restart, "", -1, InBlock::First, false, "", msg::kIspLeaveFailed});
+  steps.push_back(
+      {"restart", Phase::Restart, "", -1, InBlock::First, false, "", msg::kIspLeaveFailed});
   return steps;
 }
 
 bool Applies(const Step& step, Fault fault) {
   const bool data = step.key == "data";
-  if (step.phase == Phase::Restart) return fault == Fault::LineChangeFails || fault == Fault::Disconnect;
+  if (step.phase == Phase::Restart)
+    return fault == Fault::LineChangeFails || fault == Fault::Disconnect;
   if (step.everyAttempt) {
     // Port faults are one-off events; a disconnection is covered once, below.
     return fault == Fault::NoAnswer || fault == Fault::Garbage || fault == Fault::ErrorCode;
@@ -149,7 +179,8 @@ std::vector<HostLine> LabelHostLines(const std::vector<PortEvent>& events) {
       inTransfer = key == "W";
       if (key == "W") ++block;
     }
-    lines.push_back({i, key, key == "?" || key == "Synchronized" || key == "frequency" ? -1 : block});
+    lines.push_back(
+        {i, key, key == "?" || key == "Synchronized" || key == "frequency" ? -1 : block});
   }
   return lines;
 }
@@ -175,7 +206,8 @@ const Reference& CleanRun() {
 // How many events up to and including `index` satisfy pred.
 template <typename Pred>
 int CountUpTo(const std::vector<PortEvent>& events, size_t index, Pred pred) {
-  return static_cast<int>(std::count_if(events.begin(), events.begin() + static_cast<long>(index) + 1, pred));
+  return static_cast<int>(
+      std::count_if(events.begin(), events.begin() + static_cast<long>(index) + 1, pred));
 }
 
 struct Placement {
@@ -196,9 +228,10 @@ Placement Place(const Step& step) {
   const HostLine* chosen = step.pick == InBlock::First ? candidates.front() : candidates.back();
   Placement placement;
   placement.writeEvent = chosen->event;
-  placement.occurrence = static_cast<int>(std::count_if(
-      ref.lines.begin(), ref.lines.end(),
-      [&](const HostLine& l) { return l.key == step.key && l.event <= chosen->event; }));
+  placement.occurrence =
+      static_cast<int>(std::count_if(ref.lines.begin(), ref.lines.end(), [&](const HostLine& l) {
+        return l.key == step.key && l.event <= chosen->event;
+      }));
   return placement;
 }
 
@@ -229,7 +262,8 @@ void InjectFault(const Step& step, Fault fault, SimulatedChip& chip) {
   if (step.phase == Phase::Restart) {
     // The restart begins with the last release of RTS.
     const size_t first = FindEvent(events, PortEvent::Kind::Line, 0, clearRts, true);
-    if (fault == Fault::Disconnect) chip.script.disconnectAt = CountUpTo(events, first, isOperation);
+    if (fault == Fault::Disconnect)
+      chip.script.disconnectAt = CountUpTo(events, first, isOperation);
     if (fault == Fault::LineChangeFails) {
       chip.script.failLineChange =
           CountUpTo(events, FindEvent(events, PortEvent::Kind::Line, first, setDtr), isLine);
@@ -246,8 +280,9 @@ void InjectFault(const Step& step, Fault fault, SimulatedChip& chip) {
     case Fault::Garbage:
       if (step.key == "data") {
         // An encoded line has no answer: the line itself arrives garbled.
-        chip.script.garbleWrite =
-            CountUpTo(events, at.writeEvent, [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write; });
+        chip.script.garbleWrite = CountUpTo(events, at.writeEvent, [](const PortEvent& e) {
+          return e.kind == PortEvent::Kind::Write;
+        });
       } else {
         rules.push_back(Rule::Without(Rule::Action::Garble, step.key, occurrence));
       }
@@ -261,13 +296,14 @@ void InjectFault(const Step& step, Fault fault, SimulatedChip& chip) {
     case Fault::ReadFails: {
       // The first byte of the answer.
       const size_t read = FindEvent(events, PortEvent::Kind::Read, at.writeEvent, 0);
-      chip.script.failRead =
-          CountUpTo(events, read, [](const PortEvent& e) { return e.kind == PortEvent::Kind::Read; });
+      chip.script.failRead = CountUpTo(
+          events, read, [](const PortEvent& e) { return e.kind == PortEvent::Kind::Read; });
       break;
     }
     case Fault::WriteFails:
-      chip.script.failWrite =
-          CountUpTo(events, at.writeEvent, [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write; });
+      chip.script.failWrite = CountUpTo(events, at.writeEvent, [](const PortEvent& e) {
+        return e.kind == PortEvent::Kind::Write;
+      });
       break;
     case Fault::LineChangeFails:
       chip.script.failLineChange =
@@ -310,8 +346,9 @@ void PrintTo(const Cell& cell, std::ostream* out) {
 std::vector<Cell> Cells() {
   std::vector<Cell> cells;
   for (const Step& step : Steps()) {
-    for (Fault fault : {Fault::NoAnswer, Fault::Garbage, Fault::ErrorCode, Fault::Resend,
-                        Fault::ReadFails, Fault::WriteFails, Fault::LineChangeFails, Fault::Disconnect}) {
+    for (Fault fault :
+         {Fault::NoAnswer, Fault::Garbage, Fault::ErrorCode, Fault::Resend, Fault::ReadFails,
+          Fault::WriteFails, Fault::LineChangeFails, Fault::Disconnect}) {
       if (Applies(step, fault)) cells.push_back({step, fault});
     }
   }
@@ -379,10 +416,13 @@ TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {
   const size_t lastAttempt = FindEvent(events, PortEvent::Kind::Line, 0, setRts, true);
   ASSERT_LT(lastAttempt, events.size());
   EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                          [&](const PortEvent& e) { return e.kind == PortEvent::Kind::Line && e.value == setRts; }),
+                          [&](const PortEvent& e) {
+                            return e.kind == PortEvent::Kind::Line && e.value == setRts;
+                          }),
             expected.attempts);
-  const auto linesAfter = std::count_if(events.begin() + static_cast<std::ptrdiff_t>(lastAttempt) + 1, events.end(),
-                                        [](const PortEvent& e) { return e.kind == PortEvent::Kind::Line; });
+  const auto linesAfter =
+      std::count_if(events.begin() + static_cast<std::ptrdiff_t>(lastAttempt) + 1, events.end(),
+                    [](const PortEvent& e) { return e.kind == PortEvent::Kind::Line; });
   const auto& flash = chip.loader.flash();
   if (expected.message.empty()) {
     EXPECT_EQ(linesAfter, 3 + 3) << "the rest of the reset, then the restart";
@@ -400,10 +440,12 @@ TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {
           << "block at " << from << ", sent before the fault, stays written";
     }
     // (Unless only the answer to block 0's own copy was lost: the copy was made.)
-    const bool copyMade = cell.step.key == "C" && (cell.fault == Fault::Garbage || cell.fault == Fault::ReadFails);
+    const bool copyMade =
+        cell.step.key == "C" && (cell.fault == Fault::Garbage || cell.fault == Fault::ReadFails);
     if (!(copyMade && cell.step.block == kBlocks - 1)) {
-      EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }))
-          << "block 0 stays erased: the chip keeps to its boot loader";
+      EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) {
+        return b == 0xFF;
+      })) << "block 0 stays erased: the chip keeps to its boot loader";
     }
   }
   if (expected.message.empty()) {

@@ -37,11 +37,13 @@ TEST(ImageChecks, CodeReadProtectionLevels) {
   const struct {
     uint32_t word;
     CrpLevel level;
-  } cases[] = {{0x12345678, CrpLevel::Crp1}, {0x87654321, CrpLevel::Crp2}, {0x43218765, CrpLevel::Crp3},
-               {0x4E697370, CrpLevel::NoIsp}, {0xFFFFFFFF, CrpLevel::None}, {0x12345679, CrpLevel::None}};
+  } cases[] = {{0x12345678, CrpLevel::Crp1}, {0x87654321, CrpLevel::Crp2},
+               {0x43218765, CrpLevel::Crp3}, {0x4E697370, CrpLevel::NoIsp},
+               {0xFFFFFFFF, CrpLevel::None}, {0x12345679, CrpLevel::None}};
   for (const auto& c : cases) {
     std::vector<uint8_t> image = test::MakeImage(0x300);
-    for (int i = 0; i < 4; ++i) image[kCrpOffset + static_cast<size_t>(i)] = static_cast<uint8_t>(c.word >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      image[kCrpOffset + static_cast<size_t>(i)] = static_cast<uint8_t>(c.word >> (8 * i));
     EXPECT_EQ(CrpLevelOf(image.data(), image.size()), c.level) << std::hex << c.word;
     // An image that ends before the word sets nothing.
     EXPECT_EQ(CrpLevelOf(image.data(), kCrpOffset + 3), CrpLevel::None);

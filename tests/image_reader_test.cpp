@@ -17,12 +17,15 @@
 namespace korvane {
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 // One Intel HEX record with its right checksum, without a line end.
 std::string Record(unsigned type, unsigned address, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address), static_cast<uint8_t>(type)};
+  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
+                                static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                static_cast<uint8_t>(type)};
   bytes.insert(bytes.end(), data.begin(), data.end());
   unsigned sum = 0;
   for (uint8_t b : bytes) sum += b;
@@ -39,7 +42,8 @@ std::string Record(unsigned type, unsigned address, const std::vector<uint8_t>& 
 const std::string kEof = ":00000001FF";
 
 // A flash image of `size` bytes of 0xFF with `bytes` at `address`.
-std::vector<uint8_t> Flash(size_t size, uint32_t address = 0, const std::vector<uint8_t>& bytes = {}) {
+std::vector<uint8_t> Flash(size_t size, uint32_t address = 0,
+                           const std::vector<uint8_t>& bytes = {}) {
   std::vector<uint8_t> image(size, 0xFF);
   std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(address));
   return image;
@@ -59,25 +63,32 @@ TEST(ImageReaderHex, ReadsRecordsIntoTheFlashImage) {
       {"gaps filled with 0xFF, records in any order",
        Record(0, 6, {0xA3}) + "\n" + Record(0, 0, {0xA1, 0xA2}) + "\n" + kEof + "\n", spread},
       {"extended linear address 0 reaches the last byte of the flash",
-       Record(4, 0, {0x00, 0x00}) + "\n" + Record(0, 0x7FFF, {0x5A}) + "\n" + Record(0, 0, {0x01}) + "\n" + kEof,
+       Record(4, 0, {0x00, 0x00}) + "\n" + Record(0, 0x7FFF, {0x5A}) + "\n" + Record(0, 0, {0x01}) +
+           "\n" + kEof,
        lastByte},
       {"extended segment address: base = value * 16",
-       Record(2, 0, {0x00, 0x10}) + "\n" + Record(0, 4, {0x77}) + "\n" + kEof + "\n", Flash(0x105, 0x104, {0x77})},
+       Record(2, 0, {0x00, 0x10}) + "\n" + Record(0, 4, {0x77}) + "\n" + kEof + "\n",
+       Flash(0x105, 0x104, {0x77})},
       {"a linear base replaces a segment base",
-       Record(2, 0, {0x10, 0x00}) + "\n" + Record(4, 0, {0x00, 0x00}) + "\n" + Record(0, 2, {0x66}) + "\n" + kEof,
+       Record(2, 0, {0x10, 0x00}) + "\n" + Record(4, 0, {0x00, 0x00}) + "\n" +
+           Record(0, 2, {0x66}) + "\n" + kEof,
        Flash(3, 2, {0x66})},
       {"CRLF, lower case, blank lines, surrounding white space",
-       "\r\n  :0400000001020304f2  \r\n\r\n\t:00000001ff\t\r\n\r\n", {1, 2, 3, 4}},
+       "\r\n  :0400000001020304f2  \r\n\r\n\t:00000001ff\t\r\n\r\n",
+       {1, 2, 3, 4}},
       {"start addresses ignored, empty data records allowed",
-       Record(3, 0, {0, 0, 1, 0}) + "\n" + Record(5, 0, {0, 0, 0, 0x41}) + "\n" + Record(0, 0x9000, {}) + "\n" +
-           Record(0, 1, {0x33}) + "\n" + kEof,
+       Record(3, 0, {0, 0, 1, 0}) + "\n" + Record(5, 0, {0, 0, 0, 0x41}) + "\n" +
+           Record(0, 0x9000, {}) + "\n" + Record(0, 1, {0x33}) + "\n" + kEof,
        Flash(2, 1, {0x33})},
-      {"the end-of-file record may carry an address", Record(0, 0, {0x11}) + "\n" + Record(1, 0x1234, {}),
+      {"the end-of-file record may carry an address",
+       Record(0, 0, {0x11}) + "\n" + Record(1, 0x1234, {}),
        {0x11}},
-      {"a UTF-8 byte-order mark before the first record", "\xEF\xBB\xBF:0400000001020304F2\r\n" + kEof + "\r\n",
+      {"a UTF-8 byte-order mark before the first record",
+       "\xEF\xBB\xBF:0400000001020304F2\r\n" + kEof + "\r\n",
        {1, 2, 3, 4}},
       {"lines ended by CR alone", ":0400000001020304F2\r\r" + kEof + "\r", {1, 2, 3, 4}},
-      {"Ctrl-Z and white space after the end-of-file record", ":0400000001020304F2\n" + kEof + "\r\n\x1A",
+      {"Ctrl-Z and white space after the end-of-file record",
+       ":0400000001020304F2\n" + kEof + "\r\n\x1A",
        {1, 2, 3, 4}},
       {"Ctrl-Z right behind it", ":0400000001020304F2\n" + kEof + "\x1A\x1A \n", {1, 2, 3, 4}},
   };
@@ -99,20 +110,26 @@ TEST(ImageReaderHex, NamesTheFaultAndItsLine) {
       {data + "0400000001020304F2\n" + kEof, "line 2: a record starts with ':', not with '0'"},
       {data + ":04000000010G0304F2\n" + kEof, "line 2: 'G' is not a hex digit"},
       {data + ":0400000001 0304F2\n" + kEof, "line 2: byte 0x20 is not a hex digit"},
-      {data + ":0400000001020304F\n" + kEof, "line 2: the record has an odd number of hex digits (17)"},
+      {data + ":0400000001020304F\n" + kEof,
+       "line 2: the record has an odd number of hex digits (17)"},
       {data + ":00000001\n", "line 2: the record is too short (4 bytes, at least 5 are needed)"},
       {data + ":\n", "line 2: the record is too short (0 bytes, at least 5 are needed)"},
-      {":0300000001020304F5\n" + kEof, "line 1: the length byte says 3 bytes of data, the record holds 4 bytes"},
-      {":0500000001020304F1\n" + kEof, "line 1: the length byte says 5 bytes of data, the record holds 4 bytes"},
-      {":0400000001020304F3\n" + kEof, "line 1: bad record checksum (0xF3, the record's bytes need 0xF2)"},
+      {":0300000001020304F5\n" + kEof,
+       "line 1: the length byte says 3 bytes of data, the record holds 4 bytes"},
+      {":0500000001020304F1\n" + kEof,
+       "line 1: the length byte says 5 bytes of data, the record holds 4 bytes"},
+      {":0400000001020304F3\n" + kEof,
+       "line 1: bad record checksum (0xF3, the record's bytes need 0xF2)"},
       {data + ":00000001FE\n", "line 2: bad record checksum (0xFE, the record's bytes need 0xFF)"},
       // Record types and their lengths.
       {data + Record(6, 0, {}) + "\n" + kEof, "line 2: unknown record type 0x06"},
       {data + Record(1, 0, {0}), "line 2: an end-of-file record holds 1 byte of data, not 0"},
-      {Record(2, 0, {0}) + "\n" + data + kEof, "line 1: an extended segment address record holds 1 byte of data, not 2"},
+      {Record(2, 0, {0}) + "\n" + data + kEof,
+       "line 1: an extended segment address record holds 1 byte of data, not 2"},
       {Record(4, 0, {0, 0, 0}) + "\n" + data + kEof,
        "line 1: an extended linear address record holds 3 bytes of data, not 2"},
-      {Record(3, 0, {0, 0}) + "\n" + data + kEof, "line 1: a start segment address record holds 2 bytes of data, not 4"},
+      {Record(3, 0, {0, 0}) + "\n" + data + kEof,
+       "line 1: a start segment address record holds 2 bytes of data, not 4"},
       {Record(5, 0, {0, 0, 0, 0, 0}) + "\n" + data + kEof,
        "line 1: a start linear address record holds 5 bytes of data, not 4"},
       // Addresses outside the flash.
@@ -127,8 +144,10 @@ TEST(ImageReaderHex, NamesTheFaultAndItsLine) {
       {data + Record(2, 0, {0x08, 0x00}) + "\n" + Record(0, 0, {1}) + "\n" + kEof,
        "line 3: data at 0x00008000 (1 byte) lies outside the flash (0x00000000 to 0x00007FFF)"},
       // Bytes written twice, also through a different base.
-      {data + Record(0, 1, {9, 9}) + "\n" + kEof, "line 2: the byte at 0x00000001 is written twice"},
-      {Record(0, 0x102, {1}) + "\n" + Record(2, 0, {0x00, 0x10}) + "\n" + Record(0, 0, {1, 2, 3}) + "\n" + kEof,
+      {data + Record(0, 1, {9, 9}) + "\n" + kEof,
+       "line 2: the byte at 0x00000001 is written twice"},
+      {Record(0, 0x102, {1}) + "\n" + Record(2, 0, {0x00, 0x10}) + "\n" + Record(0, 0, {1, 2, 3}) +
+           "\n" + kEof,
        "line 3: the byte at 0x00000102 is written twice"},
       // The end of the file: lines count blank ones and CRLF ends.
       {data, "the HEX file ends without an end-of-file record"},
@@ -137,7 +156,8 @@ TEST(ImageReaderHex, NamesTheFaultAndItsLine) {
       {data + kEof + " \n\t x", "line 3: text after the end-of-file record"},
       {data + kEof + "\n\x1A" + data, "line 3: text after the end-of-file record"},
       {data + "\x1A" + kEof, "line 2: a record starts with ':', not with byte 0x1A"},
-      {data + "\r" + ":0400000001020304F3\r" + kEof, "line 3: bad record checksum (0xF3, the record's bytes need 0xF2)"},
+      {data + "\r" + ":0400000001020304F3\r" + kEof,
+       "line 3: bad record checksum (0xF3, the record's bytes need 0xF2)"},
       {"\r\n" + data + "\r\n" + ":0400000001020304F3\r\n" + kEof,
        "line 4: bad record checksum (0xF3, the record's bytes need 0xF2)"},
       {kEof + "\n", "the HEX file holds no data"},
@@ -147,7 +167,8 @@ TEST(ImageReaderHex, NamesTheFaultAndItsLine) {
     std::vector<uint8_t> image = {0xEE};
     const std::vector<uint8_t> text = Bytes(c.text);
     EXPECT_EQ(ReadIntelHex(text.data(), text.size(), &image), c.error) << c.text;
-    EXPECT_EQ(image, std::vector<uint8_t>{0xEE}) << "a failed read leaves the image alone: " << c.text;
+    EXPECT_EQ(image, std::vector<uint8_t>{0xEE})
+        << "a failed read leaves the image alone: " << c.text;
   }
 }
 
@@ -180,11 +201,11 @@ std::vector<uint8_t> BuildElf(const std::vector<Segment>& segments) {
   std::vector<uint8_t> file(52 + 32 * segments.size());
   const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
   std::copy(std::begin(ident), std::end(ident), file.begin());
-  Put16(file, 16, 2);    // ET_EXEC
-  Put16(file, 18, 40);   // EM_ARM
-  Put32(file, 20, 1);    // EV_CURRENT
+  Put16(file, 16, 2);   // ET_EXEC
+  Put16(file, 18, 40);  // EM_ARM
+  Put32(file, 20, 1);   // EV_CURRENT
   Put32(file, 24, 0x41);
-  Put32(file, 28, 52);   // e_phoff
+  Put32(file, 28, 52);  // e_phoff
   Put32(file, 36, 0x05000200);
   Put16(file, 40, 52);
   Put16(file, 42, 32);
@@ -217,7 +238,9 @@ std::vector<uint8_t> GoodElf() {
 
 // Offsets in GoodElf: program header i at 52 + 32 * i; its fields p_offset +4,
 // p_paddr +12, p_filesz +16. The file bytes start at 180.
-size_t Ph(size_t index, size_t field) { return 52 + 32 * index + field; }
+size_t Ph(size_t index, size_t field) {
+  return 52 + 32 * index + field;
+}
 
 TEST(ImageReaderElf, LoadsFileBytesAtTheirPhysicalAddresses) {
   const std::vector<uint8_t> file = GoodElf();
@@ -242,29 +265,41 @@ TEST(ImageReaderElf, RefusesWhatItCannotLoad) {
     std::function<void(std::vector<uint8_t>&)> change;
     std::string error;
   } cases[] = {
-      {"not ELF", [](auto& f) { f[1] = 'e'; }, "not an ELF file (it does not start with 0x7F 'ELF')"},
+      {"not ELF", [](auto& f) { f[1] = 'e'; },
+       "not an ELF file (it does not start with 0x7F 'ELF')"},
       {"only the magic", [](auto& f) { f.resize(4); }, "truncated ELF header (4 of 52 bytes)"},
       {"header cut", [](auto& f) { f.resize(51); }, "truncated ELF header (51 of 52 bytes)"},
       {"64-bit", [](auto& f) { f[4] = 2; }, notArm + "a 64-bit ELF file"},
       {"no class", [](auto& f) { f[4] = 0; }, notArm + "ELF class 0"},
       {"big-endian", [](auto& f) { f[5] = 2; }, notArm + "big-endian"},
       {"x86-64", [](auto& f) { Put16(f, 18, 62); }, notArm + "machine 62, not ARM (40)"},
-      {"object file", [](auto& f) { Put16(f, 16, 1); }, notArm + "a relocatable object file (ELF type 1)"},
+      {"object file", [](auto& f) { Put16(f, 16, 1); },
+       notArm + "a relocatable object file (ELF type 1)"},
       {"shared object", [](auto& f) { Put16(f, 16, 3); }, notArm + "a shared object (ELF type 3)"},
-      {"no program headers", [](auto& f) { Put16(f, 44, 0); }, "the ELF file has no program headers"},
-      {"PN_XNUM", [](auto& f) { Put16(f, 44, 0xFFFF); }, "the ELF file has too many program headers (PN_XNUM)"},
-      {"short entries", [](auto& f) { Put16(f, 42, 16); }, "program header entries of 16 bytes (32 expected)"},
+      {"no program headers", [](auto& f) { Put16(f, 44, 0); },
+       "the ELF file has no program headers"},
+      {"PN_XNUM", [](auto& f) { Put16(f, 44, 0xFFFF); },
+       "the ELF file has too many program headers (PN_XNUM)"},
+      {"short entries", [](auto& f) { Put16(f, 42, 16); },
+       "program header entries of 16 bytes (32 expected)"},
       {"table past the end", [](auto& f) { Put32(f, 28, 100); },
-       "truncated program header table (4 entries of 32 bytes at offset 100, the file has 194 bytes)"},
+       "truncated program header table (4 entries of 32 bytes at offset 100, the file has 194 "
+       "bytes)"},
       {"table offset near 4 GiB", [](auto& f) { Put32(f, 28, 0xFFFFFFF0); },
-       "truncated program header table (4 entries of 32 bytes at offset 4294967280, the file has 194 bytes)"},
+       "truncated program header table (4 entries of 32 bytes at offset 4294967280, the file has "
+       "194 bytes)"},
       {"too many entries", [](auto& f) { Put16(f, 44, 0xFFFE); },
-       "truncated program header table (65534 entries of 32 bytes at offset 52, the file has 194 bytes)"},
+       "truncated program header table (65534 entries of 32 bytes at offset 52, the file has 194 "
+       "bytes)"},
       {"file bytes cut", [](auto& f) { f.resize(190); },
        "segment 1: its 4 bytes at offset 188 run past the end of the file (190 bytes)"},
       {"file offset near 4 GiB", [](auto& f) { Put32(f, Ph(0, 4), 0xFFFFFFFC); },
        "segment 0: its 8 bytes at offset 4294967292 run past the end of the file (194 bytes)"},
-      {"file size near 4 GiB", [](auto& f) { Put32(f, Ph(0, 16), 0xFFFFFFFF); Put32(f, Ph(0, 20), 0xFFFFFFFF); },
+      {"file size near 4 GiB",
+       [](auto& f) {
+         Put32(f, Ph(0, 16), 0xFFFFFFFF);
+         Put32(f, Ph(0, 20), 0xFFFFFFFF);
+       },
        "segment 0: its 4294967295 bytes at offset 180 run past the end of the file (194 bytes)"},
       {"more file bytes than memory", [](auto& f) { Put32(f, Ph(1, 20), 3); },
        "segment 1: its 4 bytes in the file exceed its 3 bytes in memory"},
@@ -274,8 +309,13 @@ TEST(ImageReaderElf, RefusesWhatItCannotLoad) {
        "segment 1: 4 bytes at 0x00007FFE" + outside},
       {"address near 4 GiB", [](auto& f) { Put32(f, Ph(1, 12), 0xFFFFFFFE); },
        "segment 1: 4 bytes at 0xFFFFFFFE" + outside},
-      {"overlap", [](auto& f) { Put32(f, Ph(1, 12), 6); }, "segment 1: overlaps an earlier segment at 0x00000006"},
-      {"nothing to load", [](auto& f) { Put32(f, Ph(0, 0), 4); Put32(f, Ph(1, 16), 0); },
+      {"overlap", [](auto& f) { Put32(f, Ph(1, 12), 6); },
+       "segment 1: overlaps an earlier segment at 0x00000006"},
+      {"nothing to load",
+       [](auto& f) {
+         Put32(f, Ph(0, 0), 4);
+         Put32(f, Ph(1, 16), 0);
+       },
        "the ELF file has no loadable bytes (no PT_LOAD segment with file data)"},
   };
   for (const auto& c : cases) {
@@ -296,30 +336,31 @@ std::vector<uint8_t> ElfWithSections() {
   std::copy(std::begin(ident), std::end(ident), file.begin());
   Put16(file, 16, 2);
   Put16(file, 18, 40);
-  Put32(file, 28, 52);   // e_phoff
+  Put32(file, 28, 52);  // e_phoff
   Put16(file, 42, 32);
   Put16(file, 44, 2);
-  const uint32_t program[2][6] = {{kPtLoad, 0, 0, 0, 0x84, 0x84}, {kPtLoad, 0x84, 0x10000000, 0xA0, 4, 0x10}};
+  const uint32_t program[2][6] = {{kPtLoad, 0, 0, 0, 0x84, 0x84},
+                                  {kPtLoad, 0x84, 0x10000000, 0xA0, 4, 0x10}};
   for (size_t i = 0; i < 2; ++i) {
     for (size_t k = 0; k < 6; ++k) Put32(file, 52 + 32 * i + 4 * k, program[i][k]);
   }
   for (uint8_t i = 0; i < 8; ++i) file[0x74 + i] = static_cast<uint8_t>(0xA0 + i);  // .text
-  for (uint8_t i = 0; i < 4; ++i) file[0x7C + i] = 0x00;                           // padding
+  for (uint8_t i = 0; i < 4; ++i) file[0x7C + i] = 0x00;                            // padding
   for (uint8_t i = 0; i < 4; ++i) file[0x80 + i] = static_cast<uint8_t>(0xB0 + i);  // .rodata
   for (uint8_t i = 0; i < 4; ++i) file[0x84 + i] = static_cast<uint8_t>(0xD0 + i);  // .data
-  file[0x88] = 'G';  // .comment
+  file[0x88] = 'G';                                                                 // .comment
   const std::string names = std::string("\0.text\0.rodata\0.data\0.bss\0.comment\0.shstrtab\0", 45);
   const auto namesOffset = static_cast<uint32_t>(file.size());
   file.insert(file.end(), names.begin(), names.end());
   // name, type, flags, addr, offset, size
   const uint32_t sections[7][6] = {
       {0, 0, 0, 0, 0, 0},
-      {1, 1, 6, 0x74, 0x74, 8},                 // .text: PROGBITS, ALLOC | EXECINSTR
-      {7, 1, 2, 0x80, 0x80, 4},                 // .rodata
-      {15, 1, 3, 0x10000000, 0x84, 4},          // .data: at its run address
-      {21, 8, 3, 0x10000004, 0x88, 12},         // .bss: NOBITS
-      {26, 1, 0, 0, 0x88, 1},                   // .comment: not allocated
-      {35, 3, 0, 0, namesOffset, 45},           // .shstrtab
+      {1, 1, 6, 0x74, 0x74, 8},          // .text: PROGBITS, ALLOC | EXECINSTR
+      {7, 1, 2, 0x80, 0x80, 4},          // .rodata
+      {15, 1, 3, 0x10000000, 0x84, 4},   // .data: at its run address
+      {21, 8, 3, 0x10000004, 0x88, 12},  // .bss: NOBITS
+      {26, 1, 0, 0, 0x88, 1},            // .comment: not allocated
+      {35, 3, 0, 0, namesOffset, 45},    // .shstrtab
   };
   const auto tableOffset = static_cast<uint32_t>(file.size());
   file.resize(file.size() + 7 * 40, 0);
@@ -340,7 +381,8 @@ TEST(ImageReaderElf, TakesAllocatedSectionsAtTheirLoadAddressesAsObjcopyDoes) {
   ASSERT_EQ(ReadElf(file.data(), file.size(), &image, &hasData), "");
   // The headers in the segment and its padding are no data; .data goes to its load
   // address; .bss and .comment are not written.
-  std::vector<uint8_t> expected = Flash(0xA4, 0x74, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7});
+  std::vector<uint8_t> expected =
+      Flash(0xA4, 0x74, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7});
   for (uint8_t i = 0; i < 4; ++i) expected[0x80 + i] = static_cast<uint8_t>(0xB0 + i);
   for (uint8_t i = 0; i < 4; ++i) expected[0xA0 + i] = static_cast<uint8_t>(0xD0 + i);
   EXPECT_EQ(image, expected);
@@ -354,15 +396,18 @@ TEST(ImageReaderElf, TakesAllocatedSectionsAtTheirLoadAddressesAsObjcopyDoes) {
   std::vector<uint8_t> bad = file;
   const size_t table = Read32At(file, 32);
   Put32(bad, 52 + 32 + 12, 0x7FFE);  // .data's segment loaded over the end of the flash
-  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image),
-            "section 3 (.data): 4 bytes at 0x00007FFE lie outside the flash (0x00000000 to 0x00007FFF)");
+  EXPECT_EQ(
+      ReadElf(bad.data(), bad.size(), &image),
+      "section 3 (.data): 4 bytes at 0x00007FFE lie outside the flash (0x00000000 to 0x00007FFF)");
   bad = file;
   Put32(bad, table + 40 * 2 + 16, 0x78);  // .rodata over .text
-  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image), "section 2 (.rodata): overlaps an earlier section at 0x00000078");
+  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image),
+            "section 2 (.rodata): overlaps an earlier section at 0x00000078");
   bad = file;
   Put32(bad, table + 40 * 1 + 20, 0x10000);
-  EXPECT_EQ(ReadElf(bad.data(), bad.size(), &image),
-            "section 1 (.text): its 65536 bytes at offset 116 run past the end of the file (469 bytes)");
+  EXPECT_EQ(
+      ReadElf(bad.data(), bad.size(), &image),
+      "section 1 (.text): its 65536 bytes at offset 116 run past the end of the file (469 bytes)");
 }
 
 TEST(ImageReader, ChoosesTheReaderByNameThenByContent) {
@@ -469,7 +514,8 @@ TEST(ImageReader, TheExampleProgramReadsAsItsBinary) {
     ASSERT_FALSE(file.empty()) << name;
     ImageReadResult result = ReadImage(name, file.data(), file.size());
     ASSERT_EQ(result.error, "") << name;
-    EXPECT_EQ(result.format, std::string(name) == "blink.elf" ? ImageFormat::Elf : ImageFormat::IntelHex);
+    EXPECT_EQ(result.format,
+              std::string(name) == "blink.elf" ? ImageFormat::Elf : ImageFormat::IntelHex);
     EXPECT_EQ(result.image, bin) << name;
   }
 }

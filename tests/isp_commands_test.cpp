@@ -36,10 +36,10 @@ TEST(EnterIspMode, SynchronisesWithOneResetAndTheExpectedDialogue) {
   ASSERT_TRUE(EnterIspMode(h.link));
   EXPECT_EQ(h.Resets(), 1);
   EXPECT_EQ(h.chip.loader.mode(), sim::BootLoader::Mode::Command);
-  EXPECT_EQ(h.chip.Transcript(), (std::vector<std::string>{
-                                     "> ?", "< Synchronized\r\n", "> Synchronized\r\n",
-                                     "< Synchronized\r\n", "< OK\r\n", "> 12000\r\n",
-                                     "< 12000\r\n", "< OK\r\n"}));
+  EXPECT_EQ(h.chip.Transcript(),
+            (std::vector<std::string>{"> ?", "< Synchronized\r\n", "> Synchronized\r\n",
+                                      "< Synchronized\r\n", "< OK\r\n", "> 12000\r\n",
+                                      "< 12000\r\n", "< OK\r\n"}));
   // The input is purged after the reset sequence and before the "?".
   auto lines = h.chip.EventsOf(PortEvent::Kind::Line);
   auto purges = h.chip.EventsOf(PortEvent::Kind::Purge);
@@ -58,19 +58,36 @@ struct HandshakeCase {
 TEST(EnterIspMode, EachFailedAttemptResetsTheChipAgainUpToFiveTimes) {
   const HandshakeCase cases[] = {
       {"no chip", ChipConfig{sim::kLpc1114PartId, false, {}}, 0, false, 5},
-      {"other sync word", {sim::kLpc1114PartId, true, {Rule::ReplyWith("?", "Synchronised")}}, 0,
-       false, 5},
+      {"other sync word",
+       {sim::kLpc1114PartId, true, {Rule::ReplyWith("?", "Synchronised")}},
+       0,
+       false,
+       5},
       {"no echo of the sync word",
-       {sim::kLpc1114PartId, true, {Rule::Without(Rule::Action::NoEcho, "Synchronized")}}, 0, false,
+       {sim::kLpc1114PartId, true, {Rule::Without(Rule::Action::NoEcho, "Synchronized")}},
+       0,
+       false,
        5},
       {"no OK after the frequency",
-       {sim::kLpc1114PartId, true, {Rule::ReplyWith("frequency", "1")}}, 0, false, 5},
+       {sim::kLpc1114PartId, true, {Rule::ReplyWith("frequency", "1")}},
+       0,
+       false,
+       5},
       {"two unanswered ?",
-       {sim::kLpc1114PartId, true, {Rule::Silent("?", 1), Rule::Silent("?", 2)}}, 0, true, 3},
-      {"answer just before the time-out", {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 1998)}},
-       0, true, 1},
+       {sim::kLpc1114PartId, true, {Rule::Silent("?", 1), Rule::Silent("?", 2)}},
+       0,
+       true,
+       3},
+      {"answer just before the time-out",
+       {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 1998)}},
+       0,
+       true,
+       1},
       {"answer just after the time-out",
-       {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 2001, 1)}}, 0, true, 2},
+       {sim::kLpc1114PartId, true, {Rule::DelayBy("?", 2001, 1)}},
+       0,
+       true,
+       2},
       {"the ? cannot be written", {}, 1, true, 2},
       {"the frequency cannot be sent", {}, 4, false, 1},
   };
@@ -103,17 +120,19 @@ struct CommandCase {
 std::vector<CommandCase> Commands() {
   return {
       {"echo off", [](IspLink& l) { return EchoOff(l); }, "A", {"> A 0\r\n"}},
-      {"baud rate", [](IspLink& l) { return SetIspBaudRate(l, 57600, 1); }, "B",
+      {"baud rate",
+       [](IspLink& l) { return SetIspBaudRate(l, 57600, 1); },
+       "B",
        {"> B 57600 1\r\n"}},
       {"part id",
        [](IspLink& l) {
          char id[100];
          return ReadPartId(l, id, sizeof id);
        },
-       "J", {"> J\r\n"}},
+       "J",
+       {"> J\r\n"}},
       {"unlock", [](IspLink& l) { return UnlockFlash(l); }, "U", {"> U 23130\r\n"}},
-      {"prepare and erase", [](IspLink& l) { return PrepareAndErase(l, 1); }, "P",
-       {"> P 0 0\r\n"}},
+      {"prepare and erase", [](IspLink& l) { return PrepareAndErase(l, 1); }, "P", {"> P 0 0\r\n"}},
   };
 }
 
@@ -151,7 +170,8 @@ TEST(IspCommands, SaysWhatCameInsteadOfTheAnswer) {
   } const cases[] = {
       {"no answer", Rule::Silent("U"), IspStatus::TimedOut, ""},
       {"a word", Rule::ReplyWith("U", "hello"), IspStatus::Garbled, "hello"},
-      {"a number out of range", Rule::ReplyWith("U", "99999999999"), IspStatus::Garbled, "99999999999"},
+      {"a number out of range", Rule::ReplyWith("U", "99999999999"), IspStatus::Garbled,
+       "99999999999"},
       {"an unknown code", Rule::ReplyWith("U", "42"), IspStatus::Refused, ""},
   };
   for (const Case& c : cases) {
@@ -246,7 +266,10 @@ TEST(IspCommands, ReadAsksForASpoiltGroupAgainAFewTimesAtMost) {
   const Case cases[] = {
       {"clean", {}, true, 0},
       {"second group spoilt once", {Rule::Without(Rule::Action::Garble, "read", 2)}, true, 1},
-      {"every group spoilt", {Rule::Without(Rule::Action::Garble, "read")}, false, kReadResendLimit},
+      {"every group spoilt",
+       {Rule::Without(Rule::Action::Garble, "read")},
+       false,
+       kReadResendLimit},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -284,7 +307,8 @@ TEST(IspCommands, BootCodeVersionAndGo) {
 TEST(IspCommands, GoToZeroStartsOnlyAValidProgram) {
   for (const bool valid : {true, false}) {
     ChipConfig config;
-    const std::vector<uint8_t> image = valid ? test::MakeStartableImage(1024) : test::MakeImage(1024);
+    const std::vector<uint8_t> image =
+        valid ? test::MakeStartableImage(1024) : test::MakeImage(1024);
     config.flash = image;
     config.wiring = ResetWiring::None;  // the chip waits in its boot loader at power-up
     Handshake h(config);

@@ -46,7 +46,9 @@ struct LinkFixture : ::testing::Test {
     port = owned.get();
     link.port = std::move(owned);
   }
-  void Feed(const std::string& bytes) { port->input.insert(port->input.end(), bytes.begin(), bytes.end()); }
+  void Feed(const std::string& bytes) {
+    port->input.insert(port->input.end(), bytes.begin(), bytes.end());
+  }
 
   IspLink link;
   FakePort* port;

@@ -19,9 +19,11 @@ namespace {
 
 std::string Cp932ToUtf8(const std::string& bytes) {
 #ifdef _WIN32
-  int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(),
+                                 static_cast<int>(bytes.size()), nullptr, 0);
   std::wstring text(static_cast<size_t>(wide), L'\0');
-  MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), text.data(), wide);
+  MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                      text.data(), wide);
   int narrow = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(narrow), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), narrow, nullptr, nullptr);
@@ -81,14 +83,16 @@ TEST(WindowTexts, ReadAsTheirJapaneseTexts) {
       {t::kLabel1, "COM番号"},
       {t::kLabel2, ".binファイル"},
       {t::kLabel3, "Korvane Ver. 0.10"},
-      {t::kLabel6, "これは、LPC1114FN28/102のフラッシュメモリに.bin形式のファイルを書き込むソフトです。"},
+      {t::kLabel6,
+       "これは、LPC1114FN28/102のフラッシュメモリに.bin形式のファイルを書き込むソフトです。"},
       {t::kBrowseCaption, "参照..."},
       {t::kWriteCaption, "書き込む"},
       {t::kAbortCaption, "書き込み中止"},
       {t::kDeleteOption, "フラッシュメモリへの書き込みが出来たら、.binファイルを消去する"},
       {t::kAutoWriteOption, "指定の.binファイルを見つけたら自動的に書き込む"},
       {t::kBinFilter, "BINファイル(*.bin)|*.bin"},
-      {t::kPromptText, "COM番号と、書き込む.binファイルを選んで、「書き込む」ボタンをクリックしてください。"},
+      {t::kPromptText,
+       "COM番号と、書き込む.binファイルを選んで、「書き込む」ボタンをクリックしてください。"},
       {t::kWaitingText, "指定の.binファイルが書き込まれるのを待っています。"},
       {t::kWritingText, "プログラムを書き込んでいます。"},
       {t::kInvalidComNumber, "COM番号が不正です"},

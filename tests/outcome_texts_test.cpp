@@ -67,7 +67,8 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        },
        {},
        "korvane-cli: the image is larger than the chip's flash\n  file: big.bin\n"
-       "  size: 40960 bytes; the flash holds 32768\n  next: link the program for the LPC1114's 32 KiB of flash\n",
+       "  size: 40960 bytes; the flash holds 32768\n  next: link the program for the LPC1114's 32 "
+       "KiB of flash\n",
        "korvane-cli: .binファイルのサイズが大きすぎます。書き込めません。\n  ファイル: big.bin\n"
        "  サイズ: 40960 バイト（フラッシュは 32768 バイト）\n"
        "  次の手順: LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください\n"},
@@ -91,12 +92,14 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
          return r;
        },
        {},
-       "korvane-cli: writing the program failed\n  the block at 0x00000400: the boot loader answered "
+       "korvane-cli: writing the program failed\n  the block at 0x00000400: the boot loader "
+       "answered "
        "C 1024 268436224 1024 with SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9)\n"
        "  next: write again; if it fails again at the same block, try a lower --baud\n",
        "korvane-cli: プログラムの書き込みに失敗しました。\n  ブロック 0x00000400: ブートローダーが "
        "C 1024 268436224 1024 に SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION (9) と応答しました\n"
-       "  次の手順: 書き込み直してください。同じブロックでまた失敗するなら --baud で低いレートを試してください\n"},
+       "  次の手順: 書き込み直してください。同じブロックでまた失敗するなら --baud "
+       "で低いレートを試してください\n"},
       {"no answer",
        [] {
          JobResult r(JobOutcome::IspEntryFailed);
@@ -109,11 +112,13 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        {"/dev/ttyUSB0", ""},
        "korvane-cli: the chip's boot loader did not answer\n"
        "  no answer to ? in time (awaited \"Synchronized\"), after 5 attempts\n"
-       "  next: check the wiring (by default RTS drives the ISP pin and DTR the reset; see --reset), that the "
+       "  next: check the wiring (by default RTS drives the ISP pin and DTR the reset; see "
+       "--reset), that the "
        "board has power, and that TX and RX are crossed\n",
        "korvane-cli: ISPモードに入れませんでした。\n"
        "  ? に時間内の応答がありません（待っていた応答: \"Synchronized\"）（5 回試行）\n"
-       "  次の手順: 配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset を参照）、ボードの電源、TX と RX "
+       "  次の手順: 配線（既定では RTS が ISP 端子を、DTR がリセットを駆動します。--reset "
+       "を参照）、ボードの電源、TX と RX "
        "の交差を確かめてください\n"},
       {"garbled answer to the baud rate",
        [] {
@@ -130,17 +135,25 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        "  the answer to B 115200 1 was \"\xEF\xBF\xBD\" (awaited \"0\") (asked for 115200 baud)\n"
        "  next: try a lower --baud\n",
        "korvane-cli: ボーレート切り替えに失敗しました。\n"
-       "  B 115200 1 への応答が \"\xEF\xBF\xBD\" でした（待っていた応答: \"0\"）（115200 ボーを指定）\n"
+       "  B 115200 1 への応答が \"\xEF\xBF\xBD\" でした（待っていた応答: \"0\"）（115200 "
+       "ボーを指定）\n"
        "  次の手順: --baud で低いレートを試してください\n"},
       {"port refused",
        [] { return JobResult(JobOutcome::PortOpenFailed); },
        {"/dev/ttyUSB0", "cannot open: Permission denied"},
-       "korvane-cli: cannot open the serial port\n  port: /dev/ttyUSB0: cannot open: Permission denied\n"
-       "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group\n",
-       "korvane-cli: COMポートが開けません。\n  ポート: /dev/ttyUSB0: cannot open: Permission denied\n"
-       "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout グループが必要です\n"},
-      {"aborted", [] { return JobResult(JobOutcome::Aborted); }, {},
-       "korvane-cli: the write was aborted\n", "korvane-cli: フラッシュメモリの書き込みを中断しました\n"},
+       "korvane-cli: cannot open the serial port\n  port: /dev/ttyUSB0: cannot open: Permission "
+       "denied\n"
+       "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the "
+       "dialout group\n",
+       "korvane-cli: COMポートが開けません。\n  ポート: /dev/ttyUSB0: cannot open: Permission "
+       "denied\n"
+       "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout "
+       "グループが必要です\n"},
+      {"aborted",
+       [] { return JobResult(JobOutcome::Aborted); },
+       {},
+       "korvane-cli: the write was aborted\n",
+       "korvane-cli: フラッシュメモリの書き込みを中断しました\n"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FailureText(c.make(), Language::English, c.port), c.english) << c.name;
@@ -150,12 +163,15 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
 
 TEST(OutcomeTexts, TheShortTextNamesTheReturnCode) {
   const JobResult refused = Refused(JobOutcome::EraseFailed, "E 0 7", 19);
-  EXPECT_EQ(ShortText(refused, Language::English), "erasing the flash failed: CODE_READ_PROTECTION_ENABLED (19)");
+  EXPECT_EQ(ShortText(refused, Language::English),
+            "erasing the flash failed: CODE_READ_PROTECTION_ENABLED (19)");
   EXPECT_EQ(ShortText(refused, Language::Japanese),
             "フラッシュメモリの消去に失敗しました。: CODE_READ_PROTECTION_ENABLED (19)");
-  EXPECT_EQ(ShortText(Refused(JobOutcome::WriteFailed, "C 0 268436224 1024", 42), Language::English),
-            "writing the program failed: return code 42");
-  EXPECT_EQ(ShortText(JobOutcome::IspEntryFailed, Language::English), "the chip's boot loader did not answer");
+  EXPECT_EQ(
+      ShortText(Refused(JobOutcome::WriteFailed, "C 0 268436224 1024", 42), Language::English),
+      "writing the program failed: return code 42");
+  EXPECT_EQ(ShortText(JobOutcome::IspEntryFailed, Language::English),
+            "the chip's boot loader did not answer");
 }
 
 TEST(OutcomeTexts, StepsAsTheyBegin) {
@@ -167,7 +183,9 @@ TEST(OutcomeTexts, StepsAsTheyBegin) {
       {{2, false}, "erasing sector 3"},
       {{3, false}, ""},
   };
-  const JobStep steps[] = {{JobPhase::Reset, 2}, {JobPhase::Erase, 0, 0, 7}, {JobPhase::Erase, 0, 3, 3},
+  const JobStep steps[] = {{JobPhase::Reset, 2},
+                           {JobPhase::Erase, 0, 0, 7},
+                           {JobPhase::Erase, 0, 3, 3},
                            {JobPhase::Transfer}};
   for (const auto& [key, text] : expected) {
     const Language language = key.second ? Language::Japanese : Language::English;

@@ -93,8 +93,8 @@ TEST_F(Transfer, WhatTheRamHeldNeverReachesTheFlash) {
     if (line[0] == 'W' || line[0] == 'C') writes.push_back(line);
   }
   // The 6 bytes of the block at 1024 go in the smallest copy, filled up with 0xFF.
-  EXPECT_EQ(writes, (std::vector<std::string>{"W 268436224 256", "C 1024 268436224 256", "W 268436224 1024",
-                                              "C 0 268436224 1024"}));
+  EXPECT_EQ(writes, (std::vector<std::string>{"W 268436224 256", "C 1024 268436224 256",
+                                              "W 268436224 1024", "C 0 268436224 1024"}));
   EXPECT_EQ(chip.loader.bootLoaderRamWrites(), 0);
 }
 

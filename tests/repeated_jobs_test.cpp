@@ -36,7 +36,8 @@ using sim::SimulatedChip;
 #ifndef _WIN32
 size_t OpenDescriptors() {
   size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
   return count;
 }
 
@@ -52,7 +53,8 @@ size_t HeapInUse() {
 // One job of a repeating mix: mostly successes, and failures in the handshake, the
 // transfer, an abort and a refused port, each with its own way out of the job.
 std::string RunJob(int index, const std::string& path) {
-  test::WriteFile(path, test::MakeImage(64 + static_cast<size_t>(index % 5) * 300, static_cast<uint32_t>(index)));
+  test::WriteFile(path, test::MakeImage(64 + static_cast<size_t>(index % 5) * 300,
+                                        static_cast<uint32_t>(index)));
   SimulatedChip chip;
   AbortFlag abort;
   ProgressCallback progress;
@@ -80,8 +82,11 @@ std::string RunJob(int index, const std::string& path) {
 TEST(RepeatedJobs, AThousandJobsLeaveNoDescriptorOrMemoryBehind) {
   test::TempDir dir;
   const std::string path = dir.File("image.bin");
-  const std::string expected[10] = {"", "", "", messages::kIspEntryFailed, "", messages::kWriteFailed,
-                                    "", messages::kWriteAborted, "", messages::kPortOpenFailed};
+  const std::string expected[10] = {"", "",
+                                    "", messages::kIspEntryFailed,
+                                    "", messages::kWriteFailed,
+                                    "", messages::kWriteAborted,
+                                    "", messages::kPortOpenFailed};
   // Warm-up: the first jobs fill caches of the C and C++ libraries once.
   for (int i = 0; i < 20; ++i) ASSERT_EQ(RunJob(i, path), expected[i % 10]);
   const size_t descriptors = OpenDescriptors();

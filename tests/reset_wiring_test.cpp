@@ -9,8 +9,8 @@
 namespace korvane {
 namespace {
 
-constexpr ResetWiring kLineWirings[] = {ResetWiring::Default, ResetWiring::Swapped, ResetWiring::Inverted,
-                                        ResetWiring::SwappedInverted};
+constexpr ResetWiring kLineWirings[] = {ResetWiring::Default, ResetWiring::Swapped,
+                                        ResetWiring::Inverted, ResetWiring::SwappedInverted};
 
 // A board whose chip runs a program already: a reset that does not reach its boot
 // loader leaves the program running, and nothing answers "?".
@@ -32,11 +32,13 @@ TEST(ResetWiring, OnlyTheBoardsOwnWiringReachesItsBootLoader) {
       JobOptions options;
       options.wiring = host;
       const JobResult result = WriteImage(image, PlanWrite(3000), chip.Opener(), nullptr, options);
-      const std::string name = std::string(ResetWiringName(host)) + " on a " + ResetWiringName(board) + " board";
+      const std::string name =
+          std::string(ResetWiringName(host)) + " on a " + ResetWiringName(board) + " board";
       if (board == host) {
         EXPECT_TRUE(result.Succeeded()) << name;
         EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.loader.flash().begin())) << name;
-        EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::UserProgram) << name << ": reset into the program";
+        EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::UserProgram)
+            << name << ": reset into the program";
       } else {
         EXPECT_EQ(result.outcome, JobOutcome::IspEntryFailed) << name;
         EXPECT_EQ(result.attempts, kHandshakeAttempts) << name;
@@ -71,7 +73,8 @@ TEST(ResetWiring, AfterTheWriteTheChipRunsWhatWasAskedFor) {
     options.wiring = c.wiring;
     options.after = c.after;
     const JobResult result = WriteImage(image, PlanWrite(1500), chip.Opener(), nullptr, options);
-    const std::string name = std::string(ResetWiringName(c.wiring)) + "/" + std::to_string(static_cast<int>(c.after));
+    const std::string name =
+        std::string(ResetWiringName(c.wiring)) + "/" + std::to_string(static_cast<int>(c.after));
     ASSERT_TRUE(result.Succeeded()) << name;
     EXPECT_EQ(chip.loader.mode(), c.mode) << name;
     EXPECT_EQ(chip.loader.resets(), c.resets) << name;
@@ -88,13 +91,15 @@ TEST(ResetWiring, SequencesAsLineChanges) {
   for (const ResetStep& step : IntoBootLoaderSequence()) {
     changes.push_back(*LineChangeFor(step.signal, step.active, ResetWiring::Default));
   }
-  EXPECT_EQ(changes, (std::vector<LineChange>{LineChange::SetRts, LineChange::SetDtr, LineChange::ClearDtr,
-                                              LineChange::ClearRts}));
+  EXPECT_EQ(changes, (std::vector<LineChange>{LineChange::SetRts, LineChange::SetDtr,
+                                              LineChange::ClearDtr, LineChange::ClearRts}));
   EXPECT_EQ(LineChangeFor(BoardSignal::IspEntry, true, ResetWiring::Swapped), LineChange::SetDtr);
   EXPECT_EQ(LineChangeFor(BoardSignal::Reset, true, ResetWiring::Inverted), LineChange::ClearDtr);
-  EXPECT_EQ(LineChangeFor(BoardSignal::Reset, false, ResetWiring::SwappedInverted), LineChange::SetRts);
+  EXPECT_EQ(LineChangeFor(BoardSignal::Reset, false, ResetWiring::SwappedInverted),
+            LineChange::SetRts);
   EXPECT_EQ(LineChangeFor(BoardSignal::Reset, true, ResetWiring::None), std::nullopt);
-  EXPECT_EQ(DescribeStep({BoardSignal::Reset, true, 50}, ResetWiring::Inverted), "DTR off: reset active, then 50 ms");
+  EXPECT_EQ(DescribeStep({BoardSignal::Reset, true, 50}, ResetWiring::Inverted),
+            "DTR off: reset active, then 50 ms");
   for (const char* name : {"default", "swapped", "inverted", "swapped-inverted", "none"}) {
     ASSERT_TRUE(ResetWiringNamed(name)) << name;
     EXPECT_STREQ(ResetWiringName(*ResetWiringNamed(name)), name);

@@ -15,13 +15,30 @@ TEST(ComNumber, ValidTexts) {
     const char* text;
     int32_t number;
   } cases[] = {
-      {"1", 1},           {" 5", 5},       {"   5", 5},          {"+5", 5},
-      {"-1", -1},         {"0", 0},        {"-0", 0},           {"250", 250},
-      {"007", 7},         {"$1F", 31},     {"x1F", 31},         {"X1f", 31},
-      {"0x1", 1},         {"0X1", 1},      {" $ff", 255},       {"$0", 0},
-      {"2147483647", 2147483647},          {"-2147483648", INT32_MIN},
-      {"$7FFFFFFF", INT32_MAX},            {"$80000000", INT32_MIN},
-      {"$FFFFFFFF", -1},  {"0xFFFFFFFE", -2}, {"$000000001", 1},  {"00000000000012", 12},
+      {"1", 1},
+      {" 5", 5},
+      {"   5", 5},
+      {"+5", 5},
+      {"-1", -1},
+      {"0", 0},
+      {"-0", 0},
+      {"250", 250},
+      {"007", 7},
+      {"$1F", 31},
+      {"x1F", 31},
+      {"X1f", 31},
+      {"0x1", 1},
+      {"0X1", 1},
+      {" $ff", 255},
+      {"$0", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"$7FFFFFFF", INT32_MAX},
+      {"$80000000", INT32_MIN},
+      {"$FFFFFFFF", -1},
+      {"0xFFFFFFFE", -2},
+      {"$000000001", 1},
+      {"00000000000012", 12},
   };
   for (const auto& c : cases) {
     int32_t number = 12345;
@@ -32,11 +49,35 @@ TEST(ComNumber, ValidTexts) {
 
 TEST(ComNumber, InvalidTextsLeaveTheNumberAlone) {
   const char* cases[] = {
-      "",           " ",           "a",          "1 ",        "+",          "-",
-      "$",          "x",           "0x",         "\t1",       "1\t",        "1a",
-      "-$1",        "+0x1",        "$G",         "0x1G",      "2147483648", "-2147483649",
-      "99999999999", "$100000000", "1.0",        "1,0",       "++1",        "- 1",
-      "0x 1",       "\xef\xbc\x95", "\x82\x54",  "00x1",      "1 2",
+      "",
+      " ",
+      "a",
+      "1 ",
+      "+",
+      "-",
+      "$",
+      "x",
+      "0x",
+      "\t1",
+      "1\t",
+      "1a",
+      "-$1",
+      "+0x1",
+      "$G",
+      "0x1G",
+      "2147483648",
+      "-2147483649",
+      "99999999999",
+      "$100000000",
+      "1.0",
+      "1,0",
+      "++1",
+      "- 1",
+      "0x 1",
+      "\xef\xbc\x95",
+      "\x82\x54",
+      "00x1",
+      "1 2",
   };
   for (const char* text : cases) {
     int32_t number = 12345;
@@ -63,7 +104,8 @@ TEST(ApplicationTitle, FromTheExecutablePath) {
       {"C:\\\x95\x5C\\AB.exe", "Ab"},
       {"C:\\\x83\x41XY.exe", "\x83\x41xy"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ApplicationTitle(c.path, IsShiftJisLeadByte), c.title) << c.path;
+  for (const auto& c : cases)
+    EXPECT_EQ(ApplicationTitle(c.path, IsShiftJisLeadByte), c.title) << c.path;
 }
 
 TEST(ApplicationTitle, FollowsTheCodePageOfThePath) {
@@ -72,7 +114,8 @@ TEST(ApplicationTitle, FollowsTheCodePageOfThePath) {
   const std::string path = "C:\\Caf\xE9\\KORVANE.exe";
   const auto singleByte = [](unsigned char) { return false; };
   EXPECT_EQ(ApplicationTitle(path, singleByte), "Korvane");
-  EXPECT_EQ(ApplicationTitle("C:\\T\\\xC9T\xC9.exe", singleByte), "\xC9t\xC9") << "only A-Z change case";
+  EXPECT_EQ(ApplicationTitle("C:\\T\\\xC9T\xC9.exe", singleByte), "\xC9t\xC9")
+      << "only A-Z change case";
   EXPECT_EQ(ApplicationTitle(path, IsShiftJisLeadByte), "Caf\xE9\\korvane") << "read as Shift-JIS";
 }
 
@@ -90,8 +133,8 @@ TEST(ErrorBoxText, AppendsAPeriodAfterCharactersThatSortAfterIt) {
       {"ends in /", "ends in /."},
       {"42", "42."},
       {"\x8E\xB8\x94\x73\x81\x42", "\x8E\xB8\x94\x73\x81\x42."},  // ends with "。"
-      {"\x83\x5C", "\x83\x5C."},  // ソ: its trail byte is "\"
-      {"\xB1", "\xB1."},          // a half-width katakana
+      {"\x83\x5C", "\x83\x5C."},                                  // ソ: its trail byte is "\"
+      {"\xB1", "\xB1."},                                          // a half-width katakana
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorBoxText(c.message), c.text) << c.message;
 }

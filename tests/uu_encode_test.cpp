@@ -19,12 +19,9 @@ TEST(UuEncodeLine, EncodesGroupsOfThreeBytes) {
     std::vector<uint8_t> data;
     std::string line;
   } const cases[] = {
-      {{'a', 'b', 'c'}, "#86)C"},
-      {{0, 0, 0}, "#````"},
-      {{0x41}, "!00``"},
-      {{0x41, 0xFF, 0xFF, 0xFF}, "$0?___P``"},
-      {{0xFF, 0xFF}, "\"__\\`"},
-      {{0x3F, 0x00, 0x01}, "#/P`!"},
+      {{'a', 'b', 'c'}, "#86)C"}, {{0, 0, 0}, "#````"},
+      {{0x41}, "!00``"},          {{0x41, 0xFF, 0xFF, 0xFF}, "$0?___P``"},
+      {{0xFF, 0xFF}, "\"__\\`"},  {{0x3F, 0x00, 0x01}, "#/P`!"},
   };
   for (const Case& c : cases) EXPECT_EQ(Encode(c.data), c.line);
 }

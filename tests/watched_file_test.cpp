@@ -30,8 +30,8 @@ void SetModificationYear(const std::string& path, int year) {
   FILETIME localTime, utc;
   ASSERT_TRUE(SystemTimeToFileTime(&local, &localTime));
   ASSERT_TRUE(LocalFileTimeToFileTime(&localTime, &utc));
-  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
+  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &utc));
   CloseHandle(file);
@@ -77,7 +77,8 @@ TEST(WatchedFile, OnlyAFileWithADosDateCounts) {
   }
 
   // The years a DOS date can hold: 1980 to 2107.
-  for (const auto& [year, exists] : {std::pair{1979, false}, {1980, true}, {2107, true}, {2108, false}}) {
+  for (const auto& [year, exists] :
+       {std::pair{1979, false}, {1980, true}, {2107, true}, {2108, false}}) {
     SetModificationYear(file, year);
     EXPECT_EQ(WatchedFileExists(file), exists) << year;
   }

@@ -185,8 +185,8 @@ TEST_F(LoopbackPortTest, AskedToItPutsBackTheStateItFound) {
   port_->Close();
   const std::string name = ComDeviceName(number_);
   const auto rate = [&name] {
-    HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     DCB state{};
     state.DCBlength = sizeof(DCB);
     const BOOL read = handle != INVALID_HANDLE_VALUE && GetCommState(handle, &state);

@@ -24,7 +24,6 @@ using sim::SimulatedChip;
 namespace msg = messages;
 
 struct WriteJob : ::testing::Test {
-
   std::string Run(bool deleteAfterWrite = false, const JobOptions& options = {}) {
     progressCalls.clear();
     JobOptions withAbort = options;
@@ -108,13 +107,27 @@ TEST_F(WriteJob, OneByteImageExchangesExactlyTheseLines) {
   std::vector<std::string> calls;
   for (const PortEvent& e : chip().events) {
     switch (e.kind) {
-      case PortEvent::Kind::Open: calls.push_back("open"); break;
-      case PortEvent::Kind::Settings: calls.push_back("settings " + std::to_string(e.value)); break;
-      case PortEvent::Kind::Timeouts: calls.push_back("timeouts " + std::to_string(e.value)); break;
-      case PortEvent::Kind::Line: calls.push_back("line " + std::to_string(e.value)); break;
-      case PortEvent::Kind::Wait: calls.push_back("wait " + std::to_string(e.value)); break;
-      case PortEvent::Kind::Purge: calls.push_back("purge"); break;
-      case PortEvent::Kind::Close: calls.push_back("close"); break;
+      case PortEvent::Kind::Open:
+        calls.push_back("open");
+        break;
+      case PortEvent::Kind::Settings:
+        calls.push_back("settings " + std::to_string(e.value));
+        break;
+      case PortEvent::Kind::Timeouts:
+        calls.push_back("timeouts " + std::to_string(e.value));
+        break;
+      case PortEvent::Kind::Line:
+        calls.push_back("line " + std::to_string(e.value));
+        break;
+      case PortEvent::Kind::Wait:
+        calls.push_back("wait " + std::to_string(e.value));
+        break;
+      case PortEvent::Kind::Purge:
+        calls.push_back("purge");
+        break;
+      case PortEvent::Kind::Close:
+        calls.push_back("close");
+        break;
       case PortEvent::Kind::Write:
       case PortEvent::Kind::Read:
       case PortEvent::Kind::Timeout:
@@ -147,7 +160,8 @@ TEST_F(WriteJob, FlashHoldsTheImageForEverySize) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
     // Whatever the RAM held, the erased sectors hold nothing but the image.
     const size_t erasedEnd = (size + 4095) / 4096 * 4096;
-    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(size), flash.begin() + static_cast<long>(erasedEnd),
+    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(size),
+                            flash.begin() + static_cast<long>(erasedEnd),
                             [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(chip().loader.bootLoaderRamWrites(), 0);
     EXPECT_EQ(ProgressCount(), static_cast<int>((size + 1023) / 1024));
@@ -173,9 +187,10 @@ TEST_F(WriteJob, AShortImageAfterALongOneLeavesNoStaleWordBehind) {
   ASSERT_EQ(Run(), "");
   const auto& flash = chip().loader.flash();
   EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin()));
-  EXPECT_TRUE(std::all_of(flash.begin() + 200, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }))
-      << "the word at 0x2FC is " << std::hex << int{flash[0x2FF]} << int{flash[0x2FE]} << int{flash[0x2FD]}
-      << int{flash[0x2FC]};
+  EXPECT_TRUE(
+      std::all_of(flash.begin() + 200, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }))
+      << "the word at 0x2FC is " << std::hex << int{flash[0x2FF]} << int{flash[0x2FE]}
+      << int{flash[0x2FD]} << int{flash[0x2FC]};
 }
 
 TEST_F(WriteJob, AnImageWithDataHigherUpLeavesTheSectorsBelowAlone) {
@@ -200,7 +215,8 @@ TEST_F(WriteJob, AnImageWithDataHigherUpLeavesTheSectorsBelowAlone) {
   EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 4096, [](uint8_t b) { return b == 0x5A; }))
       << "sector 0 untouched";
   EXPECT_TRUE(std::equal(image.begin() + 0x1000, image.end(), flash.begin() + 0x1000));
-  EXPECT_TRUE(std::all_of(flash.begin() + 0x1064, flash.begin() + 0x2000, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x1064, flash.begin() + 0x2000,
+                          [](uint8_t b) { return b == 0xFF; }));
   EXPECT_TRUE(std::all_of(flash.begin() + 0x2000, flash.end(), [](uint8_t b) { return b == 0x5A; }))
       << "sectors 2 to 7 untouched";
 }
@@ -237,10 +253,12 @@ TEST_F(WriteJob, RestartsIntoAProgramWithAValidVectorTable) {
   uint32_t sum = 0;
   for (int word = 0; word < 7; ++word) {
     uint32_t value = 0;
-    for (int k = 0; k < 4; ++k) value |= static_cast<uint32_t>(image[static_cast<size_t>(4 * word + k)]) << (8 * k);
+    for (int k = 0; k < 4; ++k)
+      value |= static_cast<uint32_t>(image[static_cast<size_t>(4 * word + k)]) << (8 * k);
     sum += value;
   }
-  for (int k = 0; k < 4; ++k) image[static_cast<size_t>(28 + k)] = static_cast<uint8_t>((0u - sum) >> (8 * k));
+  for (int k = 0; k < 4; ++k)
+    image[static_cast<size_t>(28 + k)] = static_cast<uint8_t>((0u - sum) >> (8 * k));
   WriteImage(image);
   ASSERT_EQ(Run(true), "");
   EXPECT_EQ(chip().loader.mode(), sim::BootLoader::Mode::UserProgram);
@@ -268,8 +286,8 @@ std::vector<FailureCase> FailureCases() {
     return [rule](WriteJob& t) { t.chip().loader.config().rules.push_back(rule); };
   };
   return {
-      {"file missing", [](WriteJob& t) { t.path = t.dir.File("missing.bin"); }, msg::kFileOpenFailed,
-       false},
+      {"file missing", [](WriteJob& t) { t.path = t.dir.File("missing.bin"); },
+       msg::kFileOpenFailed, false},
       // A folder opens for reading on POSIX systems but has no size to measure.
       {"path is a folder",
        [](WriteJob& t) {
@@ -315,7 +333,11 @@ std::vector<FailureCase> FailureCases() {
        msg::kIspLeaveFailed},
       {"abort before the first block", [](WriteJob& t) { t.abort.Request(); }, msg::kWriteAborted},
       {"abort in the middle",
-       [](WriteJob& t) { t.onProgress = [&t](int32_t p) { if (p > 0) t.abort.Request(); }; },
+       [](WriteJob& t) {
+         t.onProgress = [&t](int32_t p) {
+           if (p > 0) t.abort.Request();
+         };
+       },
        msg::kWriteAborted},
   };
 }
@@ -339,12 +361,10 @@ TEST_F(WriteJob, EveryFailureGivesItsMessageReleasesAllAndKeepsTheFile) {
     }
     if (c.message != msg::kIspLeaveFailed) {
       // No control-line sequence after the last handshake attempt.
-      auto last = std::find_if(chip().events.rbegin(), chip().events.rend(), [](const PortEvent& e) {
-        return e.kind == PortEvent::Kind::Purge;
-      });
-      EXPECT_TRUE(std::none_of(chip().events.rbegin(), last, [](const PortEvent& e) {
-        return e.kind == PortEvent::Kind::Line;
-      }));
+      auto last = std::find_if(chip().events.rbegin(), chip().events.rend(),
+                               [](const PortEvent& e) { return e.kind == PortEvent::Kind::Purge; });
+      EXPECT_TRUE(std::none_of(chip().events.rbegin(), last,
+                               [](const PortEvent& e) { return e.kind == PortEvent::Kind::Line; }));
     }
   }
 }
@@ -379,9 +399,11 @@ TEST_F(WriteJob, AbortStopsBetweenBlocksAndLeavesEarlierBlocksWritten) {
   };
   ASSERT_EQ(Run(true), msg::kWriteAborted);
   const auto& flash = chip().loader.flash();
-  EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
   EXPECT_TRUE(std::equal(image.begin() + 1024, image.end(), flash.begin() + 1024));
-  EXPECT_TRUE(std::all_of(flash.begin() + 3000, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(flash.begin() + 3000, flash.begin() + 4096, [](uint8_t b) { return b == 0xFF; }));
   EXPECT_EQ(progressCalls, (std::vector<int32_t>{0, 33, 66}));
   EXPECT_EQ(chip().loader.resets(), 1) << "not restarted after an abort";
   EXPECT_TRUE(test::FileExists(path));
@@ -407,10 +429,22 @@ TEST_F(WriteJob, AnAbortBeforeTheEraseStopsTheJobBeforeIt) {
   } cases[] = {
       {"handshake: the chip ignores the first ?",
        [](const PortEvent& e) { return e.kind == PortEvent::Kind::Timeout; }, Rule::Silent("?", 1)},
-      {"echo off", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "A 0"; }, {}},
-      {"baud change", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "B 57600 1"; }, {}},
-      {"part id", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "J"; }, {}},
-      {"unlock", [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes.rfind("U ", 0) == 0; }, {}},
+      {"echo off",
+       [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "A 0"; },
+       {}},
+      {"baud change",
+       [](const PortEvent& e) {
+         return e.kind == PortEvent::Kind::Write && e.bytes == "B 57600 1";
+       },
+       {}},
+      {"part id",
+       [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.bytes == "J"; },
+       {}},
+      {"unlock",
+       [](const PortEvent& e) {
+         return e.kind == PortEvent::Kind::Write && e.bytes.rfind("U ", 0) == 0;
+       },
+       {}},
   };
   for (const auto& c : cases) {
     NewChip();
@@ -442,13 +476,14 @@ TEST_F(WriteJob, VerifyComparesEachBlockAfterItsCopyAboveTheBootRom) {
   }
   // Each block as copied (the last one's 452 bytes in a copy of 512), block 0 last and
   // from 512 on.
-  EXPECT_EQ(compares, (std::vector<std::string>{"> M 1024 268436224 1024\r\n", "> M 2048 268436224 512\r\n",
-                                                "> M 512 268436736 512\r\n"}));
+  EXPECT_EQ(compares,
+            (std::vector<std::string>{"> M 1024 268436224 1024\r\n", "> M 2048 268436224 512\r\n",
+                                      "> M 512 268436736 512\r\n"}));
   EXPECT_FALSE(test::FileExists(path));
 
-  // A chip that answers the second copy (the block at 2048) without carrying it out: the flash there stays
-  // erased. Without the verify that goes unseen; with it the job fails, naming the first
-  // differing address, and the file stays.
+  // A chip that answers the second copy (the block at 2048) without carrying it out: the flash
+  // there stays erased. Without the verify that goes unseen; with it the job fails, naming the
+  // first differing address, and the file stays.
   const auto firstDifference = [&] {
     uint32_t at = 2048;
     while (image[at] == 0xFF) ++at;
@@ -463,7 +498,8 @@ TEST_F(WriteJob, VerifyComparesEachBlockAfterItsCopyAboveTheBootRom) {
     EXPECT_EQ(Run(true, options), check ? VerifyFailedMessage(firstDifference) : "") << check;
     EXPECT_EQ(test::FileExists(path), check);
   }
-  EXPECT_EQ(VerifyFailedMessage(0x4A0), "verify failed: the flash differs from the image at 0x000004A0");
+  EXPECT_EQ(VerifyFailedMessage(0x4A0),
+            "verify failed: the flash differs from the image at 0x000004A0");
 }
 
 TEST_F(WriteJob, ResendIsNotAnsweredByResending) {
@@ -499,7 +535,10 @@ TEST_F(WriteJob, AFileChangedDuringTheWriteIsNotDeleted) {
          test::WriteFile(dir.File("other.bin"), test::MakeImage(3000, 7));
          fs::rename(dir.File("other.bin"), file);
        }},
-      {"grown", [](const std::string& file) { test::AppendFile(file, {1, 2, 3}); }},
+      {"grown",
+       [](const std::string& file) {
+         test::AppendFile(file, {1, 2, 3});
+       }},
       {"rewritten in place",
        [](const std::string& file) {
          test::OverwriteFile(file, 0, test::MakeImage(1500, 9));
@@ -559,8 +598,12 @@ TEST(ParsePartId, ReadsADecimalNumberLikeTheCLibrary) {
     const char* line;
     int32_t value;
   } const cases[] = {
-      {"172003371", 172003371},   {"  440438827", 440438827}, {"\t+172003371x", 172003371},
-      {"-5", -5},                 {"", 0},                    {"abc", 0},
+      {"172003371", 172003371},
+      {"  440438827", 440438827},
+      {"\t+172003371x", 172003371},
+      {"-5", -5},
+      {"", 0},
+      {"abc", 0},
       {"4466970667", 172003371},  // wraps modulo 2^32
       {"4294967295", -1},
   };

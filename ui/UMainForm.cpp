@@ -21,8 +21,10 @@ constexpr UINT kFileTimerInterval = 2000;
 }  // namespace
 
 TMainForm::TMainForm()
-    : writeJob([](const std::string& path, int port, bool deleteAfterWrite, const ProgressCallback& progress,
-                  const AbortFlag* abort) { return WriteBinFile(path, port, deleteAfterWrite, progress, abort); }) {
+    : writeJob([](const std::string& path, int port, bool deleteAfterWrite,
+                  const ProgressCallback& progress, const AbortFlag* abort) {
+        return WriteBinFile(path, port, deleteAfterWrite, progress, abort);
+      }) {
   MainForm = this;
   CreateForm(L"TMainForm", texts::kFormCaption, 567, 362, texts::kFontName, 12);
 
@@ -70,7 +72,8 @@ void TMainForm::MakeRoomForLabels() {
   const int gap = Scale(4);
   const int comShift = Label1.BoundsRect().right + gap - ComEdt.BoundsRect().left;
   if (comShift > 0) {
-    for (TControl* control : {static_cast<TControl*>(&ComEdt), static_cast<TControl*>(&ComUpDown)}) {
+    for (TControl* control :
+         {static_cast<TControl*>(&ComEdt), static_cast<TControl*>(&ComUpDown)}) {
       RECT bounds = control->BoundsRect();
       OffsetRect(&bounds, comShift, 0);
       control->SetBoundsRect(bounds);
@@ -117,7 +120,9 @@ void TMainForm::ComEdtChange(TObject* /*Sender*/) {
   ComEdt.SetFontColor(ConvertComNumber(ComEdt.Text(), number) ? CLR_DEFAULT : kInvalidNumberColor);
 }
 
-void TMainForm::FileNameEdtChange(TObject* /*Sender*/) { UpdateControls(this); }
+void TMainForm::FileNameEdtChange(TObject* /*Sender*/) {
+  UpdateControls(this);
+}
 
 void TMainForm::FileNameBtnClick(TObject* /*Sender*/) {
   if (FileOpenDlg.Execute(Handle())) FileNameEdt.SetWideText(FileOpenDlg.FileName);

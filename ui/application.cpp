@@ -33,8 +33,10 @@ LRESULT CALLBACK PlaceBox(int code, WPARAM wParam, LPARAM lParam) {
       RECT boxRect, formRect;
       GetWindowRect(box, &boxRect);
       GetWindowRect(boxPlacedOver, &formRect);
-      const int x = formRect.left + ((formRect.right - formRect.left) - (boxRect.right - boxRect.left)) / 2;
-      const int y = formRect.top + ((formRect.bottom - formRect.top) - (boxRect.bottom - boxRect.top)) / 2;
+      const int x =
+          formRect.left + ((formRect.right - formRect.left) - (boxRect.right - boxRect.left)) / 2;
+      const int y =
+          formRect.top + ((formRect.bottom - formRect.top) - (boxRect.bottom - boxRect.top)) / 2;
       const bool onTop = (GetWindowLongW(boxPlacedOver, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       SetWindowPos(box, onTop ? HWND_TOPMOST : nullptr, std::max(0L, static_cast<long>(x)),
                    std::max(0L, static_cast<long>(y)), 0, 0,
@@ -152,7 +154,8 @@ HCURSOR TApplication::CursorHandle() const {
 int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT type) {
   const HWND active = GetActiveWindow();
   std::vector<HWND> disabled;
-  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
+  EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
+                    reinterpret_cast<LPARAM>(&disabled));
   for (HWND hwnd : disabled) EnableWindow(hwnd, FALSE);
   ++openBoxes_;
   const ScopeExit reenable([&] {
@@ -162,9 +165,11 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   });
 
   if (showBox) return showBox(handle_, text, caption, type);
-  boxPlacedOver = mainForm_ != nullptr && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
+  boxPlacedOver =
+      mainForm_ != nullptr && IsWindowVisible(mainForm_->Handle()) ? mainForm_->Handle() : nullptr;
   boxHook = SetWindowsHookExW(WH_CBT, PlaceBox, nullptr, GetCurrentThreadId());
-  const int result = ::MessageBoxW(handle_, FromCp932(text).c_str(), FromCp932(caption).c_str(), type);
+  const int result =
+      ::MessageBoxW(handle_, FromCp932(text).c_str(), FromCp932(caption).c_str(), type);
   if (boxHook != nullptr) UnhookWindowsHookEx(boxHook);
   boxHook = nullptr;
   boxPlacedOver = nullptr;

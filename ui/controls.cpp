@@ -30,13 +30,21 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text) {
 
 }  // namespace
 
-bool TControl::Enabled() const { return IsWindowEnabled(handle_) != FALSE; }
+bool TControl::Enabled() const {
+  return IsWindowEnabled(handle_) != FALSE;
+}
 
-void TControl::SetEnabled(bool enabled) { EnableWindow(handle_, enabled ? TRUE : FALSE); }
+void TControl::SetEnabled(bool enabled) {
+  EnableWindow(handle_, enabled ? TRUE : FALSE);
+}
 
-bool TControl::Visible() const { return (GetWindowLongW(handle_, GWL_STYLE) & WS_VISIBLE) != 0; }
+bool TControl::Visible() const {
+  return (GetWindowLongW(handle_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
 
-void TControl::SetVisible(bool visible) { ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE); }
+void TControl::SetVisible(bool visible) {
+  ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
+}
 
 void TControl::DiscardPendingInput() {
   MSG msg;
@@ -62,11 +70,11 @@ void TControl::CreateHandle(TForm* owner, const wchar_t* className, const std::w
                             DWORD style, DWORD exStyle, TBounds bounds) {
   owner_ = owner;
   const int id = owner->AddControl(this);
-  handle_ = CreateWindowExW(exStyle, className, text.c_str(), style | WS_CHILD, owner->Scale(bounds.left),
-                            owner->Scale(bounds.top), owner->Scale(bounds.width),
-                            owner->Scale(bounds.height), owner->Handle(),
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                            nullptr);
+  handle_ = CreateWindowExW(exStyle, className, text.c_str(), style | WS_CHILD,
+                            owner->Scale(bounds.left), owner->Scale(bounds.top),
+                            owner->Scale(bounds.width), owner->Scale(bounds.height),
+                            owner->Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            GetModuleHandleW(nullptr), nullptr);
   SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(owner->Font()), FALSE);
 }
 
@@ -80,21 +88,30 @@ void TLabel::Create(TForm* owner, int left, int top, const std::string& caption)
   CreateHandle(owner, L"STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, {left, top, 0, 0});
   // As wide and high as its text in the form's font, whatever font the system gave.
   const SIZE size = TextExtent(handle_, owner->Font(), text);
-  SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-std::string TLabel::Caption() const { return ToCp932(WindowText(handle_)); }
+std::string TLabel::Caption() const {
+  return ToCp932(WindowText(handle_));
+}
 
 void TEdit::Create(TForm* owner, TBounds bounds, const std::string& text) {
   CreateHandle(owner, L"EDIT", FromAnsi(text), WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
                WS_EX_CLIENTEDGE, bounds);
 }
 
-std::wstring TEdit::WideText() const { return WindowText(handle_); }
+std::wstring TEdit::WideText() const {
+  return WindowText(handle_);
+}
 
-std::string TEdit::Text() const { return ToAnsi(WideText()); }
+std::string TEdit::Text() const {
+  return ToAnsi(WideText());
+}
 
-void TEdit::SetText(const std::string& text) { SetWideText(FromAnsi(text)); }
+void TEdit::SetText(const std::string& text) {
+  SetWideText(FromAnsi(text));
+}
 
 void TEdit::SetWideText(const std::wstring& text) {
   // The edit control tells the change itself (EN_CHANGE), set from code or not.
@@ -122,7 +139,8 @@ HBRUSH TEdit::TextColors(HDC dc) {
   return GetSysColorBrush(COLOR_WINDOW);
 }
 
-void TUpDown::Create(TForm* owner, TBounds bounds, TEdit* associate, int min, int max, int position) {
+void TUpDown::Create(TForm* owner, TBounds bounds, TEdit* associate, int min, int max,
+                     int position) {
   CreateHandle(owner, UPDOWN_CLASSW, L"",
                WS_VISIBLE | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS, 0, bounds);
   SendMessageW(handle_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(associate->Handle()), 0);
@@ -138,12 +156,17 @@ int TUpDown::Position() const {
 }
 
 void TButton::Create(TForm* owner, TBounds bounds, const std::string& caption) {
-  CreateHandle(owner, L"BUTTON", FromCp932(caption), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, bounds);
+  CreateHandle(owner, L"BUTTON", FromCp932(caption), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+               bounds);
 }
 
-void TButton::SetCaption(const std::string& caption) { SetWindowTextW(handle_, FromCp932(caption).c_str()); }
+void TButton::SetCaption(const std::string& caption) {
+  SetWindowTextW(handle_, FromCp932(caption).c_str());
+}
 
-std::string TButton::Caption() const { return ToCp932(WindowText(handle_)); }
+std::string TButton::Caption() const {
+  return ToCp932(WindowText(handle_));
+}
 
 void TButton::Notify(WORD code) {
   if (code == BN_CLICKED) Raise(OnClick);
@@ -173,7 +196,9 @@ void TCheckBox::SetChecked(bool checked) {
   Raise(OnClick);
 }
 
-std::string TCheckBox::Caption() const { return ToCp932(WindowText(handle_)); }
+std::string TCheckBox::Caption() const {
+  return ToCp932(WindowText(handle_));
+}
 
 void TCheckBox::Notify(WORD code) {
   // A click, the space bar or BM_CLICK: the box has already taken its new state.

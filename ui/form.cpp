@@ -10,7 +10,8 @@ namespace korvane::ui {
 namespace {
 
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which nothing here has
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 int CALLBACK NoteFontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
   *reinterpret_cast<bool*>(found) = true;
@@ -41,16 +42,18 @@ TForm::~TForm() {
   if (Application != nullptr) Application->FormDestroyed(this);
 }
 
-int TForm::Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+int TForm::Scale(int pixels) const {
+  return MulDiv(pixels, dpi_, 96);
+}
 
 void TForm::ChooseFont(const std::string& face, int height) {
   const HDC screen = GetDC(nullptr);
   dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
   // The face asked for; else the Japanese UI fonts of Windows; else one that Wine
   // offers on Linux; else whatever font the system has for Shift-JIS.
-  const std::wstring candidates[] = {FromCp932(face), L"MS PGothic", L"MS UI Gothic", L"Meiryo UI",
-                                     L"Yu Gothic UI", L"VL PGothic", L"VL Gothic",
-                                     L"Noto Sans CJK JP", L"IPAPGothic", L"TakaoPGothic"};
+  const std::wstring candidates[] = {
+      FromCp932(face), L"MS PGothic", L"MS UI Gothic",     L"Meiryo UI",  L"Yu Gothic UI",
+      L"VL PGothic",   L"VL Gothic",  L"Noto Sans CJK JP", L"IPAPGothic", L"TakaoPGothic"};
   fontFace_.clear();
   for (const std::wstring& candidate : candidates) {
     if (HasJapaneseFont(screen, candidate)) {
@@ -78,9 +81,10 @@ void TForm::CreateForm(const wchar_t* className, const std::string& caption, int
 
   RECT rect = {0, 0, Scale(clientWidth), Scale(clientHeight)};
   AdjustWindowRectEx(&rect, kFormStyle, FALSE, WS_EX_APPWINDOW);
-  handle_ = CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, className, FromCp932(caption).c_str(),
-                            kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left,
-                            rect.bottom - rect.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  handle_ =
+      CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, className, FromCp932(caption).c_str(),
+                      kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left,
+                      rect.bottom - rect.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 void TForm::Show() {
@@ -92,7 +96,9 @@ void TForm::Show() {
   }
 }
 
-void TForm::Close() { PostMessageW(handle_, WM_CLOSE, 0, 0); }
+void TForm::Close() {
+  PostMessageW(handle_, WM_CLOSE, 0, 0);
+}
 
 std::string TForm::Caption() const {
   wchar_t text[256] = {};
@@ -105,9 +111,13 @@ void TForm::SetStayOnTop(bool onTop) {
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-bool TForm::StayOnTop() const { return (GetWindowLongW(handle_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+bool TForm::StayOnTop() const {
+  return (GetWindowLongW(handle_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
 
-void TForm::Repaint() { RedrawWindow(handle_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN); }
+void TForm::Repaint() {
+  RedrawWindow(handle_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
 
 int TForm::AddControl(TControl* control) {
   controls_.push_back(control);
@@ -157,8 +167,9 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         const HWND focus = GetFocus();
         if (focus != nullptr && IsChild(handle_, focus)) lastFocus_ = focus;
       } else if (HIWORD(wParam) == 0) {  // not minimised
-        HWND focus = lastFocus_ != nullptr && IsWindow(lastFocus_) ? lastFocus_
-                                                                  : GetNextDlgTabItem(handle_, nullptr, FALSE);
+        HWND focus = lastFocus_ != nullptr && IsWindow(lastFocus_)
+                         ? lastFocus_
+                         : GetNextDlgTabItem(handle_, nullptr, FALSE);
         if (focus != nullptr) {
           SetFocus(focus);
           return 0;

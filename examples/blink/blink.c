@@ -37,6 +37,20 @@ extern uint32_t __stack_top;
 // The vector table. Entry 7 is filled in after linking with the value that makes the
 // first eight entries add up to 0, which the boot ROM checks before it starts a program.
 __attribute__((section(".vectors"), used)) static void* const kVectors[16] = {
-    &__stack_top,    ResetHandler,   DefaultHandler, DefaultHandler, 0, 0, 0, 0, 0, 0, 0,
-    DefaultHandler,  0,              0,              DefaultHandler, DefaultHandler,
+    &__stack_top,
+    ResetHandler,
+    DefaultHandler,
+    DefaultHandler,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    DefaultHandler,
+    0,
+    0,
+    DefaultHandler,
+    DefaultHandler,
 };

@@ -86,12 +86,14 @@ static int socket_for(const char* setting, dev_t device, char* path, size_t size
     strcpy(path, setting);
     return 1;
   }
-  snprintf(name, sizeof name, "/dev/pts/%u", (major(device) - kPtySlaveMajorFirst) * 256u + minor(device));
+  snprintf(name, sizeof name, "/dev/pts/%u",
+           (major(device) - kPtySlaveMajorFirst) * 256u + minor(device));
   name_length = strlen(name);
   while (entry != NULL && *entry != '\0') {
     const char* end = strchr(entry, ':');
     size_t length = end != NULL ? (size_t)(end - entry) : strlen(entry);
-    if (length > name_length + 1 && strncmp(entry, name, name_length) == 0 && entry[name_length] == '=') {
+    if (length > name_length + 1 && strncmp(entry, name, name_length) == 0 &&
+        entry[name_length] == '=') {
       length -= name_length + 1;
       if (length >= size) return 0;
       memcpy(path, entry + name_length + 1, length);
@@ -133,7 +135,8 @@ static int is_serial_request(unsigned long request) {
 static dev_t pty_slave(int fd) {
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return 0;
-  if (major(info.st_rdev) < kPtySlaveMajorFirst || major(info.st_rdev) > kPtySlaveMajorLast) return 0;
+  if (major(info.st_rdev) < kPtySlaveMajorFirst || major(info.st_rdev) > kPtySlaveMajorLast)
+    return 0;
   return info.st_rdev;
 }
 
@@ -155,8 +158,9 @@ static int report(const char* path, const char* name, int on) {
   if (socket_fd < 0) socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (socket_fd < 0) return -1;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  length = snprintf(message, sizeof message, "%s %d %llu", name, on ? 1 : 0,
-                    (unsigned long long)now.tv_sec * 1000000000ull + (unsigned long long)now.tv_nsec);
+  length =
+      snprintf(message, sizeof message, "%s %d %llu", name, on ? 1 : 0,
+               (unsigned long long)now.tv_sec * 1000000000ull + (unsigned long long)now.tv_nsec);
   if (sendto(socket_fd, message, (size_t)length, 0, (const struct sockaddr*)&address,
              sizeof address) != (ssize_t)length) {
     return -1;
@@ -203,7 +207,8 @@ static int modem_lines(const char* path, dev_t device, unsigned long request, in
   return result;
 }
 
-static int serial_settings(const char* path, dev_t device, unsigned long request, struct serial_struct* serial) {
+static int serial_settings(const char* path, dev_t device, unsigned long request,
+                           struct serial_struct* serial) {
   int result = 0;
   int* flags;
   if (serial == NULL) {
@@ -229,11 +234,13 @@ static int serial_settings(const char* path, dev_t device, unsigned long request
 
 static int wrapped(ioctl_function real, int fd, unsigned long request, void* argument) {
   const char* setting = getenv("KORVANE_SIM_LINES");
-  if ((is_modem_request(request) || is_serial_request(request)) && setting != NULL && *setting != '\0') {
+  if ((is_modem_request(request) || is_serial_request(request)) && setting != NULL &&
+      *setting != '\0') {
     const dev_t device = pty_slave(fd);
     char path[sizeof(((struct sockaddr_un*)0)->sun_path)];
     if (device != 0 && socket_for(setting, device, path, sizeof path)) {
-      if (is_serial_request(request)) return serial_settings(path, device, request, (struct serial_struct*)argument);
+      if (is_serial_request(request))
+        return serial_settings(path, device, request, (struct serial_struct*)argument);
       return modem_lines(path, device, request, (int*)argument);
     }
   }

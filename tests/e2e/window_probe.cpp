@@ -19,11 +19,11 @@
 namespace {
 
 void PrintUtf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size,
+                      nullptr, nullptr);
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fputc('\n', stdout);
 }
@@ -46,7 +46,8 @@ BOOL CALLBACK PrintButton(HWND child, LPARAM) {
 }
 
 BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-  if (_wcsicmp(ClassOf(child).c_str(), L"Static") == 0) *reinterpret_cast<std::wstring*>(text) += TextOf(child);
+  if (_wcsicmp(ClassOf(child).c_str(), L"Static") == 0)
+    *reinterpret_cast<std::wstring*>(text) += TextOf(child);
   return TRUE;
 }
 
@@ -65,7 +66,8 @@ std::wstring FromHexUtf8(const std::string& hex) {
   for (size_t i = 0; i + 1 < hex.size(); i += 2) {
     utf8 += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
   }
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring text(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
   return text;
@@ -105,11 +107,13 @@ int main(int argc, char** argv) {
     const HWND focused = FocusedControl();
     if (focused == nullptr) return 1;
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(focused, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &length)) return 1;
+    if (!SendMessageTimeoutW(focused, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &length))
+      return 1;
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(focused, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, 10000, &copied)) {
+    if (!SendMessageTimeoutW(focused, WM_GETTEXT, text.size(),
+                             reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 10000,
+                             &copied)) {
       return 1;
     }
     text.resize(copied);
@@ -121,7 +125,8 @@ int main(int argc, char** argv) {
     if (focused == nullptr) return 1;
     for (const wchar_t unit : FromHexUtf8(argv[2])) {
       DWORD_PTR result = 0;
-      if (!SendMessageTimeoutW(focused, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG, 10000, &result)) return 1;
+      if (!SendMessageTimeoutW(focused, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG, 10000, &result))
+        return 1;
     }
     return 0;
   }

@@ -38,9 +38,12 @@ bool Reference(const std::string& text, int32_t* number) {
   std::string digits;
 
   std::string hex;
-  if (rest[0] == '$' || rest[0] == 'x' || rest[0] == 'X') hex = rest.substr(1);
-  else if (rest.size() >= 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X')) hex = rest.substr(2);
-  else hex = "-";  // not hexadecimal
+  if (rest[0] == '$' || rest[0] == 'x' || rest[0] == 'X')
+    hex = rest.substr(1);
+  else if (rest.size() >= 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X'))
+    hex = rest.substr(2);
+  else
+    hex = "-";  // not hexadecimal
   if (hex != "-") {
     if (!SignificantDigits(hex, 16, &digits) || digits.size() > 8) return false;
     uint32_t pattern = 0;
@@ -57,7 +60,8 @@ bool Reference(const std::string& text, int32_t* number) {
   if (!SignificantDigits(rest, 10, &digits)) return false;
   // Within range: compared as digit strings of equal length, no arithmetic overflow.
   const std::string limit = negative ? "2147483648" : "2147483647";
-  if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) return false;
+  if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit))
+    return false;
   int64_t magnitude = 0;
   for (char c : digits) magnitude = magnitude * 10 + (c - '0');
   *number = static_cast<int32_t>(negative ? -magnitude : magnitude);

@@ -5,8 +5,8 @@
 // entries of at least 40 bytes), every allocated section with contents goes to the
 // load address of the segment that holds its file bytes (or its own address); without
 // them, every such segment's bytes go to its physical address; all inside the flash, on
-// no other piece's bytes, and at least one byte. Both must agree on whether the file is accepted and on the
-// image. Also checks that every failure is a one-line ASCII message and that ReadImage,
+// no other piece's bytes, and at least one byte. Both must agree on whether the file is accepted
+// and on the image. Also checks that every failure is a one-line ASCII message and that ReadImage,
 // choosing by content, returns raw bytes unchanged or a flash image of 1 to 32768 bytes.
 #include <cstddef>
 #include <cstdint>
@@ -22,13 +22,16 @@ namespace {
 // The little-endian number of `count` bytes at `offset`.
 uint64_t Number(const uint8_t* data, uint64_t offset, int count) {
   uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = value * 256 + data[offset + static_cast<uint64_t>(i)];
+  for (int i = count - 1; i >= 0; --i)
+    value = value * 256 + data[offset + static_cast<uint64_t>(i)];
   return value;
 }
 
 bool Reference(const uint8_t* data, size_t size, std::vector<uint8_t>* image) {
-  if (size < 52 || data[0] != 0x7F || data[1] != 'E' || data[2] != 'L' || data[3] != 'F') return false;
-  if (data[4] != 1 || data[5] != 1 || Number(data, 16, 2) != 2 || Number(data, 18, 2) != 40) return false;
+  if (size < 52 || data[0] != 0x7F || data[1] != 'E' || data[2] != 'L' || data[3] != 'F')
+    return false;
+  if (data[4] != 1 || data[5] != 1 || Number(data, 16, 2) != 2 || Number(data, 18, 2) != 40)
+    return false;
   const uint64_t tableOffset = Number(data, 28, 4);
   const uint64_t entrySize = Number(data, 42, 2);
   const uint64_t entryCount = Number(data, 44, 2);
@@ -56,7 +59,9 @@ bool Reference(const uint8_t* data, size_t size, std::vector<uint8_t>* image) {
   if (sectionCount == 0) {
     pieces = segments;
   } else {
-    if (sectionCount == 0xFFFF || sectionSize < 40 || sectionOffset + sectionSize * sectionCount > size) return false;
+    if (sectionCount == 0xFFFF || sectionSize < 40 ||
+        sectionOffset + sectionSize * sectionCount > size)
+      return false;
     for (uint64_t index = 0; index < sectionCount; ++index) {
       const uint64_t entry = sectionOffset + index * sectionSize;
       const uint64_t type = Number(data, entry + 4, 4);

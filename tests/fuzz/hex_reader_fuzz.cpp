@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image;
   const std::string error = korvane::ReadIntelHex(data, size, &image);
   std::vector<uint8_t> expected;
-  const bool accepted = Reference(std::string(reinterpret_cast<const char*>(data), size), &expected);
+  const bool accepted =
+      Reference(std::string(reinterpret_cast<const char*>(data), size), &expected);
   korvane::fuzz::CheckReader(error, image, accepted, expected);
   korvane::fuzz::CheckChoice(data, size, korvane::ImageFormat::IntelHex, error, image);
   return 0;

@@ -26,8 +26,8 @@ inline bool IsOneLineAscii(const std::string& text) {
 
 // The reader's result (error, image) for data: a flash image of 1 to kFlashSize bytes or
 // a one-line ASCII message, accepted exactly when the reference accepted, with its image.
-inline void CheckReader(const std::string& error, const std::vector<uint8_t>& image, bool referenceAccepted,
-                        const std::vector<uint8_t>& referenceImage) {
+inline void CheckReader(const std::string& error, const std::vector<uint8_t>& image,
+                        bool referenceAccepted, const std::vector<uint8_t>& referenceImage) {
   if (error.empty()) {
     Check(!image.empty() && image.size() <= kFlashSize);
   } else {
@@ -38,10 +38,10 @@ inline void CheckReader(const std::string& error, const std::vector<uint8_t>& im
 }
 
 // ReadImage for a name without a known extension: refused as no image, or a flash image
-// of 1 to kFlashSize bytes (with a data flag per byte) or a one-line ASCII message; and when it chose `format`, the
-// same result as that reader's (error, image).
-inline void CheckChoice(const uint8_t* data, size_t size, ImageFormat format, const std::string& error,
-                        const std::vector<uint8_t>& image) {
+// of 1 to kFlashSize bytes (with a data flag per byte) or a one-line ASCII message; and when it
+// chose `format`, the same result as that reader's (error, image).
+inline void CheckChoice(const uint8_t* data, size_t size, ImageFormat format,
+                        const std::string& error, const std::vector<uint8_t>& image) {
   const ImageReadResult chosen = ReadImage("image", data, size);
   if (chosen.unrecognised) {
     Check(chosen.image.empty() && !chosen.error.empty() && IsOneLineAscii(chosen.error));

@@ -33,14 +33,14 @@ struct Enabled {
   }
 };
 std::ostream& operator<<(std::ostream& out, const Enabled& e) {
-  return out << "auto " << e.autoWrite << " com " << e.com << " name " << e.name << " browse " << e.browse
-             << " write " << e.write << " delete " << e.del;
+  return out << "auto " << e.autoWrite << " com " << e.com << " name " << e.name << " browse "
+             << e.browse << " write " << e.write << " delete " << e.del;
 }
 
 using MainWindow = MainWindowTest;
 
 Enabled EnabledStates(TMainForm& form) {
-  return {form.AutoWriteChkBx.Enabled(), form.ComEdt.Enabled(), form.FileNameEdt.Enabled(),
+  return {form.AutoWriteChkBx.Enabled(), form.ComEdt.Enabled(),   form.FileNameEdt.Enabled(),
           form.FileNameBtn.Enabled(),    form.WriteBtn.Enabled(), form.DeleteChkBx.Enabled()};
 }
 
@@ -86,7 +86,8 @@ TEST_F(MainWindow, IsAFixedWindowOfTheDesignSizeWithNoDefaultButton) {
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
   EXPECT_FALSE(style & WS_THICKFRAME);
-  EXPECT_EQ(GetClassLongPtrW(form->Handle(), GCLP_HBRBACKGROUND), static_cast<ULONG_PTR>(COLOR_BTNFACE + 1));
+  EXPECT_EQ(GetClassLongPtrW(form->Handle(), GCLP_HBRBACKGROUND),
+            static_cast<ULONG_PTR>(COLOR_BTNFACE + 1));
 
   // The status bar runs along the bottom edge, the whole width.
   const RECT status = form->MainStatusBar.BoundsRect();
@@ -111,7 +112,8 @@ TEST_F(MainWindow, IsAFixedWindowOfTheDesignSizeWithNoDefaultButton) {
     SelectObject(dc, old);
     ReleaseDC(box->Handle(), dc);
     const RECT bounds = box->BoundsRect();
-    EXPECT_GE(bounds.right - bounds.left, size.cx + GetSystemMetrics(SM_CXMENUCHECK)) << box->Caption();
+    EXPECT_GE(bounds.right - bounds.left, size.cx + GetSystemMetrics(SM_CXMENUCHECK))
+        << box->Caption();
   }
 
   // Enter and Escape in an edit box press nothing, with a name present.
@@ -250,8 +252,8 @@ TEST_F(MainWindow, ValidComNumbersArePassedToTheJobAsTheyConvert) {
   const struct {
     const wchar_t* text;
     int port;
-  } cases[] = {{L" 5", 5}, {L"+5", 5}, {L"$1F", 31}, {L"x1F", 31}, {L"0x1", 1},
-               {L"-1", -1}, {L"0", 0},  {L"250", 250}};
+  } cases[] = {{L" 5", 5},  {L"+5", 5},  {L"$1F", 31}, {L"x1F", 31},
+               {L"0x1", 1}, {L"-1", -1}, {L"0", 0},    {L"250", 250}};
   for (const auto& c : cases) {
     SCOPED_TRACE(ToAnsi(c.text));
     TypeInto(form->ComEdt, c.text);
@@ -317,7 +319,8 @@ TEST_F(MainWindow, ASuccessfulWritePlaysTheSoundOnly) {
   EXPECT_EQ(form->MainStatusBar.SimpleText(), texts::kPromptText);
   EXPECT_EQ(EnabledStates(*form), (Enabled{false, true, true, true, true, true}));
   EXPECT_EQ(app->Cursor(), TCursor::Arrow);
-  EXPECT_EQ(CursorOver(form->ComEdt), kArrow) << "after a write the arrow shows over the edit boxes too";
+  EXPECT_EQ(CursorOver(form->ComEdt), kArrow)
+      << "after a write the arrow shows over the edit boxes too";
   EXPECT_EQ(CursorOver(form->FileNameEdt), kArrow);
 }
 
@@ -331,7 +334,8 @@ TEST_F(MainWindow, WhileWritingOnlyTheAbortButtonAndTheSpinnerTakeInput) {
     EXPECT_TRUE(s.barVisible);
     EXPECT_EQ(s.writeCaption, texts::kAbortCaption);
     EXPECT_EQ(s.status, texts::kWritingText);
-    EXPECT_FALSE(s.comEnabled || s.nameEnabled || s.browseEnabled || s.deleteEnabled || s.autoEnabled);
+    EXPECT_FALSE(s.comEnabled || s.nameEnabled || s.browseEnabled || s.deleteEnabled ||
+                 s.autoEnabled);
     EXPECT_TRUE(s.writeEnabled);
     EXPECT_TRUE(s.spinnerEnabled);
     EXPECT_EQ(s.cursor, TCursor::HourGlass);
@@ -351,7 +355,9 @@ TEST_F(MainWindow, AFailureShowsTheJobsMessageAndSwitchesAutoWriteOff) {
   SetOption(form->DeleteChkBx, true);
   SetOption(form->AutoWriteChkBx, true);
   // The watcher's way in: the write command with no sender while auto-write is armed.
-  whileBoxOpen = [&] { EXPECT_TRUE(form->AutoWriteChkBx.Checked()) << "unchecked only after the box"; };
+  whileBoxOpen = [&] {
+    EXPECT_TRUE(form->AutoWriteChkBx.Checked()) << "unchecked only after the box";
+  };
   form->WriteBtnClick(nullptr);
 
   ASSERT_EQ(boxes.size(), 1u);
@@ -397,8 +403,10 @@ TEST_F(MainWindow, AnAbortClickStopsBeforeTheNextBlockAndOnceIsAsGoodAsTwice) {
     // other did: block 0 stays erased, so the chip stays in its boot loader.
     const auto& flash = chip->loader.flash();
     EXPECT_TRUE(std::equal(image.begin() + 1024, image.begin() + 2048, flash.begin() + 1024));
-    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
-    EXPECT_TRUE(std::all_of(flash.begin() + 2048, flash.end(), [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(flash.begin(), flash.begin() + 1024, [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(flash.begin() + 2048, flash.end(), [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(chip->closes, 1);
     EXPECT_FALSE(form->Writing());
     EXPECT_TRUE(form->Abort().Requested()) << "the request stays set until the next write";
@@ -435,9 +443,8 @@ TEST_F(MainWindow, AnAbortClickTooLateToStopTheWriteDoesNotStartItAgain) {
 TEST_F(MainWindow, AFailureThatEscapesTheWriteLeavesTheWritingStateAndIsShownByTheApplication) {
   const std::string path = MakeImageFile(10);
   TypeInto(form->FileNameEdt, FromAnsi(path));
-  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&, const AbortFlag*) -> JobResult {
-    throw std::bad_alloc();
-  };
+  form->writeJob = [](const std::string&, int, bool, const ProgressCallback&,
+                      const AbortFlag*) -> JobResult { throw std::bad_alloc(); };
   ASSERT_TRUE(Click(form->WriteBtn));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, ErrorBoxText(std::bad_alloc().what()));
@@ -516,7 +523,8 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM out) {
   GetClassNameW(child, className, 16);
   wchar_t text[512] = {};
   GetWindowTextW(child, text, 512);
-  if (_wcsicmp(className, L"Static") == 0 && text[0] != 0) *reinterpret_cast<std::wstring*>(out) += text;
+  if (_wcsicmp(className, L"Static") == 0 && text[0] != 0)
+    *reinterpret_cast<std::wstring*>(out) += text;
   return TRUE;
 }
 
@@ -551,7 +559,8 @@ TEST_F(MainWindow, TheBrowseButtonOpensTheBinFileDialog) {
       FromCp932("BIN\x83\x74\x83\x40\x83\x43\x83\x8B(*.bin)") + std::wstring(L"\0*.bin\0\0", 8);
   EXPECT_EQ(std::wstring(record.lpstrFilter, filter.size()), filter);
   EXPECT_STREQ(record.lpstrDefExt, L"bin");
-  EXPECT_EQ(record.Flags, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING | OFN_EXPLORER))
+  EXPECT_EQ(record.Flags, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
+                                             OFN_ENABLESIZING | OFN_EXPLORER))
       << "the file need not exist, a single file, and the current folder follows the choice";
   EXPECT_EQ(record.lpstrTitle, nullptr);
   EXPECT_EQ(record.lpstrInitialDir, nullptr);
@@ -570,8 +579,10 @@ TEST_F(MainWindow, TheBrowseButtonOpensTheBinFileDialog) {
         const HWND active = GetForegroundWindow();
         wchar_t className[16] = {};
         GetClassNameW(active, className, 16);
-        if (wcscmp(className, L"#32770") == 0 && GetWindow(active, GW_OWNER) == form->Handle()) dialog = active;
-        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (wcscmp(className, L"#32770") == 0 && GetWindow(active, GW_OWNER) == form->Handle())
+          dialog = active;
+        else
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       if (dialog == nullptr) return;
       // The dialog takes input once its file name box is shown.
@@ -579,7 +590,8 @@ TEST_F(MainWindow, TheBrowseButtonOpensTheBinFileDialog) {
       for (int i = 0; i < 1000 && (name == nullptr || !IsWindowVisible(name)); ++i) {
         name = GetDlgItem(dialog, 0x47C);  // the file name box
         if (name == nullptr) name = GetDlgItem(dialog, 0x480);
-        if (name == nullptr || !IsWindowVisible(name)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (name == nullptr || !IsWindowVisible(name))
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       if (name == nullptr) return;
       wchar_t text[MAX_PATH] = {};
@@ -606,7 +618,8 @@ TEST_F(MainWindow, TheBrowseButtonOpensTheBinFileDialog) {
   };
   EXPECT_EQ(answer(L"firmware", true), L"");
   const std::wstring chosen = folder + L"\\firmware.bin";
-  EXPECT_EQ(_wcsicmp(form->FileNameEdt.WideText().c_str(), chosen.c_str()), 0) << ToAnsi(form->FileNameEdt.WideText());
+  EXPECT_EQ(_wcsicmp(form->FileNameEdt.WideText().c_str(), chosen.c_str()), 0)
+      << ToAnsi(form->FileNameEdt.WideText());
   EXPECT_TRUE(form->WriteBtn.Enabled()) << "the change event ran";
   wchar_t current[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, current);

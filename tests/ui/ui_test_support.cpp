@@ -8,7 +8,8 @@ void MainWindowTest::SetUp() {
   chip = std::make_unique<sim::SimulatedChip>();
   app = std::make_unique<TApplication>();
   app->Initialize();
-  app->showBox = [this](HWND owner, const std::string& text, const std::string& caption, UINT type) {
+  app->showBox = [this](HWND owner, const std::string& text, const std::string& caption,
+                        UINT type) {
     boxes.push_back({owner, text, caption, type, form && IsWindowEnabled(form->Handle()) != FALSE,
                      form && form->StayOnTop()});
     if (whileBoxOpen) whileBoxOpen();
@@ -47,7 +48,9 @@ void MainWindowTest::Pump() {
   app->ProcessMessages();
 }
 
-void MainWindowTest::UseChip(sim::ChipConfig config) { chip = std::make_unique<sim::SimulatedChip>(std::move(config)); }
+void MainWindowTest::UseChip(sim::ChipConfig config) {
+  chip = std::make_unique<sim::SimulatedChip>(std::move(config));
+}
 
 std::string MainWindowTest::MakeImageFile(size_t size, const std::string& name) {
   const std::string path = dir.File(name);
@@ -61,7 +64,9 @@ bool MainWindowTest::Click(TControl& control) {
   return true;
 }
 
-void MainWindowTest::PostClick(TControl& control) { PostMessageW(control.Handle(), BM_CLICK, 0, 0); }
+void MainWindowTest::PostClick(TControl& control) {
+  PostMessageW(control.Handle(), BM_CLICK, 0, 0);
+}
 
 void MainWindowTest::Type(TEdit& edit, const std::wstring& text) {
   for (wchar_t c : text) SendMessageW(edit.Handle(), WM_CHAR, c, 1);

@@ -40,7 +40,8 @@ struct Snapshot {
   bool barVisible;
   std::string writeCaption;
   std::string status;
-  bool comEnabled, nameEnabled, browseEnabled, writeEnabled, deleteEnabled, autoEnabled, spinnerEnabled;
+  bool comEnabled, nameEnabled, browseEnabled, writeEnabled, deleteEnabled, autoEnabled,
+      spinnerEnabled;
   TCursor cursor;
   HCURSOR cursorOverComBox;
   bool stayOnTop;

@@ -123,7 +123,11 @@ TEST_F(Watcher, AFailedOrAbortedAutomaticWriteShowsItsBoxOnTopAndStopsTheWatcher
     const char* message;
     UINT type;
   } cases[] = {
-      {"wrong chip", [](Watcher& t) { t.UseChip({0x12345, true, {}}); }, msg::kWrongChip, MB_ICONERROR},
+      {"wrong chip",
+       [](Watcher& t) {
+         t.UseChip({0x12345, true, {}});
+       },
+       msg::kWrongChip, MB_ICONERROR},
       {"aborted",
        [](Watcher& t) {
          t.beforeProgress = [&t](int32_t percent) {
@@ -131,14 +135,14 @@ TEST_F(Watcher, AFailedOrAbortedAutomaticWriteShowsItsBoxOnTopAndStopsTheWatcher
          };
        },
        msg::kWriteAborted, MB_ICONINFORMATION},
-      {"invalid COM number", [](Watcher& t) { TypeInto(t.form->ComEdt, L"a"); }, texts::kInvalidComNumber,
-       MB_ICONERROR},
+      {"invalid COM number", [](Watcher& t) { TypeInto(t.form->ComEdt, L"a"); },
+       texts::kInvalidComNumber, MB_ICONERROR},
       {"the file cannot be opened",
        [](Watcher& t) {
          // Held open without sharing by another program.
          static HANDLE held;
-         held = CreateFileW(FromAnsi(t.dir.File("app.bin")).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+         held = CreateFileW(FromAnsi(t.dir.File("app.bin")).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            0, nullptr, OPEN_EXISTING, 0, nullptr);
          t.whileBoxOpen = [] { CloseHandle(held); };
        },
        msg::kFileOpenFailed, MB_ICONERROR},
@@ -175,7 +179,8 @@ TEST_F(Watcher, AFailureThatEscapesTheWriteKeepsTheWatcherButHoldsItWhileTheBoxI
   SetOption(form->DeleteChkBx, true);
   SetOption(form->AutoWriteChkBx, true);
   int escapes = 0;
-  form->writeJob = [&](const std::string&, int, bool, const ProgressCallback&, const AbortFlag*) -> JobResult {
+  form->writeJob = [&](const std::string&, int, bool, const ProgressCallback&,
+                       const AbortFlag*) -> JobResult {
     ++escapes;
     throw std::bad_alloc();
   };
@@ -222,7 +227,8 @@ TEST_F(Watcher, SwitchingTheTimerOnWhileOnKeepsItsPeriod) {
   const auto start = Clock::now();
   timer.SetEnabled(true);
   pumpUntil(1, 500);
-  ASSERT_TRUE(ticks.empty()) << "ticked " << msBetween(start, ticks[0]) << " ms into a 1000 ms period";
+  ASSERT_TRUE(ticks.empty()) << "ticked " << msBetween(start, ticks[0])
+                             << " ms into a 1000 ms period";
   const auto again = Clock::now();
   timer.SetEnabled(true);  // on again while on: the period started at `start` runs on
   pumpUntil(1, 10000);
