@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/language.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 
 namespace korvane::cli {
 

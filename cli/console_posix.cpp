@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "cli/console.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 
 namespace korvane::cli {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/console.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 
 namespace korvane::cli {
 

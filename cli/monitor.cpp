@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "cli/cli_app.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 #include "serial/borrowed_port.h"
 #include "serial/isp_link.h"
 

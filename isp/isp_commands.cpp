@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 #include "isp/uu_encode.h"
 
 namespace korvane {

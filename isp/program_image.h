@@ -8,7 +8,8 @@
 #include <optional>
 
 #include "isp/isp_result.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
+#include "isp/progress.h"
 #include "isp/write_plan.h"
 #include "serial/isp_link.h"
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
+#include "isp/progress.h"
 #include "isp/program_image.h"
 #include "isp/write_plan.h"
 #include "job/outcome.h"

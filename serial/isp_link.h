@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 #include "serial/com_port.h"
 #include "serial/reset_sequence.h"
 

@@ -24,7 +24,7 @@
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
 #include "image/image_reader.h"
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
 #include "job/messages.h"
 #include "serial/port_list.h"
 #include "sim/sim_port.h"

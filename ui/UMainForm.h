@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "isp/job_flags.h"
+#include "common/abort_flag.h"
+#include "isp/progress.h"
 #include "job/outcome.h"
 #include "ui/controls.h"
 #include "ui/form.h"

@@ -1,10 +1,7 @@
-// What connects whoever may stop a job with the job: its abort request; and the progress
-// it reports.
+// What connects whoever may stop a job with the job: its abort request.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-#include <functional>
 
 namespace korvane {
 
@@ -32,8 +29,5 @@ class AbortFlag {
 inline bool AbortAsked(const AbortFlag* flag) {
   return flag != nullptr && flag->Requested();
 }
-
-// Told the completed percentage (0 to 99) before each block of a transfer.
-using ProgressCallback = std::function<void(int32_t percent)>;
 
 }  // namespace korvane
