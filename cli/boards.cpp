@@ -28,7 +28,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
       const Clock::time_point start = Clock::now();
       // The board's own abort request, requested too when the jobs' common one is.
       const AbortFlag abort(options.abort);
-      for (int attempt = 1; attempt <= retries + 1; ++attempt) {
+      WriteWithRetries(retries, &abort, [&](int attempt) {
         {
           std::lock_guard<std::mutex> held(lock);
           BoardReport& report = reports[board];
@@ -65,12 +65,23 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
         report.result = result;
         if (result.Succeeded()) report.percent = 100;
         tell(board, start);
-        if (!WorthRetrying(result, &abort)) break;
-      }
+        return result;
+      });
     });
   }
   for (std::thread& thread : threads) thread.join();
   return reports;
+}
+
+JobResult WriteWithRetries(
+    int retries, const AbortFlag* abort, const std::function<JobResult(int attempt)>& write,
+    const std::function<void(const JobResult& failed, int next)>& beforeRetry) {
+  JobResult result = write(1);
+  for (int attempt = 2; attempt <= retries + 1 && WorthRetrying(result, abort); ++attempt) {
+    if (beforeRetry) beforeRetry(result, attempt);
+    result = write(attempt);
+  }
+  return result;
 }
 
 bool WorthRetrying(const JobResult& result, const AbortFlag* abort) {

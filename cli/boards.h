@@ -38,6 +38,14 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
                                      int retries, const BoardListener& listener);
 
+// The one retry loop of korvane-cli, for one board and for many: write(1), then, as long
+// as the write failed, nobody stopped it and attempts are left (retries more than the
+// first), beforeRetry(the failed result, the next attempt's number) and write(next).
+// The last attempt's result.
+JobResult WriteWithRetries(
+    int retries, const AbortFlag* abort, const std::function<JobResult(int attempt)>& write,
+    const std::function<void(const JobResult& failed, int next)>& beforeRetry = nullptr);
+
 // Whether a write that ended so is worth another attempt: it failed, and nobody stopped
 // it (its abort request, if any, is not requested).
 bool WorthRetrying(const JobResult& result, const AbortFlag* abort);

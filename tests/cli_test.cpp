@@ -928,6 +928,43 @@ TEST(Boards, OneBoardsFailureLeavesTheOthersAlone) {
   EXPECT_EQ(reports[1].result.address, 4096u);
 }
 
+// The one retry loop: a failure is tried again while attempts are left, a success or an
+// abort ends it, and each new attempt is announced first.
+TEST(Boards, TheRetryLoopTriesAFailureAgainUntilItsAttemptsAreSpent) {
+  struct Case {
+    std::vector<JobOutcome> outcomes;  // of the attempts, in order
+    int retries;
+    bool abortAfterFirst;
+    int attempts;  // made
+  } const cases[] = {
+      {{JobOutcome::Success}, 3, false, 1},
+      {{JobOutcome::WriteFailed, JobOutcome::Success}, 3, false, 2},
+      {{JobOutcome::WriteFailed, JobOutcome::WriteFailed, JobOutcome::WriteFailed}, 2, false, 3},
+      {{JobOutcome::WriteFailed}, 0, false, 1},
+      {{JobOutcome::Aborted}, 3, false, 1},
+      {{JobOutcome::WriteFailed}, 3, true, 1},  // Ctrl-C came during the first
+  };
+  for (const Case& c : cases) {
+    AbortFlag abort;
+    int made = 0;
+    std::vector<int> announced;
+    const JobResult last = WriteWithRetries(
+        c.retries, &abort,
+        [&](int attempt) {
+          EXPECT_EQ(attempt, made + 1);
+          if (c.abortAfterFirst) abort.Request();
+          return JobResult(c.outcomes[static_cast<size_t>(made++)]);
+        },
+        [&](const JobResult& failed, int next) {
+          EXPECT_FALSE(failed.Succeeded());
+          announced.push_back(next);
+        });
+    EXPECT_EQ(made, c.attempts);
+    EXPECT_EQ(last.outcome, c.outcomes[static_cast<size_t>(made - 1)]);
+    EXPECT_EQ(announced.size(), static_cast<size_t>(made - 1));
+  }
+}
+
 TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   const std::vector<uint8_t> image = test::MakeStartableImage(4096);
   sim::SimulatedChip good;

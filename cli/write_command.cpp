@@ -1,0 +1,210 @@
+#include "cli/write_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "cli/board_display.h"
+#include "cli/boards.h"
+#include "cli/cli_app.h"
+#include "cli/cli_support.h"
+#include "cli/monitor.h"
+#include "cli/options.h"
+#include "cli/outcome_texts.h"
+#include "cli/port_names.h"
+#include "cli/progress_bar.h"
+#include "common/watched_file.h"
+#include "image/image_reader.h"
+#include "isp/image_checks.h"
+#include "isp/program_image.h"
+#include "isp/write_plan.h"
+#include "job/image_file.h"
+#include "job/write_bin_file.h"
+#include "serial/borrowed_port.h"
+#include "sim/sim_port.h"
+#include "cli/input.h"
+#include "cli/sim_report.h"
+
+namespace korvane::cli {
+
+// Deletes FILE after a write that put it on every board, when it still is the version
+// that was read; false, with the message told, when it is not or cannot be deleted.
+bool DeleteWritten(const std::string& path, const FileStamp& written, Console& console) {
+  JobResult deleted = DeleteIfUnchanged(path, written);
+  if (deleted.Succeeded()) return true;
+  deleted.file = path;
+  console.Err(FailureText(deleted, console.MessageLanguage(), {}));
+  return false;
+}
+
+namespace {
+
+// The one place that decides on -d: FILE goes only when the write succeeded everywhere
+// (code is kSuccess) and is still the version that was read. The exit code after it.
+int DeleteIfWritten(int code, const Options& options, const Input& input, Console& console) {
+  if (code != kSuccess || !options.deleteAfterWrite) return code;
+  return DeleteWritten(options.file, input.file.stamp, console) ? kSuccess : kFailed;
+}
+
+// The image to every board named, at once: progress per board, a line per finished
+// job, the summary table; the file deleted (-d) only when every board has it.
+int WriteMany(const Options& options, const Input& input, Console& console) {
+  std::vector<std::unique_ptr<sim::SimulatedChip>> chips;  // one simulated board per "sim"
+  std::vector<std::shared_ptr<std::string>> causes;
+  std::vector<BoardJob> boards;
+  int sims = 0;
+  for (const std::string& port : options.ports) {
+    chips.push_back(port == "sim" ? SimulatedBoard() : nullptr);
+    causes.push_back(std::make_shared<std::string>());
+    // Simulated boards are told apart by their number.
+    const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
+    boards.push_back(
+        {name, OpenerFor(port, chips.back().get(), causes.back(), !options.noLowLatency)});
+  }
+  const JobOptions job = JobOptionsOf(options);
+
+  const bool drawTable = !options.quiet && console.ErrCanRedraw();
+  std::vector<BoardReport> initial(boards.size());
+  for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
+  const Language language = console.MessageLanguage();
+  BoardTable table(initial, options.verify, console.ErrRows(), language);
+  if (drawTable) console.Err(table.Draw());
+  const BoardListener listener = [&](size_t board, const BoardReport& report) {
+    if (drawTable) {
+      console.Err(table.Update(board, report));
+    } else if (!options.quiet && report.finished) {
+      console.Err(FinishedLine(report, options.retries + 1, language));
+    }
+  };
+  std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
+  for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
+  if (options.reset == ResetWiring::None)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  std::vector<BoardReport> reports =
+      WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
+
+  int code = ExitCodeOf(reports);
+  console.Out(SummaryTable(reports, language));
+  for (size_t i = 0; i < reports.size(); ++i) {
+    // The details of each board that failed, after the table.
+    const JobResult& result = reports[i].result;
+    if (!result.Succeeded() && result.outcome != JobOutcome::Aborted) {
+      console.Err(
+          FailureText(result, language, {DeviceOf(reports[i].port), *causes[i]}, reports[i].port));
+    }
+    // A simulated board also shows that its flash holds the image.
+    if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
+      console.Err("korvane-cli: simulated board " + std::to_string(i + 1) +
+                  ": flash differs from the image\n");
+      code = kFailed;
+    }
+  }
+  return DeleteIfWritten(code, options, input, console);
+}
+
+}  // namespace
+
+int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
+  // The file is read, converted and checked once, before the port is opened; the job
+  // writes exactly this image, whatever happens to the file meanwhile.
+  Input input;
+  const int read = ReadInput(options.file, options.format, &input, console);
+  if (read != kSuccess) return read;
+  if (!CheckImage(options, input, console)) return kFailed;
+  input.plan = PlanWrite(input.read.hasData);
+  if (options.ports.size() > 1) return WriteMany(options, input, console);
+  const std::vector<uint8_t>& image = input.read.image;
+  const Language language = console.MessageLanguage();
+  JobOptions job = JobOptionsOf(options);
+
+  // On a terminal, one status line redrawn in place: each step of the job as it begins,
+  // then the bar. A trace (-v) takes the lines instead.
+  const bool drawBar = !options.quiet && !options.verbose && console.ErrIsTerminal();
+  const int blocksAll = static_cast<int>(input.plan.blocks.size());
+  int blocksStarted = 0;
+  const SteadyClock::time_point start = SteadyClock::now();
+  const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
+  const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
+  StatusLine status(console);
+  auto progress = [&](int32_t percent) {
+    if (drawBar)
+      status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
+    ++blocksStarted;
+  };
+  if (drawBar) {
+    job.phase = [&](const JobStep& step) {
+      const std::string text = StepText(step, language);
+      if (!text.empty()) status.Show(text);
+    };
+  }
+  if (options.verbose) job.trace = TraceTo(console, start);
+
+  const auto portCause = std::make_shared<std::string>();
+  PortOpener opener = OpenerFor(options.port, chip, portCause, !options.noLowLatency);
+  // For the monitor the port stays open after the write: the job gets it on loan, so
+  // that opening it again does not reset the chip through its modem lines.
+  std::unique_ptr<ComPort> held;
+  if (options.monitor) {
+    opener = [open = opener, &held]() -> std::unique_ptr<ComPort> {
+      if (!held) held = open();  // once: a retry writes through the same port
+      if (!held) return nullptr;
+      return std::make_unique<BorrowedPort>(*held);
+    };
+  }
+  if (options.reset == ResetWiring::None)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  // --retry: a failed write is tried again from its reset, unless it was stopped.
+  const JobResult result = WriteWithRetries(
+      options.retries, &Interrupted,
+      [&](int) {
+        blocksStarted = 0;
+        return WriteImage(image, input.plan, opener, progress, job);
+      },
+      [&](const JobResult& failed, int next) {
+        status.End();
+        console.Err(RetryText(failed, next, options.retries + 1, language));
+      });
+  if (drawBar && result.Succeeded()) {
+    status.Show(RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
+  }
+  status.End();
+  if (!result.Succeeded()) {
+    console.Err(FailureText(result, language, {DeviceOf(options.port), *portCause}));
+    return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
+  }
+  const size_t bytes = DataBytes(input);
+  const unsigned sectors = SectorCount(input.plan);
+  const std::string from = input.read.format == ImageFormat::Raw
+                               ? ""
+                               : std::string(" from ") + ImageFormatName(input.read.format);
+  console.Out("wrote " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") + from + " (" +
+              std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") + ") in " +
+              Format("%.2f", SecondsSince(start)) + " s\n");
+  if (options.verify) {
+    // What the compares saw: each block as copied, from 0x200 up.
+    uint32_t end = 0;
+    for (const PlannedBlock& block : input.plan.blocks)
+      end = std::max(end, block.address + block.copySize);
+    const std::string checked = end > kBootRomWindow
+                                    ? "verified " + Hex(kBootRomWindow) + " to " + Hex(end - 1) +
+                                          ": the flash equals the image"
+                                    : "nothing to verify above " + Hex(kBootRomWindow);
+    console.Out(checked +
+                "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
+                "command can check them\n");
+  }
+  int code = kSuccess;
+  if (chip) {
+    code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart,
+                               options.transferBaud, console);
+  }
+  code = DeleteIfWritten(code, options, input, console);
+  if (code == kSuccess && held) {
+    code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console,
+                      options.reset);
+  }
+  return code;
+}
+
+}  // namespace korvane::cli
