@@ -41,6 +41,12 @@ check "the man page is korvane-cli's --help" bash -c \
 check "README and licence" test -s /usr/share/doc/korvane/README.md -a -s /usr/share/doc/korvane/LICENSE
 check "bash completion" bash -c \
   "source /usr/share/bash-completion/completions/korvane-cli && complete -p korvane-cli | grep -q _korvane_cli"
+check "-p completes sim and the ports" bash -c \
+  'source /usr/share/bash-completion/completions/korvane-cli; COMP_WORDS=(korvane-cli -p ""); COMP_CWORD=2;
+   _korvane_cli; [[ " ${COMPREPLY[*]} " == *" sim "* && " ${COMPREPLY[*]} " == *" auto-all "* ]]'
+check "options complete" bash -c \
+  'source /usr/share/bash-completion/completions/korvane-cli; COMP_WORDS=(korvane-cli --era); COMP_CWORD=1;
+   _korvane_cli; [[ ${COMPREPLY[*]} == --erase-all ]]'
 check "dpkg -r korvane" "${as_root[@]}" dpkg -r korvane
 check "nothing left behind" bash -c "[[ ! -e /usr/bin/korvane-cli && ! -e /usr/share/doc/korvane ]]"
 echo "$passed passed, $failed failed"
