@@ -31,7 +31,8 @@ struct Input {
 // before it is read) and converts it: kSuccess, or the exit code with the message told.
 // A raw image keeps the window's checks and messages for its size; a file that is no
 // image (its name and content tell no format) is a usage error.
-int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input, Console& console);
+int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input,
+              Console& console);
 
 // What the image would do to the chip, told before the port is opened: false when it
 // must not be written (it sets code read protection without --allow-crp, or
