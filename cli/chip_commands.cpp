@@ -14,16 +14,14 @@
 #include "isp/write_plan.h"
 #include "job/chip_operations.h"
 #include "job/image_file.h"
+#include "job/isp_session.h"
 
 namespace korvane::cli {
 
 namespace {
 
 std::string PartName(uint32_t id) {
-  return id == static_cast<uint32_t>(kPartIdLpc1114a) ||
-                 id == static_cast<uint32_t>(kPartIdLpc1114b)
-             ? " (LPC1114FN28/102)"
-             : "";
+  return IsLpc1114Part(id) ? " (LPC1114FN28/102)" : "";
 }
 
 std::string InfoText(const ChipInfo& info) {
@@ -93,17 +91,9 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
   JobOptions job = JobOptionsOf(options);
   job.eraseAllFirst = false;
   const SteadyClock::time_point start = SteadyClock::now();
-  const bool drawBar = !options.quiet && !options.verbose && console.ErrIsTerminal();
   StatusLine status(console);
-  if (drawBar) {
-    job.phase = [&](const JobStep& step) {
-      const std::string text = StepText(step, language);
-      if (!text.empty()) status.Show(text);
-    };
-  }
-  if (options.verbose) job.trace = TraceTo(console, start);
-  if (options.reset == ResetWiring::None)
-    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  const bool drawBar = ShowJobSteps(options, console, status, start, &job);
+  TellHowToReset(options, console);
 
   JobResult result;
   ChipInfo info;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/outcome_texts.h"
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
 #ifdef _WIN32
@@ -62,6 +63,24 @@ std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::t
   return [&console, start](const std::string& line) {
     console.Err(Format("[%8.3f] ", SecondsSince(start)) + line + "\n");
   };
+}
+
+bool ShowJobSteps(const Options& options, Console& console, StatusLine& status,
+                  SteadyClock::time_point start, JobOptions* job) {
+  if (options.verbose) job->trace = TraceTo(console, start);
+  const bool drawn = !options.quiet && !options.verbose && console.ErrIsTerminal();
+  if (drawn) {
+    job->phase = [&status, language = console.MessageLanguage()](const JobStep& step) {
+      const std::string text = StepText(step, language);
+      if (!text.empty()) status.Show(text);
+    };
+  }
+  return drawn;
+}
+
+void TellHowToReset(const Options& options, Console& console) {
+  if (options.reset != ResetWiring::None) return;
+  console.Err("korvane-cli: " + std::string(WordsOf(console.MessageLanguage()).holdButton) + "\n");
 }
 
 JobOptions JobOptionsOf(const Options& options) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/language.h"
 #include "cli/options.h"
 #include "job/write_bin_file.h"
 #include "sim/sim_port.h"
@@ -45,6 +46,15 @@ class StatusLine {
 
 // The trace of -v: each line with the seconds since the start, "[  0.153] > J".
 std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start);
+
+// How one board's job shows on stderr: on a terminal (neither -q nor -v) each step as it
+// begins, on the status line; with -v the trace of the dialogue. True when the status
+// line is drawn, where the caller shows its progress too.
+bool ShowJobSteps(const Options& options, Console& console, StatusLine& status,
+                  SteadyClock::time_point start, JobOptions* job);
+
+// With --reset none, tells the user to hold the ISP button while resetting the board.
+void TellHowToReset(const Options& options, Console& console);
 
 // What a job takes from the command line.
 JobOptions JobOptionsOf(const Options& options);

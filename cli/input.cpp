@@ -37,10 +37,9 @@ int ReadInput(const std::string& path, const std::optional<ImageFormat>& format,
   if (failure == JobOutcome::FileTooLarge && named != ImageFormat::Raw) {
     // Not a raw image too large for the flash, which the job's message tells, but a file
     // beyond what korvane-cli reads at all.
-    const std::optional<FileStamp> stamp = StampOf(path);
     const std::string kind = named ? std::string(ImageFormatName(*named)) + " file" : "file";
     console.Err("korvane-cli: " + path + ": the " + kind + " is " +
-                (stamp ? std::to_string(stamp->size) + " bytes, " : "") +
+                std::to_string(input->file.size) + " bytes, " +
                 "larger than the 64 MiB korvane-cli reads (a full flash image in Intel HEX is "
                 "about 90 KiB); not written.\n");
     return kFailed;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace korvane::cli {
 
@@ -103,33 +104,53 @@ Flag LongFlag(const std::string& name) {
 // Options that mean nothing in each other's company, or without another: one rule each,
 // checked in this order, the first one broken is the usage error.
 struct OptionRule {
-  enum class Kind { Needs, Excludes };
+  enum class Kind {
+    Needs,     // the option needs one of the others
+    Excludes,  // the option takes none of the others
+    Alone,     // the option takes no option but the others
+  };
   Flag option;
   Kind kind;
-  Flag other;
+  std::vector<Flag> others;
   const char* why;  // said after the rule; may be empty
 };
-constexpr OptionRule kOptionRules[] = {
-    {Flag::NoWrite, OptionRule::Kind::Needs, Flag::Monitor, ""},
-    {Flag::MonitorBaud, OptionRule::Kind::Needs, Flag::Monitor, ""},
-    {Flag::Monitor, OptionRule::Kind::Excludes, Flag::Watch, ""},
-    {Flag::Watch, OptionRule::Kind::Needs, Flag::Delete, ""},
-    {Flag::Delete, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::Watch, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::Retry, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::Verify, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::FixChecksum, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::AllowCrp, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::Baud, OptionRule::Kind::Excludes, Flag::NoWrite,
+const std::vector<OptionRule> kOptionRules = {
+    {Flag::ListPorts, OptionRule::Kind::Alone, {Flag::Quiet}, ""},
+    {Flag::NoWrite, OptionRule::Kind::Needs, {Flag::Monitor}, ""},
+    {Flag::MonitorBaud, OptionRule::Kind::Needs, {Flag::Monitor}, ""},
+    {Flag::Monitor, OptionRule::Kind::Excludes, {Flag::Watch}, ""},
+    {Flag::Watch, OptionRule::Kind::Needs, {Flag::Delete}, ""},
+    {Flag::Delete, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::Watch, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::Retry, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::Verify, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::FixChecksum, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::AllowCrp, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::Baud,
+     OptionRule::Kind::Excludes,
+     {Flag::NoWrite},
      "--no-write writes nothing; the monitor's rate is --monitor-baud"},
-    {Flag::Format, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write reads no FILE"},
-    {Flag::Verbose, OptionRule::Kind::Excludes, Flag::NoWrite,
+    {Flag::Format, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write reads no FILE"},
+    {Flag::Verbose,
+     OptionRule::Kind::Excludes,
+     {Flag::NoWrite},
      "--no-write has no dialogue to trace"},
-    {Flag::After, OptionRule::Kind::Excludes, Flag::NoWrite, "--no-write writes nothing"},
-    {Flag::Range, OptionRule::Kind::Needs, Flag::Read, ""},
-    {Flag::Info, OptionRule::Kind::Excludes, Flag::EraseAll, ""},
-    {Flag::Info, OptionRule::Kind::Excludes, Flag::Read, ""},
-    {Flag::Read, OptionRule::Kind::Excludes, Flag::EraseAll, ""},
+    {Flag::After, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
+    {Flag::Range, OptionRule::Kind::Needs, {Flag::Read}, ""},
+    {Flag::Info, OptionRule::Kind::Excludes, {Flag::EraseAll, Flag::Read}, ""},
+    {Flag::Read, OptionRule::Kind::Excludes, {Flag::EraseAll}, ""},
+    // The chip operations other than a write take no write options.
+    {Flag::Info,
+     OptionRule::Kind::Excludes,
+     {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
+      Flag::Monitor, Flag::NoWrite, Flag::Retry},
+     "--info writes nothing"},
+    {Flag::Read,
+     OptionRule::Kind::Excludes,
+     {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
+      Flag::Monitor, Flag::NoWrite, Flag::Retry},
+     "--read writes nothing"},
+    {Flag::EraseAll, OptionRule::Kind::Excludes, {Flag::NoWrite}, ""},
 };
 
 // The first rule of kOptionRules the options given break, as a usage error; empty when
@@ -137,13 +158,22 @@ constexpr OptionRule kOptionRules[] = {
 std::string BrokenOptionRule(const std::set<Flag>& given) {
   for (const OptionRule& rule : kOptionRules) {
     if (given.count(rule.option) == 0) continue;
-    const bool withOther = given.count(rule.other) != 0;
     const std::string option = std::string("--") + LongName(rule.option);
-    const std::string other = std::string("--") + LongName(rule.other);
     const std::string why = *rule.why ? std::string(": ") + rule.why : "";
-    if (rule.kind == OptionRule::Kind::Needs && !withOther) return option + " needs " + other + why;
-    if (rule.kind == OptionRule::Kind::Excludes && withOther) {
-      return option + " and " + other + " do not go together" + why;
+    const auto listed = [&rule](Flag flag) {
+      return std::find(rule.others.begin(), rule.others.end(), flag) != rule.others.end();
+    };
+    if (rule.kind == OptionRule::Kind::Needs &&
+        std::none_of(rule.others.begin(), rule.others.end(),
+                     [&](Flag f) { return given.count(f) != 0; })) {
+      return option + " needs --" + LongName(rule.others.front()) + why;
+    }
+    for (const Flag flag : given) {
+      const bool conflict = rule.kind == OptionRule::Kind::Excludes ? listed(flag)
+                            : rule.kind == OptionRule::Kind::Alone
+                                ? flag != rule.option && !listed(flag)
+                                : false;
+      if (conflict) return option + " and --" + LongName(flag) + " do not go together" + why;
     }
   }
   return "";
@@ -401,32 +431,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
 
   if (options.help || options.version) return parsed;
-  if (options.listPorts) {
-    if (portGiven || !files.empty()) return fail("--list-ports takes no port and no FILE");
-    for (const Flag flag : given) {
-      if (flag != Flag::ListPorts && flag != Flag::Quiet) {
-        return fail(std::string("--list-ports and --") + LongName(flag) + " do not go together");
-      }
-    }
-    return parsed;
+  if (options.listPorts && (portGiven || !files.empty())) {
+    return fail("--list-ports takes no port and no FILE");
   }
   const std::string broken = BrokenOptionRule(given);
   if (!broken.empty()) return fail(broken);
-  // The chip operations other than a write take no write options.
-  for (const Flag operation : {Flag::Info, Flag::Read}) {
-    if (given.count(operation) == 0) continue;
-    for (const Flag other :
-         {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
-          Flag::Monitor, Flag::NoWrite, Flag::Retry}) {
-      if (given.count(other) != 0) {
-        return fail(std::string("--") + LongName(operation) + " and --" + LongName(other) +
-                    " do not go together: --" + LongName(operation) + " writes nothing");
-      }
-    }
-  }
-  if (given.count(Flag::EraseAll) != 0 && given.count(Flag::NoWrite) != 0) {
-    return fail("--erase-all and --no-write do not go together");
-  }
+  if (options.listPorts) return parsed;
   // Without lines, only the boot loader can start the program.
   if (options.reset == ResetWiring::None) {
     if (given.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {

@@ -79,8 +79,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
   };
   std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
   for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
-  if (options.reset == ResetWiring::None)
-    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  TellHowToReset(options, console);
   std::vector<BoardReport> reports =
       WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
 
@@ -120,26 +119,18 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 
   // On a terminal, one status line redrawn in place: each step of the job as it begins,
   // then the bar. A trace (-v) takes the lines instead.
-  const bool drawBar = !options.quiet && !options.verbose && console.ErrIsTerminal();
   const int blocksAll = static_cast<int>(input.plan.blocks.size());
   int blocksStarted = 0;
   const SteadyClock::time_point start = SteadyClock::now();
   const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
   const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
   StatusLine status(console);
+  const bool drawBar = ShowJobSteps(options, console, status, start, &job);
   auto progress = [&](int32_t percent) {
     if (drawBar)
       status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
     ++blocksStarted;
   };
-  if (drawBar) {
-    job.phase = [&](const JobStep& step) {
-      const std::string text = StepText(step, language);
-      if (!text.empty()) status.Show(text);
-    };
-  }
-  if (options.verbose) job.trace = TraceTo(console, start);
-
   const auto portCause = std::make_shared<std::string>();
   PortOpener opener = OpenerFor(options.port, chip, portCause, !options.noLowLatency);
   // For the monitor the port stays open after the write: the job gets it on loan, so
@@ -152,8 +143,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       return std::make_unique<BorrowedPort>(*held);
     };
   }
-  if (options.reset == ResetWiring::None)
-    console.Err("korvane-cli: " + std::string(WordsOf(language).holdButton) + "\n");
+  TellHowToReset(options, console);
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   const JobResult result = WriteWithRetries(
       options.retries, &Interrupted,

@@ -23,6 +23,11 @@ int32_t ParsePartId(const char* line) {
   return static_cast<int32_t>(value);
 }
 
+bool IsLpc1114Part(uint32_t partId) {
+  return partId == static_cast<uint32_t>(kPartIdLpc1114a) ||
+         partId == static_cast<uint32_t>(kPartIdLpc1114b);
+}
+
 JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId) {
   const auto step = [&options](JobStep now) {
     if (options.phase) options.phase(now);
@@ -63,7 +68,7 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
   char line[kLineBufferSize];
   if (!(isp = ReadPartId(link, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
   const int32_t id = ParsePartId(line);
-  if (id != kPartIdLpc1114a && id != kPartIdLpc1114b) {
+  if (!IsLpc1114Part(static_cast<uint32_t>(id))) {
     JobResult failed = Failed(JobOutcome::WrongChip, isp);
     const size_t digits = std::strspn(line, "0123456789");
     if (digits > 0 && line[digits] == '\0') {

@@ -23,6 +23,9 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
 // with G 0 T, or left in its boot loader.
 JobResult FinishSession(IspLink& link, const JobOptions& options);
 
+// Whether a part identification is one of the two the LPC1114FN28/102 gives.
+bool IsLpc1114Part(uint32_t partId);
+
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
 int32_t ParsePartId(const char* line);

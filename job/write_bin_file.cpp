@@ -44,11 +44,14 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     if (!opened.Succeeded()) return opened;
     if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
   }
-  for (const SectorRun& run : options.eraseAllFirst ? std::vector<SectorRun>() : plan.sectors) {
-    step({JobPhase::Erase, 0, run.first, run.last});
-    if (!(isp = PrepareSectors(link, run.first, run.last)) ||
-        !(isp = EraseSectors(link, run.first, run.last))) {
-      return Failed(JobOutcome::EraseFailed, isp);
+  // After the erase of everything, the plan's sectors are blank already.
+  if (!options.eraseAllFirst) {
+    for (const SectorRun& run : plan.sectors) {
+      step({JobPhase::Erase, 0, run.first, run.last});
+      if (!(isp = PrepareSectors(link, run.first, run.last)) ||
+          !(isp = EraseSectors(link, run.first, run.last))) {
+        return Failed(JobOutcome::EraseFailed, isp);
+      }
     }
   }
   step({JobPhase::Transfer});

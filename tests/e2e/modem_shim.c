@@ -45,34 +45,27 @@ enum { kPtySlaveMajorFirst = 136, kPtySlaveMajorLast = 143 };
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 /* TIOCM_RTS and TIOCM_DTR as the process set them on each pty; both clear at first. */
 enum { kMaxPtys = 64 };
-static struct {
+struct pty_state {
   dev_t device;
   int lines;
   int serial_flags; /* ASYNC_LOW_LATENCY as TIOCSSERIAL left it */
-} lines_state[kMaxPtys];
+};
+static struct pty_state pty_states[kMaxPtys];
 static int ptys_known;
 static int socket_fd = -1;
 
-/* The lines of the pty with this device number (a new entry, both clear, at first). */
-static int* lines_of(dev_t device) {
+/* What the process set on the pty with this device number (a new entry, all clear, at
+ * first); NULL when too many ptys are known. */
+static struct pty_state* state_of(dev_t device) {
   int i;
   for (i = 0; i < ptys_known; ++i) {
-    if (lines_state[i].device == device) return &lines_state[i].lines;
+    if (pty_states[i].device == device) return &pty_states[i];
   }
   if (ptys_known == kMaxPtys) return NULL;
-  lines_state[ptys_known].device = device;
-  lines_state[ptys_known].lines = 0;
-  lines_state[ptys_known].serial_flags = 0;
-  return &lines_state[ptys_known++].lines;
-}
-
-/* The serial flags of a pty whose lines are known (lines_of first). */
-static int* serial_flags_of(dev_t device) {
-  int i;
-  for (i = 0; i < ptys_known; ++i) {
-    if (lines_state[i].device == device) return &lines_state[i].serial_flags;
-  }
-  return NULL;
+  pty_states[ptys_known].device = device;
+  pty_states[ptys_known].lines = 0;
+  pty_states[ptys_known].serial_flags = 0;
+  return &pty_states[ptys_known++];
 }
 
 /* The socket for the pty: the setting itself, or the pty's entry in a map; copied into
@@ -184,13 +177,15 @@ static int change_lines(const char* path, int* state, int mask, int wanted) {
 static int modem_lines(const char* path, dev_t device, unsigned long request, int* value) {
   const int lines = TIOCM_RTS | TIOCM_DTR;
   int result = 0;
+  struct pty_state* pty;
   int* state;
   if (value == NULL) {
     errno = EFAULT;
     return -1;
   }
   pthread_mutex_lock(&lock);
-  state = lines_of(device);
+  pty = state_of(device);
+  state = pty != NULL ? &pty->lines : NULL;
   if (state == NULL) {
     result = -1;
   } else if (request == TIOCMGET) {
@@ -210,13 +205,15 @@ static int modem_lines(const char* path, dev_t device, unsigned long request, in
 static int serial_settings(const char* path, dev_t device, unsigned long request,
                            struct serial_struct* serial) {
   int result = 0;
+  struct pty_state* pty;
   int* flags;
   if (serial == NULL) {
     errno = EFAULT;
     return -1;
   }
   pthread_mutex_lock(&lock);
-  flags = lines_of(device) != NULL ? serial_flags_of(device) : NULL;
+  pty = state_of(device);
+  flags = pty != NULL ? &pty->serial_flags : NULL;
   if (flags == NULL) {
     result = -1;
   } else if (request == TIOCGSERIAL) {
