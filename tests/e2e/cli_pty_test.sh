@@ -308,7 +308,8 @@ case_monitor_terminal_put_back() {
   local inner
   printf -v inner 'env LD_PRELOAD=%q KORVANE_SIM_LINES=%q %q -q --monitor -p %q %q 2>%q | head -n 2; echo "codes ${PIPESTATUS[*]}"; stty -a' \
     "$shim" "$lines" "$cli" "$link" "$blink" "$(out cli.err)"
-  timeout 20 script -qec "$inner" /dev/null </dev/null | tr -d '\r' >"$(out cli.out)"
+  # script(1) runs its command with $SHELL, or sh where that is unset (as under CI): name bash.
+  timeout 20 script -qec "bash -c $(printf %q "$inner")" /dev/null </dev/null | tr -d '\r' >"$(out cli.out)"
   grep -q '^codes 0 0$' "$(out cli.out)" || fail "exit codes: $(grep codes "$(out cli.out)")"
   grep -q '^tick 1$' "$(out cli.out)" || fail "no line of the board: $(head -n 3 "$(out cli.out)")"
   grep -Eq '(^| )icanon( |$)' "$(out cli.out)" && grep -Eq '(^| )echo( |$)' "$(out cli.out)" ||
