@@ -8,7 +8,6 @@
 #include "cli/cli_support.h"
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
-#include "cli/progress_bar.h"
 #include "image/hex_writer.h"
 #include "image/image_reader.h"
 #include "isp/write_plan.h"
@@ -92,7 +91,7 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
   job.eraseAllFirst = false;
   const SteadyClock::time_point start = SteadyClock::now();
   StatusLine status(console);
-  const bool drawBar = ShowJobSteps(options, console, status, start, &job);
+  const bool drawn = ShowJobSteps(options, console, status, start, &job);
   TellHowToReset(options, console);
 
   JobResult result;
@@ -105,14 +104,9 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
   } else {
     const int blocks = static_cast<int>((options.readStart + options.readLength - 1) / kBlockSize -
                                         options.readStart / kBlockSize + 1);
-    int done = 0;
-    result =
-        ReadFlash(opener, job, options.readStart, options.readLength, &bytes, [&](int32_t percent) {
-          if (drawBar) status.Show(RenderProgressBar(percent, done, blocks, SecondsSince(start)));
-          ++done;
-        });
-    if (drawBar && result.Succeeded())
-      status.Show(RenderProgressBar(100, blocks, blocks, SecondsSince(start)));
+    BlockBar bar(status, drawn, blocks, start);
+    result = ReadFlash(opener, job, options.readStart, options.readLength, &bytes, bar.Progress());
+    if (result.Succeeded()) bar.Full();
   }
   status.End();
   if (!result.Succeeded()) {

@@ -23,12 +23,6 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
 PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
                      const std::shared_ptr<std::string>& cause, bool lowLatency) {
   if (chip) return chip->Opener();
@@ -57,6 +51,17 @@ void StatusLine::End() {
   if (drawn_) console_.Err("\n");
   drawn_ = false;
   shown_ = 0;
+}
+
+ProgressCallback BlockBar::Progress() {
+  return [this](int32_t percent) {
+    if (drawn_) status_.Show(RenderProgressBar(percent, started_, blocks_, SecondsSince(start_)));
+    ++started_;
+  };
+}
+
+void BlockBar::Full() {
+  if (drawn_) status_.Show(RenderProgressBar(100, blocks_, blocks_, SecondsSince(start_)));
 }
 
 std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start) {

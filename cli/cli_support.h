@@ -10,6 +10,7 @@
 #include "cli/console.h"
 #include "cli/language.h"
 #include "cli/options.h"
+#include "isp/progress.h"
 #include "job/write_bin_file.h"
 #include "sim/sim_port.h"
 
@@ -20,8 +21,6 @@ using SteadyClock = std::chrono::steady_clock;
 double SecondsSince(SteadyClock::time_point start);
 // One number in a printf format, "%.2f".
 std::string Format(const char* format, double value);
-// "0x000004A0".
-std::string Hex(uint32_t value);
 
 // The port named on the command line: "sim" (the simulated chip given), a device path,
 // or COMn or n. A system error of the port, when one happens, is kept in *cause. With
@@ -42,6 +41,27 @@ class StatusLine {
   Console& console_;
   size_t shown_ = 0;
   bool drawn_ = false;
+};
+
+// The progress bar of a job of `blocks` blocks on the status line, when it is drawn:
+// each report of the callback is a block begun.
+class BlockBar {
+ public:
+  BlockBar(StatusLine& status, bool drawn, int blocks, SteadyClock::time_point start)
+      : status_(status), drawn_(drawn), blocks_(blocks), start_(start) {}
+  // The job's progress callback; valid while the bar lives.
+  ProgressCallback Progress();
+  // For a new attempt of the job: no block begun yet.
+  void Restart() { started_ = 0; }
+  // The bar full, once the job has succeeded.
+  void Full();
+
+ private:
+  StatusLine& status_;
+  bool drawn_;
+  int blocks_;
+  SteadyClock::time_point start_;
+  int started_ = 0;
 };
 
 // The trace of -v: each line with the seconds since the start, "[  0.153] > J".

@@ -189,13 +189,13 @@ std::string Fill(const char* text, std::initializer_list<std::string> values) {
   return filled;
 }
 
-namespace {
-
 std::string Hex(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
   return text;
 }
+
+namespace {
 
 // The exchange with the boot loader that failed, in a line; empty when none did.
 std::string IspLine(const IspResult& isp, const Words& words) {

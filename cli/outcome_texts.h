@@ -3,6 +3,7 @@
 // with its return code, what timed out, the port) and one next step.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ struct OutcomeText {
   const char* sentence;  // UTF-8
   const char* next;      // the next step; empty where there is none
 };
+
+// An address or a part ID as korvane-cli shows them: "0x000004A0".
+std::string Hex(uint32_t value);
 
 // The table of a language: one entry per outcome of kAllOutcomes, in that order.
 const std::vector<OutcomeText>& OutcomeTable(Language language);

@@ -1,28 +1,11 @@
 #include "cli/sim_report.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <optional>
 
-#include "cli/board_display.h"
-#include "cli/boards.h"
 #include "cli/cli_app.h"
 #include "cli/cli_support.h"
-#include "cli/monitor.h"
-#include "cli/options.h"
-#include "cli/outcome_texts.h"
-#include "cli/port_names.h"
-#include "cli/progress_bar.h"
-#include "common/watched_file.h"
-#include "image/image_reader.h"
 #include "isp/image_checks.h"
-#include "isp/program_image.h"
-#include "isp/write_plan.h"
-#include "job/image_file.h"
-#include "job/write_bin_file.h"
-#include "serial/borrowed_port.h"
-#include "sim/sim_port.h"
 
 namespace korvane::cli {
 

@@ -1,30 +1,20 @@
 #include "cli/write_command.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
-#include <optional>
 
 #include "cli/board_display.h"
 #include "cli/boards.h"
 #include "cli/cli_app.h"
 #include "cli/cli_support.h"
+#include "cli/input.h"
 #include "cli/monitor.h"
-#include "cli/options.h"
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
-#include "cli/progress_bar.h"
-#include "common/watched_file.h"
-#include "image/image_reader.h"
-#include "isp/image_checks.h"
+#include "cli/sim_report.h"
 #include "isp/program_image.h"
-#include "isp/write_plan.h"
-#include "job/image_file.h"
 #include "job/write_bin_file.h"
 #include "serial/borrowed_port.h"
-#include "sim/sim_port.h"
-#include "cli/input.h"
-#include "cli/sim_report.h"
 
 namespace korvane::cli {
 
@@ -119,18 +109,12 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
 
   // On a terminal, one status line redrawn in place: each step of the job as it begins,
   // then the bar. A trace (-v) takes the lines instead.
-  const int blocksAll = static_cast<int>(input.plan.blocks.size());
-  int blocksStarted = 0;
   const SteadyClock::time_point start = SteadyClock::now();
   const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
   const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
   StatusLine status(console);
-  const bool drawBar = ShowJobSteps(options, console, status, start, &job);
-  auto progress = [&](int32_t percent) {
-    if (drawBar)
-      status.Show(RenderProgressBar(percent, blocksStarted, blocksAll, SecondsSince(start)));
-    ++blocksStarted;
-  };
+  BlockBar bar(status, ShowJobSteps(options, console, status, start, &job),
+               static_cast<int>(input.plan.blocks.size()), start);
   const auto portCause = std::make_shared<std::string>();
   PortOpener opener = OpenerFor(options.port, chip, portCause, !options.noLowLatency);
   // For the monitor the port stays open after the write: the job gets it on loan, so
@@ -148,16 +132,14 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   const JobResult result = WriteWithRetries(
       options.retries, &Interrupted,
       [&](int) {
-        blocksStarted = 0;
-        return WriteImage(image, input.plan, opener, progress, job);
+        bar.Restart();
+        return WriteImage(image, input.plan, opener, bar.Progress(), job);
       },
       [&](const JobResult& failed, int next) {
         status.End();
         console.Err(RetryText(failed, next, options.retries + 1, language));
       });
-  if (drawBar && result.Succeeded()) {
-    status.Show(RenderProgressBar(100, blocksAll, blocksAll, SecondsSince(start)));
-  }
+  if (result.Succeeded()) bar.Full();
   status.End();
   if (!result.Succeeded()) {
     console.Err(FailureText(result, language, {DeviceOf(options.port), *portCause}));

@@ -225,10 +225,9 @@ IspResult EraseSectors(IspLink& link, unsigned first, unsigned last) {
   return Command(link, Formatted("E %u %u", first, last));
 }
 
-IspResult PrepareAndErase(IspLink& link, int sectorCount) {
-  const auto last = static_cast<unsigned>(sectorCount - 1);
-  IspResult result = PrepareSectors(link, 0, last);
-  return result ? EraseSectors(link, 0, last) : result;
+IspResult PrepareAndErase(IspLink& link, unsigned first, unsigned last) {
+  IspResult result = PrepareSectors(link, first, last);
+  return result ? EraseSectors(link, first, last) : result;
 }
 
 IspResult BlankCheckSectors(IspLink& link, unsigned first, unsigned last, bool* blank) {

@@ -43,8 +43,8 @@ IspResult UnlockFlash(IspLink& link);
 IspResult PrepareSectors(IspLink& link, unsigned first, unsigned last);
 // E: erases sectors first to last (prepared before).
 IspResult EraseSectors(IspLink& link, unsigned first, unsigned last);
-// Prepares and erases sectors 0 to sectorCount - 1.
-IspResult PrepareAndErase(IspLink& link, int sectorCount);
+// P, then E: prepares and erases sectors first to last.
+IspResult PrepareAndErase(IspLink& link, unsigned first, unsigned last);
 // I: whether sectors first to last are blank (*blank); SECTOR_NOT_BLANK, with its offset
 // and contents, is an answer here, not a failure.
 IspResult BlankCheckSectors(IspLink& link, unsigned first, unsigned last, bool* blank);

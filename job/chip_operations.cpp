@@ -65,10 +65,8 @@ JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options)
   if (!result.Succeeded()) return result;
   IspResult isp;
   if (options.phase) options.phase({JobPhase::Erase, 0, 0, kSectorCount - 1});
-  if (!(isp = UnlockFlash(link)) || !(isp = PrepareSectors(link, 0, kSectorCount - 1)) ||
-      !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
+  if (!(isp = UnlockFlash(link)) || !(isp = PrepareAndErase(link, 0, kSectorCount - 1)))
     return Failed(JobOutcome::EraseFailed, isp);
-  }
   return FinishSession(link, options);
 }
 

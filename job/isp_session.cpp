@@ -46,18 +46,16 @@ JobResult OpenSession(IspLink& link, const JobOptions& options, uint32_t* partId
     attempts = attempt;
     step({JobPhase::Reset, attempt});
   });
-  if (!isp || AbortAsked(options.abort)) {
-    if (AbortAsked(options.abort)) return JobOutcome::Aborted;
+  if (AbortAsked(options.abort)) return JobOutcome::Aborted;
+  if (!isp) {
     JobResult failed = Failed(JobOutcome::IspEntryFailed, isp);
     failed.attempts = attempts;
     return failed;
   }
   step({JobPhase::Handshake});
-  if (!(isp = EchoOff(link))) {
-    return AbortAsked(options.abort) ? JobResult(JobOutcome::Aborted)
-                                     : Failed(JobOutcome::IspEntryFailed, isp);
-  }
+  isp = EchoOff(link);
   if (AbortAsked(options.abort)) return JobOutcome::Aborted;
+  if (!isp) return Failed(JobOutcome::IspEntryFailed, isp);
   if (!(isp = SetIspBaudRate(link, static_cast<int>(transferBaud), 1)) ||
       !link.ApplyBaudRate(transferBaud)) {
     JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);

@@ -35,10 +35,8 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     // The whole flash erased, then a reset, after which the chip reads its protection
     // word anew: only then does a chip that was under CRP1 take a copy into sector 0.
     step({JobPhase::Erase, 0, 0, kSectorCount - 1});
-    if (!(isp = PrepareSectors(link, 0, kSectorCount - 1)) ||
-        !(isp = EraseSectors(link, 0, kSectorCount - 1))) {
+    if (!(isp = PrepareAndErase(link, 0, kSectorCount - 1)))
       return Failed(JobOutcome::EraseFailed, isp);
-    }
     if (AbortAsked(options.abort)) return JobOutcome::Aborted;
     opened = OpenSession(link, options);
     if (!opened.Succeeded()) return opened;
@@ -48,10 +46,8 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
   if (!options.eraseAllFirst) {
     for (const SectorRun& run : plan.sectors) {
       step({JobPhase::Erase, 0, run.first, run.last});
-      if (!(isp = PrepareSectors(link, run.first, run.last)) ||
-          !(isp = EraseSectors(link, run.first, run.last))) {
+      if (!(isp = PrepareAndErase(link, run.first, run.last)))
         return Failed(JobOutcome::EraseFailed, isp);
-      }
     }
   }
   step({JobPhase::Transfer});

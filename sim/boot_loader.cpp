@@ -330,34 +330,6 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
   Respond(response, rule, at);
 }
 
-namespace {
-bool Numbers(const std::vector<std::string>& params, size_t count, std::vector<uint32_t>* args);
-}  // namespace
-
-bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::string>& params) const {
-  std::vector<uint32_t> args;
-  switch (crp_) {
-    case CrpLevel::None:
-    case CrpLevel::Crp3:   // these keep the boot loader from starting by the pin; once it
-    case CrpLevel::NoIsp:  // runs (no valid program), the manual limits no command
-      return true;
-    case CrpLevel::Crp1:
-      if (name == "R" || name == "M" || name == "G" || name == "I") return false;
-      // Unreadable parameters are the command's own error to give.
-      if (name == "W") return !Numbers(params, 2, &args) || args[0] >= kCrp1RamFloor;
-      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= kFlashSectorSize;
-      if (name == "E")
-        return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
-      return true;
-    case CrpLevel::Crp2:
-      if (name == "E")
-        return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
-      return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" ||
-             name == "K" || name == "N";
-  }
-  return true;
-}
-
 BootLoader::Response BootLoader::Execute(const std::string& line) {
   using Handler = Response (BootLoader::*)(const std::vector<std::string>& params);
   struct Command {
@@ -404,6 +376,30 @@ bool Numbers(const std::vector<std::string>& params, size_t count, std::vector<u
 }
 
 }  // namespace
+
+bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::string>& params) const {
+  std::vector<uint32_t> args;
+  switch (crp_) {
+    case CrpLevel::None:
+    case CrpLevel::Crp3:   // these keep the boot loader from starting by the pin; once it
+    case CrpLevel::NoIsp:  // runs (no valid program), the manual limits no command
+      return true;
+    case CrpLevel::Crp1:
+      if (name == "R" || name == "M" || name == "G" || name == "I") return false;
+      // Unreadable parameters are the command's own error to give.
+      if (name == "W") return !Numbers(params, 2, &args) || args[0] >= kCrp1RamFloor;
+      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= kFlashSectorSize;
+      if (name == "E")
+        return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
+      return true;
+    case CrpLevel::Crp2:
+      if (name == "E")
+        return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
+      return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" ||
+             name == "K" || name == "N";
+  }
+  return true;
+}
 
 BootLoader::Response BootLoader::Unlock(const std::vector<std::string>& params) {
   std::vector<uint32_t> args;

@@ -363,10 +363,12 @@ bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
     if (message == "RTS 1" || message == "RTS 0" || message == "DTR 1" || message == "DTR 0") {
       const bool wasReset = loader_.mode() == BootLoader::Mode::Reset;
       loader_.SetHostLine(message[0] == 'R', message.back() == '1');
-      if (message[0] == 'D') hostLine_.clear();
+      // A reset, whichever line drives it, ends the line the host was sending.
+      const bool isReset = loader_.mode() == BootLoader::Mode::Reset;
+      if (isReset != wasReset) hostLine_.clear();
       // A reset released with the ISP entry pin inactive starts the program: a restart.
-      if (wasReset && loader_.mode() != BootLoader::Mode::Reset && !loader_.ispPinActive() &&
-          !options.dumpPath.empty() && !DumpFlash(options.dumpPath)) {
+      if (wasReset && !isReset && !loader_.ispPinActive() && !options.dumpPath.empty() &&
+          !DumpFlash(options.dumpPath)) {
         *error = SystemError("cannot write " + options.dumpPath);
         return false;
       }

@@ -132,7 +132,10 @@ std::vector<CommandCase> Commands() {
        "J",
        {"> J\r\n"}},
       {"unlock", [](IspLink& l) { return UnlockFlash(l); }, "U", {"> U 23130\r\n"}},
-      {"prepare and erase", [](IspLink& l) { return PrepareAndErase(l, 1); }, "P", {"> P 0 0\r\n"}},
+      {"prepare and erase",
+       [](IspLink& l) { return PrepareAndErase(l, 0, 0); },
+       "P",
+       {"> P 0 0\r\n"}},
   };
 }
 
@@ -205,12 +208,12 @@ TEST(IspCommands, ReadPartIdReturnsTheLineAfterTheCode) {
   EXPECT_STREQ(id, "440438827");
 }
 
-TEST(IspCommands, PrepareAndEraseCoversTheFirstNSectors) {
-  for (int sectors : {1, 2, 8}) {
+TEST(IspCommands, PrepareAndEraseCoversTheSectorsGiven) {
+  for (unsigned sectors : {1u, 2u, 8u}) {
     Handshake h;
     ASSERT_TRUE(EnterIspMode(h.link) && EchoOff(h.link) && UnlockFlash(h.link));
     size_t mark = h.chip.events.size();
-    ASSERT_TRUE(PrepareAndErase(h.link, sectors)) << sectors;
+    ASSERT_TRUE(PrepareAndErase(h.link, 0, sectors - 1)) << sectors;
     std::string last = std::to_string(sectors - 1);
     EXPECT_EQ(h.chip.Transcript(mark),
               (std::vector<std::string>{"> P 0 " + last + "\r\n", "< 0\r\n",
