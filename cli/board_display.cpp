@@ -34,6 +34,7 @@ BoardWord PhaseWord(const BoardReport& report, bool verify) {
   if (report.finished) return EndWord(report);
   switch (report.phase) {
     case JobPhase::Reset:
+    case JobPhase::ResetAgain:
       return BoardWord::Reset;
     case JobPhase::Handshake:
       return BoardWord::Handshake;

@@ -6,8 +6,10 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_support.h"
+#include "cli/file_texts.h"
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
+#include "common/safe_files.h"
 #include "image/hex_writer.h"
 #include "image/image_reader.h"
 #include "isp/write_plan.h"
@@ -23,58 +25,119 @@ std::string PartName(uint32_t id) {
   return IsLpc1114Part(id) ? " (LPC1114FN28/102)" : "";
 }
 
-std::string InfoText(const ChipInfo& info) {
-  std::string text = "part ID:    " + Hex(info.partId) + PartName(info.partId) + "\n";
-  text += "boot code:  " + std::to_string(info.bootCodeFirst) + "." +
-          std::to_string(info.bootCodeSecond) + "\n";
-  text += "unique ID:  ";
-  if (info.uid) {
-    for (size_t i = 0; i < info.uid->size(); ++i) text += (i ? " " : "") + Hex((*info.uid)[i]);
-  } else {
-    text += "not told (the boot code has no N command)";
-  }
-  text += "\n";
-  for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
-    char range[48];
-    std::snprintf(range, sizeof range, "sector %zu (0x%04zX-0x%04zX): ", sector,
-                  sector * kSectorSize, (sector + 1) * kSectorSize - 1);
-    std::string state = !info.sectorBlank[sector]   ? "not told (code read protection)"
-                        : *info.sectorBlank[sector] ? "blank"
-                                                    : "in use";
-    // Its first 512 bytes read as the boot ROM while the boot loader runs.
-    if (sector == 0 && info.sectorBlank[sector])
-      state += " (bytes 0 to 511 read as the boot ROM here)";
-    text += range + state + "\n";
-  }
-  text +=
-      info.readProtected
-          ? "code read protection: reading is blocked (CRP1 or CRP2); korvane-cli --erase-all "
-            "erases the "
-            "whole flash and lifts it\n"
-          : "code read protection: reading is allowed (none, or CRP3 and the like, which only keep "
-            "the ISP pin from being sampled)\n";
+// The words of the chip operations' reports.
+struct ReportWords {
+  const char* partId;
+  const char* bootCode;
+  const char* uid;
+  const char* noUid;
+  const char* sector;  // {0} number, {1} first address, {2} last, {3} state
+  const char* blank;
+  const char* inUse;
+  const char* notTold;
+  const char* romWindow;
+  const char* readBlocked;
+  const char* readAllowed;
+  const char* erased;    // {0} sectors, {1} seconds
+  const char* readOne;   // {0} address, {1} file, {2} seconds
+  const char* readMany;  // {0} bytes, {1} address, {2} file, {3} seconds
+  const char* notRead;   // after the problem with OUT, before the port is opened
+  const char* notSaved;  // after the problem with OUT, once the flash was read
+};
+
+const ReportWords kEnglishReport = {
+    "part ID:    ",
+    "boot code:  ",
+    "unique ID:  ",
+    "not told (the boot code has no N command)",
+    "sector {0} ({1}-{2}): {3}",
+    "blank",
+    "in use",
+    "not told (code read protection)",
+    " (bytes 0 to 511 read as the boot ROM here)",
+    "code read protection: reading is blocked (CRP1 or CRP2); korvane-cli --erase-all erases the "
+    "whole flash and lifts it",
+    "code read protection: reading is allowed (none, or CRP3 and the like, which only keep the ISP "
+    "pin from being sampled)",
+    "erased all {0} sectors in {1} s",
+    "read 1 byte from {0} into {1} in {2} s",
+    "read {0} bytes from {1} into {2} in {3} s",
+    "; nothing was read",
+    "; the flash was read, but not saved",
+};
+
+const ReportWords kJapaneseReport = {
+    "品番ID:         ",
+    "ブートコード:   ",
+    "ユニークID:     ",
+    "不明（ブートコードに N コマンドがありません）",
+    "セクタ {0}（{1}-{2}）: {3}",
+    "空",
+    "使用中",
+    "不明（コードリードプロテクション）",
+    "（0〜511 バイトはここではブートROMとして読めます）",
+    "コードリードプロテクション: 読み出しは禁止されています（CRP1 または CRP2）。korvane-cli "
+    "--erase-all でフラッシュ全体を消去すると解除されます",
+    "コードリードプロテクション: 読み出しは許されています（なし、または ISP 端子の検出だけを止める "
+    "CRP3 など）",
+    "全 {0} セクタを消去しました（{1} 秒）",
+    "{0} から 1 バイトを {1} へ読み出しました（{2} 秒）",
+    "{1} から {0} バイトを {2} へ読み出しました（{3} 秒）",
+    "。読み出しは行っていません",
+    "。フラッシュメモリは読み出しましたが、保存できませんでした",
+};
+
+const ReportWords& ReportWordsOf(Language language) {
+  return language == Language::Japanese ? kJapaneseReport : kEnglishReport;
+}
+
+std::string HexShort(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value));
   return text;
 }
 
-// The file --read writes: Intel HEX for .hex and .ihx, raw bytes otherwise; written
-// beside its place and renamed over it once complete, so that a failure leaves no half
-// a file.
-bool WriteReadFile(const std::string& path, const std::vector<uint8_t>& bytes, uint32_t address,
-                   Console& console) {
-  const std::optional<ImageFormat> format = FormatOfName(path);
-  const std::string text = format == ImageFormat::IntelHex
-                               ? ToIntelHex(bytes.data(), bytes.size(), address)
-                               : std::string(bytes.begin(), bytes.end());
-  const std::string partial = path + ".part";
-  std::FILE* file = std::fopen(partial.c_str(), "wb");
-  bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file) written = std::fclose(file) == 0 && written;
-  if (written) written = std::rename(partial.c_str(), path.c_str()) == 0;
-  if (!written) {
-    std::remove(partial.c_str());
-    console.Err("korvane-cli: " + path + ": cannot write the flash read into it\n");
+std::string InfoText(const ChipInfo& info, Language language) {
+  const ReportWords& words = ReportWordsOf(language);
+  std::string text = words.partId + Hex(info.partId) + PartName(info.partId) + "\n";
+  text += words.bootCode + std::to_string(info.bootCodeFirst) + "." +
+          std::to_string(info.bootCodeSecond) + "\n";
+  text += words.uid;
+  if (info.uid) {
+    for (size_t i = 0; i < info.uid->size(); ++i) text += (i ? " " : "") + Hex((*info.uid)[i]);
+  } else {
+    text += words.noUid;
   }
-  return written;
+  text += "\n";
+  for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
+    const auto first = static_cast<uint32_t>(sector * kSectorSize);
+    std::string state = !info.sectorBlank[sector]   ? words.notTold
+                        : *info.sectorBlank[sector] ? words.blank
+                                                    : words.inUse;
+    // Its first 512 bytes read as the boot ROM while the boot loader runs.
+    if (sector == 0 && info.sectorBlank[sector]) state += words.romWindow;
+    text += Fill(words.sector, {std::to_string(sector), HexShort(first),
+                                HexShort(first + kSectorSize - 1), state}) +
+            "\n";
+  }
+  text += std::string(info.readProtected ? words.readBlocked : words.readAllowed) + "\n";
+  return text;
+}
+
+// The file --read writes: Intel HEX for .hex and .ihx, raw bytes otherwise.
+std::string ReadFileContent(const std::string& path, const std::vector<uint8_t>& bytes,
+                            uint32_t address) {
+  return FormatOfName(path) == ImageFormat::IntelHex
+             ? ToIntelHex(bytes.data(), bytes.size(), address)
+             : std::string(bytes.begin(), bytes.end());
+}
+
+// What an aborted chip operation says: which operation was stopped.
+const char* AbortedText(const Options& options, Language language) {
+  const Words& words = WordsOf(language);
+  return options.info       ? words.abortedInfo
+         : options.eraseAll ? words.abortedErase
+                            : words.abortedRead;
 }
 
 }  // namespace
@@ -85,6 +148,18 @@ bool IsChipOperation(const Options& options) {
 
 int RunChipOperation(const Options& options, Console& console, sim::SimulatedChip* chip) {
   const Language language = console.MessageLanguage();
+  const ReportWords& words = ReportWordsOf(language);
+  // OUT is checked, and the file that will take its place made beside it, before the
+  // port is opened: a place that cannot take the flash is told before the chip is read.
+  OutputFile out;
+  if (!options.readTo.empty()) {
+    if (const FileProblem problem = out.Prepare(options.readTo)) {
+      console.Err("korvane-cli: --read " + options.readTo + ": " +
+                  FileProblemText(problem, language) + words.notRead +
+                  " (see korvane-cli --help)\n");
+      return kUsage;
+    }
+  }
   const auto cause = std::make_shared<std::string>();
   const PortOpener opener = OpenerFor(options.port, chip, cause, !options.noLowLatency);
   JobOptions job = JobOptionsOf(options);
@@ -109,20 +184,35 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
     if (result.Succeeded()) bar.Full();
   }
   status.End();
+  if (result.outcome == JobOutcome::Aborted) {
+    console.Err("korvane-cli: " + std::string(AbortedText(options, language)) + "\n");
+    return kAborted;
+  }
   if (!result.Succeeded()) {
-    console.Err(FailureText(result, language, {DeviceOf(options.port), *cause}));
-    return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
+    console.Err(FailureText(result, language,
+                            {DeviceOf(options.port), *cause, options.reset == ResetWiring::None}));
+    return kFailed;
   }
+  const std::string seconds = Format("%.2f", SecondsSince(start));
   if (options.info) {
-    console.Out(InfoText(info));
+    console.Out(InfoText(info, language));
   } else if (options.eraseAll) {
-    console.Out("erased all " + std::to_string(kSectorCount) + " sectors in " +
-                Format("%.2f", SecondsSince(start)) + " s\n");
+    console.Out(Fill(words.erased, {std::to_string(kSectorCount), seconds}) + "\n");
   } else {
-    if (!WriteReadFile(options.readTo, bytes, options.readStart, console)) return kFailed;
-    console.Out("read " + std::to_string(bytes.size()) + " bytes from " + Hex(options.readStart) +
-                " into " + options.readTo + " in " + Format("%.2f", SecondsSince(start)) + " s\n");
+    if (const FileProblem problem =
+            out.Commit(ReadFileContent(options.readTo, bytes, options.readStart))) {
+      console.Err("korvane-cli: --read " + options.readTo + ": " +
+                  FileProblemText(problem, language) + words.notSaved + "\n");
+      return kFailed;
+    }
+    const std::string from = Hex(options.readStart);
+    console.Out((bytes.size() == 1 ? Fill(words.readOne, {from, options.readTo, seconds})
+                                   : Fill(words.readMany, {std::to_string(bytes.size()), from,
+                                                           options.readTo, seconds})) +
+                "\n");
   }
+  if (result.startRefusedByProtection)
+    console.Err("korvane-cli: " + std::string(WordsOf(language).startRefused) + "\n");
   return kSuccess;
 }
 

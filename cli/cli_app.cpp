@@ -44,8 +44,9 @@ int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* ch
   const auto portCause = std::make_shared<std::string>();
   std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause, !options.noLowLatency)();
   if (!port) {
-    console.Err(FailureText(JobOutcome::PortOpenFailed, console.MessageLanguage(),
-                            {DeviceOf(options.port), *portCause}));
+    console.Err(
+        FailureText(JobOutcome::PortOpenFailed, console.MessageLanguage(),
+                    {DeviceOf(options.port), *portCause, options.reset == ResetWiring::None}));
     return kFailed;
   }
   // Without lines the board is reset by hand.
@@ -92,9 +93,22 @@ std::vector<std::string> AllUsbPorts(Console& console) {
   return usb;
 }
 
+int RunCommand(const std::vector<std::string>& args, Console& console);
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, Console& console) {
+  const int code = RunCommand(args, console);
+  // Output that never arrived is a failure, whatever the command did.
+  const std::string problem = console.OutError();
+  if (problem.empty()) return code;
+  console.Err("korvane-cli: write error on standard output: " + problem + "\n");
+  return code == kSuccess ? kFailed : code;
+}
+
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, Console& console) {
   ParsedOptions parsed = ParseOptions(args);
   if (!parsed.error.empty()) {
     console.Err("korvane-cli: " + parsed.error + " (see korvane-cli --help)\n");
@@ -149,5 +163,7 @@ int RunCli(const std::vector<std::string>& args, Console& console) {
   return options.watch ? Watch(options, console, chip.get())
                        : WriteOnce(options, console, chip.get());
 }
+
+}  // namespace
 
 }  // namespace korvane::cli

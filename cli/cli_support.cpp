@@ -40,7 +40,16 @@ PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
   };
 }
 
-void StatusLine::Show(const std::string& text) {
+size_t StatusLine::Columns() {
+  const int columns = console_.ErrColumns();
+  return columns > 0 ? static_cast<size_t>(columns) : 0;
+}
+
+void StatusLine::Show(const std::string& whole) {
+  // Within the terminal's width, its last column left free: a line that wraps would
+  // scroll at each redraw.
+  const size_t width = Columns();
+  const std::string text = width > 1 ? FitColumns(whole, width - 1) : whole;
   const size_t columns = TerminalColumns(text);
   console_.Err("\r" + text + std::string(shown_ > columns ? shown_ - columns : 0, ' '));
   shown_ = columns;
@@ -55,18 +64,23 @@ void StatusLine::End() {
 
 ProgressCallback BlockBar::Progress() {
   return [this](int32_t percent) {
-    if (drawn_) status_.Show(RenderProgressBar(percent, started_, blocks_, SecondsSince(start_)));
+    if (drawn_) {
+      status_.Show(
+          RenderProgressBar(percent, started_, blocks_, SecondsSince(start_), status_.Columns()));
+    }
     ++started_;
   };
 }
 
 void BlockBar::Full() {
-  if (drawn_) status_.Show(RenderProgressBar(100, blocks_, blocks_, SecondsSince(start_)));
+  if (drawn_) {
+    status_.Show(RenderProgressBar(100, blocks_, blocks_, SecondsSince(start_), status_.Columns()));
+  }
 }
 
 std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start) {
   return [&console, start](const std::string& line) {
-    console.Err(Format("[%8.3f] ", SecondsSince(start)) + line + "\n");
+    console.Err(Format("[%8.3f] ", SecondsSince(start)) + Printable(line) + "\n");
   };
 }
 
@@ -74,9 +88,17 @@ bool ShowJobSteps(const Options& options, Console& console, StatusLine& status,
                   SteadyClock::time_point start, JobOptions* job) {
   if (options.verbose) job->trace = TraceTo(console, start);
   const bool drawn = !options.quiet && !options.verbose && console.ErrIsTerminal();
-  if (drawn) {
-    job->phase = [&status, language = console.MessageLanguage()](const JobStep& step) {
-      const std::string text = StepText(step, language);
+  const bool byHand = options.reset == ResetWiring::None;
+  if (drawn || byHand) {
+    job->phase = [&status, &console, drawn, byHand,
+                  language = console.MessageLanguage()](const JobStep& step) {
+      // Without lines the user resets the board again, as for the first handshake.
+      if (byHand && step.phase == JobPhase::ResetAgain) {
+        status.End();
+        console.Err("korvane-cli: " + std::string(WordsOf(language).holdButtonAgain) + "\n");
+        return;
+      }
+      const std::string text = drawn ? StepText(step, language) : "";
       if (!text.empty()) status.Show(text);
     };
   }

@@ -34,6 +34,8 @@ class StatusLine {
  public:
   explicit StatusLine(Console& console) : console_(console) {}
   void Show(const std::string& text);
+  // The terminal's columns; 0 when unknown.
+  size_t Columns();
   // Ends the line, if one was drawn, so that what follows starts on its own.
   void End();
 

@@ -32,8 +32,9 @@ class Console {
   virtual void Sleep(uint32_t milliseconds) = 0;
   // A steady clock in milliseconds, for the bounds of waits that are not the port's.
   virtual uint64_t NowMs();
-  // How many rows the terminal on stderr has; 0 when unknown.
+  // How many rows and columns the terminal on stderr has; 0 when unknown.
   virtual int ErrRows() { return 0; }
+  virtual int ErrColumns() { return 0; }
 
   // What the terminal's input gave within a wait.
   enum class Input { Data, Nothing, Ended };
@@ -47,6 +48,9 @@ class Console {
   // On: a terminal on stdin hands each key over at once and does not echo it (Ctrl-C
   // still interrupts); off: the terminal's settings as they were.
   virtual void SetRawInput(bool on) { (void)on; }
+  // Why writing to stdout failed, when it did (a full disk, a device error); empty when
+  // every write went out, or stdout's reader went away, which ends the output as planned.
+  virtual std::string OutError() { return ""; }
 };
 
 // The process's own stdout and stderr.
@@ -58,13 +62,19 @@ class SystemConsole final : public Console {
   Language MessageLanguage() override;
   bool ErrIsTerminal() override;
   int ErrRows() override;
+  int ErrColumns() override;
 #ifdef _WIN32
   bool ErrCanRedraw() override;
 #endif
   void Sleep(uint32_t milliseconds) override;
   Input ReadInput(uint32_t milliseconds, std::string* bytes) override;
   void SetRawInput(bool on) override;
+  std::string OutError() override;
 };
+
+// Keeps the first failure of a write to stdout (errno tells it) for OutError: for the
+// system console's own files.
+void NoteOutResult(bool written);
 
 // Requested by Ctrl-C, SIGTERM and SIGHUP: every job of korvane-cli has it as its abort
 // request, or as the parent of its own.

@@ -39,6 +39,12 @@ int SystemConsole::ErrRows() {
   return size.ws_row;
 }
 
+int SystemConsole::ErrColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
 void SystemConsole::Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

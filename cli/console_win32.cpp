@@ -1,6 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/console.h"
@@ -45,15 +46,15 @@ namespace {
 
 // UTF-8 text to a stream: a console shows it through its wide-character output, in any
 // language; anything else gets the bytes.
-void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
+bool WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
   HANDLE handle = GetStdHandle(handleId);
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
     std::fflush(stream);
     const std::wstring wide = Widen(text, CP_UTF8);
     DWORD written = 0;
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+    return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) !=
+           0;
   }
   // Redirected: the console's code page, or UTF-8 where that cannot hold the text.
   const UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetACP();
@@ -61,14 +62,15 @@ void WriteText(std::FILE* stream, DWORD handleId, const std::string& text) {
   const std::string local =
       codePage == CP_UTF8 ? text : Narrow(Widen(text, CP_UTF8), codePage, &lossless);
   const std::string& bytes = codePage != CP_UTF8 && lossless ? local : text;
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
-  std::fflush(stream);
+  const size_t sent = std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  return std::fflush(stream) == 0 && sent == bytes.size();
 }
 
 }  // namespace
 
 void SystemConsole::Out(const std::string& text) {
-  WriteText(stdout, STD_OUTPUT_HANDLE, text);
+  errno = 0;
+  NoteOutResult(WriteText(stdout, STD_OUTPUT_HANDLE, text));
 }
 
 void SystemConsole::Err(const std::string& text) {
@@ -90,6 +92,12 @@ int SystemConsole::ErrRows() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
   return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+int SystemConsole::ErrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 bool SystemConsole::ErrCanRedraw() {

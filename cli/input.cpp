@@ -97,17 +97,35 @@ bool CheckImage(const Options& options, Input& input, Console& console) {
     }
     console.Err("korvane-cli: warning: " + what + ".\n");
   }
+  // The boot ROM sums entries 0 to 7; entries 0 to 6 must come from the image, or the
+  // chip would start from whatever an erased sector holds (0xFFFFFFFF).
+  const size_t entries = kVectorChecksumOffset;
+  const bool hasVectors =
+      image.size() >= kVectorTableBytes &&
+      std::all_of(hasData.begin(), hasData.begin() + static_cast<std::ptrdiff_t>(entries),
+                  [](bool has) { return has; });
   const std::optional<uint32_t> wanted = VectorChecksumFor(image.data(), image.size());
-  if (!wanted) {
-    const std::string why = "the image has no vector table (it is shorter than its " +
-                            std::to_string(kVectorTableBytes) + " bytes)";
+  if (!hasVectors || !wanted) {
+    const std::string why =
+        image.size() < kVectorTableBytes
+            ? "the image has no vector table (it is shorter than its " +
+                  std::to_string(kVectorTableBytes) + " bytes)"
+            : "the image has data in sector 0 but no vector table (entries 0 to 6, " + Hex(0) +
+                  " to " + Hex(static_cast<uint32_t>(entries - 1)) + ", are not all in it)";
     if (options.fixChecksum) {
       console.Err("korvane-cli: --fix-checksum: " + why +
-                  ", so it has no entry 7 to write. Not written.\n");
+                  ", so it has no vector table to give a checksum. Not written.\n");
       return false;
     }
+    const auto first = std::find(hasData.begin(), hasData.end(), true) - hasData.begin();
+    const std::string backup = first >= static_cast<std::ptrdiff_t>(kBootRomWindow)
+                                   ? " (a --read backup starts at " + Hex(kBootRomWindow) +
+                                         ", above the vector table, which no command reads back)"
+                                   : "";
     console.Err("korvane-cli: warning: " + why +
-                ", so the chip's boot ROM will not start it and stays in its boot loader.\n");
+                ": sector 0 is erased and what the image leaves out stays blank, so the chip's "
+                "boot ROM will not start it and stays in its boot loader" +
+                backup + ".\n");
     return true;
   }
   if (HasValidVectorChecksum(image.data(), image.size())) return true;

@@ -307,8 +307,8 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
              "its "
              "boot ROM, not as the flash";
     }
-    if (numbers[1] == 0 || numbers[0] + numbers[1] > 32768)
-      return "--range must lie within the flash (0 to 32767)";
+    if (numbers[1] == 0) return "--range " + value + ": the length is zero: nothing to read";
+    if (numbers[0] + numbers[1] > 32768) return "--range must lie within the flash (0 to 32767)";
     options.readStart = static_cast<uint32_t>(numbers[0]);
     options.readLength = static_cast<uint32_t>(numbers[1]);
     return "";
@@ -466,6 +466,16 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.noWrite) {
     if (!files.empty()) return fail("--no-write takes no FILE");
     return parsed;
+  }
+  if (options.eraseAll && files.empty()) {
+    // Without FILE, --erase-all writes nothing: the write's options would do nothing.
+    for (const Flag flag : {Flag::Verify, Flag::Delete, Flag::Watch, Flag::FixChecksum,
+                            Flag::AllowCrp, Flag::Format, Flag::Retry, Flag::Monitor}) {
+      if (given.count(flag) != 0) {
+        return fail(std::string("--erase-all without FILE and --") + LongName(flag) +
+                    " do not go together: --erase-all without FILE writes nothing");
+      }
+    }
   }
   if (options.info || !options.readTo.empty() || (options.eraseAll && files.empty())) {
     const std::string what = options.info ? "--info" : options.eraseAll ? "--erase-all" : "--read";

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "cli/progress_bar.h"
 #include "isp/isp_commands.h"
 
 namespace korvane::cli {
@@ -122,6 +123,22 @@ const Words kEnglishWords = {
     "the chip's code read protection refuses this; korvane-cli --erase-all erases the whole flash, "
     "which lifts "
     "it (korvane-cli --erase-all FILE then writes FILE)",
+    "erased; resetting into the boot loader again, where the chip reads its code read "
+    "protection anew",
+    "--reset none: the whole flash is erased; the chip reads its code read protection anew only "
+    "when it is reset: hold the ISP button while you reset the board again; waiting for its boot "
+    "loader (5 attempts, 2 s each)",
+    "done so far: the whole flash is erased (the code read protection it held ends at the chip's "
+    "next reset); nothing is written yet",
+    "this port cannot move RTS and DTR (a pseudo-terminal and some adapters have no modem lines): "
+    "reset the board into its boot loader by hand with --reset none",
+    "hold the ISP button while you reset the board (the boot loader is looked for 5 times, 2 s "
+    "each); check that the board has power and that TX and RX are crossed",
+    "reading the flash was aborted",
+    "reading the chip's information was aborted",
+    "erasing the flash was aborted",
+    "note: the chip's code read protection holds until its next reset, and until then it refuses "
+    "to start a program (G 0 T): reset the board",
     {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done",
      "failed", "aborted"},
 };
@@ -165,6 +182,27 @@ const Words kJapaneseWords = {
     "チップのコードリードプロテクションが拒んでいます。korvane-cli --erase-all "
     "でフラッシュ全体を消去すると解除されます"
     "（korvane-cli --erase-all FILE ならそのまま FILE を書き込みます）",
+    "消去しました。チップがコードリードプロテクションを読み直すよう、もう一度ブートローダーへリセッ"
+    "ト"
+    "しています",
+    "--reset none: フラッシュ全体を消去しました。チップはリセットされたときにだけコードリードプロテ"
+    "クションを読み直します。ISP "
+    "ボタンを押したままもう一度ボードをリセットしてください。ブートローダ"
+    "ーを待っています（2 秒ずつ 5 回）",
+    "ここまでに済んだこと: "
+    "フラッシュ全体を消去しました（かかっていたコードリードプロテクションはチッ"
+    "プの次のリセットで解除されます）。まだ何も書き込んでいません",
+    "このポートは RTS と DTR "
+    "を動かせません（疑似端末や一部のアダプタにはモデム制御線がありません）。"
+    "--reset none で、ボードを手でブートローダーへリセットしてください",
+    "ISP ボタンを押したままボードをリセットしてください（ブートローダーを 2 秒ずつ 5 回待ちます）。"
+    "ボードの電源と、TX と RX の交差も確かめてください",
+    "フラッシュメモリの読み出しを中断しました",
+    "チップ情報の読み取りを中断しました",
+    "フラッシュメモリの消去を中断しました",
+    "注: チップのコードリードプロテクションは次のリセットまで有効で、それまでプログラムの起動（G 0 "
+    "T）"
+    "を拒みます。ボードをリセットしてください",
     {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了",
      "失敗", "中断"},
 };
@@ -207,7 +245,7 @@ std::string IspLine(const IspResult& isp, const Words& words) {
     case IspStatus::TimedOut:
       return Fill(words.timedOut, {isp.command, isp.awaited});
     case IspStatus::Garbled:
-      return Fill(words.garbled, {isp.command, isp.received, isp.awaited});
+      return Fill(words.garbled, {isp.command, Printable(isp.received), isp.awaited});
     case IspStatus::PortFailed:
       return Fill(words.unsent, {isp.command});
     case IspStatus::LinesFailed:
@@ -249,7 +287,7 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
   if (outcome == JobOutcome::WrongChip && result.partId)
     lines.push_back(Fill(words.partRead, {Hex(*result.partId)}));
   if (outcome == JobOutcome::WrongChip && !result.partId && result.isp) {
-    lines.push_back(Fill(words.partAnswer, {result.partIdLine}));
+    lines.push_back(Fill(words.partAnswer, {Printable(result.partIdLine)}));
   }
   std::string isp = IspLine(result.isp, words);
   if (!isp.empty()) {
@@ -264,10 +302,14 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
     lines.push_back(Fill(words.difference, {Hex(*result.address)}));
   }
   if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
+  if (result.flashErased) lines.push_back(words.erasedSoFar);
   const bool protectedChip =
       result.isp.status == IspStatus::Refused && result.isp.code == kCodeReadProtectionEnabled;
-  const char* next =
-      protectedChip ? words.crpNext : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+  const char* next = protectedChip                                 ? words.crpNext
+                     : result.isp.status == IspStatus::LinesFailed ? words.noLinesNext
+                     : outcome == JobOutcome::IspEntryFailed && port.byHand
+                         ? words.byHandNext
+                         : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
   if (*next != '\0') lines.push_back(Fill(words.next, {next}));
   return lines;
 }
@@ -292,6 +334,8 @@ std::string StepText(const JobStep& step, Language language) {
       if (step.firstSector == step.lastSector)
         return Fill(words.eraseOne, {std::to_string(step.firstSector)});
       return Fill(words.erase, {std::to_string(step.firstSector), std::to_string(step.lastSector)});
+    case JobPhase::ResetAgain:
+      return words.resetAgain;
     case JobPhase::Transfer:
       return "";
     case JobPhase::Restart:

@@ -32,8 +32,9 @@ std::string ShortText(const JobResult& result, Language language);
 
 // What the port's system said, for the details.
 struct PortFacts {
-  std::string device;  // the device the port name stands for
-  std::string cause;   // the system's reason, when the port failed
+  std::string device;   // the device the port name stands for
+  std::string cause;    // the system's reason, when the port failed
+  bool byHand = false;  // --reset none: no line moves, the user resets the board
 };
 
 // The details of a failure, one line each, without indent or line end.
@@ -82,11 +83,20 @@ struct Words {
   const char* portHeader;
   const char* time;
   const char* result;
-  const char* boards;          // {0} count
-  const char* summaryOk;       // {0} boards, {1} ok
-  const char* summaryNot;      // {0} count, {1} the ports
-  const char* holdButton;      // --reset none: what the user does
-  const char* crpNext;         // the next step when code read protection refused a command
+  const char* boards;           // {0} count
+  const char* summaryOk;        // {0} boards, {1} ok
+  const char* summaryNot;       // {0} count, {1} the ports
+  const char* holdButton;       // --reset none: what the user does
+  const char* crpNext;          // the next step when code read protection refused a command
+  const char* resetAgain;       // the whole flash erased, the chip reset again
+  const char* holdButtonAgain;  // --reset none: the same, by hand
+  const char* erasedSoFar;      // a failure after the whole flash was erased
+  const char* noLinesNext;      // the next step when the port cannot move its lines
+  const char* byHandNext;       // the next step when no boot loader answered --reset none
+  const char* abortedRead;      // --read, --info, --erase-all stopped by the user
+  const char* abortedInfo;
+  const char* abortedErase;
+  const char* startRefused;    // --after go refused under code read protection
   const char* boardWords[10];  // by BoardWord
 };
 

@@ -28,7 +28,7 @@ std::vector<uint8_t> FlashOf(const sim::SimulatedChip& chip) {
 // elsewhere in the erased sectors, the rest untouched) and tells the modelled time.
 int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before,
                         const Input& input, sim::Nanoseconds modelled, uint32_t transferBaud,
-                        Console& console) {
+                        AfterWrite after, Console& console) {
   if (const std::optional<size_t> at = FlashDifference(chip, before, input)) {
     console.Err("korvane-cli: simulated chip: flash differs from the image at offset " +
                 std::to_string(*at) + "\n");
@@ -53,11 +53,13 @@ int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_
   }
   if (chip.loader.mode() == sim::BootLoader::Mode::UserProgram) {
     console.Out("simulated chip: reset into the new program\n");
+  } else if (after == AfterWrite::Stay) {
+    console.Out("simulated chip: left in its boot loader, as --after stay asks\n");
   } else {
     // The boot ROM starts only a program whose first eight vectors add up to 0.
     console.Out(
-        "simulated chip: reset, but stayed in its boot loader: the image's vector table has no "
-        "valid checksum in entry 7, so a real chip would not start it either\n");
+        "simulated chip: reset, but stayed in its boot loader: the flash's first eight words (the "
+        "vector table) do not add up to 0, so a real chip would not start it either\n");
   }
   return kSuccess;
 }

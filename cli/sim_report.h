@@ -22,6 +22,6 @@ std::vector<uint8_t> FlashOf(const sim::SimulatedChip& chip);
 // elsewhere in the erased sectors, the rest untouched) and tells the modelled time.
 int ReportSimulatedChip(const sim::SimulatedChip& chip, const std::vector<uint8_t>& before,
                         const Input& input, sim::Nanoseconds modelled, uint32_t transferBaud,
-                        Console& console);
+                        AfterWrite after, Console& console);
 
 }  // namespace korvane::cli

@@ -80,7 +80,9 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     const JobResult& result = reports[i].result;
     if (!result.Succeeded() && result.outcome != JobOutcome::Aborted) {
       console.Err(
-          FailureText(result, language, {DeviceOf(reports[i].port), *causes[i]}, reports[i].port));
+          FailureText(result, language,
+                      {DeviceOf(reports[i].port), *causes[i], options.reset == ResetWiring::None},
+                      reports[i].port));
     }
     // A simulated board also shows that its flash holds the image.
     if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
@@ -142,7 +144,9 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (result.Succeeded()) bar.Full();
   status.End();
   if (!result.Succeeded()) {
-    console.Err(FailureText(result, language, {DeviceOf(options.port), *portCause}));
+    console.Err(
+        FailureText(result, language,
+                    {DeviceOf(options.port), *portCause, options.reset == ResetWiring::None}));
     return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
   }
   const size_t bytes = DataBytes(input);
@@ -169,7 +173,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   int code = kSuccess;
   if (chip) {
     code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart,
-                               options.transferBaud, console);
+                               options.transferBaud, options.after, console);
   }
   code = DeleteIfWritten(code, options, input, console);
   if (code == kSuccess && held) {

@@ -24,6 +24,18 @@ bool RefusedForProtection(const IspResult& isp) {
   return isp.status == IspStatus::Refused && isp.code == kCodeReadProtectionEnabled;
 }
 
+// Ends a session that wrote nothing. Under CRP1 or CRP2 the chip refuses G until its
+// next reset (it reads its protection only then): the operation is done all the same.
+JobResult Finish(IspLink& link, const JobOptions& options) {
+  JobResult result = FinishSession(link, options);
+  if (result.outcome == JobOutcome::IspLeaveFailed && RefusedForProtection(result.isp)) {
+    JobResult done;
+    done.startRefusedByProtection = true;
+    return done;
+  }
+  return result;
+}
+
 }  // namespace
 
 JobResult ReadChipInfo(const PortOpener& openPort, const JobOptions& options, ChipInfo* info) {
@@ -56,7 +68,7 @@ JobResult ReadChipInfo(const PortOpener& openPort, const JobOptions& options, Ch
   isp = ReadMemory(link, kBootRomWindow, sizeof word, word);
   info->readProtected = RefusedForProtection(isp);
   if (!isp && !info->readProtected) return Failed(JobOutcome::ReadFailed, isp);
-  return FinishSession(link, options);
+  return Finish(link, options);
 }
 
 JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options) {
@@ -67,7 +79,7 @@ JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options)
   if (options.phase) options.phase({JobPhase::Erase, 0, 0, kSectorCount - 1});
   if (!(isp = UnlockFlash(link)) || !(isp = PrepareAndErase(link, 0, kSectorCount - 1)))
     return Failed(JobOutcome::EraseFailed, isp);
-  return FinishSession(link, options);
+  return Finish(link, options);
 }
 
 JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address,
@@ -95,7 +107,7 @@ JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint3
   }
   const auto from = static_cast<std::ptrdiff_t>(address - first);
   out->assign(words.begin() + from, words.begin() + from + static_cast<std::ptrdiff_t>(length));
-  return FinishSession(link, options);
+  return Finish(link, options);
 }
 
 }  // namespace korvane

@@ -63,6 +63,10 @@ struct JobResult {
   std::optional<uint32_t> address;  // WriteFailed: the block's flash address;
                                     // VerifyFailed: the first address that differs
   uint32_t transferBaud = 0;        // BaudChangeFailed: the rate asked for
+  bool flashErased = false;         // the whole flash was erased before the failure
+  // Success of --info or --erase-all with G after it: the chip's code read protection
+  // refused to start the program, as it does until the chip's next reset.
+  bool startRefusedByProtection = false;
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }

@@ -20,8 +20,8 @@ namespace {
 // close, before the file. An abort asked for before the erase stops the job there, with
 // the chip's flash untouched; once the erase has begun it takes effect before the next
 // block.
-JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
-                 const ProgressCallback& progress, const JobOptions& options) {
+JobResult RunSteps(const BlockReader& read, const WritePlan& plan, IspLink& link,
+                   const ProgressCallback& progress, const JobOptions& options, bool* erasedAll) {
   const auto step = [&options](JobStep now) {
     if (options.phase) options.phase(now);
   };
@@ -37,7 +37,9 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     step({JobPhase::Erase, 0, 0, kSectorCount - 1});
     if (!(isp = PrepareAndErase(link, 0, kSectorCount - 1)))
       return Failed(JobOutcome::EraseFailed, isp);
+    *erasedAll = true;
     if (AbortAsked(options.abort)) return JobOutcome::Aborted;
+    step({JobPhase::ResetAgain});
     opened = OpenSession(link, options);
     if (!opened.Succeeded()) return opened;
     if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
@@ -65,6 +67,15 @@ JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
     return failed;
   }
   return FinishSession(link, options);
+}
+
+// The steps, and on a failure whether the whole flash was erased before it.
+JobResult RunJob(const BlockReader& read, const WritePlan& plan, IspLink& link,
+                 const ProgressCallback& progress, const JobOptions& options) {
+  bool erasedAll = false;
+  JobResult result = RunSteps(read, plan, link, progress, options, &erasedAll);
+  if (!result.Succeeded()) result.flashErased = erasedAll;
+  return result;
 }
 
 }  // namespace

@@ -27,7 +27,16 @@ JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfter
                        const ProgressCallback& progress, const AbortFlag* abort = nullptr);
 
 // The steps of a job, as it reaches them.
-enum class JobPhase { Reset, Handshake, Erase, Transfer, Restart };
+enum class JobPhase {
+  Reset,
+  Handshake,
+  Erase,
+  // The whole flash is erased: the chip is reset into its boot loader again, where it
+  // reads its code read protection anew (by hand with ResetWiring::None).
+  ResetAgain,
+  Transfer,
+  Restart
+};
 
 // A step as it begins: Reset once for each handshake attempt (1 to kHandshakeAttempts),
 // Erase with the sectors of each run.

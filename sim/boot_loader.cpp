@@ -330,14 +330,8 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
   Respond(response, rule, at);
 }
 
-BootLoader::Response BootLoader::Execute(const std::string& line) {
-  using Handler = Response (BootLoader::*)(const std::vector<std::string>& params);
-  struct Command {
-    const char* name;
-    Handler handler;
-  };
-  // One handler per command letter of the boot loader.
-  static const Command kCommands[] = {
+const std::vector<BootLoader::Command>& BootLoader::Commands() {
+  static const std::vector<Command> kCommands = {
       {"U", &BootLoader::Unlock},         {"B", &BootLoader::SetBaudRate},
       {"A", &BootLoader::SetEcho},        {"W", &BootLoader::WriteToRam},
       {"R", &BootLoader::ReadMemory},     {"P", &BootLoader::PrepareSectors},
@@ -346,12 +340,23 @@ BootLoader::Response BootLoader::Execute(const std::string& line) {
       {"J", &BootLoader::ReadPartId},     {"K", &BootLoader::ReadBootCodeVersion},
       {"M", &BootLoader::Compare},        {"N", &BootLoader::ReadUid},
   };
+  return kCommands;
+}
+
+bool BootLoader::KnowsCommand(const std::string& name) {
+  for (const Command& command : Commands()) {
+    if (name == command.name) return true;
+  }
+  return false;
+}
+
+BootLoader::Response BootLoader::Execute(const std::string& line) {
   std::istringstream words(line);
   std::string name, word;
   words >> name;
   std::vector<std::string> params;
   while (words >> word) params.push_back(word);
-  for (const Command& command : kCommands) {
+  for (const Command& command : Commands()) {
     if (name != command.name) continue;
     if (!CrpAllows(name, params)) return Code(CODE_READ_PROTECTION_ENABLED);
     return (this->*command.handler)(params);

@@ -182,6 +182,9 @@ class BootLoader {
 
   // True when the vector table holds a valid checksum: the first eight words add up to 0.
   static bool HasValidUserCode(const uint8_t* image, size_t size);
+  // Whether the boot loader knows the command: "J", "W", ... (upper case, as it takes
+  // them; anything else it answers INVALID_COMMAND).
+  static bool KnowsCommand(const std::string& name);
 
  private:
   struct Response {
@@ -189,6 +192,13 @@ class BootLoader {
     std::vector<std::string> lines;
     Nanoseconds after = 0;  // time the operation takes before the answer
   };
+  using Handler = Response (BootLoader::*)(const std::vector<std::string>& params);
+  struct Command {
+    const char* name;
+    Handler handler;
+  };
+  // One handler per command letter of the boot loader.
+  static const std::vector<Command>& Commands();
 
   void Boot();
   void StartProgram();  // the chip runs the program in flash from now on

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/safe_files.h"
 #include "common/standard_streams.h"
 #include "korvane_version.h"
 #include "sim/pty_chip.h"
@@ -232,56 +233,49 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
 
-  // Every file named is checked before anything starts: the log is opened now, and the
-  // flash files are opened for writing (without losing what they hold) and closed.
+  // Every file named is checked before anything starts, none opened in a way that could
+  // wait (a FIFO) or move a device's lines: the log is opened now; the flash files must
+  // be regular files or new ones, and a file for each is made beside it now, to take its
+  // place at the end.
   std::FILE* wireLog = nullptr;
   if (!options.logPath.empty()) {
-    wireLog = std::fopen(options.logPath.c_str(), "w");
+    korvane::FileProblem logProblem;
+    wireLog = korvane::OpenStreamForWriting(options.logPath, &logProblem);
     if (!wireLog) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", options.logPath.c_str(),
-                   std::strerror(errno));
+      std::fprintf(stderr, "korvane-sim: --log: %s\n",
+                   korvane::DescribeInEnglish(logProblem).c_str());
       return 1;
     }
   }
+  const auto fail = [&wireLog](const std::string& what) {
+    std::fprintf(stderr, "korvane-sim: %s\n", what.c_str());
+    if (wireLog) std::fclose(wireLog);
+    return 1;
+  };
   for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
     if (path.empty()) continue;
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", path.c_str(),
-                   std::strerror(errno));
-      if (wireLog) std::fclose(wireLog);
-      return 1;
-    }
-    std::fclose(file);
+    korvane::OutputFile check;
+    if (const korvane::FileProblem refused = check.Prepare(path))
+      return fail(korvane::DescribeInEnglish(refused));
   }
 
   if (!options.flashIn.empty()) {
     // The flash as a board brought along would hold it.
-    std::FILE* file = std::fopen(options.flashIn.c_str(), "rb");
-    if (!file) {
-      std::fprintf(stderr, "korvane-sim: cannot read %s: %s\n", options.flashIn.c_str(),
-                   std::strerror(errno));
-      if (wireLog) std::fclose(wireLog);
-      return 1;
+    std::vector<uint8_t> bytes;
+    const korvane::FileProblem unread =
+        korvane::ReadRegularFile(options.flashIn, korvane::sim::kFlashSize, &bytes);
+    if (unread.kind == korvane::FileProblem::Kind::TooLarge) {
+      return fail(options.flashIn + " is larger than the flash (" +
+                  std::to_string(korvane::sim::kFlashSize) + " bytes)");
     }
-    std::vector<uint8_t> bytes(korvane::sim::kFlashSize + 1);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
-    if (bytes.size() > korvane::sim::kFlashSize) {
-      std::fprintf(stderr, "korvane-sim: %s is larger than the flash (32768 bytes)\n",
-                   options.flashIn.c_str());
-      if (wireLog) std::fclose(wireLog);
-      return 1;
-    }
+    if (unread) return fail("--flash-in: " + korvane::DescribeInEnglish(unread));
     options.chip.flash = bytes;
   }
 
   PtyChip chip(options.chip);
   std::string error;
   if (!chip.Open(options.link, options.lines, &error)) {
-    std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
-    if (wireLog) std::fclose(wireLog);
-    return 1;
+    return fail(error);
   }
   std::printf("%s\n", chip.devicePath().c_str());
   std::fflush(stdout);
@@ -312,8 +306,9 @@ int main(int argc, char** argv) {
       break;
   }
   for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
-    if (!path.empty() && !chip.DumpFlash(path)) {
-      std::fprintf(stderr, "korvane-sim: cannot write %s\n", path.c_str());
+    std::string unwritten;
+    if (!path.empty() && !chip.DumpFlash(path, &unwritten)) {
+      std::fprintf(stderr, "korvane-sim: %s\n", unwritten.c_str());
       code = 1;
     }
   }

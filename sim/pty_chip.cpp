@@ -16,6 +16,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/safe_files.h"
+
 namespace korvane::sim {
 
 namespace {
@@ -116,17 +118,13 @@ PtyChip::PtyChip(ChipConfig config)
   loggedMode_ = loader_.mode();
 }
 
-bool PtyChip::DumpFlash(const std::string& path) const {
-  const std::string temporary = path + ".new" + std::to_string(getpid());
-  std::FILE* out = std::fopen(temporary.c_str(), "wb");
-  if (!out) return false;
+bool PtyChip::DumpFlash(const std::string& path, std::string* problem) const {
+  OutputFile out;
+  FileProblem failed = out.Prepare(path);
   const auto& flash = loader_.flash();
-  const bool written = std::fwrite(flash.data(), 1, flash.size(), out) == flash.size();
-  if (std::fclose(out) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  if (!failed) failed = out.Commit(std::string(flash.begin(), flash.end()));
+  if (failed) *problem = DescribeInEnglish(failed);
+  return !failed;
 }
 
 void PtyChip::WireLog(const ServeOptions& options, Nanoseconds monotonic, const std::string& text) {
@@ -368,8 +366,7 @@ bool PtyChip::ReadLines(const ServeOptions& options, std::string* error) {
       if (isReset != wasReset) hostLine_.clear();
       // A reset released with the ISP entry pin inactive starts the program: a restart.
       if (wasReset && !isReset && !loader_.ispPinActive() && !options.dumpPath.empty() &&
-          !DumpFlash(options.dumpPath)) {
-        *error = SystemError("cannot write " + options.dumpPath);
+          !DumpFlash(options.dumpPath, error)) {
         return false;
       }
     } else {

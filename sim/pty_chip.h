@@ -56,8 +56,9 @@ class PtyChip {
   End Serve(const ServeOptions& options, std::string* error);
 
   const BootLoader& loader() const { return loader_; }
-  // Writes the 32 KiB of flash into `path` (replaced as a whole); false on failure.
-  bool DumpFlash(const std::string& path) const;
+  // Writes the 32 KiB of flash into `path` (a regular file, replaced as a whole, or a new
+  // one); false, with *problem told, on failure.
+  bool DumpFlash(const std::string& path, std::string* problem) const;
 
  private:
   void SyncClock();

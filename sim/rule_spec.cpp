@@ -38,6 +38,20 @@ std::string ParseRule(const std::string& text, Rule* rule) {
   const std::string action =
       body.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
   const bool hasArgument = second != std::string::npos;
+  // A rule on something the boot loader never meets would never act: refused, so that
+  // a fault test cannot silently test nothing.
+  if (on != "?" && on != "Synchronized" && on != "frequency" && on != "data" && on != "checksum" &&
+      !BootLoader::KnowsCommand(on)) {
+    std::string letters;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      if (BootLoader::KnowsCommand(std::string(1, letter)))
+        letters += std::string(letters.empty() ? "" : ", ") + letter;
+    }
+    return "\"" + on +
+           "\" is nothing the boot loader meets: ?, Synchronized, frequency, data, checksum or a "
+           "command it knows (" +
+           letters + ")";
+  }
   const std::string argument = hasArgument ? body.substr(second + 1) : std::string();
 
   if (action == "reply" || action == "echo") {

@@ -1,0 +1,93 @@
+// The files korvane-cli and korvane-sim read and write besides the image: only regular
+// files (or a name to be created), opened without ever waiting on a FIFO or a device,
+// and written whole into a unique temporary file beside their place before it replaces
+// them, so that a failure leaves nothing half written and nothing else is touched.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// Why a file could not be used; the texts for the user are the caller's, in its
+// language.
+struct FileProblem {
+  enum class Kind {
+    None,
+    NotRegular,    // a FIFO, a device, a socket: `node` tells which
+    Folder,        // a folder
+    BrokenLink,    // a symbolic link whose target does not exist or cannot be resolved
+    ReadOnly,      // a regular file the user may not write
+    CannotCheck,   // the system could not tell what the path is
+    CannotCreate,  // no file can be made beside it (folder missing or not writable, ...)
+    CannotWrite,   // writing the data failed (disk full, ...)
+    CannotReplace, // the finished file could not take the place of the old one
+    CannotOpen,    // a file to read could not be opened
+    CannotRead,    // reading it failed
+    TooLarge,      // larger than the reader takes
+  };
+  enum class Node { Fifo, CharacterDevice, BlockDevice, Socket, Other };
+  Kind kind = Kind::None;
+  Node node = Node::Other;
+  std::string path;    // the path the problem is with (the target of a link, its folder)
+  std::string reason;  // the system's reason, where it gave one
+  explicit operator bool() const { return kind != Kind::None; }
+};
+
+// A file written whole: Prepare before the work that makes its content (so that a
+// place that cannot take it is told at once), Commit when the content is there. The
+// temporary file is removed on every way out but a successful Commit.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Checks path: it names nothing yet, or a regular file the user may write (a symbolic
+  // link is followed, and its target is what is replaced); then creates the temporary
+  // file beside the target, exclusively and under a name of its own.
+  FileProblem Prepare(const std::string& path);
+  // Writes the bytes into the temporary file and renames it over the target. A file
+  // that was there keeps its mode (and, for root, its owner); a new one gets the mode a
+  // new file gets.
+  FileProblem Commit(const std::string& bytes);
+
+  // What is replaced: the path, or the file a link at the path leads to.
+  const std::string& target() const { return target_; }
+  // The temporary file while it exists; empty before Prepare and after the end.
+  const std::string& temporary() const { return temporary_; }
+
+ private:
+  void Discard();
+
+  std::string target_;
+  std::string temporary_;
+  bool existed_ = false;
+  uint32_t mode_ = 0;
+  uint32_t owner_ = 0;
+  uint32_t group_ = 0;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// Reads a whole regular file, opened without waiting: at most maxSize bytes, else
+// TooLarge.
+FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes);
+
+// Opens a file to be written from its start as the work goes on (a log): a regular file
+// or a new one, opened without waiting; null with *problem told otherwise.
+std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem);
+
+// The system's text for an error number, safe from any thread.
+std::string SystemErrorText(int error);
+
+// The problem in English, for korvane-sim and the logs: "is a FIFO, not a regular file".
+std::string DescribeInEnglish(const FileProblem& problem);
+
+}  // namespace korvane
