@@ -145,5 +145,66 @@ TEST(ChipOperations, ReadGivesTheFlashAndEraseAllClearsIt) {
   EXPECT_EQ(refused.address, 512u);
 }
 
+// Under CRP1 and CRP2 the chip refuses G until its next reset, also right after the erase
+// that lifted the protection: --info and --erase-all are done all the same, with a note.
+TEST(CodeReadProtection, AStartRefusedUnderProtectionEndsInfoAndEraseAsDone) {
+  for (const uint32_t word : {kCrp1, kCrp2}) {
+    JobOptions go;
+    go.after = AfterWrite::Go;
+    sim::ChipConfig config;
+    config.flash = ProtectedImage(word);
+    sim::SimulatedChip chip(config);
+    ChipInfo info;
+    const JobResult told = ReadChipInfo(chip.Opener(), go, &info);
+    EXPECT_TRUE(told.Succeeded()) << std::hex << word;
+    EXPECT_TRUE(told.startRefusedByProtection);
+    EXPECT_EQ(info.partId, 0x0A40902Bu) << "what was read is kept";
+    EXPECT_TRUE(info.readProtected);
+
+    const JobResult erased = EraseWholeFlash(chip.Opener(), go);
+    EXPECT_TRUE(erased.Succeeded()) << std::hex << word;
+    EXPECT_TRUE(erased.startRefusedByProtection);
+    EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(),
+                            [](uint8_t b) { return b == 0xFF; }));
+  }
+  // Without protection G starts the program: no note.
+  sim::ChipConfig open;
+  open.flash = test::MakeStartableImage(1024);
+  sim::SimulatedChip chip(open);
+  JobOptions go;
+  go.after = AfterWrite::Go;
+  ChipInfo info;
+  const JobResult told = ReadChipInfo(chip.Opener(), go, &info);
+  EXPECT_TRUE(told.Succeeded());
+  EXPECT_FALSE(told.startRefusedByProtection);
+}
+
+// --erase-all FILE without lines: after the erase the user must reset the board again.
+// The job says so (ResetAgain) and, when no boot loader answers then, that the flash was
+// erased all the same.
+TEST(CodeReadProtection, EraseAllWithoutLinesAsksForTheSecondResetAndTellsTheErase) {
+  sim::ChipConfig config;
+  config.flash = ProtectedImage(kCrp1);
+  config.wiring = ResetWiring::None;
+  sim::SimulatedChip chip(config);
+  JobOptions options;
+  options.eraseAllFirst = true;
+  options.wiring = ResetWiring::None;
+  options.after = AfterWrite::Go;
+  std::vector<JobPhase> phases;
+  options.phase = [&](const JobStep& step) { phases.push_back(step.phase); };
+  const std::vector<uint8_t> image = test::MakeStartableImage(2000, 3);
+  const JobResult result = WriteImage(image, PlanWrite(2000), chip.Opener(), nullptr, options);
+  // Nobody resets this chip by hand: its boot loader does not answer a new handshake.
+  EXPECT_EQ(result.outcome, JobOutcome::IspEntryFailed);
+  EXPECT_TRUE(result.flashErased);
+  const auto again = std::find(phases.begin(), phases.end(), JobPhase::ResetAgain);
+  ASSERT_NE(again, phases.end());
+  EXPECT_EQ(std::find(phases.begin(), again, JobPhase::Erase) != again, true)
+      << "asked for after the erase";
+  EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(),
+                          [](uint8_t b) { return b == 0xFF; }));
+}
+
 }  // namespace
 }  // namespace korvane

@@ -149,6 +149,64 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        "denied\n"
        "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout "
        "グループが必要です\n"},
+      {"a port without modem lines",
+       [] {
+         JobResult r(JobOutcome::IspEntryFailed);
+         r.isp.command = "?";
+         r.isp.status = IspStatus::LinesFailed;
+         return r;
+       },
+       {"/dev/pts/3", "set RTS: Inappropriate ioctl for device"},
+       "korvane-cli: the chip's boot loader did not answer\n"
+       "  the port did not move RTS and DTR for the reset\n"
+       "  port: /dev/pts/3: set RTS: Inappropriate ioctl for device\n"
+       "  next: this port cannot move RTS and DTR (a pseudo-terminal and some adapters have no "
+       "modem lines): reset the board into its boot loader by hand with --reset none\n",
+       "korvane-cli: ISPモードに入れませんでした。\n"
+       "  ポートがリセットのための RTS と DTR を動かせませんでした\n"
+       "  ポート: /dev/pts/3: set RTS: Inappropriate ioctl for device\n"
+       "  次の手順: このポートは RTS と DTR "
+       "を動かせません（疑似端末や一部のアダプタにはモデム制御線"
+       "がありません）。--reset none で、ボードを手でブートローダーへリセットしてください\n"},
+      {"no answer to a reset by hand, after the whole flash was erased",
+       [] {
+         JobResult r(JobOutcome::IspEntryFailed);
+         r.isp.command = "?";
+         r.isp.status = IspStatus::TimedOut;
+         r.isp.awaited = "Synchronized";
+         r.attempts = 5;
+         r.flashErased = true;
+         return r;
+       },
+       {"/dev/ttyUSB0", "", true},
+       "korvane-cli: the chip's boot loader did not answer\n"
+       "  no answer to ? in time (awaited \"Synchronized\"), after 5 attempts\n"
+       "  done so far: the whole flash is erased (the code read protection it held ends at the "
+       "chip's next reset); nothing is written yet\n"
+       "  next: hold the ISP button while you reset the board (the boot loader is looked for 5 "
+       "times, 2 s each); check that the board has power and that TX and RX are crossed\n",
+       "korvane-cli: ISPモードに入れませんでした。\n"
+       "  ? に時間内の応答がありません（待っていた応答: \"Synchronized\"）（5 回試行）\n"
+       "  ここまでに済んだこと: "
+       "フラッシュ全体を消去しました（かかっていたコードリードプロテクションは"
+       "チップの次のリセットで解除されます）。まだ何も書き込んでいません\n"
+       "  次の手順: ISP ボタンを押したままボードをリセットしてください（ブートローダーを 2 秒ずつ "
+       "5 "
+       "回待ちます）。ボードの電源と、TX と RX の交差も確かめてください\n"},
+      {"an answer that is no text",
+       [] {
+         JobResult r(JobOutcome::WrongChip);
+         r.isp.command = "J";
+         r.partIdLine = "\xFF\x1B[2J";
+         return r;
+       },
+       {},
+       "korvane-cli: the chip is not an LPC1114FN28/102\n"
+       "  the answer to J was \"\\xFF\\x1B[2J\", not a part ID\n"
+       "  next: Korvane writes only the LPC1114FN28/102; check the board\n",
+       "korvane-cli: 指定以外のマイコンが装着されています。\n"
+       "  J への応答が \"\\xFF\\x1B[2J\" で、品番IDではありません\n"
+       "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください\n"},
       {"aborted",
        [] { return JobResult(JobOutcome::Aborted); },
        {},

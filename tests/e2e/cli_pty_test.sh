@@ -473,6 +473,98 @@ PY
   expect_erased 148 32768
 }
 
+# Under CRP1 the chip refuses G 0 T until its next reset, even right after the erase that
+# lifted the protection: --info tells what it read and --erase-all its erase, each with
+# the refused start as a note, exit 0.
+case_protected_chip_and_go() {
+  python3 - "$blink" "$work/crp1.bin" <<'PY'
+import sys
+image = bytearray(open(sys.argv[1], 'rb').read())
+image += b'\xff' * (0x300 - len(image))
+image[0x2FC:0x300] = (0x12345678).to_bytes(4, 'little')
+open(sys.argv[2], 'wb').write(image)
+PY
+  start_sim --flash-in "$work/crp1.bin" || return
+  local note="korvane-cli: note: the chip's code read protection holds until its next reset, and until then it refuses to start a program (G 0 T): reset the board"
+  timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --info --after go -p "$link" \
+    >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  expect_exit 0
+  grep -q '^code read protection: reading is blocked' "$(out cli.out)" || fail "--info: $(cat "$(out cli.out)")"
+  expect_stderr "$note"
+  timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --erase-all --after go -p "$link" \
+    >"$(out cli.out)" 2>"$(out cli.err)"
+  cli_code=$?
+  expect_exit 0
+  grep -q '^erased all 8 sectors in ' "$(out cli.out)" || fail "--erase-all: $(cat "$(out cli.out)")"
+  expect_stderr "$note"
+  finish_sim term
+  expect_erased 0 32768
+}
+
+# Two reads into one OUT at once, from two chips: each through a file of its own, so OUT
+# holds the whole flash of one of them and nothing else is left beside it.
+case_two_reads_one_out() {
+  local i round
+  for i in 1 2; do
+    head -c 32768 /dev/urandom >"$work/chip$i.bin"
+    rm -f "$work/reader$i.tty"
+    "$sim" --link "$work/reader$i.tty" --lines "$work/reader$i.lines" --flash-in "$work/chip$i.bin" \
+      --timeout 60 >"$(out sim$i.out)" 2>"$(out sim$i.err)" &
+    eval "reader_pid$i=\$!"
+  done
+  for ((i = 0; i < 250; ++i)); do
+    [[ -S $work/reader1.lines && -S $work/reader2.lines ]] && break
+    sleep 0.02
+  done
+  mkdir "$work/reads"
+  for round in 1 2 3; do
+    local pids=()
+    for i in 1 2; do
+      timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$work/reader$i.lines" "$cli" -q --read "$work/reads/out.bin" \
+        --range 512:32256 -p "$work/reader$i.tty" >"$(out read$i.out)" 2>"$(out read$i.err)" &
+      pids+=($!)
+    done
+    for i in 0 1; do
+      wait "${pids[i]}" || fail "round $round: read $((i + 1)) failed: $(cat "$(out read$((i + 1)).err)")"
+    done
+    cmp -s <(tail -c +513 "$work/chip1.bin") "$work/reads/out.bin" ||
+      cmp -s <(tail -c +513 "$work/chip2.bin") "$work/reads/out.bin" ||
+      fail "round $round: OUT holds neither chip's flash"
+    [[ $(ls "$work/reads") == out.bin ]] || fail "round $round: left beside OUT: $(ls "$work/reads")"
+  done
+  kill -TERM "$reader_pid1" "$reader_pid2" 2>/dev/null
+  wait "$reader_pid1" "$reader_pid2" 2>/dev/null
+}
+
+# No file korvane-sim or korvane-cli is given makes it wait: a FIFO or a folder is
+# refused at once, a device is never replaced, and stdout that takes no output fails the
+# run.
+case_files_never_wait() {
+  local fifo=$work/fifo code start
+  mkfifo "$fifo"
+  ln -s /dev/null "$work/null-link"
+  local args
+  for args in "--flash-in $fifo" "--flash-out $fifo" "--dump $fifo" "--log $fifo" \
+    "--flash-in $work" "--flash-out $work/null-link" "--dump /dev/null"; do
+    start=$(now_ms)
+    # shellcheck disable=SC2086
+    timeout 10 "$sim" --link "$work/never.tty" $args >"$(out sim.out)" 2>"$(out sim.err)"
+    code=$?
+    ((code == 1)) || fail "korvane-sim $args: exit code $code: $(cat "$(out sim.err)")"
+    grep -q "not a regular file" "$(out sim.err)" || fail "korvane-sim $args: $(cat "$(out sim.err)")"
+    (($(now_ms) - start < 5000)) || fail "korvane-sim $args took $(($(now_ms) - start)) ms"
+    [[ ! -e $work/never.tty ]] || fail "korvane-sim $args made its link"
+  done
+  [[ -p $fifo && -c /dev/null && -L $work/null-link ]] || fail "a FIFO, device or link was replaced"
+  for args in --help --version; do
+    "$cli" "$args" >/dev/full 2>"$(out cli.err)"
+    cli_code=$?
+    expect_exit 1
+    expect_stderr "korvane-cli: write error on standard output: No space left on device"
+  done
+}
+
 # Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
 # its own lines socket (the shim maps each pty to its socket). Every flash holds the image
 # (with the vector checksum that --fix-checksum writes), and four boards take about the
@@ -572,5 +664,5 @@ case_sim_stops() {
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
   case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_reset_none case_low_latency \
-  case_protected_chip case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops
