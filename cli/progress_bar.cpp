@@ -22,7 +22,8 @@ std::string RenderProgressBar(int percent, int blocksDone, int blocksAll, double
     // The last column stays free: a terminal that wraps there would scroll at each redraw.
     const auto room = static_cast<int>(columns) - 1 - static_cast<int>(text.size()) - 2;
     width = std::min(kBarWidth, room);
-    if (width < kNarrowestBar) return FitColumns(text.substr(1), columns - 1);
+    if (width < kNarrowestBar)
+      return FitColumns(text.substr(text.find_first_not_of(' ')), columns - 1);
   }
   const int filled = percent * width / 100;
   return "[" + std::string(static_cast<size_t>(filled), '#') +

@@ -16,17 +16,17 @@ namespace korvane {
 struct FileProblem {
   enum class Kind {
     None,
-    NotRegular,    // a FIFO, a device, a socket: `node` tells which
-    Folder,        // a folder
-    BrokenLink,    // a symbolic link whose target does not exist or cannot be resolved
-    ReadOnly,      // a regular file the user may not write
-    CannotCheck,   // the system could not tell what the path is
-    CannotCreate,  // no file can be made beside it (folder missing or not writable, ...)
-    CannotWrite,   // writing the data failed (disk full, ...)
-    CannotReplace, // the finished file could not take the place of the old one
-    CannotOpen,    // a file to read could not be opened
-    CannotRead,    // reading it failed
-    TooLarge,      // larger than the reader takes
+    NotRegular,     // a FIFO, a device, a socket: `node` tells which
+    Folder,         // a folder
+    BrokenLink,     // a symbolic link whose target does not exist or cannot be resolved
+    ReadOnly,       // a regular file the user may not write
+    CannotCheck,    // the system could not tell what the path is
+    CannotCreate,   // no file can be made beside it (folder missing or not writable, ...)
+    CannotWrite,    // writing the data failed (disk full, ...)
+    CannotReplace,  // the finished file could not take the place of the old one
+    CannotOpen,     // a file to read could not be opened
+    CannotRead,     // reading it failed
+    TooLarge,       // larger than the reader takes
   };
   enum class Node { Fifo, CharacterDevice, BlockDevice, Socket, Other };
   Kind kind = Kind::None;

@@ -76,7 +76,9 @@ std::string SystemErrorText(int error) {
 #endif
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+  Discard();
+}
 
 void OutputFile::Discard() {
   if (fd_ >= 0) close(fd_);

@@ -18,9 +18,8 @@ FileProblem Problem(FileProblem::Kind kind, const std::string& path, DWORD error
   problem.path = path;
   if (error != 0) {
     char text[512] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
     problem.reason = std::string(text, length);
     while (!problem.reason.empty() &&
            (problem.reason.back() == '\n' || problem.reason.back() == '\r' ||
@@ -51,8 +50,9 @@ std::string FolderOf(const std::string& path) {
 // not opened for reading or writing, so nothing moves): None for a regular file.
 FileProblem WhatIsThere(const std::string& path, DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Problem(FileProblem::Kind::Folder, path);
-  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return Problem(FileProblem::Kind::CannotCheck, path, GetLastError());
   const DWORD type = GetFileType(handle);
@@ -73,7 +73,9 @@ std::string SystemErrorText(int error) {
   return buffer;
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+  Discard();
+}
 
 void OutputFile::Discard() {
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
