@@ -1,5 +1,27 @@
 # bash completion for korvane-cli: its options, the serial ports present (and "sim",
-# "auto", "auto-all") after -p, image files after everything else.
+# "auto", "auto-all") after -p, any file after --read, image files (.bin, .hex, .ihx,
+# .elf, .axf in any case; any file once --format names the format) after everything
+# else. File names are completed as file names: spaces and the like come escaped.
+
+# _korvane_cli_files CUR [ALL]: the files and folders whose names start with CUR, of
+# them only images unless ALL is given, into COMPREPLY.
+_korvane_cli_files() {
+  local name
+  COMPREPLY=()
+  while IFS= read -r name; do
+    if [[ -n ${2:-} || -d $name ]]; then
+      COMPREPLY+=("$name")
+      continue
+    fi
+    case ${name,,} in
+      *.bin | *.hex | *.ihx | *.elf | *.axf) COMPREPLY+=("$name") ;;
+    esac
+  done < <(compgen -f -- "$1")
+  # Outside a completion (a test calling the function) there is nothing to tell readline.
+  compopt -o filenames 2>/dev/null
+  return 0
+}
+
 _korvane_cli() {
   local cur prev
   cur=${COMP_WORDS[COMP_CWORD]}
@@ -18,7 +40,7 @@ _korvane_cli() {
     --reset) mapfile -t COMPREPLY < <(compgen -W "default swapped inverted swapped-inverted none" -- "$cur"); return ;;
     --after) mapfile -t COMPREPLY < <(compgen -W "reset go stay" -- "$cur"); return ;;
     --retry) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3 4 5 6 7 8 9 10" -- "$cur"); return ;;
-    --read) mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+    --read) _korvane_cli_files "$cur" all; return ;;
     --range) return ;;
   esac
   if [[ $cur == -* ]]; then
@@ -27,8 +49,9 @@ _korvane_cli() {
     mapfile -t COMPREPLY < <(compgen -W "-p -d -w -q -v -h $options" -- "$cur")
     return
   fi
-  # Image files and folders to go into.
-  mapfile -t COMPREPLY < <(compgen -f -X '!*.@(bin|hex|ihx|elf|axf|BIN|HEX|IHX|ELF|AXF)' -- "$cur"; compgen -d -- "$cur")
-  compopt -o filenames 2>/dev/null
+  # Image files and folders to go into; with --format, whatever the name.
+  local all=""
+  [[ " ${COMP_WORDS[*]} " == *" --format "* ]] && all=all
+  _korvane_cli_files "$cur" "$all"
 }
 complete -F _korvane_cli korvane-cli
