@@ -40,12 +40,15 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The mode a new file gets: 0666 less the umask, read from the system without
-// changing it where it tells (Linux), else by setting it back at once.
+// The mode a new file gets: 0666 less the umask. The umask is read once (reading it
+// means setting it) and does not change while korvane runs.
 mode_t NewFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
+  static const mode_t mode = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
 }
 
 bool WriteAll(int fd, const char* data, size_t size, int* error) {

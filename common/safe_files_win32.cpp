@@ -18,8 +18,9 @@ FileProblem Problem(FileProblem::Kind kind, const std::string& path, DWORD error
   problem.path = path;
   if (error != 0) {
     char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, text, static_cast<DWORD>(sizeof text), nullptr);
     problem.reason = std::string(text, length);
     while (!problem.reason.empty() &&
            (problem.reason.back() == '\n' || problem.reason.back() == '\r' ||

@@ -79,7 +79,8 @@ constexpr char kUsage[] =
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
-    "Host side: LD_PRELOAD=libkorvane_modem_shim.so KORVANE_SIM_LINES=SOCKET program.\n"
+    "Host side: LD_PRELOAD=" KORVANE_SHIM_INSTALL_PATH
+    " KORVANE_SIM_LINES=SOCKET program.\n"
     "At the end a summary goes to stderr.\n";
 
 struct Options {

@@ -125,7 +125,8 @@ TEST_F(Cli, AnAbortedChipOperationSaysWhichOneStopped) {
       {{"--info"}, Language::English, "korvane-cli: reading the chip's information was aborted\n"},
       {{"--erase-all"}, Language::English, "korvane-cli: erasing the flash was aborted\n"},
       {{"--read", "flash.bin"}, Language::English, "korvane-cli: reading the flash was aborted\n"},
-      {{"--read", "flash.bin"}, Language::Japanese,
+      {{"--read", "flash.bin"},
+       Language::Japanese,
        "korvane-cli: フラッシュメモリの読み出しを中断しました\n"},
       {{"--info"}, Language::Japanese, "korvane-cli: チップ情報の読み取りを中断しました\n"},
   };
@@ -167,9 +168,8 @@ TEST_F(Cli, InfoAndReadSpeakJapanese) {
 
 // --erase-all without FILE writes nothing: the write's options are refused with it.
 TEST(CliOptions, EraseAllWithoutFileTakesNoWriteOption) {
-  for (const char* option :
-       {"--verify", "--delete", "--fix-checksum", "--allow-crp", "--monitor", "--format=hex",
-        "--retry=2"}) {
+  for (const char* option : {"--verify", "--delete", "--fix-checksum", "--allow-crp", "--monitor",
+                             "--format=hex", "--retry=2"}) {
     const std::string name = std::string(option).substr(0, std::string(option).find('='));
     EXPECT_EQ(ParseOptions({"--erase-all", option, "-p", "sim"}).error,
               "--erase-all without FILE and " + name +
@@ -266,7 +266,8 @@ TEST(ProgressBar, FitsTheTerminalsWidth) {
     EXPECT_LT(TerminalColumns(line), columns) << columns << ": " << line;
     EXPECT_NE(line.find("50%"), std::string::npos) << columns << ": " << line;
   }
-  EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26, 45), "[########--------]  50%  16/32 blocks  1.3 s");
+  EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26, 45),
+            "[########--------]  50%  16/32 blocks  1.3 s");
   EXPECT_EQ(RenderProgressBar(50, 16, 32, 1.26, 30), "50%  16/32 blocks  1.3 s");
   EXPECT_EQ(FitColumns("書き込み中", 5), "書き");
 }
@@ -276,12 +277,10 @@ TEST(Printable, KeepsUtf8AndEscapesEverythingElse) {
     std::string bytes;
     std::string shown;
   } cases[] = {
-      {"Synchronized", "Synchronized"},
-      {"\xFF\xFE", "\\xFF\\xFE"},
-      {"OK\x1B[2J", "OK\\x1B[2J"},
-      {"読み", "読み"},
-      {"\xE8\xAA", "\\xE8\\xAA"},          // a character cut short
-      {"\xC0\xAF", "\\xC0\\xAF"},          // an overlong form
+      {"Synchronized", "Synchronized"},    {"\xFF\xFE", "\\xFF\\xFE"},
+      {"OK\x1B[2J", "OK\\x1B[2J"},         {"読み", "読み"},
+      {"\xE8\xAA", "\\xE8\\xAA"},           // a character cut short
+      {"\xC0\xAF", "\\xC0\\xAF"},           // an overlong form
       {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // a surrogate
       {std::string("a\0b", 3), "a\\x00b"},
   };

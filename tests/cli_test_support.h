@@ -63,7 +63,7 @@ class RecordingConsole final : public Console {
   bool stdoutGone = false;  // its reader went away
   int rows = 0;
   int columns = 0;
-  std::string outError;  // as if a write to stdout had failed for this reason
+  std::string outError;             // as if a write to stdout had failed for this reason
   std::function<uint64_t()> clock;  // milliseconds; by default 10 more at each look
   uint64_t ticks = 0;
   uint32_t slept = 0;
