@@ -104,8 +104,9 @@ FileProblem OutputFile::Prepare(const std::string& path) {
   static unsigned counter = 0;
   for (int tries = 0; tries < 100; ++tries) {
     char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".part-%lu-%u", GetCurrentProcessId(),
-                  GetTickCount() + ++counter);
+    std::snprintf(suffix, sizeof suffix, ".part-%lu-%lu",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(GetTickCount()) + ++counter);
     const std::string name = target_ + suffix;
     HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

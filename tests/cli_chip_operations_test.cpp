@@ -22,11 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Content(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 std::vector<std::string> Names(const test::TempDir& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir.path()))
@@ -36,6 +31,11 @@ std::vector<std::string> Names(const test::TempDir& dir) {
 }
 
 #ifndef _WIN32
+std::string Content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 // Every OUT that is no regular file (or a name for a new one in a folder that takes it)
 // is refused before the port is opened: the port named here does not exist, so opening
 // it first would end in "cannot open the serial port" instead.
