@@ -4,13 +4,17 @@
 # korvane-sim runs in real time, so every case here ends without an ISP time-out.
 #
 # usage: cli_pty_test.sh KORVANE_CLI KORVANE_SIM MODEM_SHIM BLINK_BIN
+#        cli_pty_test.sh --list   (the names of the cases, which KORVANE_E2E_CASES takes)
 set -uo pipefail
 
-if (($# != 4)); then
-  echo "usage: $0 KORVANE_CLI KORVANE_SIM MODEM_SHIM BLINK_BIN" >&2
+list_cases=0
+if [[ $# == 1 && $1 == --list ]]; then
+  list_cases=1
+elif (($# != 4)); then
+  echo "usage: $0 KORVANE_CLI KORVANE_SIM MODEM_SHIM BLINK_BIN | --list" >&2
   exit 2
 fi
-cli=$1 sim=$2 shim=$3 blink=$4
+cli=${1:-} sim=${2:-} shim=${3:-} blink=${4:-}
 
 # korvane-cli may be built with AddressSanitizer, whose runtime asks to be the first
 # library loaded; the preloaded shim comes before it, which does no harm here.
@@ -75,8 +79,23 @@ expect_stderr() {
     fail "korvane-cli stderr '$(cat "$(out cli.err)")', expected '$1'"
 }
 
+# expect_quick: korvane-cli waited for no ISP time-out. With the shim, the time it held
+# the port is judged: from its low-latency request at the open to the taking back at the
+# close, both stamped by the shim on korvane-cli's own clock, so that the start and the
+# end of the process, which a loaded machine stretches most, are left out. Without the
+# shim, korvane-cli does next to nothing, and its whole run is judged.
 expect_quick() {
-  ((cli_ms < quick_ms)) || fail "korvane-cli took $cli_ms ms, expected below $quick_ms ms"
+  local held_ms
+  held_ms=$(awk '$2 == "LOWLAT" && $3 == 1 && !open { open = $1 }
+    $2 == "LOWLAT" && $3 == 0 { closed = $1 }
+    END { if (open && closed) printf "%d", (closed - open) * 1000 }' "$wire_log")
+  if [[ -n $held_ms ]]; then
+    ((held_ms < quick_ms)) || fail "korvane-cli held the port $held_ms ms, expected below $quick_ms ms"
+    echo "  korvane-cli held the port $held_ms ms, its run took $cli_ms ms"
+  else
+    ((cli_ms < quick_ms)) || fail "korvane-cli took $cli_ms ms, expected below $quick_ms ms"
+    echo "  korvane-cli took $cli_ms ms"
+  fi
 }
 
 # A real program: written, verified, and started by the chip after the restart.
@@ -175,12 +194,7 @@ interrupt_case() {
   timeout 30 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
     "$cli" -q -p "$link" "$work/full.bin" >"$(out cli.out)" 2>"$(out cli.err)" &
   cli_pid=$!
-  local i
-  for ((i = 0; i < 500; ++i)); do
-    grep -q '> C 1024 ' "$(out sim.err)" && break
-    kill -0 "$cli_pid" 2>/dev/null || break
-    sleep 0.02
-  done
+  wait_until "$patience_s" 'grep -q "> C 1024 " "$(out sim.err)" || ! kill -0 "$cli_pid" 2>/dev/null'
   grep -q '> C 1024 ' "$(out sim.err)" || fail "the first block was not copied: $(tail -n 3 "$(out sim.err)")"
   local start
   start=$(now_ms)
@@ -284,14 +298,17 @@ case_monitor_stdin_closed() {
 }
 
 # Its reader gone (| head), the monitor ends as at the end of the input: exit 0, no
-# SIGPIPE, although the input never ends.
+# SIGPIPE, although the input never ends (a FIFO that this script holds open for writing).
 case_monitor_stdout_reader_gone() {
   start_sim --program-talks 100 || return
-  local start codes
+  local start codes input=$work/never-ending keep
+  mkfifo "$input"
+  exec {keep}<>"$input"
   start=$(now_ms)
   timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --monitor -p "$link" "$blink" \
-    < <(sleep 25) 2>"$(out cli.err)" | head -n 2 >"$(out cli.out)"
+    <"$input" 2>"$(out cli.err)" | head -n 2 >"$(out cli.out)"
   codes=("${PIPESTATUS[@]}")
+  exec {keep}>&-
   cli_code=${codes[0]}
   cli_ms=$(($(now_ms) - start))
   expect_exit 0
@@ -349,10 +366,7 @@ case_sim_closed_descriptors() {
     <&- >&- 2>&- &
   sim_pid=$!
   local i
-  for ((i = 0; i < 250; ++i)); do
-    [[ -L $link && -S $lines ]] && break
-    sleep 0.02
-  done
+  wait_until "$patience_s" '[[ -L $link && -S $lines ]]' || fail "korvane-sim did not come up"
   for i in 0 1 2; do
     [[ $(readlink "/proc/$sim_pid/fd/$i") == /dev/null ]] ||
       fail "korvane-sim's descriptor $i is $(readlink "/proc/$sim_pid/fd/$i")"
@@ -360,7 +374,7 @@ case_sim_closed_descriptors() {
   run_cli "$blink"
   expect_exit 0
   expect_stderr ""
-  if ! wait_for_exit "$sim_pid" 5; then
+  if ! wait_for_exit "$sim_pid" "$patience_s"; then
     fail "korvane-sim did not end after the restart"
   fi
   wait "$sim_pid"
@@ -371,8 +385,7 @@ case_sim_closed_descriptors() {
 }
 
 # Boards wired otherwise, each with a program already running: the matching --reset
-# writes it and starts the new program; the default wiring on a swapped board reaches
-# no boot loader, as on a real board: no answer after five attempts.
+# writes it and starts the new program.
 case_wirings() {
   local wiring
   # The example program with more behind it: it starts, and the write shows in flash.
@@ -386,6 +399,11 @@ case_wirings() {
     finish_sim by-itself
     expect_flash "$work/wired.bin"
   done
+}
+
+# The default wiring on a swapped board reaches no boot loader, as on a real board: no
+# answer after five attempts (five of korvane-cli's time-outs).
+case_wrong_wiring() {
   start_sim --wiring swapped --flash-in "$blink" || return
   run_cli "$blink"
   expect_exit 1
@@ -424,11 +442,7 @@ case_low_latency() {
   expect_exit 0
   grep -q '\] low latency: on (put back on close)$' "$(out cli.err)" || fail "stderr: $(head -n 3 "$(out cli.err)")"
   # The taking back is on its way to korvane-sim when korvane-cli ends.
-  local i
-  for ((i = 0; i < 250; ++i)); do
-    grep -q 'LOWLAT 0' "$wire_log" && break
-    sleep 0.02
-  done
+  wait_until "$patience_s" 'grep -q "LOWLAT 0" "$wire_log"'
   finish_sim term
   expect_flash "$blink"
   [[ $(grep -o 'LOWLAT [01]' "$wire_log" | tr '\n' ' ') == "LOWLAT 1 LOWLAT 0 " ]] ||
@@ -513,10 +527,8 @@ case_two_reads_one_out() {
       --timeout 60 >"$(out sim$i.out)" 2>"$(out sim$i.err)" &
     eval "reader_pid$i=\$!"
   done
-  for ((i = 0; i < 250; ++i)); do
-    [[ -S $work/reader1.lines && -S $work/reader2.lines ]] && break
-    sleep 0.02
-  done
+  wait_until "$patience_s" '[[ -S $work/reader1.lines && -S $work/reader2.lines ]]' ||
+    fail "korvane-sim did not come up"
   mkdir "$work/reads"
   for round in 1 2 3; do
     local pids=()
@@ -567,8 +579,8 @@ case_files_never_wait() {
 
 # Four boards at once: four korvane-sim on their own ptys, at the wire's pace, each with
 # its own lines socket (the shim maps each pty to its socket). Every flash holds the image
-# (with the vector checksum that --fix-checksum writes), and four boards take about the
-# time of one.
+# (with the vector checksum that --fix-checksum writes). The time is shown, not judged:
+# scripts/bench --boards 4 sets it against one board's on an idle machine.
 case_four_boards() {
   local image=$work/four.bin i map="" pids=() ports=() start
   head -c 20000 /dev/urandom >"$image"
@@ -579,12 +591,8 @@ case_four_boards() {
     pids+=($!)
   done
   for i in 1 2 3 4; do
-    local tries
-    for ((tries = 0; tries < 250; ++tries)); do
-      [[ -L $work/board$i.tty && -S $work/board$i.lines ]] && break
-      sleep 0.02
-    done
-    [[ -L $work/board$i.tty ]] || { fail "korvane-sim $i did not come up"; kill -KILL "${pids[@]}"; return; }
+    wait_until "$patience_s" '[[ -L $work/board$i.tty && -S $work/board$i.lines ]]' ||
+      { fail "korvane-sim $i did not come up"; kill -KILL "${pids[@]}"; return; }
     map+="$(readlink -f "$work/board$i.tty")=$work/board$i.lines:"
     ports+=(-p "$work/board$i.tty")
   done
@@ -597,7 +605,7 @@ case_four_boards() {
   grep -q '^4 boards: 4 ok$' "$(out cli.out)" || fail "summary: $(cat "$(out cli.out)")"
   [[ $(grep -c ': ok in ' "$(out cli.err)") == 4 ]] || fail "finished lines: $(cat "$(out cli.err)")"
   for i in 1 2 3 4; do
-    if ! wait_for_exit "${pids[$((i - 1))]}" 5; then
+    if ! wait_for_exit "${pids[$((i - 1))]}" "$patience_s"; then
       fail "korvane-sim $i did not end after the restart"
       kill -KILL "${pids[$((i - 1))]}"
     fi
@@ -630,27 +638,32 @@ case_sim_options() {
 }
 
 # korvane-sim stopped by a signal at random moments, idle or in the middle of a write:
-# it ends within a second every time, exit code 0, its link removed.
-case_sim_stops() {
-  local round signals=(TERM INT HUP) slow=0
-  for ((round = 0; round < 30; ++round)); do
-    local signal=${signals[round % 3]}
+# it ends within a second every time, exit code 0, its link removed. Ten rounds for
+# each of SIGTERM, SIGINT and SIGHUP, each signal a case of its own. The second is
+# korvane-sim's own: a stop signal arms an alarm that ends it with SIGALRM (exit code
+# 142) after a second, and one that missed the signal ends at its --timeout (exit code
+# 1). So the exit code judges the second, and the wait for the end takes the patience
+# of every other wait: a loaded machine's late look at the process fails nothing.
+sim_stops_case() {
+  local round signal=$1 slow=0
+  for ((round = 0; round < 10; ++round)); do
     start_sim --verbose || return
     timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
       "$cli" -q -p "$link" "$blink" >"$(out cli.out)" 2>"$(out cli.err)" &
     cli_pid=$!
-    sleep "0.$((RANDOM % 400))"
+    sleep "$(printf '0.%03d' $((RANDOM % 400)))"
     local start
     start=$(now_ms)
     kill "-$signal" "$sim_pid"
-    if ! wait_for_exit "$sim_pid" 1; then
-      fail "round $round: korvane-sim still runs 1 s after SIG$signal: $(ps -o stat=,pcpu=,wchan= -p "$sim_pid")"
+    if ! wait_for_exit "$sim_pid" "$patience_s"; then
+      fail "round $round: korvane-sim still runs $patience_s s after SIG$signal: $(ps -o stat=,pcpu=,wchan= -p "$sim_pid")"
       stop_sim
     else
       wait "$sim_pid"
       local code=$?
       sim_pid=""
-      ((code == 0)) || fail "round $round: korvane-sim exit code $code after SIG$signal"
+      ((code == 142)) && fail "round $round: korvane-sim's second after SIG$signal ran out (SIGALRM)"
+      ((code == 0 || code == 142)) || fail "round $round: korvane-sim exit code $code after SIG$signal"
       [[ -e $link ]] && fail "round $round: korvane-sim left its link behind"
       slow=$(($(now_ms) - start > slow ? $(now_ms) - start : slow))
     fi
@@ -658,11 +671,14 @@ case_sim_stops() {
     wait "$cli_pid" 2>/dev/null
     cli_pid=""
   done
-  echo "  30 stops, the slowest in $slow ms"
+  echo "  10 stops by SIG$signal, the slowest in $slow ms"
 }
+for signal in TERM INT HUP; do
+  eval "case_sim_stops_$signal() { sim_stops_case $signal; }"
+done
 
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
-  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_reset_none case_low_latency \
+  case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_wrong_wiring case_reset_none case_low_latency \
   case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
-  case_sim_stops
+  case_sim_stops_TERM case_sim_stops_INT case_sim_stops_HUP

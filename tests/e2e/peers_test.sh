@@ -6,16 +6,22 @@
 # into entry 7 themselves: bytes 28 to 31 are left out of the comparison.
 #
 # usage: peers_test.sh KORVANE_SIM MODEM_SHIM
+#        peers_test.sh --list   (the names of the cases, which KORVANE_E2E_CASES takes)
 set -uo pipefail
 
-if (($# != 2)); then
-  echo "usage: $0 KORVANE_SIM MODEM_SHIM" >&2
+list_cases=0
+if [[ $# == 1 && $1 == --list ]]; then
+  list_cases=1
+elif (($# != 2)); then
+  echo "usage: $0 KORVANE_SIM MODEM_SHIM | --list" >&2
   exit 2
 fi
-sim=$1 shim=$2
-for peer in lpc21isp lpcprog; do
-  command -v "$peer" >/dev/null || { echo "$peer is not installed (scripts/setup installs it)" >&2; exit 1; }
-done
+sim=${1:-} shim=${2:-}
+if ((!list_cases)); then
+  for peer in lpc21isp lpcprog; do
+    command -v "$peer" >/dev/null || { echo "$peer is not installed (scripts/setup installs it)" >&2; exit 1; }
+  done
+fi
 
 work=$(mktemp -d)
 program=peer

@@ -4,15 +4,30 @@
 #   work     a scratch folder          sim      the korvane-sim program
 #   program  the name used in failure messages
 #   sim_link (optional) a fixed path for korvane-sim's link; else one per case in $work
-# It defines now_ms, fail, out, start_sim, wait_for_exit, finish_sim, stop_sim, expect_exit,
-# expect_flash, expect_line_sequences and run_cases (which runs $after_case, when set,
-# after each case).
+# It defines now_ms, fail, out, wait_until, start_sim, wait_for_exit, finish_sim, stop_sim,
+# expect_exit, expect_flash, expect_line_sequences and run_cases (which runs $after_case,
+# when set, after each case).
 
 failures=0
 case_name=""
 sim_pid=""
 
 now_ms() { date +%s%3N; }
+
+# The longest a case waits for what comes as soon as the programs get to it (korvane-sim's
+# link, a line in a log, the end of a process): far beyond what a loaded machine needs,
+# so that only what never comes reaches it.
+patience_s=30
+
+# wait_until SECONDS CONDITION: evaluates the shell CONDITION every 20 ms until it holds;
+# fails when SECONDS have passed first.
+wait_until() {
+  local until_ms=$(($(now_ms) + $1 * 1000))
+  until eval "$2"; do
+    (($(now_ms) < until_ms)) || return 1
+    sleep 0.02
+  done
+}
 
 fail() {
   echo "FAIL [$case_name]: $*" >&2
@@ -40,31 +55,21 @@ start_sim() {
     "${pace[@]}" "$@" \
     >"$(out sim.out)" 2>"$(out sim.err)" &
   sim_pid=$!
-  local i
-  for ((i = 0; i < 250; ++i)); do
-    # The socket is bound after the link is made.
-    [[ -L $link && -S $lines ]] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.02
-  done
+  # The socket is bound after the link is made.
+  wait_until "$patience_s" '[[ -L $link && -S $lines ]] || ! kill -0 "$sim_pid" 2>/dev/null'
+  [[ -L $link && -S $lines ]] && return 0
   fail "korvane-sim did not come up: $(cat "$(out sim.err)")"
   return 1
 }
 
 # wait_for_exit PID SECONDS: until the process has ended; fails when it still runs then.
-wait_for_exit() {
-  local until=$(($(now_ms) + $2 * 1000))
-  while kill -0 "$1" 2>/dev/null; do
-    (($(now_ms) < until)) || return 1
-    sleep 0.02
-  done
-}
+wait_for_exit() { wait_until "$2" "! kill -0 $1 2>/dev/null"; }
 
-# finish_sim by-itself|term: waits for korvane-sim to end (by itself within 5 s, or
-# after SIGTERM); sets sim_summary (its last line on stderr).
+# finish_sim by-itself|term: waits for korvane-sim to end (by itself, or after SIGTERM);
+# sets sim_summary (its last line on stderr).
 finish_sim() {
   [[ $1 == term ]] && kill -TERM "$sim_pid" 2>/dev/null
-  if ! wait_for_exit "$sim_pid" 5; then
+  if ! wait_for_exit "$sim_pid" "$patience_s"; then
     fail "korvane-sim did not end ($1)"
     kill -KILL "$sim_pid"
   fi
@@ -150,9 +155,14 @@ expect_line_sequences() {
 }
 
 # run_cases CASE_FUNCTION...: runs each case, prints a line per case and the closing
-# "N passed, N failed"; succeeds when all passed.
+# "N passed, N failed"; succeeds when all passed. With list_cases=1 (a script's --list)
+# it runs none and prints their names, one a line: the build registers a test for each.
 run_cases() {
   local total_start passed=0 case_function case_start before status log
+  if [[ ${list_cases:-0} == 1 ]]; then
+    printf '%s\n' "${@#case_}"
+    return
+  fi
   # KORVANE_E2E_CASES="monitor blink" runs only those cases, for the edit-test loop.
   if [[ -n ${KORVANE_E2E_CASES:-} ]]; then
     local wanted=() name
@@ -164,7 +174,11 @@ run_cases() {
     case_name=${case_function#case_}
     case_start=$(now_ms)
     before=$failures
-    "$case_function"
+    if declare -F "$case_function" >/dev/null; then
+      "$case_function"
+    else
+      fail "no such case"
+    fi
     [[ -n ${after_case:-} ]] && $after_case
     stop_sim
     status=ok
