@@ -27,7 +27,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
     threads.emplace_back([&, board] {
       const Clock::time_point start = Clock::now();
       // The board's own abort request, requested too when the jobs' common one is.
-      const AbortFlag abort(options.abort);
+      const AbortFlag abort(options.observer.abort);
       WriteWithRetries(retries, &abort, [&](int attempt) {
         {
           std::lock_guard<std::mutex> held(lock);
@@ -40,25 +40,25 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
           tell(board, start);
         }
         JobOptions own = options;
-        own.abort = &abort;
-        own.phase = [&](const JobStep& step) {
+        own.observer.abort = &abort;
+        own.observer.step = [&](const JobStep& step) {
           std::lock_guard<std::mutex> held(lock);
           reports[board].phase = step.phase;
           tell(board, start);
         };
-        if (options.trace) {
+        if (options.observer.trace) {
           // One line at a time, each with its board.
-          own.trace = [&](const std::string& line) {
+          own.observer.trace = [&](const std::string& line) {
             std::lock_guard<std::mutex> held(lock);
-            options.trace(boards[board].port + ": " + line);
+            options.observer.trace(boards[board].port + ": " + line);
           };
         }
-        const ProgressCallback progress = [&](int32_t percent) {
+        own.observer.progress = [&](int32_t percent) {
           std::lock_guard<std::mutex> held(lock);
           reports[board].percent = percent;
           tell(board, start);
         };
-        const JobResult result = WriteImage(image, plan, boards[board].opener, progress, own);
+        const JobResult result = WriteImage(image, plan, boards[board].opener, own);
         std::lock_guard<std::mutex> held(lock);
         BoardReport& report = reports[board];
         report.finished = true;

@@ -32,8 +32,9 @@ using BoardListener = std::function<void(size_t board, const BoardReport& report
 
 // Writes the image to every board at once, each as the plan lays it out, and returns how each
 // ended. A board that fails is tried again, with its own reset and handshake, up to retries times;
-// a board that was aborted is not. Each board has its own abort request, with options.abort as
-// its parent: one request stops them all, and a board that fails or hangs never holds up another.
+// a board that was aborted is not. Each board has its own abort request, with
+// options.observer.abort as its parent: one request stops them all, and a board that fails or hangs
+// never holds up another.
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
                                      int retries, const BoardListener& listener);

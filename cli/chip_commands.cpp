@@ -1,7 +1,9 @@
 #include "cli/chip_commands.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/cli_app.h"
@@ -15,7 +17,7 @@
 #include "isp/write_plan.h"
 #include "job/chip_operations.h"
 #include "job/image_file.h"
-#include "job/isp_session.h"
+#include "job/chip_session.h"
 
 namespace korvane::cli {
 
@@ -146,7 +148,7 @@ bool IsChipOperation(const Options& options) {
   return options.info || !options.readTo.empty() || (options.eraseAll && options.file.empty());
 }
 
-int RunChipOperation(const Options& options, Console& console, sim::SimulatedChip* chip) {
+int RunChipOperation(const Options& options, Console& console, BoardPort& board) {
   const Language language = console.MessageLanguage();
   const ReportWords& words = ReportWordsOf(language);
   // OUT is checked, and the file that will take its place made beside it, before the
@@ -160,37 +162,39 @@ int RunChipOperation(const Options& options, Console& console, sim::SimulatedChi
       return kUsage;
     }
   }
-  const auto cause = std::make_shared<std::string>();
-  const PortOpener opener = OpenerFor(options.port, chip, cause, !options.noLowLatency);
-  JobOptions job = JobOptionsOf(options);
-  job.eraseAllFirst = false;
   const SteadyClock::time_point start = SteadyClock::now();
+  JobOptions job = JobOptionsOf(options, console, start);
   StatusLine status(console);
-  const bool drawn = ShowJobSteps(options, console, status, start, &job);
+  const bool drawn = ShowJobSteps(options, console, status, &job);
   TellHowToReset(options, console);
 
-  JobResult result;
   ChipInfo info;
   std::vector<uint8_t> bytes;
+  std::function<JobResult(ChipSession&)> operation;
+  std::optional<BlockBar> bar;
   if (options.info) {
-    result = ReadChipInfo(opener, job, &info);
+    operation = [&info](ChipSession& session) { return ReadChipInfo(session, &info); };
   } else if (options.eraseAll) {
-    result = EraseWholeFlash(opener, job);
+    operation = [](ChipSession& session) { return EraseWholeFlash(session); };
   } else {
     const int blocks = static_cast<int>((options.readStart + options.readLength - 1) / kBlockSize -
                                         options.readStart / kBlockSize + 1);
-    BlockBar bar(status, drawn, blocks, start);
-    result = ReadFlash(opener, job, options.readStart, options.readLength, &bytes, bar.Progress());
-    if (result.Succeeded()) bar.Full();
+    bar.emplace(status, drawn, blocks, start);
+    job.observer.progress = bar->Progress();
+    operation = [&](ChipSession& session) {
+      return ReadFlash(session, options.readStart, options.readLength, &bytes);
+    };
   }
+  const JobResult result = RunOnChip(board.Opener(), job.session, job.observer, operation);
+  if (result.Succeeded() && bar) bar->Full();
   status.End();
   if (result.outcome == JobOutcome::Aborted) {
     console.Err("korvane-cli: " + std::string(AbortedText(options, language)) + "\n");
     return kAborted;
   }
   if (!result.Succeeded()) {
-    console.Err(FailureText(result, language,
-                            {DeviceOf(options.port), *cause, options.reset == ResetWiring::None}));
+    console.Err(
+        FailureText(result, language, FactsOf(board, result, options.reset == ResetWiring::None)));
     return kFailed;
   }
   const std::string seconds = Format("%.2f", SecondsSince(start));

@@ -9,6 +9,7 @@
 #include "cli/watch.h"
 #include "cli/write_command.h"
 #include "cli/board_display.h"
+#include "cli/board_port.h"
 #include "cli/cli_support.h"
 #include "cli/chip_commands.h"
 #include "cli/boards.h"
@@ -26,32 +27,24 @@
 #include "job/messages.h"
 #include "job/write_bin_file.h"
 #include "korvane_version.h"
-#include "serial/borrowed_port.h"
 #include "serial/port_list.h"
-#include "sim/sim_port.h"
-#ifdef _WIN32
-#include "serial/open_com_port.h"
-#else
-#include "serial/posix_com_port.h"
-#endif
 
 namespace korvane::cli {
 
 namespace {
 
 // The monitor alone: the port opened, the chip reset into its program, the terminal.
-int MonitorOnly(const Options& options, Console& console, sim::SimulatedChip* chip) {
-  const auto portCause = std::make_shared<std::string>();
-  std::unique_ptr<ComPort> port = OpenerFor(options.port, chip, portCause, !options.noLowLatency)();
+int MonitorOnly(const Options& options, Console& console, BoardPort& board) {
+  std::unique_ptr<ComPort> port = board.Open();
   if (!port) {
-    console.Err(
-        FailureText(JobOutcome::PortOpenFailed, console.MessageLanguage(),
-                    {DeviceOf(options.port), *portCause, options.reset == ResetWiring::None}));
+    const JobResult failed(JobOutcome::PortOpenFailed);
+    console.Err(FailureText(failed, console.MessageLanguage(),
+                            FactsOf(board, failed, options.reset == ResetWiring::None)));
     return kFailed;
   }
   // Without lines the board is reset by hand.
-  return RunMonitor(*port, options.monitorBaud, options.reset != ResetWiring::None,
-                    DeviceOf(options.port), console, options.reset);
+  return RunMonitor(*port, options.monitorBaud, options.reset != ResetWiring::None, board.Device(),
+                    console, options.reset);
 }
 
 // Tells why "-p auto" or "-p auto-all" found no port to write to, with the ports present.
@@ -156,12 +149,13 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   options.port = ports[0];
 
   Interrupted.Clear();
-  std::unique_ptr<sim::SimulatedChip> chip;
-  if (options.port == "sim") chip = SimulatedBoard();
-  if (options.noWrite) return MonitorOnly(options, console, chip.get());
-  if (IsChipOperation(options)) return RunChipOperation(options, console, chip.get());
-  return options.watch ? Watch(options, console, chip.get())
-                       : WriteOnce(options, console, chip.get());
+  // Every port from the one factory, "sim" among them.
+  Boards boards;
+  for (const std::string& port : options.ports)
+    boards.push_back(MakeBoardPort(port, !options.noLowLatency));
+  if (options.noWrite) return MonitorOnly(options, console, *boards.front());
+  if (IsChipOperation(options)) return RunChipOperation(options, console, *boards.front());
+  return options.watch ? Watch(options, console, boards) : WriteOnce(options, console, boards);
 }
 
 }  // namespace

@@ -5,11 +5,6 @@
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
-#ifdef _WIN32
-#include "serial/open_com_port.h"
-#else
-#include "serial/posix_com_port.h"
-#endif
 
 namespace korvane::cli {
 
@@ -21,23 +16,6 @@ std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
-}
-
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
-                     const std::shared_ptr<std::string>& cause, bool lowLatency) {
-  if (chip) return chip->Opener();
-  return [device = DeviceOf(port), cause, lowLatency] {
-#ifdef _WIN32
-    // korvane-cli leaves the device as it found it. (The adapter's latency is its
-    // driver's setting on Windows.)
-    (void)lowLatency;
-    std::unique_ptr<ComPort> opened = OpenWin32ComPort(device, cause.get(), true);
-#else
-    std::unique_ptr<ComPort> opened = OpenPosixComPort(device, cause.get(), lowLatency);
-#endif
-    if (opened) opened->onSystemError = [cause](const std::string& text) { *cause = text; };
-    return opened;
-  };
 }
 
 size_t StatusLine::Columns() {
@@ -84,14 +62,12 @@ std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::t
   };
 }
 
-bool ShowJobSteps(const Options& options, Console& console, StatusLine& status,
-                  SteadyClock::time_point start, JobOptions* job) {
-  if (options.verbose) job->trace = TraceTo(console, start);
+bool ShowJobSteps(const Options& options, Console& console, StatusLine& status, JobOptions* job) {
   const bool drawn = !options.quiet && !options.verbose && console.ErrIsTerminal();
   const bool byHand = options.reset == ResetWiring::None;
   if (drawn || byHand) {
-    job->phase = [&status, &console, drawn, byHand,
-                  language = console.MessageLanguage()](const JobStep& step) {
+    job->observer.step = [&status, &console, drawn, byHand,
+                          language = console.MessageLanguage()](const JobStep& step) {
       // Without lines the user resets the board again, as for the first handshake.
       if (byHand && step.phase == JobPhase::ResetAgain) {
         status.End();
@@ -110,21 +86,16 @@ void TellHowToReset(const Options& options, Console& console) {
   console.Err("korvane-cli: " + std::string(WordsOf(console.MessageLanguage()).holdButton) + "\n");
 }
 
-JobOptions JobOptionsOf(const Options& options) {
+JobOptions JobOptionsOf(const Options& options, Console& console, SteadyClock::time_point start) {
   JobOptions job;
-  job.transferBaud = options.transferBaud;
-  job.program.verify = options.verify;
-  job.wiring = options.reset;
-  job.after = options.after;
-  job.eraseAllFirst = options.eraseAll;
-  job.abort = &Interrupted;
+  job.session.transferBaud = options.transferBaud;
+  job.session.wiring = options.reset;
+  job.session.after = options.after;
+  job.write.program.verify = options.verify;
+  job.write.eraseAllFirst = options.eraseAll && !options.file.empty();
+  job.observer.abort = &Interrupted;
+  if (options.verbose) job.observer.trace = TraceTo(console, start);
   return job;
-}
-
-std::unique_ptr<sim::SimulatedChip> SimulatedBoard() {
-  sim::ChipConfig config;
-  config.programEcho = true;
-  return std::make_unique<sim::SimulatedChip>(config);
 }
 
 }  // namespace korvane::cli

@@ -12,7 +12,6 @@
 #include "cli/options.h"
 #include "isp/progress.h"
 #include "job/write_bin_file.h"
-#include "sim/sim_port.h"
 
 namespace korvane::cli {
 
@@ -21,12 +20,6 @@ using SteadyClock = std::chrono::steady_clock;
 double SecondsSince(SteadyClock::time_point start);
 // One number in a printf format, "%.2f".
 std::string Format(const char* format, double value);
-
-// The port named on the command line: "sim" (the simulated chip given), a device path,
-// or COMn or n. A system error of the port, when one happens, is kept in *cause. With
-// lowLatency, a USB adapter is asked to pass on each reply at once (Linux).
-PortOpener OpenerFor(const std::string& port, sim::SimulatedChip* chip,
-                     const std::shared_ptr<std::string>& cause, bool lowLatency = true);
 
 // One line of stderr on a terminal, redrawn in place: each text replaces the one before,
 // padded with spaces over what was longer.
@@ -70,19 +63,18 @@ class BlockBar {
 std::function<void(const std::string&)> TraceTo(Console& console, SteadyClock::time_point start);
 
 // How one board's job shows on stderr: on a terminal (neither -q nor -v) each step as it
-// begins, on the status line; with -v the trace of the dialogue. True when the status
-// line is drawn, where the caller shows its progress too.
-bool ShowJobSteps(const Options& options, Console& console, StatusLine& status,
-                  SteadyClock::time_point start, JobOptions* job);
+// begins, on the status line (the trace of -v takes the lines instead). True when the
+// status line is drawn, where the caller shows its progress too.
+bool ShowJobSteps(const Options& options, Console& console, StatusLine& status, JobOptions* job);
 
 // With --reset none, tells the user to hold the ISP button while resetting the board.
 void TellHowToReset(const Options& options, Console& console);
 
-// What a job takes from the command line.
-JobOptions JobOptionsOf(const Options& options);
-
-// A simulated board for "-p sim". Its program answers on the serial line by sending back
-// what it gets, for the monitor.
-std::unique_ptr<sim::SimulatedChip> SimulatedBoard();
+// The one place where the command line becomes what a chip operation takes: the
+// session's settings (rate, wiring, what follows), the write's (verify, --erase-all
+// FILE), and the observer's abort request (Ctrl-C) and, with -v, the trace on stderr
+// with the seconds since start. Used by one board, many boards, the watch and the chip
+// operations alike; the single-board display adds its steps (ShowJobSteps).
+JobOptions JobOptionsOf(const Options& options, Console& console, SteadyClock::time_point start);
 
 }  // namespace korvane::cli

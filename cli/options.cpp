@@ -302,13 +302,15 @@ std::string SetValue(Options& options, Flag flag, const std::string& value) {
       if (good) numbers[i] = std::stoull(digits, nullptr, hex ? 16 : 10);
     }
     if (!good) return "--range takes START:LENGTH (such as 0x200:1024), not \"" + value + "\"";
-    if (numbers[0] < 512) {
-      return "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as "
-             "its "
-             "boot ROM, not as the flash";
+    if (numbers[0] < kBootRomWindow) {
+      return "--range starts at " + std::to_string(kBootRomWindow) +
+             " or above: while the boot loader runs, bytes 0 to " +
+             std::to_string(kBootRomWindow - 1) + " read as its boot ROM, not as the flash";
     }
     if (numbers[1] == 0) return "--range " + value + ": the length is zero: nothing to read";
-    if (numbers[0] + numbers[1] > 32768) return "--range must lie within the flash (0 to 32767)";
+    if (numbers[0] + numbers[1] > kMaxImageSize) {
+      return "--range must lie within the flash (0 to " + std::to_string(kMaxImageSize - 1) + ")";
+    }
     options.readStart = static_cast<uint32_t>(numbers[0]);
     options.readLength = static_cast<uint32_t>(numbers[1]);
     return "";

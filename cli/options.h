@@ -44,8 +44,8 @@ struct Options {
   bool info = false;                         // --info: tell what the chip is
   bool eraseAll = false;                     // --erase-all: every sector, then FILE if given
   std::string readTo{};                      // --read FILE: the flash read into FILE
-  uint32_t readStart = 512;                  // --range START:LENGTH of --read
-  uint32_t readLength = 32768 - 512;
+  uint32_t readStart = kBootRomWindow;       // --range START:LENGTH of --read
+  uint32_t readLength = kMaxImageSize - kBootRomWindow;
   std::vector<std::string> ports{};  // every port given, in order: one board each
 };
 

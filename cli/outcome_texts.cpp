@@ -250,6 +250,8 @@ std::string IspLine(const IspResult& isp, const Words& words) {
       return Fill(words.unsent, {isp.command});
     case IspStatus::LinesFailed:
       return words.linesFailed;
+    case IspStatus::Aborted:
+      return "";
   }
   return "";
 }

@@ -3,13 +3,13 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "sim/sim_port.h"
+#include "cli/board_port.h"
 
 namespace korvane::cli {
 
 // Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
 // A file is written once it has stayed the same (identity, size, time) from one look to
 // the next, a polling period apart, so that a file still being made is left alone.
-int Watch(const Options& options, Console& console, sim::SimulatedChip* chip);
+int Watch(const Options& options, Console& console, const Boards& boards);
 
 }  // namespace korvane::cli

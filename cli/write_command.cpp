@@ -11,7 +11,6 @@
 #include "cli/monitor.h"
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
-#include "cli/sim_report.h"
 #include "isp/program_image.h"
 #include "job/write_bin_file.h"
 #include "serial/borrowed_port.h"
@@ -39,22 +38,20 @@ int DeleteIfWritten(int code, const Options& options, const Input& input, Consol
 
 // The image to every board named, at once: progress per board, a line per finished
 // job, the summary table; the file deleted (-d) only when every board has it.
-int WriteMany(const Options& options, const Input& input, Console& console) {
-  std::vector<std::unique_ptr<sim::SimulatedChip>> chips;  // one simulated board per "sim"
-  std::vector<std::shared_ptr<std::string>> causes;
+int WriteMany(const Options& options, const Input& input, const Boards& ports, Console& console) {
   std::vector<BoardJob> boards;
   int sims = 0;
-  for (const std::string& port : options.ports) {
-    chips.push_back(port == "sim" ? SimulatedBoard() : nullptr);
-    causes.push_back(std::make_shared<std::string>());
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const std::string& port = options.ports[i];
     // Simulated boards are told apart by their number.
     const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
-    boards.push_back(
-        {name, OpenerFor(port, chips.back().get(), causes.back(), !options.noLowLatency)});
+    boards.push_back({name, ports[i]->Opener()});
+    ports[i]->BeginWrite();
   }
-  const JobOptions job = JobOptionsOf(options);
+  const JobOptions job = JobOptionsOf(options, console, SteadyClock::now());
 
-  const bool drawTable = !options.quiet && console.ErrCanRedraw();
+  // The table is redrawn in place; a trace (-v) takes the lines instead.
+  const bool drawTable = !options.quiet && !options.verbose && console.ErrCanRedraw();
   std::vector<BoardReport> initial(boards.size());
   for (size_t i = 0; i < boards.size(); ++i) initial[i].port = boards[i].port;
   const Language language = console.MessageLanguage();
@@ -67,8 +64,6 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
       console.Err(FinishedLine(report, options.retries + 1, language));
     }
   };
-  std::vector<std::vector<uint8_t>> before;  // each simulated board's flash before the write
-  for (const auto& chip : chips) before.push_back(chip ? FlashOf(*chip) : std::vector<uint8_t>());
   TellHowToReset(options, console);
   std::vector<BoardReport> reports =
       WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
@@ -79,15 +74,13 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
     // The details of each board that failed, after the table.
     const JobResult& result = reports[i].result;
     if (!result.Succeeded() && result.outcome != JobOutcome::Aborted) {
-      console.Err(
-          FailureText(result, language,
-                      {DeviceOf(reports[i].port), *causes[i], options.reset == ResetWiring::None},
-                      reports[i].port));
+      console.Err(FailureText(result, language,
+                              FactsOf(*ports[i], result, options.reset == ResetWiring::None),
+                              reports[i].port));
     }
-    // A simulated board also shows that its flash holds the image.
-    if (chips[i] && reports[i].result.Succeeded() && FlashDifference(*chips[i], before[i], input)) {
-      console.Err("korvane-cli: simulated board " + std::to_string(i + 1) +
-                  ": flash differs from the image\n");
+    // A board that can tell (a simulated one) shows that its flash holds the image.
+    if (result.Succeeded() && ports[i]->FlashDifference(input)) {
+      console.Err("korvane-cli: " + reports[i].port + ": flash differs from the image\n");
       code = kFailed;
     }
   }
@@ -96,7 +89,7 @@ int WriteMany(const Options& options, const Input& input, Console& console) {
 
 }  // namespace
 
-int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip) {
+int WriteOnce(const Options& options, Console& console, const Boards& boards) {
   // The file is read, converted and checked once, before the port is opened; the job
   // writes exactly this image, whatever happens to the file meanwhile.
   Input input;
@@ -104,21 +97,21 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   if (read != kSuccess) return read;
   if (!CheckImage(options, input, console)) return kFailed;
   input.plan = PlanWrite(input.read.hasData);
-  if (options.ports.size() > 1) return WriteMany(options, input, console);
+  if (boards.size() > 1) return WriteMany(options, input, boards, console);
+  BoardPort& board = *boards.front();
   const std::vector<uint8_t>& image = input.read.image;
   const Language language = console.MessageLanguage();
-  JobOptions job = JobOptionsOf(options);
 
   // On a terminal, one status line redrawn in place: each step of the job as it begins,
   // then the bar. A trace (-v) takes the lines instead.
   const SteadyClock::time_point start = SteadyClock::now();
-  const sim::Nanoseconds simStart = chip ? chip->clock.Now() : 0;
-  const std::vector<uint8_t> flashBefore = chip ? FlashOf(*chip) : std::vector<uint8_t>();
+  JobOptions job = JobOptionsOf(options, console, start);
+  board.BeginWrite();
   StatusLine status(console);
-  BlockBar bar(status, ShowJobSteps(options, console, status, start, &job),
+  BlockBar bar(status, ShowJobSteps(options, console, status, &job),
                static_cast<int>(input.plan.blocks.size()), start);
-  const auto portCause = std::make_shared<std::string>();
-  PortOpener opener = OpenerFor(options.port, chip, portCause, !options.noLowLatency);
+  job.observer.progress = bar.Progress();
+  PortOpener opener = board.Opener();
   // For the monitor the port stays open after the write: the job gets it on loan, so
   // that opening it again does not reset the chip through its modem lines.
   std::unique_ptr<ComPort> held;
@@ -135,7 +128,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
       options.retries, &Interrupted,
       [&](int) {
         bar.Restart();
-        return WriteImage(image, input.plan, opener, bar.Progress(), job);
+        return WriteImage(image, input.plan, opener, job);
       },
       [&](const JobResult& failed, int next) {
         status.End();
@@ -145,8 +138,7 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
   status.End();
   if (!result.Succeeded()) {
     console.Err(
-        FailureText(result, language,
-                    {DeviceOf(options.port), *portCause, options.reset == ResetWiring::None}));
+        FailureText(result, language, FactsOf(board, result, options.reset == ResetWiring::None)));
     return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
   }
   const size_t bytes = DataBytes(input);
@@ -170,15 +162,10 @@ int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip
                 "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
                 "command can check them\n");
   }
-  int code = kSuccess;
-  if (chip) {
-    code = ReportSimulatedChip(*chip, flashBefore, input, chip->clock.Now() - simStart,
-                               options.transferBaud, options.after, console);
-  }
+  int code = board.TellWrite(input, job.session, console);
   code = DeleteIfWritten(code, options, input, console);
   if (code == kSuccess && held) {
-    code = RunMonitor(*held, options.monitorBaud, false, DeviceOf(options.port), console,
-                      options.reset);
+    code = RunMonitor(*held, options.monitorBaud, false, board.Device(), console, options.reset);
   }
   return code;
 }

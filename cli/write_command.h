@@ -8,13 +8,13 @@
 #include "cli/console.h"
 #include "cli/options.h"
 #include "job/image_file.h"
-#include "sim/sim_port.h"
+#include "cli/board_port.h"
 
 namespace korvane::cli {
 
-// Writes options.file to every port of options.ports (chip: the simulated one for a
-// single "sim", else null): the exit code.
-int WriteOnce(const Options& options, Console& console, sim::SimulatedChip* chip);
+// Writes options.file to every board (one per port of options.ports, in that order):
+// the exit code.
+int WriteOnce(const Options& options, Console& console, const Boards& boards);
 
 // Deletes FILE after a write that put it on every board, when it still is the version
 // that was read; false, with the message told, when it is not or cannot be deleted.

@@ -3,7 +3,7 @@
 #
 # A layer may include its own headers and those of the layers listed for it.
 set(allowed_common "common")
-set(allowed_image "image")
+set(allowed_image "image;common")
 set(allowed_serial "serial;common")
 set(allowed_isp "isp;serial;common")
 set(allowed_job "job;isp;serial;common")

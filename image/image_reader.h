@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/memory_map.h"
+
 namespace korvane {
 
 enum class ImageFormat { Raw, IntelHex, Elf };
@@ -18,7 +20,7 @@ const char* ImageFormatName(ImageFormat format);
 const char* FormatOptionName(ImageFormat format);
 
 // The chip's flash: addresses 0 to kFlashSize - 1.
-constexpr uint32_t kFlashSize = 32768;
+constexpr uint32_t kFlashSize = kLpc1114Map.flashSize;
 
 // Each returns the empty string on success, with *image holding the flash image from
 // address 0 (gaps filled with 0xFF, its size the highest written address + 1, so 1 to

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/memory_map.h"
+
 namespace korvane {
 
 // The boot ROM starts a program only when its first eight 32-bit vectors (little-endian)
@@ -23,7 +25,7 @@ void FixVectorChecksum(uint32_t offset, uint8_t* block, uint32_t length);
 
 // Code read protection: the 32-bit word at 0x2FC, as the chip maker's user manual gives
 // its values.
-constexpr uint32_t kCrpOffset = 0x2FC;
+constexpr uint32_t kCrpOffset = kLpc1114Map.crpAddress;
 enum class CrpLevel { None, Crp1, Crp2, Crp3, NoIsp };
 CrpLevel CrpLevelOf(const uint8_t* image, size_t size);
 // "CRP1", ... and what the level does to the chip, in a sentence.

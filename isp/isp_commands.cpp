@@ -176,8 +176,12 @@ IspResult SendCommand(IspLink& link, const char* line) {
 IspResult EnterIspMode(IspLink& link, const std::function<void(int attempt)>& onAttempt) {
   IspResult result = Success("?");
   for (int attempt = 1; attempt <= kHandshakeAttempts; ++attempt) {
-    // Each attempt waits up to the read time-out; an abort is taken between attempts.
-    if (AbortAsked(link.abort)) return result;
+    // Each attempt waits up to the read time-out; an abort is taken between attempts
+    // (and before the first: then nothing was sent).
+    if (AbortAsked(link.abort)) {
+      result.status = IspStatus::Aborted;
+      return result;
+    }
     if (onAttempt) onAttempt(attempt);
     bool sendFailed = false;
     result = HandshakeAttempt(link, &sendFailed);

@@ -14,6 +14,7 @@ enum class IspStatus {
   Garbled,      // a line came that the command does not answer
   PortFailed,   // the line could not be sent
   LinesFailed,  // the port refused to move RTS or DTR for the reset
+  Aborted,      // the user's abort request came before the exchange
 };
 
 struct IspResult {

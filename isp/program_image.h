@@ -15,14 +15,12 @@
 
 namespace korvane {
 
-// The RAM the blocks go through: above the boot loader's own RAM (0x1000017C to
-// 0x1000025B, used by its ISP commands), and the lowest address that the chip takes RAM
-// writes at under code read protection level 1.
-constexpr uint32_t kRamBufferAddress = 0x10000300;
+// The RAM the blocks go through (MemoryMap::ramBuffer).
+constexpr uint32_t kRamBufferAddress = kLpc1114Map.ramBuffer;
 
-// While the boot loader runs, the first 512 bytes of flash read as its ROM: no command
-// sees what was written there.
-constexpr uint32_t kBootRomWindow = 512;
+// While the boot loader runs, the first bytes of flash read as its ROM: no command sees
+// what was written there.
+constexpr uint32_t kBootRomWindow = kLpc1114Map.bootRomWindow;
 
 struct ProgramOptions {
   // Compares each block in flash with the RAM it was copied from (which arrived under

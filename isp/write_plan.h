@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/memory_map.h"
+
 namespace korvane {
 
-constexpr uint32_t kBlockSize = 1024;
-constexpr uint32_t kSectorSize = 4096;
-constexpr uint32_t kMaxImageSize = 32768;
+constexpr uint32_t kBlockSize = kLpc1114Map.blockSize;
+constexpr uint32_t kSectorSize = kLpc1114Map.sectorSize;
+constexpr uint32_t kMaxImageSize = kLpc1114Map.flashSize;
 constexpr unsigned kSectorCount = kMaxImageSize / kSectorSize;
 
 // Sectors first to last, prepared and erased with one P and one E.

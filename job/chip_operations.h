@@ -1,6 +1,6 @@
 // What korvane-cli does with a chip besides writing it: tell what it is, erase it
-// whole, read its flash. Each opens its own session (reset, handshake, part check) and
-// ends it as the options say (AfterWrite).
+// whole, read its flash. Each is an operation on an open session (RunOnChip opens and
+// finishes it).
 #pragma once
 
 #include <array>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "job/outcome.h"
-#include "job/write_bin_file.h"
+#include "job/chip_session.h"
 
 namespace korvane {
 
@@ -23,15 +23,15 @@ struct ChipInfo {
 
 // --info: part ID, boot code version, unique ID, each sector blank or not, and whether
 // code read protection blocks reading. Writes nothing.
-JobResult ReadChipInfo(const PortOpener& openPort, const JobOptions& options, ChipInfo* info);
+JobResult ReadChipInfo(ChipSession& session, ChipInfo* info);
 
 // --erase-all: every sector prepared and erased at once, which the chip allows under
 // every level of code read protection that lets the boot loader run.
-JobResult EraseWholeFlash(const PortOpener& openPort, const JobOptions& options);
+JobResult EraseWholeFlash(ChipSession& session);
 
 // --read: length bytes of flash from address (both within the flash, address from
-// kBootRomWindow up) into *out, in blocks, progress before each (0 to 99).
-JobResult ReadFlash(const PortOpener& openPort, const JobOptions& options, uint32_t address,
-                    uint32_t length, std::vector<uint8_t>* out, const ProgressCallback& progress);
+// kBootRomWindow up) into *out, in blocks, the observer's progress before each (0 to 99).
+JobResult ReadFlash(ChipSession& session, uint32_t address, uint32_t length,
+                    std::vector<uint8_t>* out);
 
 }  // namespace korvane

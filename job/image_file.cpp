@@ -1,5 +1,7 @@
 #include "job/image_file.h"
 
+#include "common/safe_files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -113,7 +115,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 JobOutcome OpenStamped(const std::string& path, uint64_t maxSize, OpenedFile* out) {
   out->file = OpenImageFile(path);
   if (!out->file) {
-    out->reason = std::strerror(errno);
+    out->reason = SystemErrorText(errno);
     return JobOutcome::FileOpenFailed;
   }
   const std::optional<uint64_t> size = MeasureFileSize(out->file.get());
@@ -137,7 +139,7 @@ JobOutcome LoadFile(const std::string& path, uint64_t maxSize, LoadedFile* out) 
   if (outcome != JobOutcome::Success) return outcome;
   out->bytes.resize(static_cast<size_t>(opened.size));
   if (std::fread(out->bytes.data(), 1, out->bytes.size(), opened.file.get()) != out->bytes.size()) {
-    out->reason = std::strerror(errno);
+    out->reason = SystemErrorText(errno);
     return JobOutcome::FileReadFailed;
   }
   out->stamp = opened.stamp;

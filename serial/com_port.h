@@ -79,11 +79,18 @@ class ComPort {
   // each time one of the system's calls fails, for messages that name the cause. The
   // job's own messages do not depend on it; backends that cannot tell say nothing.
   std::function<void(const std::string&)> onSystemError;
+  // The last of those reports: what the system said of the port's last failure; empty
+  // when none failed (or the backend cannot tell).
+  std::string LastSystemError() const { return lastSystemError_; }
 
  protected:
   void ReportSystemError(const std::string& text) const {
+    lastSystemError_ = text;
     if (onSystemError) onSystemError(text);
   }
+
+ private:
+  mutable std::string lastSystemError_;
 };
 
 // The Windows device name of COM port `number`: "\\.\COM" and the number in decimal.

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/safe_files.h"
 #include "serial/open_com_port.h"
 
 namespace korvane {
@@ -75,7 +76,7 @@ bool HasNoModemLines(int error) {
 
 // "what: the system's reason" for the current errno.
 std::string SystemError(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
+  return std::string(what) + ": " + SystemErrorText(errno);
 }
 
 class PosixComPort final : public ComPort {
@@ -88,7 +89,7 @@ class PosixComPort final : public ComPort {
 #ifdef __linux__
     serial_struct serial{};
     if (ioctl(fd_, TIOCGSERIAL, &serial) != 0) {
-      note_ = std::string("low latency: not taken by this device (") + std::strerror(errno) + ")";
+      note_ = std::string("low latency: not taken by this device (") + SystemErrorText(errno) + ")";
       return;
     }
     if ((serial.flags & kLowLatencyFlag) != 0) {
@@ -97,7 +98,7 @@ class PosixComPort final : public ComPort {
     }
     serial.flags |= kLowLatencyFlag;
     if (ioctl(fd_, TIOCSSERIAL, &serial) != 0) {
-      note_ = std::string("low latency: refused (") + std::strerror(errno) + ")";
+      note_ = std::string("low latency: refused (") + SystemErrorText(errno) + ")";
       return;
     }
     lowLatencySet_ = true;

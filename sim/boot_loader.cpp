@@ -5,6 +5,7 @@
 #include "isp/uu_encode.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 #include <sstream>
 
@@ -28,9 +29,9 @@ bool InFlash(uint32_t address, uint32_t count) {
   return count <= kFlashSize && address <= kFlashSize - count;
 }
 
-// While the boot loader runs, the first 512 bytes of flash read as the boot ROM's own
+// While the boot loader runs, the first bytes of flash read as the boot ROM's own
 // vectors: a pattern here that no image is likely to hold.
-constexpr uint32_t kBootRomWindow = 512;
+constexpr uint32_t kBootRomWindow = kLpc1114Map.bootRomWindow;
 uint8_t BootRomByte(uint32_t address) {
   return static_cast<uint8_t>(address * 7u + 0x5Au);
 }
@@ -581,9 +582,11 @@ BootLoader::Response BootLoader::CopyRamToFlash(const std::vector<std::string>& 
   std::vector<uint32_t> args;
   if (!Numbers(params, 3, &args)) return Code(PARAM_ERROR);
   const uint32_t flashAddress = args[0], ramAddress = args[1], count = args[2];
-  if (flashAddress % 256 != 0) return Code(DST_ADDR_ERROR);
+  const auto& sizes = kLpc1114Map.copySizes;
+  if (flashAddress % sizes[0] != 0) return Code(DST_ADDR_ERROR);
   if (ramAddress % 4 != 0) return Code(SRC_ADDR_ERROR);
-  if (count != 256 && count != 512 && count != 1024 && count != 4096) return Code(COUNT_ERROR);
+  if (std::find(std::begin(sizes), std::end(sizes), count) == std::end(sizes))
+    return Code(COUNT_ERROR);
   if (!InFlash(flashAddress, count)) return Code(DST_ADDR_NOT_MAPPED);
   if (!InRam(ramAddress, count)) return Code(SRC_ADDR_NOT_MAPPED);
   if (!unlocked_) return Code(CMD_LOCKED);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/memory_map.h"
 #include "isp/image_checks.h"
 #include "serial/reset_sequence.h"
 #include "sim/virtual_clock.h"
@@ -41,17 +42,17 @@ enum ReturnCode : int {
   CODE_READ_PROTECTION_ENABLED = 19,
 };
 
-constexpr uint32_t kFlashSize = 32768;
-constexpr uint32_t kFlashSectorSize = 4096;
+constexpr uint32_t kFlashSize = kLpc1114Map.flashSize;
+constexpr uint32_t kFlashSectorSize = kLpc1114Map.sectorSize;
 constexpr uint32_t kFlashSectors = kFlashSize / kFlashSectorSize;
-constexpr uint32_t kRamBase = 0x10000000;
-constexpr uint32_t kRamSize = 4096;
+constexpr uint32_t kRamBase = kLpc1114Map.ramBase;
+constexpr uint32_t kRamSize = kLpc1114Map.ramSize;
 constexpr uint32_t kUnlockCode = 23130;
 // The RAM the boot loader's ISP commands use themselves (the user manual's figure).
 constexpr uint32_t kBootLoaderRamFirst = 0x1000017C;
 constexpr uint32_t kBootLoaderRamLast = 0x1000025B;
 // Under CRP1, W writes RAM only from here up.
-constexpr uint32_t kCrp1RamFloor = 0x10000300;
+constexpr uint32_t kCrp1RamFloor = kLpc1114Map.ramBuffer;
 constexpr uint32_t kLpc1114PartId = 0x0A40902B;
 // Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
 constexpr Nanoseconds kEraseTime = Milliseconds(100);

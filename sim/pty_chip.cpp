@@ -27,7 +27,7 @@ constexpr uint8_t kGarbledByte = 0xFF;
 constexpr Nanoseconds kNoWait = std::numeric_limits<Nanoseconds>::max();
 
 std::string SystemError(const std::string& what) {
-  return what + ": " + std::strerror(errno);
+  return what + ": " + SystemErrorText(errno);
 }
 
 // The target of a symbolic link; empty when `path` is none.

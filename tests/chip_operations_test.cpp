@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "isp/image_checks.h"
+#include "job/write_bin_file.h"
 #include "sim/sim_port.h"
 #include "test_support.h"
 
@@ -14,6 +15,20 @@ std::vector<uint8_t> ProtectedImage(uint32_t word) {
   std::vector<uint8_t> image = test::MakeStartableImage(1024, 5);
   for (uint32_t i = 0; i < 4; ++i) image[kCrpOffset + i] = static_cast<uint8_t>(word >> (8 * i));
   return image;
+}
+// Each operation as korvane-cli runs it: a session opened, the operation, its end.
+JobResult Info(const PortOpener& open, ChipInfo* info, const SessionSettings& settings = {}) {
+  return RunOnChip(open, settings, {}, [&](ChipSession& s) { return ReadChipInfo(s, info); });
+}
+JobResult Erase(const PortOpener& open, const SessionSettings& settings = {}) {
+  return RunOnChip(open, settings, {}, [](ChipSession& s) { return EraseWholeFlash(s); });
+}
+JobResult Read(const PortOpener& open, uint32_t address, uint32_t length, std::vector<uint8_t>* out,
+               const ProgressCallback& progress = nullptr) {
+  SessionObserver observer;
+  observer.progress = progress;
+  return RunOnChip(open, {}, observer,
+                   [&](ChipSession& s) { return ReadFlash(s, address, length, out); });
 }
 constexpr uint32_t kCrp1 = 0x12345678, kCrp2 = 0x87654321, kCrp3 = 0x43218765;
 
@@ -62,8 +77,7 @@ TEST(CodeReadProtection, Crp3KeepsThePinFromBeingSampled) {
   sim::ChipConfig config;
   config.flash = ProtectedImage(kCrp3);
   sim::SimulatedChip chip(config);
-  const JobResult result = WriteImage(test::MakeStartableImage(100), PlanWrite(100), chip.Opener(),
-                                      nullptr, JobOptions{});
+  const JobResult result = WriteImage(test::MakeStartableImage(100), PlanWrite(100), chip.Opener());
   EXPECT_EQ(result.outcome, JobOutcome::IspEntryFailed) << "the program runs whatever the pin says";
 }
 
@@ -75,14 +89,13 @@ TEST(CodeReadProtection, EraseAllThenWriteRewritesAProtectedChip) {
     config.flash = ProtectedImage(word);
     sim::SimulatedChip chip(config);
     const std::vector<uint8_t> image = test::MakeStartableImage(5000, 8);
-    JobResult refused = WriteImage(image, PlanWrite(5000), chip.Opener(), nullptr, JobOptions{});
+    JobResult refused = WriteImage(image, PlanWrite(5000), chip.Opener());
     EXPECT_EQ(refused.outcome, JobOutcome::EraseFailed) << std::hex << word;
     EXPECT_EQ(refused.isp.code, kCodeReadProtectionEnabled);
 
     JobOptions eraseFirst;
-    eraseFirst.eraseAllFirst = true;
-    ASSERT_TRUE(WriteImage(image, PlanWrite(5000), chip.Opener(), nullptr, eraseFirst).Succeeded())
-        << word;
+    eraseFirst.write.eraseAllFirst = true;
+    ASSERT_TRUE(WriteImage(image, PlanWrite(5000), chip.Opener(), eraseFirst).Succeeded()) << word;
     EXPECT_TRUE(std::equal(image.begin(), image.end(), chip.loader.flash().begin()));
     EXPECT_TRUE(std::all_of(chip.loader.flash().begin() + 5000, chip.loader.flash().end(),
                             [](uint8_t b) { return b == 0xFF; }));
@@ -96,7 +109,7 @@ TEST(ChipOperations, InfoTellsThePartTheSectorsAndTheProtection) {
   config.flash = test::MakeStartableImage(5000, 2);
   sim::SimulatedChip chip(config);
   ChipInfo info;
-  ASSERT_TRUE(ReadChipInfo(chip.Opener(), JobOptions{}, &info).Succeeded());
+  ASSERT_TRUE(Info(chip.Opener(), &info).Succeeded());
   EXPECT_EQ(info.partId, 0x0A40902Bu);
   EXPECT_EQ(info.bootCodeFirst, 7u);
   EXPECT_EQ(info.bootCodeSecond, 1u);
@@ -114,7 +127,7 @@ TEST(ChipOperations, InfoTellsThePartTheSectorsAndTheProtection) {
   sim::ChipConfig locked;
   locked.flash = ProtectedImage(kCrp1);
   sim::SimulatedChip chip1(locked);
-  ASSERT_TRUE(ReadChipInfo(chip1.Opener(), JobOptions{}, &info).Succeeded());
+  ASSERT_TRUE(Info(chip1.Opener(), &info).Succeeded());
   EXPECT_TRUE(info.readProtected);
   EXPECT_EQ(info.sectorBlank, std::vector<std::optional<bool>>(8));
 }
@@ -126,20 +139,18 @@ TEST(ChipOperations, ReadGivesTheFlashAndEraseAllClearsIt) {
   sim::SimulatedChip chip(config);
   std::vector<uint8_t> read;
   int progressCalls = 0;
-  ASSERT_TRUE(ReadFlash(chip.Opener(), JobOptions{}, 514, 8000, &read, [&](int32_t) {
-                ++progressCalls;
-              }).Succeeded());
+  ASSERT_TRUE(Read(chip.Opener(), 514, 8000, &read, [&](int32_t) { ++progressCalls; }).Succeeded());
   EXPECT_EQ(read, std::vector<uint8_t>(image.begin() + 514, image.begin() + 514 + 8000));
   EXPECT_EQ(progressCalls, 9) << "512 to 1023, then a call per 1024 bytes";
 
-  ASSERT_TRUE(EraseWholeFlash(chip.Opener(), JobOptions{}).Succeeded());
+  ASSERT_TRUE(Erase(chip.Opener()).Succeeded());
   EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(),
                           [](uint8_t b) { return b == 0xFF; }));
 
   sim::ChipConfig locked;
   locked.flash = ProtectedImage(kCrp2);
   sim::SimulatedChip chip2(locked);
-  const JobResult refused = ReadFlash(chip2.Opener(), JobOptions{}, 512, 4, &read, nullptr);
+  const JobResult refused = Read(chip2.Opener(), 512, 4, &read);
   EXPECT_EQ(refused.outcome, JobOutcome::ReadFailed);
   EXPECT_EQ(refused.isp.code, kCodeReadProtectionEnabled);
   EXPECT_EQ(refused.address, 512u);
@@ -149,19 +160,19 @@ TEST(ChipOperations, ReadGivesTheFlashAndEraseAllClearsIt) {
 // that lifted the protection: --info and --erase-all are done all the same, with a note.
 TEST(CodeReadProtection, AStartRefusedUnderProtectionEndsInfoAndEraseAsDone) {
   for (const uint32_t word : {kCrp1, kCrp2}) {
-    JobOptions go;
+    SessionSettings go;
     go.after = AfterWrite::Go;
     sim::ChipConfig config;
     config.flash = ProtectedImage(word);
     sim::SimulatedChip chip(config);
     ChipInfo info;
-    const JobResult told = ReadChipInfo(chip.Opener(), go, &info);
+    const JobResult told = Info(chip.Opener(), &info, go);
     EXPECT_TRUE(told.Succeeded()) << std::hex << word;
     EXPECT_TRUE(told.startRefusedByProtection);
     EXPECT_EQ(info.partId, 0x0A40902Bu) << "what was read is kept";
     EXPECT_TRUE(info.readProtected);
 
-    const JobResult erased = EraseWholeFlash(chip.Opener(), go);
+    const JobResult erased = Erase(chip.Opener(), go);
     EXPECT_TRUE(erased.Succeeded()) << std::hex << word;
     EXPECT_TRUE(erased.startRefusedByProtection);
     EXPECT_TRUE(std::all_of(chip.loader.flash().begin(), chip.loader.flash().end(),
@@ -171,10 +182,10 @@ TEST(CodeReadProtection, AStartRefusedUnderProtectionEndsInfoAndEraseAsDone) {
   sim::ChipConfig open;
   open.flash = test::MakeStartableImage(1024);
   sim::SimulatedChip chip(open);
-  JobOptions go;
+  SessionSettings go;
   go.after = AfterWrite::Go;
   ChipInfo info;
-  const JobResult told = ReadChipInfo(chip.Opener(), go, &info);
+  const JobResult told = Info(chip.Opener(), &info, go);
   EXPECT_TRUE(told.Succeeded());
   EXPECT_FALSE(told.startRefusedByProtection);
 }
@@ -188,13 +199,13 @@ TEST(CodeReadProtection, EraseAllWithoutLinesAsksForTheSecondResetAndTellsTheEra
   config.wiring = ResetWiring::None;
   sim::SimulatedChip chip(config);
   JobOptions options;
-  options.eraseAllFirst = true;
-  options.wiring = ResetWiring::None;
-  options.after = AfterWrite::Go;
+  options.write.eraseAllFirst = true;
+  options.session.wiring = ResetWiring::None;
+  options.session.after = AfterWrite::Go;
   std::vector<JobPhase> phases;
-  options.phase = [&](const JobStep& step) { phases.push_back(step.phase); };
+  options.observer.step = [&](const JobStep& step) { phases.push_back(step.phase); };
   const std::vector<uint8_t> image = test::MakeStartableImage(2000, 3);
-  const JobResult result = WriteImage(image, PlanWrite(2000), chip.Opener(), nullptr, options);
+  const JobResult result = WriteImage(image, PlanWrite(2000), chip.Opener(), options);
   // Nobody resets this chip by hand: its boot loader does not answer a new handshake.
   EXPECT_EQ(result.outcome, JobOutcome::IspEntryFailed);
   EXPECT_TRUE(result.flashErased);

@@ -928,7 +928,7 @@ TEST(Boards, AFailedBoardIsTriedAgainAloneAndAnAbortStopsThemAll) {
   sim::SimulatedChip a, b;
   AbortFlag interrupt;  // the boards' common abort request, as Ctrl-C is
   JobOptions common;
-  common.abort = &interrupt;
+  common.observer.abort = &interrupt;
   reports = WriteBoards(image, PlanWrite(static_cast<uint32_t>(image.size())),
                         {{"a", a.Opener()}, {"b", b.Opener()}}, common, 3,
                         [&interrupt](size_t, const BoardReport&) { interrupt.Request(); });
@@ -980,6 +980,31 @@ TEST_F(Cli, SeveralPortsGetTheImageAndASummary) {
   EXPECT_NE(console.err.find("\x1b[2A"), std::string::npos) << "back up over both lines";
   EXPECT_NE(console.err.find("sim2  [####################] 100%  done"), std::string::npos)
       << console.err;
+}
+
+// -v with several boards: each board's dialogue, each line whole and named by its board,
+// and no table drawn over them.
+TEST_F(Cli, VerboseTracesEveryBoardLineByLine) {
+  test::WriteFile(file, test::MakeStartableImage(3000));
+  ASSERT_EQ(Run({"-v", "-p", "sim", "-p", "sim", file}), kSuccess) << console.err;
+  for (const char* board : {"sim1", "sim2"}) {
+    for (const char* line :
+         {": > ?\n", ": < Synchronized\n", ": > J\n", ": > C 0 268436224 1024\n"}) {
+      EXPECT_NE(console.err.find(std::string("] ") + board + line), std::string::npos)
+          << board << line << console.err;
+    }
+  }
+  EXPECT_EQ(console.err.find("\x1b["), std::string::npos) << "no table redrawn";
+  // Every trace line is one line: its time, its board, one line of the dialogue.
+  std::istringstream lines(console.err);
+  const std::regex traced(R"(\[ *[0-9]+\.[0-9]{3}\] sim[12]: .*)");
+  int traces = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("[", 0) != 0) continue;
+    EXPECT_TRUE(std::regex_match(line, traced)) << line;
+    ++traces;
+  }
+  EXPECT_GT(traces, 40);
 }
 
 TEST(PortNames, OneDeviceNamedTwiceIsFound) {

@@ -196,7 +196,7 @@ const Reference& CleanRun() {
     const std::string path = dir.File("image.bin");
     test::WriteFile(path, test::MakeImage(kImageSize, 11));
     SimulatedChip chip;
-    const std::string result = MessageOf(WriteBinFile(path, chip.Opener(), false, nullptr));
+    const std::string result = MessageOf(WriteBinFile(path, chip.Opener(), false));
     EXPECT_EQ(result, "") << "the clean run of the fault matrix failed";
     return Reference{chip.events, LabelHostLines(chip.events)};
   }();
@@ -383,7 +383,7 @@ TEST_P(FaultMatrix, EndsWithItsMessageAndReleasesEverything) {
   SimulatedChip chip;
   InjectFault(cell.step, cell.fault, chip);
 
-  const JobResult result = WriteBinFile(path, chip.Opener(), true, nullptr);
+  const JobResult result = WriteBinFile(path, chip.Opener(), true);
   EXPECT_EQ(MessageOf(result), expected.message);
   // The exchange that failed comes with the result, as what happened to it.
   if (!expected.message.empty() && cell.step.phase != Phase::Restart) {

@@ -110,6 +110,23 @@ TEST(EnterIspMode, WithoutAChipGivesUpAfterFiveResetsAndTimeOuts) {
   EXPECT_LT(elapsed, 5 * Milliseconds(2152));
 }
 
+// An abort asked for before the first attempt: the handshake ends as aborted (not as a
+// success, not as a failed handshake), and nothing reaches the chip, not even a line.
+TEST(EnterIspMode, AnAbortBeforeTheFirstAttemptSendsNothing) {
+  Handshake h;
+  AbortFlag abort;
+  abort.Request();
+  h.link.abort = &abort;
+  int attempts = 0;
+  const IspResult result = EnterIspMode(h.link, [&](int) { ++attempts; });
+  EXPECT_EQ(result.status, IspStatus::Aborted);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(attempts, 0);
+  EXPECT_EQ(h.Resets(), 0);
+  EXPECT_TRUE(h.chip.Transcript().empty());
+  EXPECT_TRUE(h.chip.EventsOf(PortEvent::Kind::Line).empty());
+}
+
 struct CommandCase {
   const char* name;
   std::function<IspResult(IspLink&)> run;

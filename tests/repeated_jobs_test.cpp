@@ -75,8 +75,9 @@ std::string RunJob(int index, const std::string& path) {
       break;
   }
   JobOptions options;
-  options.abort = &abort;
-  return MessageOf(WriteBinFile(path, chip.Opener(), true, progress, options));
+  options.observer.abort = &abort;
+  options.observer.progress = progress;
+  return MessageOf(WriteBinFile(path, chip.Opener(), true, options));
 }
 
 TEST(RepeatedJobs, AThousandJobsLeaveNoDescriptorOrMemoryBehind) {

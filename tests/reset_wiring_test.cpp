@@ -30,8 +30,8 @@ TEST(ResetWiring, OnlyTheBoardsOwnWiringReachesItsBootLoader) {
       sim::SimulatedChip chip(BoardWith(board));
       const std::vector<uint8_t> before(chip.loader.flash().begin(), chip.loader.flash().end());
       JobOptions options;
-      options.wiring = host;
-      const JobResult result = WriteImage(image, PlanWrite(3000), chip.Opener(), nullptr, options);
+      options.session.wiring = host;
+      const JobResult result = WriteImage(image, PlanWrite(3000), chip.Opener(), options);
       const std::string name =
           std::string(ResetWiringName(host)) + " on a " + ResetWiringName(board) + " board";
       if (board == host) {
@@ -70,9 +70,9 @@ TEST(ResetWiring, AfterTheWriteTheChipRunsWhatWasAskedFor) {
     config.wiring = c.wiring;
     sim::SimulatedChip chip(config);
     JobOptions options;
-    options.wiring = c.wiring;
-    options.after = c.after;
-    const JobResult result = WriteImage(image, PlanWrite(1500), chip.Opener(), nullptr, options);
+    options.session.wiring = c.wiring;
+    options.session.after = c.after;
+    const JobResult result = WriteImage(image, PlanWrite(1500), chip.Opener(), options);
     const std::string name =
         std::string(ResetWiringName(c.wiring)) + "/" + std::to_string(static_cast<int>(c.after));
     ASSERT_TRUE(result.Succeeded()) << name;

@@ -1,4 +1,4 @@
-#include "job/isp_session.h"
+#include "job/chip_session.h"
 #include "job/write_bin_file.h"
 
 #include <gtest/gtest.h>
@@ -27,15 +27,13 @@ struct WriteJob : ::testing::Test {
   std::string Run(bool deleteAfterWrite = false, const JobOptions& options = {}) {
     progressCalls.clear();
     JobOptions withAbort = options;
-    if (!withAbort.abort) withAbort.abort = &abort;
-    result = WriteBinFile(
-        path, chip().Opener(), deleteAfterWrite,
-        [this](int32_t percent) {
-          progressCalls.push_back(percent);
-          progressMarks.push_back(chip().events.size());
-          if (onProgress) onProgress(percent);
-        },
-        withAbort);
+    if (!withAbort.observer.abort) withAbort.observer.abort = &abort;
+    withAbort.observer.progress = [this](int32_t percent) {
+      progressCalls.push_back(percent);
+      progressMarks.push_back(chip().events.size());
+      if (onProgress) onProgress(percent);
+    };
+    result = WriteBinFile(path, chip().Opener(), deleteAfterWrite, withAbort);
     return MessageOf(result);
   }
   void WriteImage(const std::vector<uint8_t>& image) { test::WriteFile(path, image); }
@@ -202,7 +200,7 @@ TEST_F(WriteJob, AnImageWithDataHigherUpLeavesTheSectorsBelowAlone) {
     image[i] = static_cast<uint8_t>(i);
     hasData[i] = true;
   }
-  ASSERT_TRUE(korvane::WriteImage(image, PlanWrite(hasData), chip().Opener(), nullptr).Succeeded());
+  ASSERT_TRUE(korvane::WriteImage(image, PlanWrite(hasData), chip().Opener()).Succeeded());
   std::vector<std::string> erases;
   for (const std::string& line : chip().Transcript()) {
     if (line.rfind("> P ", 0) == 0 || line.rfind("> E ", 0) == 0 || line.rfind("> C ", 0) == 0) {
@@ -468,7 +466,7 @@ TEST_F(WriteJob, VerifyComparesEachBlockAfterItsCopyAboveTheBootRom) {
   const std::vector<uint8_t> image = test::MakeImage(2500, 4);
   WriteImage(image);
   JobOptions verify;
-  verify.program.verify = true;
+  verify.write.program.verify = true;
   ASSERT_EQ(Run(true, verify), "");
   std::vector<std::string> compares;
   for (const std::string& line : chip().Transcript()) {
@@ -494,7 +492,7 @@ TEST_F(WriteJob, VerifyComparesEachBlockAfterItsCopyAboveTheBootRom) {
     WriteImage(image);
     chip().loader.config().rules.push_back(Rule::ReplyWith("C", "0", 2));
     JobOptions options;
-    options.program.verify = check;
+    options.write.program.verify = check;
     EXPECT_EQ(Run(true, options), check ? VerifyFailedMessage(firstDifference) : "") << check;
     EXPECT_EQ(test::FileExists(path), check);
   }

@@ -21,15 +21,13 @@ void MainWindowTest::SetUp() {
                           const ProgressCallback& progress, const AbortFlag* abort) {
     jobs.push_back({path, port, deleteAfterWrite});
     JobOptions options;
-    options.abort = abort;
-    return WriteBinFile(
-        path, chip->Opener(), deleteAfterWrite,
-        [&](int32_t percent) {
-          if (beforeProgress) beforeProgress(percent);
-          progress(percent);
-          if (form) snapshots.push_back(Capture(percent));
-        },
-        options);
+    options.observer.abort = abort;
+    options.observer.progress = [&](int32_t percent) {
+      if (beforeProgress) beforeProgress(percent);
+      progress(percent);
+      if (form) snapshots.push_back(Capture(percent));
+    };
+    return WriteBinFile(path, chip->Opener(), deleteAfterWrite, options);
   };
   form->Show();
   Pump();

@@ -1,0 +1,154 @@
+#include "job/chip_session.h"
+
+#include <cstring>
+#include <utility>
+
+#include "isp/isp_commands.h"
+
+namespace korvane {
+
+JobResult Failed(JobOutcome outcome, const IspResult& isp) {
+  // An exchange that never happened for the user's abort ends the operation as aborted,
+  // whatever it was part of.
+  JobResult result(isp.status == IspStatus::Aborted ? JobOutcome::Aborted : outcome);
+  result.isp = isp;
+  return result;
+}
+
+int32_t ParsePartId(const char* line) {
+  const char* p = line;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  uint32_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+bool IsLpc1114Part(uint32_t partId) {
+  return partId == static_cast<uint32_t>(kPartIdLpc1114a) ||
+         partId == static_cast<uint32_t>(kPartIdLpc1114b);
+}
+
+ChipSession::ChipSession(PortOpener open, SessionSettings settings, SessionObserver observer)
+    : open_(std::move(open)), settings_(settings), observer_(std::move(observer)) {
+  link_.trace = observer_.trace;
+  link_.wiring = settings_.wiring;
+  link_.abort = observer_.abort;
+}
+
+void ChipSession::Step(const JobStep& step) const {
+  if (observer_.step) observer_.step(step);
+}
+
+void ChipSession::Progress(int32_t percent) const {
+  if (observer_.progress) observer_.progress(percent);
+}
+
+JobResult ChipSession::WithPortReason(JobResult result) const {
+  if (!result.Succeeded() && result.systemError.empty() && link_.port)
+    result.systemError = link_.port->LastSystemError();
+  return result;
+}
+
+JobResult ChipSession::Open() {
+  if (!link_.IsOpen()) link_.port = open_();
+  if (!link_.IsOpen()) return JobOutcome::PortOpenFailed;
+  link_.settings = MakeLineSettings(kHandshakeBaud);
+  if (!link_.port->ApplySettings(link_.settings) || !link_.port->SetTimeouts(kIspTimeouts))
+    return WithPortReason(JobOutcome::CommunicationError);
+  const std::string note = link_.port->OpenNote();
+  if (!note.empty()) Trace(link_, note);
+  return WithPortReason(Handshake());
+}
+
+JobResult ChipSession::Reopen() {
+  Step({JobPhase::ResetAgain});
+  link_.settings = MakeLineSettings(kHandshakeBaud);
+  if (!link_.port->ApplySettings(link_.settings))
+    return WithPortReason(JobOutcome::CommunicationError);
+  return WithPortReason(Handshake());
+}
+
+JobResult ChipSession::Handshake() {
+  int attempts = 0;
+  IspResult isp = EnterIspMode(link_, [&](int attempt) {
+    attempts = attempt;
+    Step({JobPhase::Reset, attempt});
+  });
+  // An abort during the last attempt ends it as aborted too.
+  if (isp.status != IspStatus::Aborted && AbortAsked()) return JobOutcome::Aborted;
+  if (!isp) {
+    JobResult failed = Failed(JobOutcome::IspEntryFailed, isp);
+    failed.attempts = attempts;
+    return failed;
+  }
+  Step({JobPhase::Handshake});
+  isp = EchoOff(link_);
+  if (AbortAsked()) return JobOutcome::Aborted;
+  if (!isp) return Failed(JobOutcome::IspEntryFailed, isp);
+  const uint32_t transferBaud = settings_.transferBaud;
+  if (!(isp = SetIspBaudRate(link_, static_cast<int>(transferBaud), 1)) ||
+      !link_.ApplyBaudRate(transferBaud)) {
+    JobResult failed = Failed(JobOutcome::BaudChangeFailed, isp);
+    failed.transferBaud = transferBaud;
+    return failed;
+  }
+  if (AbortAsked()) return JobOutcome::Aborted;
+  char line[kLineBufferSize];
+  if (!(isp = ReadPartId(link_, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
+  const int32_t id = ParsePartId(line);
+  if (!IsLpc1114Part(static_cast<uint32_t>(id))) {
+    JobResult failed = Failed(JobOutcome::WrongChip, isp);
+    const size_t digits = std::strspn(line, "0123456789");
+    if (digits > 0 && line[digits] == '\0') {
+      failed.partId = static_cast<uint32_t>(id);
+    } else {
+      failed.partIdLine = line;
+    }
+    return failed;
+  }
+  partId_ = static_cast<uint32_t>(id);
+  if (AbortAsked()) return JobOutcome::Aborted;
+  return JobOutcome::Success;
+}
+
+JobResult ChipSession::Finish() {
+  IspResult isp;
+  switch (settings_.after) {
+    case AfterWrite::Reset:
+      Step({JobPhase::Restart});
+      if (!LeaveIspMode(link_)) return WithPortReason(JobOutcome::IspLeaveFailed);
+      break;
+    case AfterWrite::Go:
+      Step({JobPhase::Restart});
+      // G needs the unlock; it answers before it starts the program.
+      if (!(isp = UnlockFlash(link_)) || !(isp = Go(link_, 0))) {
+        if (isp.status == IspStatus::Refused && isp.code == kCodeReadProtectionEnabled) {
+          // The protection read at the last reset holds until the next one.
+          JobResult done;
+          done.startRefusedByProtection = true;
+          return done;
+        }
+        return WithPortReason(Failed(JobOutcome::IspLeaveFailed, isp));
+      }
+      break;
+    case AfterWrite::Stay:
+      break;
+  }
+  return JobOutcome::Success;
+}
+
+JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
+                    const SessionObserver& observer,
+                    const std::function<JobResult(ChipSession&)>& operation) {
+  ChipSession session(open, settings, observer);
+  JobResult result = session.Open();
+  if (!result.Succeeded()) return result;
+  result = operation(session);
+  if (!result.Succeeded()) return result;
+  return session.Finish();
+}
+
+}  // namespace korvane

@@ -1,0 +1,124 @@
+// A session with the chip: the one way every chip operation (the write, --info,
+// --erase-all, --read) reaches the chip. It owns the ISP link, opens it (the port set
+// up, the chip reset into its boot loader and synchronised, its echo off, the transfer
+// rate, the part checked), carries out what follows the operation (AfterWrite) and takes
+// the user's abort request between steps; everything it does is told to one observer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/abort_flag.h"
+#include "isp/progress.h"
+#include "job/outcome.h"
+#include "serial/isp_link.h"
+#include "serial/reset_sequence.h"
+
+namespace korvane {
+
+constexpr uint32_t kHandshakeBaud = 9600;
+constexpr uint32_t kTransferBaud = 57600;
+constexpr int32_t kPartIdLpc1114a = 0x0A40902B;
+constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
+
+// The steps of an operation, as it reaches them.
+enum class JobPhase {
+  Reset,
+  Handshake,
+  Erase,
+  // The whole flash is erased: the chip is reset into its boot loader again, where it
+  // reads its code read protection anew (by hand with ResetWiring::None).
+  ResetAgain,
+  Transfer,
+  Restart
+};
+
+// A step as it begins: Reset once for each handshake attempt (1 to kHandshakeAttempts),
+// Erase with the sectors of each run.
+struct JobStep {
+  JobPhase phase = JobPhase::Reset;
+  int attempt = 0;                           // Reset
+  unsigned firstSector = 0, lastSector = 0;  // Erase
+};
+
+// What follows the operation.
+enum class AfterWrite {
+  Reset,  // reset the chip into its program through the lines (IntoProgramSequence)
+  Go,     // "G 0 T": the boot ROM's start-up, which starts a program with a valid vector checksum
+  Stay,   // leave it in its boot loader
+};
+
+// The plain settings of a session: the rate after the handshake (one the boot loader's
+// baud command takes), how the lines reach the board, and what follows.
+struct SessionSettings {
+  uint32_t transferBaud = kTransferBaud;
+  ResetWiring wiring = ResetWiring::Default;
+  AfterWrite after = AfterWrite::Reset;
+};
+
+// Who is told what a session does, and where it reads the abort request; each part may
+// be left empty. Sessions with observers of their own may run side by side, one per port.
+struct SessionObserver {
+  std::function<void(const JobStep&)> step;  // each step as it begins
+  // Every line of the dialogue and every change of the modem lines (IspLink::trace).
+  std::function<void(const std::string&)> trace;
+  ProgressCallback progress;         // before each block of a write or a read (0 to 99)
+  const AbortFlag* abort = nullptr;  // read between steps and blocks; null: none
+};
+
+class ChipSession {
+ public:
+  ChipSession(PortOpener open, SessionSettings settings, SessionObserver observer);
+  ChipSession(const ChipSession&) = delete;
+  ChipSession& operator=(const ChipSession&) = delete;
+
+  // Opens the port and the session: Success with the chip's boot loader at the transfer
+  // rate, echo off, and its part one the LPC1114FN28/102 gives; else the outcome with its
+  // details. An abort asked for meanwhile ends it as Aborted.
+  JobResult Open();
+  // After the whole flash was erased: the chip reset into its boot loader again
+  // (JobPhase::ResetAgain first), where it reads its code read protection anew.
+  JobResult Reopen();
+  // What follows, as the settings say. Under CRP1 and CRP2 the chip refuses G until its
+  // next reset: that ends the session as done, with startRefusedByProtection.
+  JobResult Finish();
+  // Releases the port (before a file is deleted, say); the destructor does it too.
+  void Close() { link_.Close(); }
+
+  bool AbortAsked() const { return korvane::AbortAsked(observer_.abort); }
+  void Step(const JobStep& step) const;
+  void Progress(int32_t percent) const;
+  IspLink& link() { return link_; }
+  const SessionObserver& observer() const { return observer_; }
+  uint32_t partId() const { return partId_; }
+
+ private:
+  JobResult Handshake();
+  // The result of a failure, with the port's own account of it where it gave one.
+  JobResult WithPortReason(JobResult result) const;
+
+  PortOpener open_;
+  SessionSettings settings_;
+  SessionObserver observer_;
+  IspLink link_;
+  uint32_t partId_ = 0;
+};
+
+// A failure of the chip's dialogue, with the exchange that failed; an exchange that
+// never happened for the abort request makes it Aborted.
+JobResult Failed(JobOutcome outcome, const IspResult& isp);
+
+// Opens a session, runs the operation on it and finishes it: how every chip operation
+// runs. The operation's own result decides unless it succeeded.
+JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
+                    const SessionObserver& observer,
+                    const std::function<JobResult(ChipSession&)>& operation);
+
+// Whether a part identification is one of the two the LPC1114FN28/102 gives.
+bool IsLpc1114Part(uint32_t partId);
+// The part identification line as a decimal number: leading white space, an optional
+// sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
+int32_t ParsePartId(const char* line);
+
+}  // namespace korvane
