@@ -29,8 +29,12 @@ class DevicePort final : public BoardPort {
 #endif
     return opened;
   }
-  std::string Device() const override { return device_; }
-  std::string OpenFailure() const override { return failure_; }
+  std::string Device() const override {
+    return device_;
+  }
+  std::string OpenFailure() const override {
+    return failure_;
+  }
 
  private:
   std::string device_;
@@ -49,8 +53,8 @@ PortFacts FactsOf(const BoardPort& port, const JobResult& result, bool byHand) {
   PortFacts facts;
   facts.device = port.Device();
   facts.cause = !result.systemError.empty() && result.file.empty() ? result.systemError
-                : result.outcome == JobOutcome::PortOpenFailed ? port.OpenFailure()
-                                                               : "";
+                : result.outcome == JobOutcome::PortOpenFailed     ? port.OpenFailure()
+                                                                   : "";
   facts.byHand = byHand;
   return facts;
 }

@@ -13,354 +13,480 @@ namespace {
 enum class Flag {
   Port,
   Baud,
+  Format,
   Delete,
-  Watch,
-  Quiet,
-  Help,
-  Version,
   FixChecksum,
   AllowCrp,
   Verify,
-  Monitor,
-  MonitorBaud,
-  NoWrite,
-  ListPorts,
-  Retry,
-  Format,
-  Verbose,
   Reset,
   After,
+  NoLowLatency,
+  Quiet,
+  Verbose,
+  Retry,
   Info,
   EraseAll,
   Read,
   Range,
-  NoLowLatency,
+  Watch,
+  Monitor,
+  MonitorBaud,
+  NoWrite,
+  ListPorts,
+  Help,
+  Version,
   None
 };
 
-const char* LongName(Flag flag) {
-  switch (flag) {
-    case Flag::Port:
-      return "port";
-    case Flag::Baud:
-      return "baud";
-    case Flag::Delete:
-      return "delete";
-    case Flag::Watch:
-      return "watch";
-    case Flag::Quiet:
-      return "quiet";
-    case Flag::Help:
-      return "help";
-    case Flag::Version:
-      return "version";
-    case Flag::FixChecksum:
-      return "fix-checksum";
-    case Flag::AllowCrp:
-      return "allow-crp";
-    case Flag::Verify:
-      return "verify";
-    case Flag::Monitor:
-      return "monitor";
-    case Flag::MonitorBaud:
-      return "monitor-baud";
-    case Flag::NoWrite:
-      return "no-write";
-    case Flag::ListPorts:
-      return "list-ports";
-    case Flag::Retry:
-      return "retry";
-    case Flag::Format:
-      return "format";
-    case Flag::Verbose:
-      return "verbose";
-    case Flag::Reset:
-      return "reset";
-    case Flag::After:
-      return "after";
-    case Flag::Info:
-      return "info";
-    case Flag::EraseAll:
-      return "erase-all";
-    case Flag::Read:
-      return "read";
-    case Flag::Range:
-      return "range";
-    case Flag::NoLowLatency:
-      return "no-low-latency";
-    case Flag::None:
-      break;
-  }
-  return "";
-}
+enum class Group { Writing, ManyBoards, ChipOperations, WatchAndMonitor, Other };
 
-Flag LongFlag(const std::string& name) {
-  for (int i = 0; i < static_cast<int>(Flag::None); ++i) {
-    if (name == LongName(static_cast<Flag>(i))) return static_cast<Flag>(i);
-  }
-  return Flag::None;
-}
-
-// Options that mean nothing in each other's company, or without another: one rule each,
-// checked in this order, the first one broken is the usage error.
+// Options that mean nothing in each other's company, or without another.
 struct OptionRule {
   enum class Kind {
     Needs,     // the option needs one of the others
     Excludes,  // the option takes none of the others
     Alone,     // the option takes no option but the others
   };
-  Flag option;
   Kind kind;
   std::vector<Flag> others;
   const char* why;  // said after the rule; may be empty
 };
-const std::vector<OptionRule> kOptionRules = {
-    {Flag::ListPorts, OptionRule::Kind::Alone, {Flag::Quiet}, ""},
-    {Flag::NoWrite, OptionRule::Kind::Needs, {Flag::Monitor}, ""},
-    {Flag::MonitorBaud, OptionRule::Kind::Needs, {Flag::Monitor}, ""},
-    {Flag::Monitor, OptionRule::Kind::Excludes, {Flag::Watch}, ""},
-    {Flag::Watch, OptionRule::Kind::Needs, {Flag::Delete}, ""},
-    {Flag::Delete, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::Watch, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::Retry, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::Verify, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::FixChecksum, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::AllowCrp, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::Baud,
-     OptionRule::Kind::Excludes,
-     {Flag::NoWrite},
-     "--no-write writes nothing; the monitor's rate is --monitor-baud"},
-    {Flag::Format, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write reads no FILE"},
-    {Flag::Verbose,
-     OptionRule::Kind::Excludes,
-     {Flag::NoWrite},
-     "--no-write has no dialogue to trace"},
-    {Flag::After, OptionRule::Kind::Excludes, {Flag::NoWrite}, "--no-write writes nothing"},
-    {Flag::Range, OptionRule::Kind::Needs, {Flag::Read}, ""},
-    {Flag::Info, OptionRule::Kind::Excludes, {Flag::EraseAll, Flag::Read}, ""},
-    {Flag::Read, OptionRule::Kind::Excludes, {Flag::EraseAll}, ""},
-    // The chip operations other than a write take no write options.
-    {Flag::Info,
-     OptionRule::Kind::Excludes,
-     {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
-      Flag::Monitor, Flag::NoWrite, Flag::Retry},
-     "--info writes nothing"},
-    {Flag::Read,
-     OptionRule::Kind::Excludes,
-     {Flag::Delete, Flag::Watch, Flag::Verify, Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
-      Flag::Monitor, Flag::NoWrite, Flag::Retry},
-     "--read writes nothing"},
-    {Flag::EraseAll, OptionRule::Kind::Excludes, {Flag::NoWrite}, ""},
+
+using TakeValue = std::string (*)(Options& options, const std::string& value);
+
+// One option of korvane-cli, written once: its names, its value, its help, its group, how
+// it is stored and what it does not go with. Parsing, --help, the conflict rules and the
+// completion (which reads --help) all come from kOptions.
+struct OptionRow {
+  Flag flag;
+  const char* longName;
+  char shortName;     // 0: none
+  const char* value;  // the value's name in --help; null for a switch
+  Group group;
+  const char* help;   // --help's lines, the first after the names, "\n" between them
+  bool Options::*on;  // a switch: what it turns on
+  TakeValue take;     // a value: stores it, or says why it cannot
+  std::vector<OptionRule> rules;
 };
 
-// The first rule of kOptionRules the options given break, as a usage error; empty when
-// they keep them all.
-std::string BrokenOptionRule(const std::set<Flag>& given) {
-  for (const OptionRule& rule : kOptionRules) {
-    if (given.count(rule.option) == 0) continue;
-    const std::string option = std::string("--") + LongName(rule.option);
-    const std::string why = *rule.why ? std::string(": ") + rule.why : "";
-    const auto listed = [&rule](Flag flag) {
-      return std::find(rule.others.begin(), rule.others.end(), flag) != rule.others.end();
-    };
-    if (rule.kind == OptionRule::Kind::Needs &&
-        std::none_of(rule.others.begin(), rule.others.end(),
-                     [&](Flag f) { return given.count(f) != 0; })) {
-      return option + " needs --" + LongName(rule.others.front()) + why;
-    }
-    for (const Flag flag : given) {
-      const bool conflict = rule.kind == OptionRule::Kind::Excludes ? listed(flag)
-                            : rule.kind == OptionRule::Kind::Alone
-                                ? flag != rule.option && !listed(flag)
-                                : false;
-      if (conflict) return option + " and --" + LongName(flag) + " do not go together" + why;
-    }
-  }
+std::string TakePort(Options& options, const std::string& value) {
+  options.ports.push_back(value);
   return "";
 }
 
-Flag ShortFlag(char name) {
-  switch (name) {
-    case 'p':
-      return Flag::Port;
-    case 'd':
-      return Flag::Delete;
-    case 'w':
-      return Flag::Watch;
-    case 'q':
-      return Flag::Quiet;
-    case 'h':
-      return Flag::Help;
-    case 'v':
-      return Flag::Verbose;
-    default:
-      return Flag::None;
-  }
-}
-
-void SetSwitch(Options& options, Flag flag) {
-  switch (flag) {
-    case Flag::Delete:
-      options.deleteAfterWrite = true;
-      break;
-    case Flag::Watch:
-      options.watch = true;
-      break;
-    case Flag::Quiet:
-      options.quiet = true;
-      break;
-    case Flag::Help:
-      options.help = true;
-      break;
-    case Flag::Version:
-      options.version = true;
-      break;
-    case Flag::FixChecksum:
-      options.fixChecksum = true;
-      break;
-    case Flag::AllowCrp:
-      options.allowCrp = true;
-      break;
-    case Flag::Verify:
-      options.verify = true;
-      break;
-    case Flag::Monitor:
-      options.monitor = true;
-      break;
-    case Flag::NoWrite:
-      options.noWrite = true;
-      break;
-    case Flag::ListPorts:
-      options.listPorts = true;
-      break;
-    case Flag::Verbose:
-      options.verbose = true;
-      break;
-    case Flag::Info:
-      options.info = true;
-      break;
-    case Flag::EraseAll:
-      options.eraseAll = true;
-      break;
-    case Flag::NoLowLatency:
-      options.noLowLatency = true;
-      break;
-    case Flag::Port:
-    case Flag::Baud:
-    case Flag::MonitorBaud:
-    case Flag::Retry:
-    case Flag::Format:
-    case Flag::Reset:
-    case Flag::After:
-    case Flag::Read:
-    case Flag::Range:
-    case Flag::None:
-      break;
-  }
-}
-
-bool TakesValue(Flag flag) {
-  return flag == Flag::Port || flag == Flag::Baud || flag == Flag::MonitorBaud ||
-         flag == Flag::Retry || flag == Flag::Format || flag == Flag::Reset ||
-         flag == Flag::After || flag == Flag::Read || flag == Flag::Range;
-}
-
-// Stores an option's value; a usage error when the value is not one it takes.
-std::string SetValue(Options& options, Flag flag, const std::string& value) {
-  if (flag == Flag::Port) {
-    options.ports.push_back(value);
+std::string TakeRetry(Options& options, const std::string& value) {
+  if ((value.size() == 1 || value.size() == 2) &&
+      value.find_first_not_of("0123456789") == std::string::npos &&
+      std::stoi(value) <= kMaxRetries) {
+    options.retries = std::stoi(value);
     return "";
   }
-  if (flag == Flag::Retry) {
-    if (value.size() == 1 || value.size() == 2) {
-      if (value.find_first_not_of("0123456789") == std::string::npos &&
-          std::stoi(value) <= kMaxRetries) {
-        options.retries = std::stoi(value);
-        return "";
-      }
-    }
-    return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value +
-           "\"";
+  return "--retry takes a number from 0 to " + std::to_string(kMaxRetries) + ", not \"" + value +
+         "\"";
+}
+
+std::string TakeRead(Options& options, const std::string& value) {
+  if (value.empty()) return "--read needs a file";
+  options.readTo = value;
+  return "";
+}
+
+std::string TakeRange(Options& options, const std::string& value) {
+  // START:LENGTH, each decimal or 0x hexadecimal; within the flash, from the boot ROM's
+  // window up.
+  const size_t colon = value.find(':');
+  uint64_t numbers[2] = {};
+  bool good = colon != std::string::npos;
+  for (int i = 0; good && i < 2; ++i) {
+    const std::string part = i == 0 ? value.substr(0, colon) : value.substr(colon + 1);
+    const bool hex = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
+    const std::string digits = hex ? part.substr(2) : part;
+    good = !digits.empty() && digits.size() <= 8 &&
+           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+               std::string::npos;
+    if (good) numbers[i] = std::stoull(digits, nullptr, hex ? 16 : 10);
   }
-  if (flag == Flag::Read) {
-    if (value.empty()) return "--read needs a file";
-    options.readTo = value;
+  if (!good) return "--range takes START:LENGTH (such as 0x200:1024), not \"" + value + "\"";
+  if (numbers[0] < kBootRomWindow) {
+    return "--range starts at " + std::to_string(kBootRomWindow) +
+           " or above: while the boot loader runs, bytes 0 to " +
+           std::to_string(kBootRomWindow - 1) + " read as its boot ROM, not as the flash";
+  }
+  if (numbers[1] == 0) return "--range " + value + ": the length is zero: nothing to read";
+  if (numbers[0] + numbers[1] > kMaxImageSize) {
+    return "--range must lie within the flash (0 to " + std::to_string(kMaxImageSize - 1) + ")";
+  }
+  options.readStart = static_cast<uint32_t>(numbers[0]);
+  options.readLength = static_cast<uint32_t>(numbers[1]);
+  return "";
+}
+
+std::string TakeReset(Options& options, const std::string& value) {
+  if (const std::optional<ResetWiring> wiring = ResetWiringNamed(value)) {
+    options.reset = *wiring;
     return "";
   }
-  if (flag == Flag::Range) {
-    // START:LENGTH, each decimal or 0x hexadecimal; within the flash, from 512 up.
-    const size_t colon = value.find(':');
-    uint64_t numbers[2] = {};
-    bool good = colon != std::string::npos;
-    for (int i = 0; good && i < 2; ++i) {
-      const std::string part = i == 0 ? value.substr(0, colon) : value.substr(colon + 1);
-      const bool hex = part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
-      const std::string digits = hex ? part.substr(2) : part;
-      good = !digits.empty() && digits.size() <= 8 &&
-             digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
-                 std::string::npos;
-      if (good) numbers[i] = std::stoull(digits, nullptr, hex ? 16 : 10);
-    }
-    if (!good) return "--range takes START:LENGTH (such as 0x200:1024), not \"" + value + "\"";
-    if (numbers[0] < kBootRomWindow) {
-      return "--range starts at " + std::to_string(kBootRomWindow) +
-             " or above: while the boot loader runs, bytes 0 to " +
-             std::to_string(kBootRomWindow - 1) + " read as its boot ROM, not as the flash";
-    }
-    if (numbers[1] == 0) return "--range " + value + ": the length is zero: nothing to read";
-    if (numbers[0] + numbers[1] > kMaxImageSize) {
-      return "--range must lie within the flash (0 to " + std::to_string(kMaxImageSize - 1) + ")";
-    }
-    options.readStart = static_cast<uint32_t>(numbers[0]);
-    options.readLength = static_cast<uint32_t>(numbers[1]);
-    return "";
-  }
-  if (flag == Flag::Reset) {
-    if (const std::optional<ResetWiring> wiring = ResetWiringNamed(value)) {
-      options.reset = *wiring;
+  return "--reset takes default, swapped, inverted, swapped-inverted or none, not \"" + value +
+         "\"";
+}
+
+std::string TakeAfter(Options& options, const std::string& value) {
+  const std::pair<const char*, AfterWrite> modes[] = {
+      {"reset", AfterWrite::Reset}, {"go", AfterWrite::Go}, {"stay", AfterWrite::Stay}};
+  for (const auto& [name, mode] : modes) {
+    if (value == name) {
+      options.after = mode;
       return "";
     }
-    return "--reset takes default, swapped, inverted, swapped-inverted or none, not \"" + value +
-           "\"";
   }
-  if (flag == Flag::After) {
-    const std::pair<const char*, AfterWrite> modes[] = {
-        {"reset", AfterWrite::Reset}, {"go", AfterWrite::Go}, {"stay", AfterWrite::Stay}};
-    for (const auto& [name, mode] : modes) {
-      if (value == name) {
-        options.after = mode;
-        return "";
-      }
+  return "--after takes reset, go or stay, not \"" + value + "\"";
+}
+
+std::string TakeFormat(Options& options, const std::string& value) {
+  for (const ImageFormat format : {ImageFormat::Raw, ImageFormat::IntelHex, ImageFormat::Elf}) {
+    if (value == FormatOptionName(format)) {
+      options.format = format;
+      return "";
     }
-    return "--after takes reset, go or stay, not \"" + value + "\"";
   }
-  if (flag == Flag::Format) {
-    for (const ImageFormat format : {ImageFormat::Raw, ImageFormat::IntelHex, ImageFormat::Elf}) {
-      if (value == FormatOptionName(format)) {
-        options.format = format;
-        return "";
-      }
+  return "--format takes bin, hex or elf, not \"" + value + "\"";
+}
+
+// "9600, 19200 or 57600".
+template <size_t N>
+std::string RateList(const uint32_t (&rates)[N]) {
+  std::string list;
+  for (size_t i = 0; i < N; ++i)
+    list += (i == 0 ? "" : i + 1 == N ? " or " : ", ") + std::to_string(rates[i]);
+  return list;
+}
+
+std::string TakeMonitorBaud(Options& options, const std::string& value) {
+  for (const uint32_t rate : kMonitorRates) {
+    if (value == std::to_string(rate)) {
+      options.monitorBaud = rate;
+      return "";
     }
-    return "--format takes bin, hex or elf, not \"" + value + "\"";
   }
-  if (flag == Flag::MonitorBaud) {
-    for (const uint32_t rate : kMonitorRates) {
-      if (value == std::to_string(rate)) {
-        options.monitorBaud = rate;
-        return "";
-      }
-    }
-    return "--monitor-baud takes 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, "
-           "not \"" +
-           value + "\"";
-  }
+  return "--monitor-baud takes " + RateList(kMonitorRates) + ", not \"" + value + "\"";
+}
+
+std::string TakeBaud(Options& options, const std::string& value) {
   for (const uint32_t rate : kTransferRates) {
     if (value == std::to_string(rate)) {
       options.transferBaud = rate;
       return "";
     }
   }
-  return "--baud takes 9600, 19200, 38400, 57600 or 115200, not \"" + value + "\"";
+  return "--baud takes " + RateList(kTransferRates) + ", not \"" + value + "\"";
+}
+
+using Kind = OptionRule::Kind;
+constexpr const char* kWritesNothing = "--no-write writes nothing";
+// What a write takes and an operation that writes nothing does not.
+const std::vector<Flag> kWriteOnly = {Flag::Delete,      Flag::Watch,    Flag::Verify,
+                                      Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
+                                      Flag::Monitor,     Flag::NoWrite,  Flag::Retry};
+
+// In the order --help lists them within their groups; the rules are checked in this
+// order too, and the first one broken is the usage error.
+const std::vector<OptionRow> kOptions = {
+    {Flag::Port,
+     "port",
+     'p',
+     "PORT",
+     Group::Writing,
+     "a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
+     "COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
+     "present; \"sim\" writes into the built-in simulated chip",
+     nullptr,
+     TakePort,
+     {}},
+    {Flag::Baud,
+     "baud",
+     0,
+     "RATE",
+     Group::Writing,
+     "the rate after the handshake (which is at 9600): 9600,\n"
+     "19200, 38400, 57600 (the default) or 115200",
+     nullptr,
+     TakeBaud,
+     {{Kind::Excludes,
+       {Flag::NoWrite},
+       "--no-write writes nothing; the monitor's rate is --monitor-baud"}}},
+    {Flag::Format,
+     "format",
+     0,
+     "bin|hex|elf",
+     Group::Writing,
+     "read FILE as this format, whatever its name",
+     nullptr,
+     TakeFormat,
+     {{Kind::Excludes, {Flag::NoWrite}, "--no-write reads no FILE"}}},
+    {Flag::Delete,
+     "delete",
+     'd',
+     nullptr,
+     Group::Writing,
+     "delete FILE after a fully successful write",
+     &Options::deleteAfterWrite,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::FixChecksum,
+     "fix-checksum",
+     0,
+     nullptr,
+     Group::Writing,
+     "write the image with the vector checksum (entry 7) the\n"
+     "chip needs to start it; FILE stays as it is",
+     &Options::fixChecksum,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::AllowCrp,
+     "allow-crp",
+     0,
+     nullptr,
+     Group::Writing,
+     "write an image that sets code read protection",
+     &Options::allowCrp,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Verify,
+     "verify",
+     0,
+     nullptr,
+     Group::Writing,
+     "compare every block in flash with the image right after its\n"
+     "copy (from 0x200 up: below, the boot ROM hides the flash)",
+     &Options::verify,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Reset,
+     "reset",
+     0,
+     "WIRING",
+     Group::Writing,
+     "how RTS and DTR reach the board: default (RTS drives the\n"
+     "ISP pin, DTR the reset, active while on), swapped (DTR the ISP\n"
+     "pin, RTS the reset), inverted (active while off),\n"
+     "swapped-inverted, or none (no line is moved: hold the ISP\n"
+     "button while resetting the board by hand)",
+     nullptr,
+     TakeReset,
+     {}},
+    {Flag::After,
+     "after",
+     0,
+     "reset|go|stay",
+     Group::Writing,
+     "after the write: reset into the program with the\n"
+     "lines (the default), start it with G 0 T (the default with\n"
+     "--reset none; only a program with a valid vector checksum\n"
+     "starts), or leave the chip in its boot loader",
+     nullptr,
+     TakeAfter,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::NoLowLatency,
+     "no-low-latency",
+     0,
+     nullptr,
+     Group::Writing,
+     "leave a USB adapter's latency as it is (by default\n"
+     "korvane-cli asks the Linux driver for low latency, so that\n"
+     "an FTDI adapter passes each reply on after 1 ms, not 16)",
+     &Options::noLowLatency,
+     nullptr,
+     {}},
+    {Flag::Quiet,
+     "quiet",
+     'q',
+     nullptr,
+     Group::Writing,
+     "no progress bar",
+     &Options::quiet,
+     nullptr,
+     {}},
+    {Flag::Verbose,
+     "verbose",
+     'v',
+     nullptr,
+     Group::Writing,
+     "every line to and from the chip and every change of RTS and\n"
+     "DTR on stderr, with the time since the start",
+     &Options::verbose,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, "--no-write has no dialogue to trace"}}},
+    {Flag::Retry,
+     "retry",
+     0,
+     "N",
+     Group::ManyBoards,
+     "try a board whose write failed again (from its reset), up\n"
+     "to N times (0 to 10)",
+     nullptr,
+     TakeRetry,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Info,
+     "info",
+     0,
+     nullptr,
+     Group::ChipOperations,
+     "tell what the chip is: part ID, boot code version, unique\n"
+     "ID, which sectors are blank, whether code read protection\n"
+     "blocks reading; writes nothing",
+     &Options::info,
+     nullptr,
+     {{Kind::Excludes, {Flag::EraseAll, Flag::Read}, ""},
+      {Kind::Excludes, kWriteOnly, "--info writes nothing"}}},
+    {Flag::EraseAll,
+     "erase-all",
+     0,
+     nullptr,
+     Group::ChipOperations,
+     "erase every sector (also under code read protection); with\n"
+     "FILE, then reset the chip and write FILE",
+     &Options::eraseAll,
+     nullptr,
+     {{Kind::Excludes, {Flag::NoWrite}, ""}}},
+    {Flag::Read,
+     "read",
+     0,
+     "OUT",
+     Group::ChipOperations,
+     "read the flash into OUT (Intel HEX for .hex and .ihx, else\n"
+     "raw bytes); bytes 0 to 511 read as the boot ROM, so the\n"
+     "default range is 512 to the end of the flash; OUT is a\n"
+     "regular file (a link's target) or a new one, replaced once\n"
+     "all is read",
+     nullptr,
+     TakeRead,
+     {{Kind::Excludes, {Flag::EraseAll}, ""},
+      {Kind::Excludes, kWriteOnly, "--read writes nothing"}}},
+    {Flag::Range,
+     "range",
+     0,
+     "START:LENGTH",
+     Group::ChipOperations,
+     "the part of the flash --read reads (from 512 up)",
+     nullptr,
+     TakeRange,
+     {{Kind::Needs, {Flag::Read}, ""}}},
+    {Flag::Watch,
+     "watch",
+     'w',
+     nullptr,
+     Group::WatchAndMonitor,
+     "watch FILE and write it each time it appears, checking every\n"
+     "2000 ms; needs --delete; stops at the first failure",
+     &Options::watch,
+     nullptr,
+     {{Kind::Needs, {Flag::Delete}, ""}, {Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Monitor,
+     "monitor",
+     0,
+     nullptr,
+     Group::WatchAndMonitor,
+     "after the write, stay on the port as a terminal: the board's\n"
+     "output to stdout, stdin to the board; Ctrl-C or the end of\n"
+     "the input ends it",
+     &Options::monitor,
+     nullptr,
+     {{Kind::Excludes, {Flag::Watch}, ""}}},
+    {Flag::MonitorBaud,
+     "monitor-baud",
+     0,
+     "RATE",
+     Group::WatchAndMonitor,
+     "the monitor's rate (default 115200)",
+     nullptr,
+     TakeMonitorBaud,
+     {{Kind::Needs, {Flag::Monitor}, ""}}},
+    {Flag::NoWrite,
+     "no-write",
+     0,
+     nullptr,
+     Group::WatchAndMonitor,
+     "with --monitor: no write, only a reset into the program",
+     &Options::noWrite,
+     nullptr,
+     {{Kind::Needs, {Flag::Monitor}, ""}}},
+    {Flag::ListPorts,
+     "list-ports",
+     0,
+     nullptr,
+     Group::Other,
+     "list the serial ports present",
+     &Options::listPorts,
+     nullptr,
+     {{Kind::Alone, {Flag::Quiet}, ""}}},
+    {Flag::Help, "help", 'h', nullptr, Group::Other, "this text", &Options::help, nullptr, {}},
+    {Flag::Version,
+     "version",
+     0,
+     nullptr,
+     Group::Other,
+     "the version",
+     &Options::version,
+     nullptr,
+     {}},
+};
+
+const OptionRow* RowOf(Flag flag) {
+  for (const OptionRow& row : kOptions) {
+    if (row.flag == flag) return &row;
+  }
+  return nullptr;
+}
+
+const OptionRow* LongRow(const std::string& name) {
+  for (const OptionRow& row : kOptions) {
+    if (name == row.longName) return &row;
+  }
+  return nullptr;
+}
+
+const OptionRow* ShortRow(char name) {
+  for (const OptionRow& row : kOptions) {
+    if (row.shortName != 0 && row.shortName == name) return &row;
+  }
+  return nullptr;
+}
+
+std::string LongName(Flag flag) {
+  return RowOf(flag)->longName;
+}
+
+// The first rule of kOptions the options given break, as a usage error; empty when they
+// keep them all.
+std::string BrokenOptionRule(const std::set<Flag>& given) {
+  for (const OptionRow& row : kOptions) {
+    if (given.count(row.flag) == 0) continue;
+    const std::string option = std::string("--") + row.longName;
+    for (const OptionRule& rule : row.rules) {
+      const std::string why = *rule.why ? std::string(": ") + rule.why : "";
+      const auto listed = [&rule](Flag flag) {
+        return std::find(rule.others.begin(), rule.others.end(), flag) != rule.others.end();
+      };
+      if (rule.kind == Kind::Needs && std::none_of(rule.others.begin(), rule.others.end(),
+                                                   [&](Flag f) { return given.count(f) != 0; })) {
+        return option + " needs --" + LongName(rule.others.front()) + why;
+      }
+      for (const Flag flag : given) {
+        const bool conflict = rule.kind == Kind::Excludes ? listed(flag)
+                              : rule.kind == Kind::Alone  ? flag != row.flag && !listed(flag)
+                                                          : false;
+        if (conflict) return option + " and --" + LongName(flag) + " do not go together" + why;
+      }
+    }
+  }
+  return "";
+}
+
+// Stores what an option gives: a switch turned on, a value taken (or why not).
+std::string Apply(Options& options, const OptionRow& row, const std::string& value) {
+  if (row.take) return row.take(options, value);
+  options.*row.on = true;
+  return "";
 }
 
 }  // namespace
@@ -386,10 +512,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       size_t equals = arg.find('=');
       std::string name =
           arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      Flag flag = LongFlag(name);
-      if (flag == Flag::None) return fail("unknown option --" + name);
-      given.insert(flag);
-      if (TakesValue(flag)) {
+      const OptionRow* row = LongRow(name);
+      if (row == nullptr) return fail("unknown option --" + name);
+      given.insert(row->flag);
+      if (row->value) {
         std::string value;
         if (equals != std::string::npos) {
           value = arg.substr(equals + 1);
@@ -398,33 +524,37 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         } else {
           return fail("option --" + name + " needs a value");
         }
-        const std::string problem = SetValue(options, flag, value);
+        const std::string problem = Apply(options, *row, value);
         if (!problem.empty()) return fail(problem);
-        portGiven = portGiven || flag == Flag::Port;
+        portGiven = portGiven || row->flag == Flag::Port;
       } else if (equals != std::string::npos) {
         return fail("option --" + name + " takes no value");
       } else {
-        SetSwitch(options, flag);
+        Apply(options, *row, "");
       }
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
       for (size_t k = 1; k < arg.size(); ++k) {
-        Flag flag = ShortFlag(arg[k]);
-        if (flag == Flag::None) return fail(std::string("unknown option -") + arg[k]);
-        given.insert(flag);
-        if (flag != Flag::Port) {
-          SetSwitch(options, flag);
+        const OptionRow* row = ShortRow(arg[k]);
+        if (row == nullptr) return fail(std::string("unknown option -") + arg[k]);
+        given.insert(row->flag);
+        if (!row->value) {
+          Apply(options, *row, "");
           continue;
         }
+        // The value: the rest of the word, else the next word.
+        std::string value;
         if (k + 1 < arg.size()) {
-          options.ports.push_back(arg.substr(k + 1));
+          value = arg.substr(k + 1);
         } else if (i + 1 < args.size()) {
-          options.ports.push_back(args[++i]);
+          value = args[++i];
         } else {
-          return fail("option -p needs a value");
+          return fail(std::string("option -") + arg[k] + " needs a value");
         }
-        portGiven = true;
+        const std::string problem = Apply(options, *row, value);
+        if (!problem.empty()) return fail(problem);
+        portGiven = portGiven || row->flag == Flag::Port;
         break;
       }
       continue;
@@ -492,76 +622,49 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-  return "Usage: korvane-cli [options] -p PORT [-p PORT ...] FILE\n"
-         "  or:  korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p "
-         "PORT\n"
-         "  or:  korvane-cli --monitor --no-write -p PORT\n"
-         "  or:  korvane-cli --list-ports\n"
-         "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
-         "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
-         "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
-         "names are recognised by their content (ELF or Intel HEX), or refused.\n"
-         "\n"
-         "Writing:\n"
-         "  -p, --port PORT   a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
-         "                    COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
-         "                    present; \"sim\" writes into the built-in simulated chip\n"
-         "      --baud RATE   the rate after the handshake (which is at 9600): 9600,\n"
-         "                    19200, 38400, 57600 (the default) or 115200\n"
-         "      --format bin|hex|elf  read FILE as this format, whatever its name\n"
-         "  -d, --delete      delete FILE after a fully successful write\n"
-         "      --fix-checksum  write the image with the vector checksum (entry 7) the\n"
-         "                    chip needs to start it; FILE stays as it is\n"
-         "      --allow-crp   write an image that sets code read protection\n"
-         "      --verify      compare every block in flash with the image right after its\n"
-         "                    copy (from 0x200 up: below, the boot ROM hides the flash)\n"
-         "      --reset WIRING  how RTS and DTR reach the board: default (RTS drives the\n"
-         "                    ISP pin, DTR the reset, active while on), swapped (DTR the ISP\n"
-         "                    pin, RTS the reset), inverted (active while off),\n"
-         "                    swapped-inverted, or none (no line is moved: hold the ISP\n"
-         "                    button while resetting the board by hand)\n"
-         "      --after reset|go|stay  after the write: reset into the program with the\n"
-         "                    lines (the default), start it with G 0 T (the default with\n"
-         "                    --reset none; only a program with a valid vector checksum\n"
-         "                    starts), or leave the chip in its boot loader\n"
-         "      --no-low-latency  leave a USB adapter's latency as it is (by default\n"
-         "                    korvane-cli asks the Linux driver for low latency, so that\n"
-         "                    an FTDI adapter passes each reply on after 1 ms, not 16)\n"
-         "  -q, --quiet       no progress bar\n"
-         "  -v, --verbose     every line to and from the chip and every change of RTS and\n"
-         "                    DTR on stderr, with the time since the start\n"
-         "\n"
-         "Many boards:\n"
-         "  -p PORT -p PORT ...  several ports (or -p auto-all: every USB serial port)\n"
-         "                    write FILE to every board at once, with a summary at the end\n"
-         "      --retry N     try a board whose write failed again (from its reset), up\n"
-         "                    to N times (0 to 10)\n"
-         "\n"
-         "Chip operations:\n"
-         "      --info        tell what the chip is: part ID, boot code version, unique\n"
-         "                    ID, which sectors are blank, whether code read protection\n"
-         "                    blocks reading; writes nothing\n"
-         "      --erase-all   erase every sector (also under code read protection); with\n"
-         "                    FILE, then reset the chip and write FILE\n"
-         "      --read OUT    read the flash into OUT (Intel HEX for .hex and .ihx, else\n"
-         "                    raw bytes); bytes 0 to 511 read as the boot ROM, so the\n"
-         "                    default range is 512 to 32767; OUT is a regular file (a\n"
-         "                    link's target) or a new one, replaced once all is read\n"
-         "      --range START:LENGTH  the part of the flash --read reads (from 512 up)\n"
-         "\n"
-         "Watch and monitor:\n"
-         "  -w, --watch       watch FILE and write it each time it appears, checking every\n"
-         "                    2000 ms; needs --delete; stops at the first failure\n"
-         "      --monitor     after the write, stay on the port as a terminal: the board's\n"
-         "                    output to stdout, stdin to the board; Ctrl-C or the end of\n"
-         "                    the input ends it\n"
-         "      --monitor-baud RATE  the monitor's rate (default 115200)\n"
-         "      --no-write    with --monitor: no write, only a reset into the program\n"
-         "\n"
-         "Other:\n"
-         "      --list-ports  list the serial ports present\n"
-         "  -h, --help        this text\n"
-         "      --version     the version\n"
+  // Each option's names in a column of 20, its help beside them (after two spaces where
+  // the names are longer), its further lines under it.
+  const auto entry = [](const OptionRow& row) {
+    std::string names = row.shortName ? std::string("  -") + row.shortName + ", " : "      ";
+    names += std::string("--") + row.longName + (row.value ? std::string(" ") + row.value : "");
+    constexpr size_t kColumn = 20;
+    std::string text = names.size() + 2 <= kColumn
+                           ? names + std::string(kColumn - names.size(), ' ')
+                           : names + "  ";
+    for (const char* p = row.help; *p; ++p)
+      text += *p == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, *p);
+    return text + "\n";
+  };
+  const struct {
+    Group group;
+    const char* title;
+    const char* before;  // lines of the group that are no single option
+  } groups[] = {
+      {Group::Writing, "Writing:", ""},
+      {Group::ManyBoards, "Many boards:",
+       "  -p PORT -p PORT ...  several ports (or -p auto-all: every USB serial port)\n"
+       "                    write FILE to every board at once, with a summary at the end\n"},
+      {Group::ChipOperations, "Chip operations:", ""},
+      {Group::WatchAndMonitor, "Watch and monitor:", ""},
+      {Group::Other, "Other:", ""},
+  };
+  std::string text =
+      "Usage: korvane-cli [options] -p PORT [-p PORT ...] FILE\n"
+      "  or:  korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p "
+      "PORT\n"
+      "  or:  korvane-cli --monitor --no-write -p PORT\n"
+      "  or:  korvane-cli --list-ports\n"
+      "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
+      "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
+      "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
+      "names are recognised by their content (ELF or Intel HEX), or refused.\n";
+  for (const auto& group : groups) {
+    text += std::string("\n") + group.title + "\n" + group.before;
+    for (const OptionRow& row : kOptions) {
+      if (row.group == group.group) text += entry(row);
+    }
+  }
+  return text +
          "\n"
          "Messages are in Japanese when LC_ALL, LC_MESSAGES or LANG (the first set) starts\n"
          "with \"ja\", else in English.\n"

@@ -86,6 +86,8 @@ class SimulatedBoard final : public BoardPort {
 
 }  // namespace
 
-std::unique_ptr<BoardPort> MakeSimulatedBoard() { return std::make_unique<SimulatedBoard>(); }
+std::unique_ptr<BoardPort> MakeSimulatedBoard() {
+  return std::make_unique<SimulatedBoard>();
+}
 
 }  // namespace korvane::cli

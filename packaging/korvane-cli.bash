@@ -45,8 +45,9 @@ _korvane_cli() {
   esac
   if [[ $cur == -* ]]; then
     local options
-    options=$(korvane-cli --help 2>/dev/null | grep -oE -- '--[a-z][a-z-]+' | sort -u)
-    mapfile -t COMPREPLY < <(compgen -W "-p -d -w -q -v -h $options" -- "$cur")
+    # Every option as --help names it: "  -p, --port PORT", "      --baud RATE".
+    options=$(korvane-cli --help 2>/dev/null | grep -oE -- '^  -[a-z],|--[a-z][a-z-]+' | tr -d , | sort -u)
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return
   fi
   # Image files and folders to go into; with --format, whatever the name.

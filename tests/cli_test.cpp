@@ -139,6 +139,29 @@ TEST(CliOptions, ResetWiringAndWhatFollowsTheWrite) {
   }
 }
 
+// --help and the parser come from one table: every option --help names is one the parser
+// knows, with a value where --help shows one, and the completion reads its list there.
+TEST(CliOptions, HelpNamesEveryOptionTheParserTakes) {
+  const std::string help = UsageText();
+  const std::regex named(R"(\n(?:  -([a-z]), |      )--([a-z-]+)( [A-Z:a-z|]+)?)");
+  int options = 0;
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), named);
+       it != std::sregex_iterator(); ++it) {
+    const std::string name = (*it)[2];
+    const bool value = (*it)[3].matched;
+    ++options;
+    const std::string error = ParseOptions({"--" + name}).error;
+    EXPECT_EQ(error.find("unknown option"), std::string::npos) << name << ": " << error;
+    EXPECT_EQ(error == "option --" + name + " needs a value", value) << name << ": " << error;
+    if ((*it)[1].matched) {
+      const std::string shortError = ParseOptions({"-" + std::string((*it)[1])}).error;
+      EXPECT_EQ(shortError.find("unknown option"), std::string::npos) << name;
+    }
+  }
+  EXPECT_EQ(options, 24);
+  EXPECT_NE(ParseOptions({"--bogus"}).error.find("unknown option --bogus"), std::string::npos);
+}
+
 // Options that do nothing where they stand are usage errors that name the conflict.
 TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
   const std::string nothing = " do not go together: --no-write writes nothing";
@@ -158,9 +181,11 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
        "--baud and --no-write" + nothing + "; the monitor's rate is --monitor-baud"},
       {{"-p", "sim", "--format", "hex", "--monitor", "--no-write"},
        "--format and --no-write do not go together: --no-write reads no FILE"},
-      {{"-p", "sim", "-dw", "--monitor", "--no-write"}, "--monitor and --watch do not go together"},
+      {{"-p", "sim", "-dw", "--monitor", "--no-write"}, "--delete and --no-write" + nothing},
+      {{"-p", "sim", "-dw", "--monitor", "a.bin"}, "--monitor and --watch do not go together"},
       {{"-p", "sim", "--monitor-baud", "9600", "a.bin"}, "--monitor-baud needs --monitor"},
-      {{"-p", "sim", "--monitor-baud=9600", "--no-write"}, "--no-write needs --monitor"},
+      {{"-p", "sim", "--monitor-baud=9600", "--no-write"}, "--monitor-baud needs --monitor"},
+      {{"-p", "sim", "--no-write"}, "--no-write needs --monitor"},
       {{"--list-ports", "--verify"}, "--list-ports and --verify do not go together"},
       {{"--list-ports", "--retry", "1"}, "--list-ports and --retry do not go together"},
       {{"-p", "/dev/ttyUSB0", "-p", "auto-all", "a.bin"}, "-p auto-all takes no other port"},
