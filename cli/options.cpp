@@ -491,133 +491,146 @@ std::string Apply(Options& options, const OptionRow& row, const std::string& val
 
 }  // namespace
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
-  ParsedOptions parsed;
-  Options& options = parsed.options;
-  bool portGiven = false;
-  std::set<Flag> given;
-  std::vector<std::string> files;
-  auto fail = [&parsed](std::string error) {
-    parsed.error = std::move(error);
-    return parsed;
-  };
+namespace {
 
-  for (size_t i = 0; i < args.size(); ++i) {
+// What the arguments gave, before their combination is checked.
+struct Given {
+  std::set<Flag> flags;
+  std::vector<std::string> files;
+  bool port = false;
+};
+
+// Reads the arguments into *options and *given: empty, or the usage error.
+std::string ReadArguments(const std::vector<std::string>& args, Options* options, Given* given) {
+  // One option found: its value, where it takes one, attached (after "=" or in the same
+  // word) or the next argument.
+  size_t i = 0;
+  const auto take = [&](const OptionRow& row, const std::string& shown,
+                        const std::optional<std::string>& attached) -> std::string {
+    given->flags.insert(row.flag);
+    if (!row.value) {
+      if (attached) return "option " + shown + " takes no value";
+      return Apply(*options, row, "");
+    }
+    std::string value;
+    if (attached) {
+      value = *attached;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      return "option " + shown + " needs a value";
+    }
+    given->port = given->port || row.flag == Flag::Port;
+    return Apply(*options, row, value);
+  };
+  for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") {
-      files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      given->files.insert(given->files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
     }
     if (arg.rfind("--", 0) == 0) {
-      size_t equals = arg.find('=');
-      std::string name =
-          arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const size_t equals = arg.find('=');
+      const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
       const OptionRow* row = LongRow(name);
-      if (row == nullptr) return fail("unknown option --" + name);
-      given.insert(row->flag);
-      if (row->value) {
-        std::string value;
-        if (equals != std::string::npos) {
-          value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-          value = args[++i];
-        } else {
-          return fail("option --" + name + " needs a value");
-        }
-        const std::string problem = Apply(options, *row, value);
-        if (!problem.empty()) return fail(problem);
-        portGiven = portGiven || row->flag == Flag::Port;
-      } else if (equals != std::string::npos) {
-        return fail("option --" + name + " takes no value");
-      } else {
-        Apply(options, *row, "");
-      }
+      if (row == nullptr) return "unknown option --" + name;
+      const std::string problem =
+          take(*row, "--" + name,
+               equals == std::string::npos ? std::nullopt
+                                           : std::optional<std::string>(arg.substr(equals + 1)));
+      if (!problem.empty()) return problem;
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
+      // Bundled switches ("-dw"); a short option with a value ends the word ("-pCOM5").
       for (size_t k = 1; k < arg.size(); ++k) {
         const OptionRow* row = ShortRow(arg[k]);
-        if (row == nullptr) return fail(std::string("unknown option -") + arg[k]);
-        given.insert(row->flag);
-        if (!row->value) {
-          Apply(options, *row, "");
-          continue;
-        }
-        // The value: the rest of the word, else the next word.
-        std::string value;
-        if (k + 1 < arg.size()) {
-          value = arg.substr(k + 1);
-        } else if (i + 1 < args.size()) {
-          value = args[++i];
-        } else {
-          return fail(std::string("option -") + arg[k] + " needs a value");
-        }
-        const std::string problem = Apply(options, *row, value);
-        if (!problem.empty()) return fail(problem);
-        portGiven = portGiven || row->flag == Flag::Port;
-        break;
+        if (row == nullptr) return std::string("unknown option -") + arg[k];
+        const bool rest = row->value && k + 1 < arg.size();
+        const std::string problem =
+            take(*row, std::string("-") + arg[k],
+                 rest ? std::optional<std::string>(arg.substr(k + 1)) : std::nullopt);
+        if (!problem.empty()) return problem;
+        if (row->value) break;
       }
       continue;
     }
-    files.push_back(arg);
+    given->files.push_back(arg);
   }
+  return "";
+}
 
-  if (options.help || options.version) return parsed;
-  if (options.listPorts && (portGiven || !files.empty())) {
-    return fail("--list-ports takes no port and no FILE");
-  }
-  const std::string broken = BrokenOptionRule(given);
-  if (!broken.empty()) return fail(broken);
-  if (options.listPorts) return parsed;
-  // Without lines, only the boot loader can start the program.
-  if (options.reset == ResetWiring::None) {
-    if (given.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {
-      return fail("--after reset needs the lines, and --reset none has none: --after go or stay");
-    }
-    if (given.count(Flag::After) == 0) options.after = AfterWrite::Go;
-  }
-  if (!portGiven) return fail("no port given (-p PORT)");
-  const auto hasPort = [&options](const std::string& port) {
-    return std::find(options.ports.begin(), options.ports.end(), port) != options.ports.end();
-  };
-  for (size_t i = 0; i < options.ports.size(); ++i) {
-    const std::string& port = options.ports[i];
-    if (port.empty()) return fail("the port is empty");
-    if (port != "sim" &&
-        std::find(options.ports.begin(), options.ports.begin() + static_cast<long>(i), port) !=
-            options.ports.begin() + static_cast<long>(i)) {
-      return fail("the port " + port + " is given twice");
-    }
+// The ports given: at least one, none empty, none twice ("sim" may come many times),
+// "auto-all" alone.
+std::string CheckPorts(const Options& options, const Given& given) {
+  if (!given.port) return "no port given (-p PORT)";
+  const auto& ports = options.ports;
+  for (auto it = ports.begin(); it != ports.end(); ++it) {
+    if (it->empty()) return "the port is empty";
+    if (*it != "sim" && std::find(ports.begin(), it, *it) != it)
+      return "the port " + *it + " is given twice";
   }
   // "auto-all" names every USB port already: wherever it stands, it stands alone.
-  if (hasPort("auto-all") && options.ports.size() > 1)
-    return fail("-p auto-all takes no other port");
-  options.port = options.ports[0];
+  if (std::find(ports.begin(), ports.end(), "auto-all") != ports.end() && ports.size() > 1)
+    return "-p auto-all takes no other port";
+  return "";
+}
+
+// What the command does, from the options and FILE: the usage error where they do not
+// make one command.
+std::string CheckCommand(Options& options, const Given& given) {
+  const std::vector<std::string>& files = given.files;
   const bool several = options.ports.size() > 1 || options.port == "auto-all";
-  if (several && options.monitor) return fail("--monitor takes one port");
-  if (options.noWrite) {
-    if (!files.empty()) return fail("--no-write takes no FILE");
-    return parsed;
-  }
+  if (several && options.monitor) return "--monitor takes one port";
+  if (options.noWrite) return files.empty() ? "" : "--no-write takes no FILE";
   if (options.eraseAll && files.empty()) {
     // Without FILE, --erase-all writes nothing: the write's options would do nothing.
     for (const Flag flag : {Flag::Verify, Flag::Delete, Flag::Watch, Flag::FixChecksum,
                             Flag::AllowCrp, Flag::Format, Flag::Retry, Flag::Monitor}) {
-      if (given.count(flag) != 0) {
-        return fail(std::string("--erase-all without FILE and --") + LongName(flag) +
-                    " do not go together: --erase-all without FILE writes nothing");
+      if (given.flags.count(flag) != 0) {
+        return "--erase-all without FILE and --" + LongName(flag) +
+               " do not go together: --erase-all without FILE writes nothing";
       }
     }
   }
   if (options.info || !options.readTo.empty() || (options.eraseAll && files.empty())) {
     const std::string what = options.info ? "--info" : options.eraseAll ? "--erase-all" : "--read";
-    if (!files.empty() && !options.eraseAll) return fail(what + " takes no FILE: " + files[0]);
-    if (several) return fail(what + (options.eraseAll ? " without FILE" : "") + " takes one port");
+    if (!files.empty() && !options.eraseAll) return what + " takes no FILE: " + files[0];
+    if (several) return what + (options.eraseAll ? " without FILE" : "") + " takes one port";
+    return "";
+  }
+  if (files.empty()) return "no FILE given";
+  if (files.size() > 1) return "more than one FILE given: " + files[1];
+  options.file = files[0];
+  return "";
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions parsed;
+  Options& options = parsed.options;
+  Given given;
+  parsed.error = ReadArguments(args, &options, &given);
+  if (!parsed.error.empty() || options.help || options.version) return parsed;
+  if (options.listPorts && (given.port || !given.files.empty())) {
+    parsed.error = "--list-ports takes no port and no FILE";
     return parsed;
   }
-  if (files.empty()) return fail("no FILE given");
-  if (files.size() > 1) return fail("more than one FILE given: " + files[1]);
-  options.file = files[0];
+  parsed.error = BrokenOptionRule(given.flags);
+  if (!parsed.error.empty() || options.listPorts) return parsed;
+  // Without lines, only the boot loader can start the program.
+  if (options.reset == ResetWiring::None) {
+    if (given.flags.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {
+      parsed.error = "--after reset needs the lines, and --reset none has none: --after go or stay";
+      return parsed;
+    }
+    if (given.flags.count(Flag::After) == 0) options.after = AfterWrite::Go;
+  }
+  parsed.error = CheckPorts(options, given);
+  if (!parsed.error.empty()) return parsed;
+  options.port = options.ports[0];
+  parsed.error = CheckCommand(options, given);
   return parsed;
 }
 

@@ -195,6 +195,71 @@ std::string Plural(int count, const char* word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
+// Blocks the stop signals but while the chip waits (so none is missed) and has them set
+// stopRequested; *waitMask is the mask to wait with.
+void CatchStopSignals(sigset_t* waitMask) {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stopSignals, signal);
+  sigprocmask(SIG_BLOCK, &stopSignals, waitMask);
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    sigdelset(waitMask, signal);
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// Every file named, checked before anything starts, none opened in a way that could wait
+// (a FIFO) or move a device's lines: the log opened (*wireLog), the flash files regular
+// files or new ones (a file for each made beside it and removed again), --flash-in read
+// into the chip's flash. Empty, or what is wrong.
+std::string PrepareFiles(Options& options, std::FILE** wireLog) {
+  if (!options.logPath.empty()) {
+    korvane::FileProblem problem;
+    *wireLog = korvane::OpenStreamForWriting(options.logPath, &problem);
+    if (!*wireLog) return "--log: " + korvane::DescribeInEnglish(problem);
+  }
+  for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
+    if (path.empty()) continue;
+    korvane::OutputFile check;
+    if (const korvane::FileProblem refused = check.Prepare(path))
+      return korvane::DescribeInEnglish(refused);
+  }
+  if (options.flashIn.empty()) return "";
+  // The flash as a board brought along would hold it.
+  std::vector<uint8_t> bytes;
+  const korvane::FileProblem unread =
+      korvane::ReadRegularFile(options.flashIn, korvane::sim::kFlashSize, &bytes);
+  if (unread.kind == korvane::FileProblem::Kind::TooLarge) {
+    return options.flashIn + " is larger than the flash (" +
+           std::to_string(korvane::sim::kFlashSize) + " bytes)";
+  }
+  if (unread) return "--flash-in: " + korvane::DescribeInEnglish(unread);
+  options.chip.flash = bytes;
+  return "";
+}
+
+// How the chip's serving ended, in words, and the exit code.
+int Ending(PtyChip::End end, const std::string& error, std::string* how) {
+  switch (end) {
+    case PtyChip::End::Stopped:
+      *how = "stopped";
+      return 0;
+    case PtyChip::End::ProgramStarted:
+      *how = "the program started";
+      return 0;
+    case PtyChip::End::TimedOut:
+      *how = "timed out";
+      return 1;
+    case PtyChip::End::Failed:
+      break;
+  }
+  *how = "failed: " + error;
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,76 +272,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvane-sim: %s (see korvane-sim --help)\n", problem.c_str());
     return 2;
   }
-  if (options.version) {
-    std::fputs("korvane-sim " KORVANE_VERSION "\n", stdout);
+  if (options.version || options.help) {
+    std::fputs(options.version ? "korvane-sim " KORVANE_VERSION "\n" : kUsage, stdout);
     return 0;
   }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-
-  // The stop signals stay blocked but while the chip waits, so none is missed.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGHUP);
   sigset_t waitMask;
-  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-  sigdelset(&waitMask, SIGTERM);
-  sigdelset(&waitMask, SIGINT);
-  sigdelset(&waitMask, SIGHUP);
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  CatchStopSignals(&waitMask);
 
-  // Every file named is checked before anything starts, none opened in a way that could
-  // wait (a FIFO) or move a device's lines: the log is opened now; the flash files must
-  // be regular files or new ones, and a file for each is made beside it now, to take its
-  // place at the end.
   std::FILE* wireLog = nullptr;
-  if (!options.logPath.empty()) {
-    korvane::FileProblem logProblem;
-    wireLog = korvane::OpenStreamForWriting(options.logPath, &logProblem);
-    if (!wireLog) {
-      std::fprintf(stderr, "korvane-sim: --log: %s\n",
-                   korvane::DescribeInEnglish(logProblem).c_str());
-      return 1;
-    }
-  }
-  const auto fail = [&wireLog](const std::string& what) {
-    std::fprintf(stderr, "korvane-sim: %s\n", what.c_str());
+  std::string error = PrepareFiles(options, &wireLog);
+  PtyChip chip(options.chip);
+  if (error.empty() && !chip.Open(options.link, options.lines, &error) && error.empty())
+    error = "cannot make the pseudo-terminal";
+  if (!error.empty()) {
+    std::fprintf(stderr, "korvane-sim: %s\n", error.c_str());
     if (wireLog) std::fclose(wireLog);
     return 1;
-  };
-  for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
-    if (path.empty()) continue;
-    korvane::OutputFile check;
-    if (const korvane::FileProblem refused = check.Prepare(path))
-      return fail(korvane::DescribeInEnglish(refused));
-  }
-
-  if (!options.flashIn.empty()) {
-    // The flash as a board brought along would hold it.
-    std::vector<uint8_t> bytes;
-    const korvane::FileProblem unread =
-        korvane::ReadRegularFile(options.flashIn, korvane::sim::kFlashSize, &bytes);
-    if (unread.kind == korvane::FileProblem::Kind::TooLarge) {
-      return fail(options.flashIn + " is larger than the flash (" +
-                  std::to_string(korvane::sim::kFlashSize) + " bytes)");
-    }
-    if (unread) return fail("--flash-in: " + korvane::DescribeInEnglish(unread));
-    options.chip.flash = bytes;
-  }
-
-  PtyChip chip(options.chip);
-  std::string error;
-  if (!chip.Open(options.link, options.lines, &error)) {
-    return fail(error);
   }
   std::printf("%s\n", chip.devicePath().c_str());
   std::fflush(stdout);
@@ -288,24 +299,8 @@ int main(int argc, char** argv) {
   const PtyChip::End end = chip.Serve(options.serve, &error);
   if (wireLog) std::fclose(wireLog);
 
-  int code = 0;
   std::string how;
-  switch (end) {
-    case PtyChip::End::Stopped:
-      how = "stopped";
-      break;
-    case PtyChip::End::ProgramStarted:
-      how = "the program started";
-      break;
-    case PtyChip::End::TimedOut:
-      how = "timed out";
-      code = 1;
-      break;
-    case PtyChip::End::Failed:
-      how = "failed: " + error;
-      code = 1;
-      break;
-  }
+  int code = Ending(end, error, &how);
   for (const std::string& path : {options.flashOut, options.serve.dumpPath}) {
     std::string unwritten;
     if (!path.empty() && !chip.DumpFlash(path, &unwritten)) {
