@@ -44,8 +44,17 @@ class DevicePort final : public BoardPort {
 
 }  // namespace
 
+bool IsSimulatedPortName(const std::string& name) {
+  return name == "sim" || name.rfind("sim:", 0) == 0;
+}
+
 std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency) {
-  if (name == "sim") return MakeSimulatedBoard();
+  if (name == "sim") return MakeSimulatedBoard(kLpc1114);
+  if (IsSimulatedPortName(name)) {
+    const std::vector<const Part*> named = PartsNamed(name.substr(4));
+    if (named.size() != 1) return nullptr;
+    return MakeSimulatedBoard(*named.front());
+  }
   return std::make_unique<DevicePort>(DeviceOf(name), lowLatency);
 }
 

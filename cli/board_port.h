@@ -54,10 +54,14 @@ class BoardPort {
 // The boards of a run, one per port named, in the order given.
 using Boards = std::vector<std::unique_ptr<BoardPort>>;
 
-// The board behind a port name: "sim" a simulated LPC1114FN28/102 of its own (whose
-// program answers on the serial line by sending back what it gets, for the monitor);
-// anything else a device path, COMn or n. With lowLatency, a USB adapter is asked to
-// pass on each reply at once (Linux).
+// Whether a port name stands for a simulated board: "sim" or "sim:PART".
+bool IsSimulatedPortName(const std::string& name);
+
+// The board behind a port name: "sim" a simulated LPC1114FN28/102 of its own, "sim:PART"
+// a simulated part of the table (its whole name; whose program answers on the serial
+// line by sending back what it gets, for the monitor); anything else a device path,
+// COMn or n. Null for "sim:" with a name that is no part's. With lowLatency, a USB adapter is asked
+// to pass on each reply at once (Linux).
 std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency);
 
 // What a failure's message says of the port: the device, the system's reason (the

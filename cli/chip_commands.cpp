@@ -23,16 +23,13 @@ namespace korvane::cli {
 
 namespace {
 
-std::string PartName(uint32_t id) {
-  return IsLpc1114Part(id) ? " (LPC1114FN28/102)" : "";
-}
-
 // The words of the chip operations' reports.
 struct ReportWords {
   const char* partId;
   const char* bootCode;
   const char* uid;
   const char* noUid;
+  const char* memory;  // {0} flash KiB, {1} sectors, {2} sector KiB, {3} RAM KiB
   const char* sector;  // {0} number, {1} first address, {2} last, {3} state
   const char* blank;
   const char* inUse;
@@ -52,6 +49,7 @@ const ReportWords kEnglishReport = {
     "boot code:  ",
     "unique ID:  ",
     "not told (the boot code has no N command)",
+    "memory:     {0} KiB of flash in {1} sectors of {2} KiB, {3} KiB of RAM",
     "sector {0} ({1}-{2}): {3}",
     "blank",
     "in use",
@@ -73,6 +71,7 @@ const ReportWords kJapaneseReport = {
     "ブートコード:   ",
     "ユニークID:     ",
     "不明（ブートコードに N コマンドがありません）",
+    "メモリ:         フラッシュ {0} KiB（{2} KiB のセクタ {1} 個）、RAM {3} KiB",
     "セクタ {0}（{1}-{2}）: {3}",
     "空",
     "使用中",
@@ -101,7 +100,7 @@ std::string HexShort(uint32_t value) {
 
 std::string InfoText(const ChipInfo& info, Language language) {
   const ReportWords& words = ReportWordsOf(language);
-  std::string text = words.partId + Hex(info.partId) + PartName(info.partId) + "\n";
+  std::string text = words.partId + PartText(info.partId, PartWithId(info.partId)) + "\n";
   text += words.bootCode + std::to_string(info.bootCodeFirst) + "." +
           std::to_string(info.bootCodeSecond) + "\n";
   text += words.uid;
@@ -111,15 +110,20 @@ std::string InfoText(const ChipInfo& info, Language language) {
     text += words.noUid;
   }
   text += "\n";
+  const MemoryMap& map = info.part ? info.part->map : kLpc1114Map;
+  text += Fill(words.memory,
+               {std::to_string(map.flashSize / 1024), std::to_string(map.Sectors()),
+                std::to_string(map.sectorSize / 1024), std::to_string(map.ramSize / 1024)}) +
+          "\n";
   for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
-    const auto first = static_cast<uint32_t>(sector * kSectorSize);
+    const auto first = static_cast<uint32_t>(sector * map.sectorSize);
     std::string state = !info.sectorBlank[sector]   ? words.notTold
                         : *info.sectorBlank[sector] ? words.blank
                                                     : words.inUse;
     // Its first 512 bytes read as the boot ROM while the boot loader runs.
     if (sector == 0 && info.sectorBlank[sector]) state += words.romWindow;
     text += Fill(words.sector, {std::to_string(sector), HexShort(first),
-                                HexShort(first + kSectorSize - 1), state}) +
+                                HexShort(first + map.sectorSize - 1), state}) +
             "\n";
   }
   text += std::string(info.readProtected ? words.readBlocked : words.readAllowed) + "\n";
@@ -170,18 +174,26 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board)
 
   ChipInfo info;
   std::vector<uint8_t> bytes;
+  unsigned sectors = 0;
   std::function<JobResult(ChipSession&)> operation;
   std::optional<BlockBar> bar;
   if (options.info) {
     operation = [&info](ChipSession& session) { return ReadChipInfo(session, &info); };
   } else if (options.eraseAll) {
-    operation = [](ChipSession& session) { return EraseWholeFlash(session); };
+    operation = [&sectors](ChipSession& session) {
+      sectors = session.part().map.Sectors();
+      return EraseWholeFlash(session);
+    };
   } else {
-    const int blocks = static_cast<int>((options.readStart + options.readLength - 1) / kBlockSize -
-                                        options.readStart / kBlockSize + 1);
-    bar.emplace(status, drawn, blocks, start);
+    bar.emplace(status, drawn, 0, start);
     job.observer.progress = bar->Progress();
     operation = [&](ChipSession& session) {
+      // The range, and so the bar's blocks, follow the chip's flash.
+      const MemoryMap& map = session.part().map;
+      const uint32_t end =
+          options.readLength != 0 ? options.readStart + options.readLength : map.flashSize;
+      bar->SetBlocks(
+          static_cast<int>((end - 1) / map.blockSize - options.readStart / map.blockSize + 1));
       return ReadFlash(session, options.readStart, options.readLength, &bytes);
     };
   }
@@ -201,7 +213,7 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board)
   if (options.info) {
     console.Out(InfoText(info, language));
   } else if (options.eraseAll) {
-    console.Out(Fill(words.erased, {std::to_string(kSectorCount), seconds}) + "\n");
+    console.Out(Fill(words.erased, {std::to_string(sectors), seconds}) + "\n");
   } else {
     if (const FileProblem problem =
             out.Commit(ReadFileContent(options.readTo, bytes, options.readStart))) {

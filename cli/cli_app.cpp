@@ -33,6 +33,20 @@ namespace korvane::cli {
 
 namespace {
 
+// --list-parts: a line per part, its name, its part ID(s), its flash and RAM.
+std::string PartTable() {
+  std::string text = "part                  part ID                 flash    sectors  RAM\n";
+  for (const Part* part : AllParts()) {
+    std::string ids = Hex(part->ids[0]);
+    if (part->ids[1] != 0) ids += ", " + Hex(part->ids[1]);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-21s %-23s %3u KiB  %7u  %2u KiB\n", part->name, ids.c_str(),
+                  part->map.flashSize / 1024, part->map.Sectors(), part->map.ramSize / 1024);
+    text += line;
+  }
+  return text;
+}
+
 // The monitor alone: the port opened, the chip reset into its program, the terminal.
 int MonitorOnly(const Options& options, Console& console, BoardPort& board) {
   std::unique_ptr<ComPort> port = board.Open();
@@ -117,6 +131,10 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
     return kSuccess;
   }
 
+  if (options.listParts) {
+    console.Out(PartTable());
+    return kSuccess;
+  }
   if (options.listPorts) {
     const std::vector<SerialPortInfo> ports = ListSerialPorts();
     console.Out(ports.empty() ? "no serial ports found\n" : FormatPortList(ports));
@@ -151,8 +169,15 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   Interrupted.Clear();
   // Every port from the one factory, "sim" among them.
   Boards boards;
-  for (const std::string& port : options.ports)
+  for (const std::string& port : options.ports) {
     boards.push_back(MakeBoardPort(port, !options.noLowLatency));
+    if (!boards.back()) {
+      console.Err("korvane-cli: -p " + port +
+                  ": no part is named so (korvane-cli --list-parts lists them; sim:NAME takes "
+                  "a whole name) (see korvane-cli --help)\n");
+      return kUsage;
+    }
+  }
   if (options.noWrite) return MonitorOnly(options, console, *boards.front());
   if (IsChipOperation(options)) return RunChipOperation(options, console, *boards.front());
   return options.watch ? Watch(options, console, boards) : WriteOnce(options, console, boards);

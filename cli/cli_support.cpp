@@ -91,6 +91,8 @@ JobOptions JobOptionsOf(const Options& options, Console& console, SteadyClock::t
   job.session.transferBaud = options.transferBaud;
   job.session.wiring = options.reset;
   job.session.after = options.after;
+  job.session.parts = options.AllowedParts();
+  job.session.timing = options.timing;
   job.write.program.verify = options.verify;
   job.write.eraseAllFirst = options.eraseAll && !options.file.empty();
   job.observer.abort = &Interrupted;

@@ -48,6 +48,8 @@ class BlockBar {
   ProgressCallback Progress();
   // For a new attempt of the job: no block begun yet.
   void Restart() { started_ = 0; }
+  // Once the job knows how many blocks it has (a read, after the chip told its part).
+  void SetBlocks(int blocks) { blocks_ = blocks; }
   // The bar full, once the job has succeeded.
   void Full();
 

@@ -14,8 +14,8 @@ namespace korvane::cli {
 // before it is read) and converts it: kSuccess, or the exit code with the message told.
 // A raw image keeps the window's checks and messages for its size; a file that is no
 // image (its name and content tell no format) is a usage error.
-int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input,
-              Console& console) {
+int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, uint32_t flashSize,
+              Input* input, Console& console) {
   JobOutcome failure = LoadFile(path, kMaxInputFileSize, &input->file);
   const std::optional<ImageFormat> named = format ? format : FormatOfName(path);
   if (failure == JobOutcome::FileTooLarge && named != ImageFormat::Raw) {
@@ -30,7 +30,7 @@ int ReadInput(const std::string& path, const std::optional<ImageFormat>& format,
   }
   if (failure == JobOutcome::Success) {
     const std::vector<uint8_t>& bytes = input->file.bytes;
-    input->read = ReadImage(path, bytes.data(), bytes.size(), format);
+    input->read = ReadImage(path, bytes.data(), bytes.size(), format, flashSize);
     if (input->read.unrecognised) {
       console.Err("korvane-cli: " + path + ": " + input->read.error +
                   "; not written. --format bin|hex|elf reads it as that format.\n");
@@ -42,13 +42,14 @@ int ReadInput(const std::string& path, const std::optional<ImageFormat>& format,
     }
     const size_t size = input->read.image.size();
     if (size == 0) failure = JobOutcome::FileEmpty;
-    if (size > kMaxImageSize) failure = JobOutcome::FileTooLarge;
+    if (size > flashSize) failure = JobOutcome::FileTooLarge;
   }
   if (failure == JobOutcome::Success) return kSuccess;
   JobResult result(failure);
   result.file = path;
   result.fileSize = input->file.size;
   result.systemError = input->file.reason;
+  result.flashSize = flashSize;
   console.Err(FailureText(result, console.MessageLanguage(), {}));
   return kFailed;
 }

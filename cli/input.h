@@ -30,9 +30,10 @@ struct Input {
 // Reads FILE the job's way (without waiting on a FIFO, only a regular file, measured
 // before it is read) and converts it: kSuccess, or the exit code with the message told.
 // A raw image keeps the window's checks and messages for its size; a file that is no
-// image (its name and content tell no format) is a usage error.
-int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, Input* input,
-              Console& console);
+// image (its name and content tell no format) is a usage error. The image must fit a
+// flash of flashSize bytes (the largest of the parts the chip may be).
+int ReadInput(const std::string& path, const std::optional<ImageFormat>& format, uint32_t flashSize,
+              Input* input, Console& console);
 
 // What the image would do to the chip, told before the port is opened: false when it
 // must not be written (it sets code read protection without --allow-crp, or

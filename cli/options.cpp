@@ -28,11 +28,15 @@ enum class Flag {
   EraseAll,
   Read,
   Range,
+  Part,
+  ResetTime,
+  IspTime,
   Watch,
   Monitor,
   MonitorBaud,
   NoWrite,
   ListPorts,
+  ListParts,
   Help,
   Version,
   None
@@ -113,9 +117,8 @@ std::string TakeRange(Options& options, const std::string& value) {
            std::to_string(kBootRomWindow - 1) + " read as its boot ROM, not as the flash";
   }
   if (numbers[1] == 0) return "--range " + value + ": the length is zero: nothing to read";
-  if (numbers[0] + numbers[1] > kMaxImageSize) {
-    return "--range must lie within the flash (0 to " + std::to_string(kMaxImageSize - 1) + ")";
-  }
+  // Within the flash: checked once every option is read (--part tells which flash).
+  if (numbers[0] + numbers[1] > 0xFFFFFFFFu) return "--range must lie within the flash";
   options.readStart = static_cast<uint32_t>(numbers[0]);
   options.readLength = static_cast<uint32_t>(numbers[1]);
   return "";
@@ -179,6 +182,42 @@ std::string TakeBaud(Options& options, const std::string& value) {
     }
   }
   return "--baud takes " + RateList(kTransferRates) + ", not \"" + value + "\"";
+}
+
+std::string TakePart(Options& options, const std::string& value) {
+  const std::vector<const Part*> named = PartsNamed(value);
+  if (named.empty()) {
+    return "--part " + value +
+           ": no part korvane-cli writes is named so (korvane-cli "
+           "--list-parts lists them)";
+  }
+  for (const Part* part : named) {
+    if (std::find(options.parts.begin(), options.parts.end(), part) == options.parts.end())
+      options.parts.push_back(part);
+  }
+  return "";
+}
+
+// A time in milliseconds from 1 to kMaxResetTimeMs, for the option named.
+std::string TakeMs(const char* name, const std::string& value, uint32_t* ms) {
+  if (!value.empty() && value.size() <= 4 &&
+      value.find_first_not_of("0123456789") == std::string::npos) {
+    const auto number = static_cast<uint32_t>(std::stoul(value));
+    if (number >= 1 && number <= kMaxResetTimeMs) {
+      *ms = number;
+      return "";
+    }
+  }
+  return std::string(name) + " takes milliseconds from 1 to " + std::to_string(kMaxResetTimeMs) +
+         ", not \"" + value + "\"";
+}
+
+std::string TakeResetTime(Options& options, const std::string& value) {
+  return TakeMs("--reset-time", value, &options.timing.resetMs);
+}
+
+std::string TakeIspTime(Options& options, const std::string& value) {
+  return TakeMs("--isp-time", value, &options.timing.ispMs);
 }
 
 using Kind = OptionRule::Kind;
@@ -261,6 +300,18 @@ const std::vector<OptionRow> kOptions = {
      &Options::verify,
      nullptr,
      {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Part,
+     "part",
+     0,
+     "NAME",
+     Group::Writing,
+     "the part the chip must be: a name as --list-parts shows it,\n"
+     "or the start of one, in any case (lpc1343, LPC11U); another\n"
+     "chip is refused before anything is erased (by default any\n"
+     "part korvane-cli writes, told by its ID)",
+     nullptr,
+     TakePart,
+     {}},
     {Flag::Reset,
      "reset",
      0,
@@ -286,6 +337,26 @@ const std::vector<OptionRow> kOptions = {
      nullptr,
      TakeAfter,
      {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::ResetTime,
+     "reset-time",
+     0,
+     "MS",
+     Group::Writing,
+     "how long the reset is held: 1 to 5000 ms (default 50)",
+     nullptr,
+     TakeResetTime,
+     {}},
+    {Flag::IspTime,
+     "isp-time",
+     0,
+     "MS",
+     Group::Writing,
+     "how long the ISP pin stays active after the reset is\n"
+     "released: 1 to 5000 ms (default 100); boards whose reset\n"
+     "supervisor or RC needs longer take more of both",
+     nullptr,
+     TakeIspTime,
+     {}},
     {Flag::NoLowLatency,
      "no-low-latency",
      0,
@@ -419,6 +490,16 @@ const std::vector<OptionRow> kOptions = {
      &Options::listPorts,
      nullptr,
      {{Kind::Alone, {Flag::Quiet}, ""}}},
+    {Flag::ListParts,
+     "list-parts",
+     0,
+     nullptr,
+     Group::Other,
+     "list the parts korvane-cli writes: name, part ID, flash,\n"
+     "sectors, RAM",
+     &Options::listParts,
+     nullptr,
+     {{Kind::Alone, {}, ""}}},
     {Flag::Help, "help", 'h', nullptr, Group::Other, "this text", &Options::help, nullptr, {}},
     {Flag::Version,
      "version",
@@ -567,7 +648,7 @@ std::string CheckPorts(const Options& options, const Given& given) {
   const auto& ports = options.ports;
   for (auto it = ports.begin(); it != ports.end(); ++it) {
     if (it->empty()) return "the port is empty";
-    if (*it != "sim" && std::find(ports.begin(), it, *it) != it)
+    if (*it != "sim" && it->rfind("sim:", 0) != 0 && std::find(ports.begin(), it, *it) != it)
       return "the port " + *it + " is given twice";
   }
   // "auto-all" names every USB port already: wherever it stands, it stands alone.
@@ -593,6 +674,9 @@ std::string CheckCommand(Options& options, const Given& given) {
       }
     }
   }
+  const uint32_t flash = options.LargestFlash();
+  if (options.readLength != 0 && uint64_t{options.readStart} + options.readLength > flash)
+    return "--range must lie within the flash (0 to " + std::to_string(flash - 1) + ")";
   if (options.info || !options.readTo.empty() || (options.eraseAll && files.empty())) {
     const std::string what = options.info ? "--info" : options.eraseAll ? "--erase-all" : "--read";
     if (!files.empty() && !options.eraseAll) return what + " takes no FILE: " + files[0];
@@ -607,18 +691,32 @@ std::string CheckCommand(Options& options, const Given& given) {
 
 }  // namespace
 
+std::vector<const Part*> Options::AllowedParts() const {
+  return parts.empty() ? AllParts() : parts;
+}
+
+uint32_t Options::LargestFlash() const {
+  uint32_t largest = 0;
+  for (const Part* part : AllowedParts()) largest = std::max(largest, part->map.flashSize);
+  return largest;
+}
+
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   Options& options = parsed.options;
   Given given;
   parsed.error = ReadArguments(args, &options, &given);
   if (!parsed.error.empty() || options.help || options.version) return parsed;
-  if (options.listPorts && (given.port || !given.files.empty())) {
-    parsed.error = "--list-ports takes no port and no FILE";
-    return parsed;
+  for (const auto& [listing, name] :
+       {std::pair<bool, const char*>{options.listPorts, "--list-ports"},
+        {options.listParts, "--list-parts"}}) {
+    if (listing && (given.port || !given.files.empty())) {
+      parsed.error = std::string(name) + " takes no port and no FILE";
+      return parsed;
+    }
   }
   parsed.error = BrokenOptionRule(given.flags);
-  if (!parsed.error.empty() || options.listPorts) return parsed;
+  if (!parsed.error.empty() || options.listPorts || options.listParts) return parsed;
   // Without lines, only the boot loader can start the program.
   if (options.reset == ResetWiring::None) {
     if (given.flags.count(Flag::After) != 0 && options.after == AfterWrite::Reset) {
@@ -666,9 +764,10 @@ std::string UsageText() {
       "  or:  korvane-cli --info | --erase-all [FILE] | --read OUT [--range START:LENGTH] -p "
       "PORT\n"
       "  or:  korvane-cli --monitor --no-write -p PORT\n"
-      "  or:  korvane-cli --list-ports\n"
-      "Writes the image FILE into the flash of an LPC1114FN28/102 through its UART ISP\n"
-      "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
+      "  or:  korvane-cli --list-ports | --list-parts\n"
+      "Writes the image FILE into the flash of an NXP LPC111x, LPC11Cxx, LPC11Uxx or\n"
+      "LPC13xx (korvane-cli --list-parts) through its UART ISP boot loader, then\n"
+      "resets the chip into the new program. FILE is a raw binary\n"
       "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
       "names are recognised by their content (ELF or Intel HEX), or refused.\n";
   for (const auto& group : groups) {

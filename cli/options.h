@@ -45,12 +45,22 @@ struct Options {
   bool eraseAll = false;                     // --erase-all: every sector, then FILE if given
   std::string readTo{};                      // --read FILE: the flash read into FILE
   uint32_t readStart = kBootRomWindow;       // --range START:LENGTH of --read
-  uint32_t readLength = kMaxImageSize - kBootRomWindow;
-  std::vector<std::string> ports{};  // every port given, in order: one board each
+  uint32_t readLength = 0;                   // 0: up to the end of the chip's flash
+  std::vector<std::string> ports{};          // every port given, in order: one board each
+  std::vector<const Part*> parts{};          // --part: the parts the chip may be; empty: every part
+  bool listParts = false;                    // list the parts korvane-cli writes
+  ResetTiming timing{};                      // --reset-time, --isp-time
+
+  // The parts the chip may be: those --part names, else every part of the table.
+  std::vector<const Part*> AllowedParts() const;
+  // The largest flash of them: what an image may fill before the chip has told its part.
+  uint32_t LargestFlash() const;
 };
 
 // The most --retry takes.
 constexpr int kMaxRetries = 10;
+// The longest --reset-time and --isp-time take.
+constexpr uint32_t kMaxResetTimeMs = 5000;
 
 struct ParsedOptions {
   Options options;

@@ -16,7 +16,7 @@ const std::vector<OutcomeText> kEnglish = {
     {JobOutcome::FileReadFailed, "cannot read the file", "give a regular file that you may read"},
     {JobOutcome::FileEmpty, "the file is empty: nothing to write", "build the program again"},
     {JobOutcome::FileTooLarge, "the image is larger than the chip's flash",
-     "link the program for the LPC1114's 32 KiB of flash"},
+     "link the program for the chip's flash (korvane-cli --list-parts tells each part's)"},
     {JobOutcome::PortOpenFailed, "cannot open the serial port",
      "korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group"},
     {JobOutcome::CommunicationError, "the serial port refused its settings",
@@ -27,8 +27,9 @@ const std::vector<OutcomeText> kEnglish = {
      "has power, and that TX and RX are crossed"},
     {JobOutcome::BaudChangeFailed, "the boot loader did not change its baud rate",
      "try a lower --baud"},
-    {JobOutcome::WrongChip, "the chip is not an LPC1114FN28/102",
-     "Korvane writes only the LPC1114FN28/102; check the board"},
+    {JobOutcome::WrongChip, "the chip is not the part expected",
+     "check the board; korvane-cli --list-parts lists the parts Korvane writes, and --part "
+     "names the one a board must be"},
     {JobOutcome::EraseFailed, "erasing the flash failed",
      "reset the board and write again; a chip under code read protection refuses the erase"},
     {JobOutcome::Aborted, "the write was aborted", ""},
@@ -54,7 +55,9 @@ const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::FileEmpty, ".binファイルのサイズが0です。書き込めません。",
      "プログラムをビルドし直してください"},
     {JobOutcome::FileTooLarge, ".binファイルのサイズが大きすぎます。書き込めません。",
-     "LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください"},
+     "チップのフラッシュに収まるようにリンクしてください（各パーツの容量は korvane-cli "
+     "--list-parts "
+     "で分かります）"},
     {JobOutcome::PortOpenFailed, "COMポートが開けません。",
      "korvane-cli --list-ports で今あるポートが分かります。Linux では dialout グループが必要です"},
     {JobOutcome::CommunicationError, "通信中にエラーが発生しました",
@@ -66,7 +69,8 @@ const std::vector<OutcomeText> kJapanese = {
     {JobOutcome::BaudChangeFailed, "ボーレート切り替えに失敗しました。",
      "--baud で低いレートを試してください"},
     {JobOutcome::WrongChip, "指定以外のマイコンが装着されています。",
-     "Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"},
+     "ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli --list-parts で分かり、"
+     "--part でボードのパーツを指定できます"},
     {JobOutcome::EraseFailed, "フラッシュメモリの消去に失敗しました。",
      "ボードをリセットして書き込み直してください。コードリードプロテクション中のチップは消去を拒み"
      "ます"},
@@ -88,7 +92,7 @@ const Words kEnglishWords = {
     "file: {0}",
     "{0} ({1})",
     "size: {0} bytes; the flash holds {1}",
-    "part ID read: {0}; accepted: 0x0A40902B, 0x1A40902B",
+    "part ID read: {0}; accepted: {1}",
     "the answer to J was \"{0}\", not a part ID",
     "the boot loader answered {0} with {1}",
     "no answer to {0} in time (awaited \"{1}\")",
@@ -147,7 +151,7 @@ const Words kJapaneseWords = {
     "ファイル: {0}",
     "{0}（{1}）",
     "サイズ: {0} バイト（フラッシュは {1} バイト）",
-    "読み取った品番ID: {0}（受け付けるのは 0x0A40902B, 0x1A40902B）",
+    "読み取った品番ID: {0}（受け付けるのは {1}）",
     "J への応答が \"{0}\" で、品番IDではありません",
     "ブートローダーが {0} に {1} と応答しました",
     "{0} に時間内の応答がありません（待っていた応答: \"{1}\"）",
@@ -258,6 +262,26 @@ std::string IspLine(const IspResult& isp, const Words& words) {
 
 }  // namespace
 
+std::string PartText(uint32_t id, const Part* part) {
+  return Hex(id) + (part ? std::string(" (") + part->name + ")" : "");
+}
+
+std::string ExpectedText(const std::vector<const Part*>& parts, Language language) {
+  const std::vector<const Part*>& expected =
+      parts.empty() ? std::vector<const Part*>{&kLpc1114} : parts;
+  if (expected.size() > 3) {
+    return language == Language::Japanese ? "korvane-cli --list-parts のパーツ"
+                                          : "the parts of korvane-cli --list-parts";
+  }
+  std::string text;
+  for (const Part* part : expected) {
+    text += (text.empty() ? "" : ", ") + std::string(part->name) + " (" + Hex(part->ids[0]);
+    if (part->ids[1] != 0) text += ", " + Hex(part->ids[1]);
+    text += ")";
+  }
+  return text;
+}
+
 const std::vector<OutcomeText>& OutcomeTable(Language language) {
   return language == Language::Japanese ? kJapanese : kEnglish;
 }
@@ -284,10 +308,12 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
   }
   if (outcome == JobOutcome::FileTooLarge) {
     lines.push_back(
-        Fill(words.size, {std::to_string(result.fileSize), std::to_string(kMaxImageSize)}));
+        Fill(words.size, {std::to_string(result.fileSize),
+                          std::to_string(result.flashSize ? result.flashSize : kMaxImageSize)}));
   }
   if (outcome == JobOutcome::WrongChip && result.partId)
-    lines.push_back(Fill(words.partRead, {Hex(*result.partId)}));
+    lines.push_back(Fill(words.partRead, {PartText(*result.partId, result.foundPart),
+                                          ExpectedText(result.expectedParts, language)}));
   if (outcome == JobOutcome::WrongChip && !result.partId && result.isp) {
     lines.push_back(Fill(words.partAnswer, {Printable(result.partIdLine)}));
   }

@@ -23,6 +23,13 @@ struct OutcomeText {
 // An address or a part ID as korvane-cli shows them: "0x000004A0".
 std::string Hex(uint32_t value);
 
+// A part ID as korvane-cli shows it, with the part's name where the table has it:
+// "0x2540102B (LPC1114FHN33/302)".
+std::string PartText(uint32_t id, const Part* part);
+// The parts an operation takes, by name and ID; "the parts of korvane-cli --list-parts"
+// for more than three.
+std::string ExpectedText(const std::vector<const Part*>& parts, Language language);
+
 // The table of a language: one entry per outcome of kAllOutcomes, in that order.
 const std::vector<OutcomeText>& OutcomeTable(Language language);
 

@@ -15,7 +15,7 @@ namespace {
 
 class SimulatedBoard final : public BoardPort {
  public:
-  SimulatedBoard() : chip_(Config()) {}
+  explicit SimulatedBoard(const Part& part) : chip_(Config(part)) {}
 
   std::unique_ptr<ComPort> Open() override { return chip_.OpenPort(); }
   std::string Device() const override { return "sim"; }
@@ -73,9 +73,11 @@ class SimulatedBoard final : public BoardPort {
   }
 
  private:
-  static sim::ChipConfig Config() {
+  static sim::ChipConfig Config(const Part& part) {
     sim::ChipConfig config;
     config.programEcho = true;
+    config.part = &part;
+    config.partId = part.ids[0];
     return config;
   }
 
@@ -86,8 +88,8 @@ class SimulatedBoard final : public BoardPort {
 
 }  // namespace
 
-std::unique_ptr<BoardPort> MakeSimulatedBoard() {
-  return std::make_unique<SimulatedBoard>();
+std::unique_ptr<BoardPort> MakeSimulatedBoard(const Part& part) {
+  return std::make_unique<SimulatedBoard>(part);
 }
 
 }  // namespace korvane::cli

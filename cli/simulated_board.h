@@ -8,8 +8,8 @@
 
 namespace korvane::cli {
 
-// A board with a simulated chip of its own, its flash erased; its program sends back
-// every byte it receives, for the monitor.
-std::unique_ptr<BoardPort> MakeSimulatedBoard();
+// A board with a simulated chip of its own, the part given, its flash erased; its
+// program sends back every byte it receives, for the monitor.
+std::unique_ptr<BoardPort> MakeSimulatedBoard(const Part& part);
 
 }  // namespace korvane::cli

@@ -44,7 +44,7 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
   for (size_t i = 0; i < ports.size(); ++i) {
     const std::string& port = options.ports[i];
     // Simulated boards are told apart by their number.
-    const std::string name = port == "sim" ? "sim" + std::to_string(++sims) : port;
+    const std::string name = IsSimulatedPortName(port) ? "sim" + std::to_string(++sims) : port;
     boards.push_back({name, ports[i]->Opener()});
     ports[i]->BeginWrite();
   }
@@ -93,7 +93,7 @@ int WriteOnce(const Options& options, Console& console, const Boards& boards) {
   // The file is read, converted and checked once, before the port is opened; the job
   // writes exactly this image, whatever happens to the file meanwhile.
   Input input;
-  const int read = ReadInput(options.file, options.format, &input, console);
+  const int read = ReadInput(options.file, options.format, options.LargestFlash(), &input, console);
   if (read != kSuccess) return read;
   if (!CheckImage(options, input, console)) return kFailed;
   input.plan = PlanWrite(input.read.hasData);

@@ -24,19 +24,17 @@ std::string Address64(uint64_t address) {
                                : Address(static_cast<uint32_t>(address));
 }
 
-const std::string& FlashRange() {
-  static const std::string range = "(" + Address(0) + " to " + Address(kFlashSize - 1) + ")";
-  return range;
-}
-
 // The flash image being put together: which bytes are written, and the highest one.
 class FlashImage {
  public:
-  FlashImage() : bytes_(kFlashSize, 0xFF), written_(kFlashSize, false) {}
+  explicit FlashImage(uint32_t flashSize)
+      : size_(flashSize), bytes_(flashSize, 0xFF), written_(flashSize, false) {}
 
-  static bool Fits(uint64_t address, uint64_t length) {
-    return address <= kFlashSize && length <= kFlashSize - address;
+  bool Fits(uint64_t address, uint64_t length) const {
+    return address <= size_ && length <= size_ - address;
   }
+  // "(0x00000000 to 0x00007FFF)".
+  std::string Range() const { return "(" + Address(0) + " to " + Address(size_ - 1) + ")"; }
   // The first byte of address..+length (which Fits) that is already written.
   bool FindWritten(uint32_t address, uint32_t length, uint32_t* at) const {
     for (uint32_t i = 0; i < length; ++i) {
@@ -65,6 +63,7 @@ class FlashImage {
   }
 
  private:
+  uint32_t size_;
   std::vector<uint8_t> bytes_;
   std::vector<bool> written_;
   uint32_t end_ = 0;
@@ -162,9 +161,9 @@ std::string ReadRecord(const uint8_t* text, size_t length, uint32_t* base, bool*
       // At most 0xFFFF0000 + 0xFFFF: no overflow.
       const uint32_t address = *base + offset;
       const auto n = static_cast<uint32_t>(dataLength);
-      if (!FlashImage::Fits(address, n)) {
+      if (!flash->Fits(address, n)) {
         return "data at " + Address(address) + " (" + Bytes(n) + ") lies outside the flash " +
-               FlashRange();
+               flash->Range();
       }
       uint32_t twice = 0;
       if (flash->FindWritten(address, n, &twice))
@@ -361,8 +360,8 @@ const char* ImageFormatName(ImageFormat format) {
 }
 
 std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
-                         std::vector<bool>* hasData) {
-  FlashImage flash;
+                         std::vector<bool>* hasData, uint32_t flashSize) {
+  FlashImage flash(flashSize);
   uint32_t base = 0;
   bool ended = false;
   size_t lineNumber = 0;
@@ -397,7 +396,7 @@ std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>*
 }
 
 std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
-                    std::vector<bool>* hasData) {
+                    std::vector<bool>* hasData, uint32_t flashSize) {
   if (!HasElfMagic(data, size)) return "not an ELF file (it does not start with 0x7F 'ELF')";
   if (size < kElfHeaderSize) {
     return "truncated ELF header (" + std::to_string(size) + " of " +
@@ -446,7 +445,7 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
     segments.push_back(segment);
   }
 
-  FlashImage flash;
+  FlashImage flash(flashSize);
   std::vector<Section> sections;
   std::string error = ReadSections(data, size, segments, &sections);
   if (!error.empty()) return error;
@@ -459,9 +458,9 @@ std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* imag
   }
   for (const Section& section : sections) {
     const std::string where = section.name + ": ";
-    if (!FlashImage::Fits(section.address, section.size)) {
+    if (!flash.Fits(section.address, section.size)) {
       return where + Bytes(section.size) + " at " + Address64(section.address) +
-             " lie outside the flash " + FlashRange();
+             " lie outside the flash " + flash.Range();
     }
     const auto address = static_cast<uint32_t>(section.address);
     uint32_t twice = 0;
@@ -500,7 +499,7 @@ std::optional<ImageFormat> FormatOfName(const std::string& fileName) {
 }
 
 ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size,
-                          std::optional<ImageFormat> forced) {
+                          std::optional<ImageFormat> forced, uint32_t flashSize) {
   ImageReadResult result;
   const std::optional<ImageFormat> named = FormatOfName(fileName);
   if (forced) {
@@ -533,10 +532,10 @@ ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size
       result.hasData.assign(size, true);
       break;
     case ImageFormat::IntelHex:
-      result.error = ReadIntelHex(data, size, &result.image, &result.hasData);
+      result.error = ReadIntelHex(data, size, &result.image, &result.hasData, flashSize);
       break;
     case ImageFormat::Elf:
-      result.error = ReadElf(data, size, &result.image, &result.hasData);
+      result.error = ReadElf(data, size, &result.image, &result.hasData, flashSize);
       break;
   }
   return result;

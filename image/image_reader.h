@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/memory_map.h"
+#include "common/parts.h"
 
 namespace korvane {
 
@@ -36,7 +36,7 @@ constexpr uint32_t kFlashSize = kLpc1114Map.flashSize;
 // (03, 05) are checked and ignored. Every byte must lie in the flash and be written
 // only once.
 std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
-                         std::vector<bool>* hasData = nullptr);
+                         std::vector<bool>* hasData = nullptr, uint32_t flashSize = kFlashSize);
 // ELF: a 32-bit little-endian ARM executable. The bytes of its allocated sections with
 // contents (SHF_ALLOC, not SHT_NOBITS) go to their load addresses: the address in flash
 // of the PT_LOAD segment that holds them, as objcopy -O binary places them; bytes of a
@@ -46,7 +46,7 @@ std::string ReadIntelHex(const uint8_t* data, size_t size, std::vector<uint8_t>*
 // a segment with more file bytes than memory is refused. Everything must lie in the
 // flash and nothing may overlap.
 std::string ReadElf(const uint8_t* data, size_t size, std::vector<uint8_t>* image,
-                    std::vector<bool>* hasData = nullptr);
+                    std::vector<bool>* hasData = nullptr, uint32_t flashSize = kFlashSize);
 
 struct ImageReadResult {
   ImageFormat format = ImageFormat::Raw;
@@ -66,8 +66,10 @@ std::optional<ImageFormat> FormatOfName(const std::string& fileName);
 // the ELF magic "\x7fELF" is ELF, a ':' followed by a hex digit after optional white
 // space is Intel HEX; anything else is refused (unrecognised), as a file that is no
 // image at all. A raw image comes back unchanged and unchecked (its size is the
-// caller's to check); an Intel HEX or ELF image is 1 to kFlashSize bytes, or error is set.
+// caller's to check); an Intel HEX or ELF image is 1 to flashSize bytes (the flash the
+// image is for, from address 0), or error is set.
 ImageReadResult ReadImage(const std::string& fileName, const uint8_t* data, size_t size,
-                          std::optional<ImageFormat> forced = std::nullopt);
+                          std::optional<ImageFormat> forced = std::nullopt,
+                          uint32_t flashSize = kFlashSize);
 
 }  // namespace korvane

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "common/memory_map.h"
+#include "common/parts.h"
 
 namespace korvane {
 

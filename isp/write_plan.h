@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/memory_map.h"
+#include "common/parts.h"
 
 namespace korvane {
 

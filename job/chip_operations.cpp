@@ -20,6 +20,7 @@ bool RefusedForProtection(const IspResult& isp) {
 JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   IspLink& link = session.link();
   info->partId = session.partId();
+  info->part = &session.part();
   IspResult isp;
   if (!(isp = ReadBootCodeVersion(link, &info->bootCodeFirst, &info->bootCodeSecond))) {
     return Failed(JobOutcome::ReadFailed, isp);
@@ -31,8 +32,9 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   } else if (isp.status != IspStatus::Refused) {
     return Failed(JobOutcome::ReadFailed, isp);
   }
-  info->sectorBlank.assign(kSectorCount, std::nullopt);
-  for (unsigned sector = 0; sector < kSectorCount; ++sector) {
+  const unsigned sectors = session.part().map.Sectors();
+  info->sectorBlank.assign(sectors, std::nullopt);
+  for (unsigned sector = 0; sector < sectors; ++sector) {
     if (session.AbortAsked()) return JobOutcome::Aborted;
     bool blank = false;
     if ((isp = BlankCheckSectors(link, sector, sector, &blank))) {
@@ -43,7 +45,7 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   }
   // A read of one word above the boot ROM's window tells whether protection blocks reading.
   uint8_t word[4];
-  isp = ReadMemory(link, kBootRomWindow, sizeof word, word);
+  isp = ReadMemory(link, session.part().map.bootRomWindow, sizeof word, word);
   info->readProtected = RefusedForProtection(isp);
   if (!isp && !info->readProtected) return Failed(JobOutcome::ReadFailed, isp);
   return JobOutcome::Success;
@@ -51,15 +53,18 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
 
 JobResult EraseWholeFlash(ChipSession& session) {
   IspResult isp;
-  session.Step({JobPhase::Erase, 0, 0, kSectorCount - 1});
-  if (!(isp = UnlockFlash(session.link())) ||
-      !(isp = PrepareAndErase(session.link(), 0, kSectorCount - 1)))
+  const unsigned last = session.part().map.Sectors() - 1;
+  session.Step({JobPhase::Erase, 0, 0, last});
+  if (!(isp = UnlockFlash(session.link())) || !(isp = PrepareAndErase(session.link(), 0, last)))
     return Failed(JobOutcome::EraseFailed, isp);
   return JobOutcome::Success;
 }
 
 JobResult ReadFlash(ChipSession& session, uint32_t address, uint32_t length,
                     std::vector<uint8_t>* out) {
+  // Without a length, up to the end of the chip's flash.
+  const uint32_t flash = session.part().map.flashSize;
+  if (length == 0) length = address < flash ? flash - address : 0;
   // R takes whole words: the words that hold the range are read, the range kept.
   const uint32_t first = address & ~3u;
   const uint32_t end = (address + length + 3) & ~3u;
@@ -69,7 +74,8 @@ JobResult ReadFlash(ChipSession& session, uint32_t address, uint32_t length,
     session.Progress(static_cast<int32_t>(uint64_t{at - first} * 100 / (end - first)));
     if (session.AbortAsked()) return JobOutcome::Aborted;
     // Up to the next block boundary at a time.
-    const uint32_t count = std::min(end, (at / kBlockSize + 1) * kBlockSize) - at;
+    const uint32_t block = session.part().map.blockSize;
+    const uint32_t count = std::min(end, (at / block + 1) * block) - at;
     IspResult isp = ReadMemory(session.link(), at, count, words.data() + (at - first));
     if (!isp) {
       JobResult failed = Failed(JobOutcome::ReadFailed, isp);

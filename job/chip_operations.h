@@ -15,6 +15,7 @@ namespace korvane {
 
 struct ChipInfo {
   uint32_t partId = 0;
+  const Part* part = nullptr;                      // the table's row for it
   unsigned bootCodeFirst = 0, bootCodeSecond = 0;  // K's two numbers, as they come
   std::optional<std::array<uint32_t, 4>> uid;      // N, where the boot code answers it
   std::vector<std::optional<bool>> sectorBlank;    // I per sector; none where refused
@@ -29,8 +30,9 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info);
 // every level of code read protection that lets the boot loader run.
 JobResult EraseWholeFlash(ChipSession& session);
 
-// --read: length bytes of flash from address (both within the flash, address from
-// kBootRomWindow up) into *out, in blocks, the observer's progress before each (0 to 99).
+// --read: length bytes of flash from address (0: up to the end of the chip's flash; the
+// range within the flash, from its boot ROM window up) into *out, in blocks, the
+// observer's progress before each (0 to 99).
 JobResult ReadFlash(ChipSession& session, uint32_t address, uint32_t length,
                     std::vector<uint8_t>* out);
 

@@ -1,5 +1,6 @@
 #include "job/chip_session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -26,16 +27,13 @@ int32_t ParsePartId(const char* line) {
   return static_cast<int32_t>(value);
 }
 
-bool IsLpc1114Part(uint32_t partId) {
-  return partId == static_cast<uint32_t>(kPartIdLpc1114a) ||
-         partId == static_cast<uint32_t>(kPartIdLpc1114b);
-}
-
 ChipSession::ChipSession(PortOpener open, SessionSettings settings, SessionObserver observer)
     : open_(std::move(open)), settings_(settings), observer_(std::move(observer)) {
   link_.trace = observer_.trace;
   link_.wiring = settings_.wiring;
   link_.abort = observer_.abort;
+  link_.timing = settings_.timing;
+  if (settings_.parts.empty()) settings_.parts = {&kLpc1114};
 }
 
 void ChipSession::Step(const JobStep& step) const {
@@ -98,18 +96,24 @@ JobResult ChipSession::Handshake() {
   if (AbortAsked()) return JobOutcome::Aborted;
   char line[kLineBufferSize];
   if (!(isp = ReadPartId(link_, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
-  const int32_t id = ParsePartId(line);
-  if (!IsLpc1114Part(static_cast<uint32_t>(id))) {
+  const auto id = static_cast<uint32_t>(ParsePartId(line));
+  const Part* part = PartWithId(id);
+  if (part == nullptr ||
+      std::find(settings_.parts.begin(), settings_.parts.end(), part) == settings_.parts.end()) {
+    // Not a part the session takes: what it is (if the table knows it) and what was.
     JobResult failed = Failed(JobOutcome::WrongChip, isp);
+    failed.foundPart = part;
+    failed.expectedParts = settings_.parts;
     const size_t digits = std::strspn(line, "0123456789");
     if (digits > 0 && line[digits] == '\0') {
-      failed.partId = static_cast<uint32_t>(id);
+      failed.partId = id;
     } else {
       failed.partIdLine = line;
     }
     return failed;
   }
-  partId_ = static_cast<uint32_t>(id);
+  partId_ = id;
+  part_ = part;
   if (AbortAsked()) return JobOutcome::Aborted;
   return JobOutcome::Success;
 }

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/abort_flag.h"
+#include "common/parts.h"
 #include "isp/progress.h"
 #include "job/outcome.h"
 #include "serial/isp_link.h"
@@ -19,8 +21,6 @@ namespace korvane {
 
 constexpr uint32_t kHandshakeBaud = 9600;
 constexpr uint32_t kTransferBaud = 57600;
-constexpr int32_t kPartIdLpc1114a = 0x0A40902B;
-constexpr int32_t kPartIdLpc1114b = 0x1A40902B;
 
 // The steps of an operation, as it reaches them.
 enum class JobPhase {
@@ -55,6 +55,9 @@ struct SessionSettings {
   uint32_t transferBaud = kTransferBaud;
   ResetWiring wiring = ResetWiring::Default;
   AfterWrite after = AfterWrite::Reset;
+  // The parts the session takes (by what J answers); empty: the LPC1114FN28/102 alone.
+  std::vector<const Part*> parts;
+  ResetTiming timing;  // how long reset is held and the ISP pin kept after it
 };
 
 // Who is told what a session does, and where it reads the abort request; each part may
@@ -74,8 +77,8 @@ class ChipSession {
   ChipSession& operator=(const ChipSession&) = delete;
 
   // Opens the port and the session: Success with the chip's boot loader at the transfer
-  // rate, echo off, and its part one the LPC1114FN28/102 gives; else the outcome with its
-  // details. An abort asked for meanwhile ends it as Aborted.
+  // rate, echo off, and its part one the settings take (part()); else the outcome with
+  // its details. An abort asked for meanwhile ends it as Aborted.
   JobResult Open();
   // After the whole flash was erased: the chip reset into its boot loader again
   // (JobPhase::ResetAgain first), where it reads its code read protection anew.
@@ -92,6 +95,8 @@ class ChipSession {
   IspLink& link() { return link_; }
   const SessionObserver& observer() const { return observer_; }
   uint32_t partId() const { return partId_; }
+  // The chip's part, once the session is open.
+  const Part& part() const { return *part_; }
 
  private:
   JobResult Handshake();
@@ -103,6 +108,7 @@ class ChipSession {
   SessionObserver observer_;
   IspLink link_;
   uint32_t partId_ = 0;
+  const Part* part_ = &kLpc1114;
 };
 
 // A failure of the chip's dialogue, with the exchange that failed; an exchange that
@@ -115,8 +121,6 @@ JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
                     const SessionObserver& observer,
                     const std::function<JobResult(ChipSession&)>& operation);
 
-// Whether a part identification is one of the two the LPC1114FN28/102 gives.
-bool IsLpc1114Part(uint32_t partId);
 // The part identification line as a decimal number: leading white space, an optional
 // sign, digits up to the first non-digit; no digits give 0; wraps modulo 2^32.
 int32_t ParsePartId(const char* line);

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "common/parts.h"
 #include "isp/isp_result.h"
 
 namespace korvane {
@@ -64,6 +66,11 @@ struct JobResult {
                                     // VerifyFailed: the first address that differs
   uint32_t transferBaud = 0;        // BaudChangeFailed: the rate asked for
   bool flashErased = false;         // the whole flash was erased before the failure
+  // WrongChip: the part the table names for the ID read (null: none), and the parts the
+  // operation takes. FileTooLarge found after J: the chip's flash in bytes.
+  const Part* foundPart = nullptr;
+  std::vector<const Part*> expectedParts;
+  uint32_t flashSize = 0;
   // Success of --info or --erase-all with G after it: the chip's code read protection
   // refused to start the program, as it does until the chip's next reset.
   bool startRefusedByProtection = false;

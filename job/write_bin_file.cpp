@@ -21,6 +21,17 @@ namespace {
 JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WritePlan& plan,
                      const WriteSettings& settings, bool* erasedAll) {
   IspLink& link = session.link();
+  const MemoryMap& map = session.part().map;
+  // The image must fit the chip's own flash, which J told: checked before any erase.
+  uint32_t extent = 0;
+  for (const PlannedBlock& block : plan.blocks)
+    extent = std::max(extent, block.address + block.length);
+  if (extent > map.flashSize) {
+    JobResult tooLarge(JobOutcome::FileTooLarge);
+    tooLarge.fileSize = extent;
+    tooLarge.flashSize = map.flashSize;
+    return tooLarge;
+  }
   IspResult isp;
   if (session.AbortAsked()) return JobOutcome::Aborted;
   if (!(isp = UnlockFlash(link))) return Failed(JobOutcome::EraseFailed, isp);
@@ -28,8 +39,8 @@ JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WriteP
   if (settings.eraseAllFirst) {
     // The whole flash erased, then a reset, after which the chip reads its protection
     // word anew: only then does a chip that was under CRP1 take a copy into sector 0.
-    session.Step({JobPhase::Erase, 0, 0, kSectorCount - 1});
-    if (!(isp = PrepareAndErase(link, 0, kSectorCount - 1)))
+    session.Step({JobPhase::Erase, 0, 0, map.Sectors() - 1});
+    if (!(isp = PrepareAndErase(link, 0, map.Sectors() - 1)))
       return Failed(JobOutcome::EraseFailed, isp);
     *erasedAll = true;
     if (session.AbortAsked()) return JobOutcome::Aborted;
@@ -105,7 +116,6 @@ JobResult WriteBinFile(const std::string& path, const PortOpener& openPort, bool
 JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
                      const PortOpener& openPort, const JobOptions& options) {
   if (image.empty() || plan.Empty()) return JobOutcome::FileEmpty;
-  if (image.size() > kMaxImageSize) return JobOutcome::FileTooLarge;
   for (const PlannedBlock& block : plan.blocks) {
     if (block.address > image.size() || block.length > image.size() - block.address)
       return JobOutcome::FileReadFailed;

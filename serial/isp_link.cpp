@@ -89,11 +89,11 @@ bool RunResetSequence(IspLink& link, const ResetSequence& sequence) {
 }
 
 bool ResetIntoIsp(IspLink& link) {
-  return RunResetSequence(link, IntoBootLoaderSequence());
+  return RunResetSequence(link, IntoBootLoaderSequence(link.timing));
 }
 
 bool LeaveIspMode(IspLink& link) {
-  return RunResetSequence(link, IntoProgramSequence());
+  return RunResetSequence(link, IntoProgramSequence(link.timing));
 }
 
 }  // namespace korvane

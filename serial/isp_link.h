@@ -20,6 +20,7 @@ struct IspLink {
   std::unique_ptr<ComPort> port;
   LineSettings settings;  // kept for the link's life; a baud change rewrites its rate
   ResetWiring wiring = ResetWiring::Default;  // how the lines reach the board's pins
+  ResetTiming timing;                         // the reset pulse and the ISP pin after it
   bool rtsOn = false, dtrOn = false;          // as the last reset sequence left them
   const AbortFlag* abort = nullptr;           // the job's abort request; null: none
   // Told of every line sent ("> W 268436224 1024") and received ("< 0"), every group of
@@ -58,8 +59,8 @@ bool ExpectLine(IspLink& link, const char* expected);
 // Carries out a reset sequence with the link's wiring; false when a line change failed.
 // With ResetWiring::None no line moves and nothing is waited for.
 bool RunResetSequence(IspLink& link, const ResetSequence& sequence);
-// IntoBootLoaderSequence: by default RTS (ISP entry) on, DTR (reset) pulsed for 50 ms,
-// RTS released 100 ms after the reset.
+// IntoBootLoaderSequence with the link's timing: by default RTS (ISP entry) on, DTR
+// (reset) pulsed for 50 ms, RTS released 100 ms after the reset.
 bool ResetIntoIsp(IspLink& link);
 // IntoProgramSequence: by default RTS released, then DTR (reset) pulsed for 50 ms: the
 // chip starts its program.

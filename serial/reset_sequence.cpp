@@ -2,23 +2,21 @@
 
 namespace korvane {
 
-const ResetSequence& IntoBootLoaderSequence() {
-  static const ResetSequence sequence = {
+ResetSequence IntoBootLoaderSequence(const ResetTiming& timing) {
+  return {
       {BoardSignal::IspEntry, true, 0},
-      {BoardSignal::Reset, true, 50},
-      {BoardSignal::Reset, false, 100},
+      {BoardSignal::Reset, true, timing.resetMs},
+      {BoardSignal::Reset, false, timing.ispMs},
       {BoardSignal::IspEntry, false, 0},
   };
-  return sequence;
 }
 
-const ResetSequence& IntoProgramSequence() {
-  static const ResetSequence sequence = {
+ResetSequence IntoProgramSequence(const ResetTiming& timing) {
+  return {
       {BoardSignal::IspEntry, false, 0},
-      {BoardSignal::Reset, true, 50},
+      {BoardSignal::Reset, true, timing.resetMs},
       {BoardSignal::Reset, false, 0},
   };
-  return sequence;
 }
 
 namespace {

@@ -22,11 +22,19 @@ struct ResetStep {
 };
 using ResetSequence = std::vector<ResetStep>;
 
-// Into the boot loader: the ISP entry pin active, a 50 ms reset pulse, the ISP pin
-// released 100 ms after the reset, once the boot code has sampled it.
-const ResetSequence& IntoBootLoaderSequence();
-// Into the program: the ISP entry pin released, a 50 ms reset pulse.
-const ResetSequence& IntoProgramSequence();
+// How long the reset pulse lasts, and how long the ISP entry pin stays active after the
+// reset is released (the boot code samples it then). Boards whose supervisor or RC holds
+// the reset longer need more.
+struct ResetTiming {
+  uint32_t resetMs = 50;
+  uint32_t ispMs = 100;
+};
+
+// Into the boot loader: the ISP entry pin active, a reset pulse of timing.resetMs, the
+// ISP pin released timing.ispMs after the reset, once the boot code has sampled it.
+ResetSequence IntoBootLoaderSequence(const ResetTiming& timing = {});
+// Into the program: the ISP entry pin released, a reset pulse of timing.resetMs.
+ResetSequence IntoProgramSequence(const ResetTiming& timing = {});
 
 // Which line drives which pin, and at which level.
 enum class ResetWiring {

@@ -21,17 +21,8 @@ constexpr uint32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
 // What a byte sent at the wrong rate turns into at the receiver.
 constexpr uint8_t kGarbledByte = 0xFF;
 
-bool InRam(uint32_t address, uint32_t count) {
-  return address >= kRamBase && count <= kRamSize && address - kRamBase <= kRamSize - count;
-}
-
-bool InFlash(uint32_t address, uint32_t count) {
-  return count <= kFlashSize && address <= kFlashSize - count;
-}
-
 // While the boot loader runs, the first bytes of flash read as the boot ROM's own
 // vectors: a pattern here that no image is likely to hold.
-constexpr uint32_t kBootRomWindow = kLpc1114Map.bootRomWindow;
 uint8_t BootRomByte(uint32_t address) {
   return static_cast<uint8_t>(address * 7u + 0x5Au);
 }
@@ -65,10 +56,21 @@ uint32_t SectorMask(uint32_t first, uint32_t last) {
 
 }  // namespace
 
+bool BootLoader::InRam(uint32_t address, uint32_t count) const {
+  const uint32_t base = map().ramBase, size = map().ramSize;
+  return address >= base && count <= size && address - base <= size - count;
+}
+
+bool BootLoader::InFlash(uint32_t address, uint32_t count) const {
+  return count <= map().flashSize && address <= map().flashSize - count;
+}
+
 BootLoader::BootLoader(VirtualClock& clock, ChipConfig config)
-    : clock_(clock), config_(std::move(config)) {
-  flash_.fill(0xFF);
-  std::copy_n(config_.flash.begin(), std::min<size_t>(config_.flash.size(), kFlashSize),
+    : clock_(clock),
+      config_(std::move(config)),
+      flash_(config_.part->map.flashSize, 0xFF),
+      ram_(config_.part->map.ramSize) {
+  std::copy_n(config_.flash.begin(), std::min<size_t>(config_.flash.size(), flash_.size()),
               flash_.begin());
   // RAM holds leftovers from earlier use after power-up; a fixed pattern keeps runs repeatable.
   uint32_t seed = 0x2545F491u;
@@ -393,14 +395,14 @@ bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::strin
     case CrpLevel::Crp1:
       if (name == "R" || name == "M" || name == "G" || name == "I") return false;
       // Unreadable parameters are the command's own error to give.
-      if (name == "W") return !Numbers(params, 2, &args) || args[0] >= kCrp1RamFloor;
-      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= kFlashSectorSize;
+      if (name == "W") return !Numbers(params, 2, &args) || args[0] >= map().ramBuffer;
+      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= map().sectorSize;
       if (name == "E")
-        return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == kFlashSectors - 1;
+        return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == map().Sectors() - 1;
       return true;
     case CrpLevel::Crp2:
       if (name == "E")
-        return Numbers(params, 2, &args) && args[0] == 0 && args[1] == kFlashSectors - 1;
+        return Numbers(params, 2, &args) && args[0] == 0 && args[1] == map().Sectors() - 1;
       return name == "U" || name == "A" || name == "B" || name == "P" || name == "J" ||
              name == "K" || name == "N";
   }
@@ -468,7 +470,7 @@ bool BootLoader::SectorRange(const std::vector<std::string>& params, uint32_t* f
   }
   // The manual asks for an end sector not below the start sector; which code a
   // reversed pair gets is not stated, so it is treated as an invalid sector.
-  if (args[0] >= kFlashSectors || args[1] >= kFlashSectors || args[1] < args[0]) {
+  if (args[0] >= map().Sectors() || args[1] >= map().Sectors() || args[1] < args[0]) {
     *error = Code(INVALID_SECTOR);
     return false;
   }
@@ -492,8 +494,8 @@ BootLoader::Response BootLoader::EraseSectors(const std::vector<std::string>& pa
   const uint32_t mask = SectorMask(first, last);
   if (!unlocked_) return Code(CMD_LOCKED);
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
-  std::fill(flash_.begin() + first * kFlashSectorSize,
-            flash_.begin() + (last + 1) * kFlashSectorSize, 0xFF);
+  std::fill(flash_.begin() + first * map().sectorSize,
+            flash_.begin() + (last + 1) * map().sectorSize, 0xFF);
   prepared_ = 0;  // every erase or copy protects the sectors again
   Response response = Code(CMD_SUCCESS);
   response.after = kEraseTime;
@@ -506,7 +508,7 @@ BootLoader::Response BootLoader::BlankCheckSectors(const std::vector<std::string
   if (!SectorRange(params, &first, &last, &error)) return error;
   // Sector 0 never reads blank while the boot loader runs: its first 512 bytes read as
   // the boot ROM.
-  for (uint32_t address = first * kFlashSectorSize; address < (last + 1) * kFlashSectorSize;
+  for (uint32_t address = first * map().sectorSize; address < (last + 1) * map().sectorSize;
        address += 4) {
     uint32_t word = 0;
     for (uint32_t k = 0; k < 4; ++k)
@@ -563,7 +565,7 @@ BootLoader::Response BootLoader::Compare(const std::vector<std::string>& params)
   if (first % 4 != 0) return Code(ADDR_ERROR);
   if (second % 4 != 0) return Code(ADDR_ERROR);
   if (count % 4 != 0) return Code(COUNT_ERROR);
-  const auto mapped = [count](uint32_t address) {
+  const auto mapped = [this, count](uint32_t address) {
     return InRam(address, count) || InFlash(address, count);
   };
   if (!mapped(first) || !mapped(second)) return Code(ADDR_NOT_MAPPED);
@@ -582,7 +584,7 @@ BootLoader::Response BootLoader::CopyRamToFlash(const std::vector<std::string>& 
   std::vector<uint32_t> args;
   if (!Numbers(params, 3, &args)) return Code(PARAM_ERROR);
   const uint32_t flashAddress = args[0], ramAddress = args[1], count = args[2];
-  const auto& sizes = kLpc1114Map.copySizes;
+  const auto& sizes = map().copySizes;
   if (flashAddress % sizes[0] != 0) return Code(DST_ADDR_ERROR);
   if (ramAddress % 4 != 0) return Code(SRC_ADDR_ERROR);
   if (std::find(std::begin(sizes), std::end(sizes), count) == std::end(sizes))
@@ -591,10 +593,11 @@ BootLoader::Response BootLoader::CopyRamToFlash(const std::vector<std::string>& 
   if (!InRam(ramAddress, count)) return Code(SRC_ADDR_NOT_MAPPED);
   if (!unlocked_) return Code(CMD_LOCKED);
   const uint32_t mask =
-      SectorMask(flashAddress / kFlashSectorSize, (flashAddress + count - 1) / kFlashSectorSize);
+      SectorMask(flashAddress / map().sectorSize, (flashAddress + count - 1) / map().sectorSize);
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
   // Programming can only clear bits of flash.
-  for (uint32_t i = 0; i < count; ++i) flash_[flashAddress + i] &= ram_[ramAddress - kRamBase + i];
+  for (uint32_t i = 0; i < count; ++i)
+    flash_[flashAddress + i] &= ram_[ramAddress - map().ramBase + i];
   prepared_ = 0;
   Response response = Code(CMD_SUCCESS);
   response.after = kProgramTimePer256 * (count / 256);
@@ -611,7 +614,7 @@ BootLoader::Response BootLoader::Go(const std::vector<std::string>& params) {
   if (address % 4 != 0) return Code(ADDR_ERROR);
   if (!InFlash(address, 4) && !InRam(address, 4)) return Code(ADDR_NOT_MAPPED);
   // The answer goes out, then the boot loader hands the chip to the code and says no more.
-  if (address < kBootRomWindow) {
+  if (address < map().bootRomWindow) {
     // Below 0x200 the boot ROM is mapped: its start-up runs as after a reset, with the
     // ISP pin released. It starts a program whose vector checksum is valid; otherwise
     // the boot loader begins again, waiting for "?".
@@ -645,7 +648,7 @@ void BootLoader::HandleWriteData(const std::string& line, Response& response) {
   bool numeric = !line.empty() && line.size() <= 10 &&
                  line.find_first_not_of("0123456789") == std::string::npos;
   if (groupValid_ && numeric && std::stoull(line) == sum) {
-    std::memcpy(ram_.data() + (transferAddress_ - kRamBase), group_.data(), group_.size());
+    std::memcpy(ram_.data() + (transferAddress_ - map().ramBase), group_.data(), group_.size());
     transferAddress_ += static_cast<uint32_t>(group_.size());
     transferRemaining_ -= static_cast<uint32_t>(group_.size());
     response.lines.push_back("OK");
@@ -659,8 +662,8 @@ void BootLoader::HandleWriteData(const std::string& line, Response& response) {
 }
 
 uint8_t BootLoader::MemoryByte(uint32_t address) const {
-  if (address >= kRamBase) return ram_[address - kRamBase];
-  return address < kBootRomWindow ? BootRomByte(address) : flash_[address];
+  if (address >= map().ramBase) return ram_[address - map().ramBase];
+  return address < map().bootRomWindow ? BootRomByte(address) : flash_[address];
 }
 
 void BootLoader::SendReadGroup(Response& response) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/memory_map.h"
+#include "common/parts.h"
 #include "isp/image_checks.h"
 #include "serial/reset_sequence.h"
 #include "sim/virtual_clock.h"
@@ -42,18 +42,11 @@ enum ReturnCode : int {
   CODE_READ_PROTECTION_ENABLED = 19,
 };
 
-constexpr uint32_t kFlashSize = kLpc1114Map.flashSize;
-constexpr uint32_t kFlashSectorSize = kLpc1114Map.sectorSize;
-constexpr uint32_t kFlashSectors = kFlashSize / kFlashSectorSize;
-constexpr uint32_t kRamBase = kLpc1114Map.ramBase;
-constexpr uint32_t kRamSize = kLpc1114Map.ramSize;
 constexpr uint32_t kUnlockCode = 23130;
 // The RAM the boot loader's ISP commands use themselves (the user manual's figure).
 constexpr uint32_t kBootLoaderRamFirst = 0x1000017C;
 constexpr uint32_t kBootLoaderRamLast = 0x1000025B;
-// Under CRP1, W writes RAM only from here up.
-constexpr uint32_t kCrp1RamFloor = kLpc1114Map.ramBuffer;
-constexpr uint32_t kLpc1114PartId = 0x0A40902B;
+constexpr uint32_t kLpc1114PartId = kLpc1114.ids[0];
 // Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
 constexpr Nanoseconds kEraseTime = Milliseconds(100);
 constexpr Nanoseconds kProgramTimePer256 = Milliseconds(1);
@@ -108,7 +101,7 @@ struct ChipConfig {
   // at programBaud (bytes at another rate arrive garbled), as a board's firmware does.
   bool programEcho = false;
   uint32_t programBaud = 115200;
-  // What the flash holds at power-up from address 0 (at most kFlashSize bytes); the
+  // What the flash holds at power-up from address 0 (at most the part's flash); the
   // rest is erased.
   std::vector<uint8_t> flash{};
   // How the host's RTS and DTR reach the chip's ISP entry and reset pins. With None
@@ -123,6 +116,9 @@ struct ChipConfig {
   uint32_t bootCodeMinor = 1;
   // The unique serial number that N reports, four words, the lowest address first.
   std::array<uint32_t, 4> uid{{0x0A1B2C3Du, 0x4E5F6071u, 0x8293A4B5u, 0xC6D7E8F9u}};
+  // The part modelled: its flash, sectors and RAM, which every command's ranges follow.
+  // J answers partId (set it to the part's own ID when choosing another part).
+  const Part* part = &kLpc1114;
 };
 
 class BootLoader {
@@ -175,9 +171,10 @@ class BootLoader {
   // How many W commands wrote into the boot loader's own RAM (kBootLoaderRamFirst to
   // kBootLoaderRamLast): a clean transfer has none.
   int bootLoaderRamWrites() const { return bootLoaderRamWrites_; }
-  const std::array<uint8_t, kFlashSize>& flash() const { return flash_; }
-  std::array<uint8_t, kFlashSize>& flash() { return flash_; }
-  const std::array<uint8_t, kRamSize>& ram() const { return ram_; }
+  const std::vector<uint8_t>& flash() const { return flash_; }
+  std::vector<uint8_t>& flash() { return flash_; }
+  const std::vector<uint8_t>& ram() const { return ram_; }
+  const MemoryMap& map() const { return config_.part->map; }
   // The code read protection the chip read at its last reset.
   CrpLevel crpLevel() const { return crp_; }
 
@@ -232,6 +229,8 @@ class BootLoader {
   void HandleWriteData(const std::string& line, Response& response);
   // A byte as the boot loader's commands see it: RAM, flash, or below 512 the boot ROM.
   uint8_t MemoryByte(uint32_t address) const;
+  bool InRam(uint32_t address, uint32_t count) const;
+  bool InFlash(uint32_t address, uint32_t count) const;
   void SendReadGroup(Response& response);
   void HandleReadReply(const std::string& line, Response& response);
 
@@ -268,8 +267,8 @@ class BootLoader {
   bool groupValid_ = true;
   uint32_t readGroupBytes_ = 0;
 
-  std::array<uint8_t, kFlashSize> flash_;
-  std::array<uint8_t, kRamSize> ram_;
+  std::vector<uint8_t> flash_;  // the part's flash
+  std::vector<uint8_t> ram_;    // the part's RAM from its base
 };
 
 }  // namespace korvane::sim

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/parts.h"
 #include "common/safe_files.h"
 #include "common/standard_streams.h"
 #include "korvane_version.h"
@@ -34,15 +35,18 @@ void OnStopSignal(int) {
 
 constexpr char kUsage[] =
     "Usage: korvane-sim --link PATH [options]\n"
-    "Runs a simulated LPC1114FN28/102 UART ISP boot loader on a new pseudo-terminal,\n"
-    "in real time. PATH becomes a symbolic link to the terminal's device, which is\n"
-    "also printed on stdout. Stops on SIGTERM, SIGINT or SIGHUP.\n"
+    "Runs a simulated LPC1114FN28/102 (or the --part given) UART ISP boot loader on a\n"
+    "new pseudo-terminal, in real time. PATH becomes a symbolic link to the terminal's\n"
+    "device, which is also printed on stdout. Stops on SIGTERM, SIGINT or SIGHUP.\n"
     "\n"
     "  --link PATH            the link to make (an earlier link there is replaced)\n"
     "  --lines SOCKET         the datagram socket that takes \"RTS 1\", \"DTR 0\", ... from\n"
     "                         the host (RTS: ISP entry pin, DTR: reset); default PATH.lines\n"
-    "  --part-id N            the part identification number, decimal\n"
-    "                         (default 172003371, 0x0A40902B)\n"
+    "  --part NAME            the part modelled, by its whole name as korvane-cli\n"
+    "                         --list-parts shows it (default LPC1114FN28/102): its\n"
+    "                         part ID, flash, sectors and RAM\n"
+    "  --part-id N            the part identification number J answers, decimal\n"
+    "                         (default the part's own: 172003371 for the LPC1114FN28/102)\n"
     "  --program-echo         the chip's program sends back every byte it receives, at\n"
     "                         115200 baud (for a terminal on the port)\n"
     "  --program-talks MS     the chip's program sends \"tick N\" every MS milliseconds\n"
@@ -54,7 +58,8 @@ constexpr char kUsage[] =
     "                         (active while off), swapped-inverted, or none (no line\n"
     "                         reaches the chip; it starts in its boot loader, as when the\n"
     "                         ISP button is held through a reset)\n"
-    "  --flash-in FILE        the flash holds FILE (at most 32 KiB, the rest 0xFF) at start\n"
+    "  --flash-in FILE        the flash holds FILE (at most the part's flash, the rest 0xFF)\n"
+    "                         at start\n"
     "  --adapter-latency MS   a USB serial adapter between chip and host (1 to 255): the\n"
     "                         chip's bytes wait until MS ms after the first of them or 62\n"
     "                         are waiting, as in an FTDI chip; 1 ms once the host asks the\n"
@@ -68,7 +73,7 @@ constexpr char kUsage[] =
     "  --pace                 bytes take their real time on the wire at the current baud\n"
     "                         rate (10 bit times each); else they pass at once. Erases\n"
     "                         and copies take their modelled time either way\n"
-    "  --flash-out FILE       writes the 32 KiB flash into FILE at the end\n"
+    "  --flash-out FILE       writes the whole flash into FILE at the end\n"
     "  --dump FILE            writes the flash into FILE after each restart and at the end\n"
     "  --log FILE             every line both ways and every line change, each with its\n"
     "                         CLOCK_MONOTONIC time in seconds: \"T RTS 1\", \"T > J\", \"T < 0\"\n"
@@ -105,6 +110,7 @@ bool ParseNumber(const std::string& text, unsigned long long max, unsigned long 
 
 // Empty on success, else what is wrong.
 std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
+  std::optional<uint32_t> partId;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string* out) {
@@ -125,7 +131,16 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       if (!value(&text) || !ParseNumber(text, 0xFFFFFFFFu, &id)) {
         return "--part-id needs a decimal number below 2^32";
       }
-      options->chip.partId = static_cast<uint32_t>(id);
+      partId = static_cast<uint32_t>(id);
+    } else if (arg == "--part") {
+      if (!value(&text)) return "--part needs a part's name (korvane-cli --list-parts)";
+      const std::vector<const korvane::Part*> named = korvane::PartsNamed(text);
+      if (named.size() != 1) {
+        return "--part " + text + ": " +
+               (named.empty() ? "no part is named so" : "more than one part is named so") +
+               " (korvane-cli --list-parts lists them)";
+      }
+      options->chip.part = named.front();
     } else if (arg == "--timeout") {
       char* end = nullptr;
       if (!value(&text) || text.empty()) return "--timeout needs a number of seconds";
@@ -185,6 +200,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       return "unknown argument " + arg;
     }
   }
+  // J answers the part's own ID unless --part-id says otherwise.
+  options->chip.partId = partId ? *partId : options->chip.part->ids[0];
   if (options->help || options->version) return std::string();
   if (options->link.empty()) return "no --link PATH given";
   if (options->lines.empty()) options->lines = options->link + ".lines";
@@ -231,10 +248,10 @@ std::string PrepareFiles(Options& options, std::FILE** wireLog) {
   // The flash as a board brought along would hold it.
   std::vector<uint8_t> bytes;
   const korvane::FileProblem unread =
-      korvane::ReadRegularFile(options.flashIn, korvane::sim::kFlashSize, &bytes);
+      korvane::ReadRegularFile(options.flashIn, options.chip.part->map.flashSize, &bytes);
   if (unread.kind == korvane::FileProblem::Kind::TooLarge) {
     return options.flashIn + " is larger than the flash (" +
-           std::to_string(korvane::sim::kFlashSize) + " bytes)";
+           std::to_string(options.chip.part->map.flashSize) + " bytes)";
   }
   if (unread) return "--flash-in: " + korvane::DescribeInEnglish(unread);
   options.chip.flash = bytes;

@@ -67,11 +67,29 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        },
        {},
        "korvane-cli: the image is larger than the chip's flash\n  file: big.bin\n"
-       "  size: 40960 bytes; the flash holds 32768\n  next: link the program for the LPC1114's 32 "
-       "KiB of flash\n",
+       "  size: 40960 bytes; the flash holds 32768\n  next: link the program for the chip's flash "
+       "(korvane-cli --list-parts tells each part's)\n",
        "korvane-cli: .binファイルのサイズが大きすぎます。書き込めません。\n  ファイル: big.bin\n"
        "  サイズ: 40960 バイト（フラッシュは 32768 バイト）\n"
-       "  次の手順: LPC1114 の 32 KiB のフラッシュに収まるようにリンクしてください\n"},
+       "  次の手順: チップのフラッシュに収まるようにリンクしてください（各パーツの容量は "
+       "korvane-cli "
+       "--list-parts で分かります）\n"},
+      {"an image beyond the chip's flash, found after J",
+       [] {
+         JobResult r(JobOutcome::FileTooLarge);
+         r.fileSize = 40000;
+         r.flashSize = 16384;
+         return r;
+       },
+       {},
+       "korvane-cli: the image is larger than the chip's flash\n"
+       "  size: 40000 bytes; the flash holds 16384\n  next: link the program for the chip's flash "
+       "(korvane-cli --list-parts tells each part's)\n",
+       "korvane-cli: .binファイルのサイズが大きすぎます。書き込めません。\n"
+       "  サイズ: 40000 バイト（フラッシュは 16384 バイト）\n"
+       "  次の手順: チップのフラッシュに収まるようにリンクしてください（各パーツの容量は "
+       "korvane-cli "
+       "--list-parts で分かります）\n"},
       {"wrong chip",
        [] {
          JobResult r(JobOutcome::WrongChip);
@@ -79,12 +97,15 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
          return r;
        },
        {},
-       "korvane-cli: the chip is not an LPC1114FN28/102\n"
-       "  part ID read: 0x0444102B; accepted: 0x0A40902B, 0x1A40902B\n"
-       "  next: Korvane writes only the LPC1114FN28/102; check the board\n",
+       "korvane-cli: the chip is not the part expected\n"
+       "  part ID read: 0x0444102B; accepted: LPC1114FN28/102 (0x0A40902B, 0x1A40902B)\n"
+       "  next: check the board; korvane-cli --list-parts lists the parts Korvane writes, and "
+       "--part names the one a board must be\n",
        "korvane-cli: 指定以外のマイコンが装着されています。\n"
-       "  読み取った品番ID: 0x0444102B（受け付けるのは 0x0A40902B, 0x1A40902B）\n"
-       "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください\n"},
+       "  読み取った品番ID: 0x0444102B（受け付けるのは LPC1114FN28/102 (0x0A40902B, 0x1A40902B)）\n"
+       "  次の手順: ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli "
+       "--list-parts "
+       "で分かり、--part でボードのパーツを指定できます\n"},
       {"refused copy",
        [] {
          JobResult r = Refused(JobOutcome::WriteFailed, "C 1024 268436224 1024", 9);
@@ -201,12 +222,15 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
          return r;
        },
        {},
-       "korvane-cli: the chip is not an LPC1114FN28/102\n"
+       "korvane-cli: the chip is not the part expected\n"
        "  the answer to J was \"\\xFF\\x1B[2J\", not a part ID\n"
-       "  next: Korvane writes only the LPC1114FN28/102; check the board\n",
+       "  next: check the board; korvane-cli --list-parts lists the parts Korvane writes, and "
+       "--part names the one a board must be\n",
        "korvane-cli: 指定以外のマイコンが装着されています。\n"
        "  J への応答が \"\\xFF\\x1B[2J\" で、品番IDではありません\n"
-       "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください\n"},
+       "  次の手順: ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli "
+       "--list-parts "
+       "で分かり、--part でボードのパーツを指定できます\n"},
       {"aborted",
        [] { return JobResult(JobOutcome::Aborted); },
        {},

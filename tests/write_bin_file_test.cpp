@@ -378,7 +378,7 @@ TEST_F(WriteJob, NoChipCostsFiveResetsOfTwoSecondsEach) {
 
 TEST_F(WriteJob, WrongChipIsFoundBeforeAnythingIsErased) {
   chip().loader.config().partId = 12345;
-  chip().loader.flash().fill(0x00);
+  std::fill(chip().loader.flash().begin(), chip().loader.flash().end(), uint8_t{0x00});
   WriteImage(test::MakeImage(10));
   ASSERT_EQ(Run(), msg::kWrongChip);
   EXPECT_EQ(chip().loader.flash()[0], 0x00);
