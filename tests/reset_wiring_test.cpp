@@ -84,6 +84,25 @@ TEST(ResetWiring, AfterTheWriteTheChipRunsWhatWasAskedFor) {
   }
 }
 
+// Boards whose reset supervisor needs longer: the reset held and the ISP pin kept as
+// long as the session's timing says, in the virtual time of the simulated chip, which
+// still enters its boot loader.
+TEST(ResetWiring, TheResetAndTheIspPinTakeTheTimesGiven) {
+  sim::SimulatedChip chip;
+  JobOptions options;
+  options.session.timing = {200, 300};
+  ASSERT_TRUE(WriteImage(test::MakeStartableImage(100), PlanWrite(100), chip.Opener(), options)
+                  .Succeeded());
+  const auto lines = chip.EventsOf(sim::PortEvent::Kind::Line);
+  ASSERT_GE(lines.size(), 4u);
+  // Into the boot loader: RTS on, DTR on, DTR off 200 ms later, RTS off 300 ms after that.
+  EXPECT_EQ(lines[2].at - lines[1].at, sim::Milliseconds(200));
+  EXPECT_EQ(lines[3].at - lines[2].at, sim::Milliseconds(300));
+  EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::UserProgram);
+  const ResetSequence program = IntoProgramSequence({200, 300});
+  EXPECT_EQ(program[1].waitAfterMs, 200u) << "the reset into the program is held as long";
+}
+
 TEST(ResetWiring, SequencesAsLineChanges) {
   // The default wiring is the window's: RTS and DTR on, DTR off after 50 ms, RTS off
   // after 100 ms more.
