@@ -41,6 +41,12 @@ _korvane_cli() {
     --after) mapfile -t COMPREPLY < <(compgen -W "reset go stay" -- "$cur"); return ;;
     --retry) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3 4 5 6 7 8 9 10" -- "$cur"); return ;;
     --read) _korvane_cli_files "$cur" all; return ;;
+    --part)
+      local parts
+      parts=$(korvane-cli --list-parts 2>/dev/null | awk 'NR > 1 { print $1 }')
+      mapfile -t COMPREPLY < <(compgen -W "$parts" -- "$cur")
+      return ;;
+    --reset-time | --isp-time) return ;;
     --range) return ;;
   esac
   if [[ $cur == -* ]]; then
