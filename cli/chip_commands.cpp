@@ -100,7 +100,8 @@ std::string HexShort(uint32_t value) {
 
 std::string InfoText(const ChipInfo& info, Language language) {
   const ReportWords& words = ReportWordsOf(language);
-  std::string text = words.partId + PartText(info.partId, PartWithId(info.partId)) + "\n";
+  // J tells the die: every package of it that the table names.
+  std::string text = words.partId + PartText(info.partId, nullptr) + "\n";
   text += words.bootCode + std::to_string(info.bootCodeFirst) + "." +
           std::to_string(info.bootCodeSecond) + "\n";
   text += words.uid;

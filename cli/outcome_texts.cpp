@@ -263,7 +263,11 @@ std::string IspLine(const IspResult& isp, const Words& words) {
 }  // namespace
 
 std::string PartText(uint32_t id, const Part* part) {
-  return Hex(id) + (part ? std::string(" (") + part->name + ")" : "");
+  if (part) return Hex(id) + " (" + part->name + ")";
+  // Without a row chosen, every package of the die that answers so.
+  std::string names;
+  for (const Part* row : PartsWithId(id)) names += (names.empty() ? "" : ", ") + std::string(row->name);
+  return Hex(id) + (names.empty() ? "" : " (" + names + ")");
 }
 
 std::string ExpectedText(const std::vector<const Part*>& parts, Language language) {

@@ -23,8 +23,8 @@ struct OutcomeText {
 // An address or a part ID as korvane-cli shows them: "0x000004A0".
 std::string Hex(uint32_t value);
 
-// A part ID as korvane-cli shows it, with the part's name where the table has it:
-// "0x2540102B (LPC1114FHN33/302)".
+// A part ID as korvane-cli shows it, with the part's name, or without one given every
+// name the table has for it: "0x0001BC40 (LPC11U35FHN33/401, LPC11U35FBD48/401, ...)".
 std::string PartText(uint32_t id, const Part* part);
 // The parts an operation takes, by name and ID; "the parts of korvane-cli --list-parts"
 // for more than three.

@@ -19,6 +19,14 @@ const Part* PartWithId(uint32_t id) {
   return nullptr;
 }
 
+std::vector<const Part*> PartsWithId(uint32_t id) {
+  std::vector<const Part*> found;
+  for (const Part& part : kParts) {
+    if (part.HasId(id)) found.push_back(&part);
+  }
+  return found;
+}
+
 std::vector<const Part*> PartsNamed(const std::string& prefix) {
   std::vector<const Part*> found;
   if (prefix.empty()) return found;

@@ -46,20 +46,58 @@ constexpr MemoryMap Lpc1xMap(uint32_t flashKiB, uint32_t ramKiB) {
           {256, 512, 1024, 4096}};
 }
 
-// The parts, the LPC1114FN28/102 (the window's only one) first. Each row's source is the
-// user manual's table of part identification numbers (Table "Part identification
-// numbers" of the ISP command J) and its ordering and memory overview.
+// The parts, the LPC1114FN28/102 (the window's only one) first. The packages of one
+// die answer J alike and share a row's memory: J tells the die, --part the package.
 inline constexpr Part kParts[] = {
-    // UM10398 rev. 12.4, Table 386 and Table 2/3 (LPC1114FN28/102: 32 kB flash, 4 kB SRAM).
+    // The part Korvane's window writes: the two IDs its boot loader answers and its
+    // 32 KiB of flash, as Korvane has always written it; 4 KiB of SRAM (UM10398, the
+    // LPC111x user manual, whose tables could not be read here: lpc21isp's and
+    // lpctools' neighbours agree).
     {"LPC1114FN28/102", {0x0A40902B, 0x1A40902B}, Lpc1xMap(32, 4)},
+    // UM10462 rev. 5.3 (LPC11U3x/2x/1x): the IDs from Table 377 "device identification
+    // numbers" (a part answers either of two), flash and SRAM0 from Table 3 "memory
+    // configuration" (the USB SRAM and SRAM1 banks at 0x2000xxxx are not counted), 4 kB
+    // sectors from Tables 360 and 361.
+    {"LPC11U12FHN33/201", {0x095C802B, 0x295C802B}, Lpc1xMap(16, 4)},
+    {"LPC11U12FBD48/201", {0x095C802B, 0x295C802B}, Lpc1xMap(16, 4)},
+    {"LPC11U13FBD48/201", {0x097A802B, 0x297A802B}, Lpc1xMap(24, 4)},
+    {"LPC11U14FHN33/201", {0x0998802B, 0x2998802B}, Lpc1xMap(32, 4)},
+    {"LPC11U14FHI33/201", {0x2998802B, 0}, Lpc1xMap(32, 4)},
+    {"LPC11U14FBD48/201", {0x0998802B, 0x2998802B}, Lpc1xMap(32, 4)},
+    {"LPC11U14FET48/201", {0x0998802B, 0x2998802B}, Lpc1xMap(32, 4)},
+    {"LPC11U22FBD48/301", {0x2954402B, 0}, Lpc1xMap(16, 6)},
+    {"LPC11U23FBD48/301", {0x2972402B, 0}, Lpc1xMap(24, 6)},
+    {"LPC11U24FHI33/301", {0x2988402B, 0}, Lpc1xMap(32, 6)},
+    {"LPC11U24FBD48/301", {0x2988402B, 0}, Lpc1xMap(32, 6)},
+    {"LPC11U24FET48/301", {0x2988402B, 0}, Lpc1xMap(32, 6)},
+    {"LPC11U24FHN33/401", {0x2980002B, 0}, Lpc1xMap(32, 8)},
+    {"LPC11U24FBD48/401", {0x2980002B, 0}, Lpc1xMap(32, 8)},
+    {"LPC11U24FBD64/401", {0x2980002B, 0}, Lpc1xMap(32, 8)},
+    {"LPC11U34FHN33/311", {0x0003D440, 0}, Lpc1xMap(40, 8)},
+    {"LPC11U34FBD48/311", {0x0003D440, 0}, Lpc1xMap(40, 8)},
+    {"LPC11U34FHN33/421", {0x0001CC40, 0}, Lpc1xMap(48, 8)},
+    {"LPC11U34FBD48/421", {0x0001CC40, 0}, Lpc1xMap(48, 8)},
+    {"LPC11U35FHN33/401", {0x0001BC40, 0}, Lpc1xMap(64, 8)},
+    {"LPC11U35FBD48/401", {0x0001BC40, 0}, Lpc1xMap(64, 8)},
+    {"LPC11U35FBD64/401", {0x0001BC40, 0}, Lpc1xMap(64, 8)},
+    {"LPC11U35FHI33/501", {0x0000BC40, 0}, Lpc1xMap(64, 8)},
+    {"LPC11U35FET48/501", {0x0000BC40, 0}, Lpc1xMap(64, 8)},
+    {"LPC11U36FBD48/401", {0x00019C40, 0}, Lpc1xMap(96, 8)},
+    {"LPC11U36FBD64/401", {0x00019C40, 0}, Lpc1xMap(96, 8)},
+    {"LPC11U37FBD48/401", {0x00017C40, 0}, Lpc1xMap(128, 8)},
+    {"LPC11U37HFBD64/401", {0x00007C44, 0}, Lpc1xMap(128, 8)},
+    {"LPC11U37FBD64/501", {0x00007C40, 0}, Lpc1xMap(128, 8)},
 };
 
 // The window's part and korvane-sim's default.
 inline constexpr const Part& kLpc1114 = kParts[0];
 inline constexpr MemoryMap kLpc1114Map = kLpc1114.map;
 
-// The part whose identification J answered; null for one of no row.
+// The part whose identification J answered (the first row of its die); null for one of
+// no row.
 const Part* PartWithId(uint32_t id);
+// Every row whose part answers J with id: the packages of one die.
+std::vector<const Part*> PartsWithId(uint32_t id);
 // The parts whose name starts with prefix, in any case ("lpc1343", "LPC11U"); the one
 // whose whole name it is, alone, when there is one.
 std::vector<const Part*> PartsNamed(const std::string& prefix);

@@ -15,8 +15,9 @@ uint32_t CopySizeFor(uint32_t length) {
 
 WritePlan PlanWrite(const std::vector<bool>& hasData) {
   WritePlan plan;
-  const auto size =
-      static_cast<uint32_t>(hasData.size() < kMaxImageSize ? hasData.size() : kMaxImageSize);
+  // The whole image: whether it fits the chip's flash is checked once the chip has told
+  // its part, never by leaving part of it out here.
+  const auto size = static_cast<uint32_t>(hasData.size());
   PlannedBlock first;
   bool firstHasData = false;
   for (uint32_t address = 0; address < size; address += kBlockSize) {

@@ -43,7 +43,8 @@ struct WritePlan {
 };
 
 // The plan for an image from address 0 whose byte i holds data where hasData[i]
-// (hasData.size() is the image's size, at most kMaxImageSize):
+// (hasData.size() is the image's size; whether it fits the chip's flash is the caller's
+// to check):
 // - only the sectors that hold data are erased, each contiguous run as one P and E;
 // - only the 1024-byte blocks that hold data are sent, each up to its last byte of data
 //   (what follows it in the copy is 0xFF, never what the chip's RAM held);

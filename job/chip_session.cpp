@@ -97,12 +97,14 @@ JobResult ChipSession::Handshake() {
   char line[kLineBufferSize];
   if (!(isp = ReadPartId(link_, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
   const auto id = static_cast<uint32_t>(ParsePartId(line));
-  const Part* part = PartWithId(id);
-  if (part == nullptr ||
-      std::find(settings_.parts.begin(), settings_.parts.end(), part) == settings_.parts.end()) {
+  // The row the settings take for that ID (the packages of one die answer alike).
+  const auto taken = std::find_if(settings_.parts.begin(), settings_.parts.end(),
+                                  [id](const Part* part) { return part->HasId(id); });
+  const Part* part = taken != settings_.parts.end() ? *taken : nullptr;
+  if (part == nullptr) {
     // Not a part the session takes: what it is (if the table knows it) and what was.
     JobResult failed = Failed(JobOutcome::WrongChip, isp);
-    failed.foundPart = part;
+    failed.foundPart = PartWithId(id);
     failed.expectedParts = settings_.parts;
     const size_t digits = std::strspn(line, "0123456789");
     if (digits > 0 && line[digits] == '\0') {

@@ -494,8 +494,8 @@ BootLoader::Response BootLoader::EraseSectors(const std::vector<std::string>& pa
   const uint32_t mask = SectorMask(first, last);
   if (!unlocked_) return Code(CMD_LOCKED);
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
-  std::fill(flash_.begin() + first * map().sectorSize,
-            flash_.begin() + (last + 1) * map().sectorSize, 0xFF);
+  std::fill(flash_.begin() + static_cast<std::ptrdiff_t>(first * map().sectorSize),
+            flash_.begin() + static_cast<std::ptrdiff_t>((last + 1) * map().sectorSize), 0xFF);
   prepared_ = 0;  // every erase or copy protects the sectors again
   Response response = Code(CMD_SUCCESS);
   response.after = kEraseTime;

@@ -314,6 +314,9 @@ int main(int argc, char** argv) {
   options.serve.log = options.verbose ? stderr : nullptr;
   options.serve.wireLog = wireLog;
   const PtyChip::End end = chip.Serve(options.serve, &error);
+  // The chip has let go: a stop signal's alarm no longer guards anything, and writing
+  // the flash files must not be cut short by it.
+  alarm(0);
   if (wireLog) std::fclose(wireLog);
 
   std::string how;

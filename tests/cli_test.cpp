@@ -205,7 +205,7 @@ TEST(CliOptions, OptionsThatMeanNothingTogetherAreRefused) {
        "--range starts at 512 or above: while the boot loader runs, bytes 0 to 511 read as its "
        "boot ROM, not "
        "as the flash"},
-      {{"--read", "x.bin", "--range", "512:32768", "-p", "sim"},
+      {{"--part", "LPC1114FN28/102", "--read", "x.bin", "--range", "512:32768", "-p", "sim"},
        "--range must lie within the flash (0 to 32767)"},
       {{"--read", "x.bin", "-p", "sim", "-p", "sim"}, "--read takes one port"},
       {{"--erase-all", "-p", "sim", "-p", "sim"}, "--erase-all without FILE takes one port"},
@@ -441,7 +441,8 @@ TEST_F(Cli, FilesTheJobRefusesAreRefusedAtOnceWithTheSimulatedChipToo) {
   std::filesystem::create_directory(dir.File("folder.bin"));
   std::vector<std::pair<std::string, std::string>> cases = {
       {huge, "the image is larger than the chip's flash\n  file: " + huge +
-                 "\n  size: 104857600 bytes; the flash holds 32768\n"},
+                 "\n  size: 104857600 bytes; the flash holds " +
+                 std::to_string(Options().LargestFlash()) + "\n"},
 #ifdef _WIN32
       {dir.File("folder.bin"), "cannot open the file\n"},  // Windows opens no folder as a file
 #else
@@ -744,7 +745,7 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
   } cases[] = {
       {"bad.hex", ":0400000001020304F1\n:00000001FF\n", "checksum"},
       {"short.hex", ":0400000001020304F2\n", "end-of-file record"},
-      {"far.hex", ":020000040001F9\n:0400000001020304F2\n:00000001FF\n", "0x00010000"},
+      {"far.hex", ":020000040002F8\n:0400000001020304F2\n:00000001FF\n", "0x00020000"},
       {"text.hex", "hello\n", "not"},
       {"text.elf", "hello", "not"},
       {"broken",
