@@ -162,8 +162,8 @@ case_wrong_part() {
   cli_env=()
   expect_exit 1
   expect_stderr "korvane-cli: 指定以外のマイコンが装着されています。
-  読み取った品番ID: 0x00003039（受け付けるのは 0x0A40902B, 0x1A40902B）
-  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください"
+  読み取った品番ID: 0x00003039（受け付けるのは korvane-cli --list-parts のパーツ）
+  次の手順: ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli --list-parts で分かり、--part でボードのパーツを指定できます"
   expect_quick
   finish_sim term
 }

@@ -102,8 +102,8 @@ case_wrong_part() {
   cli_env=()
   expect_exit 1
   local text="korvane-cli: 指定以外のマイコンが装着されています。"
-  printf '%s\r\n' "$text" "  読み取った品番ID: 0x00003039（受け付けるのは 0x0A40902B, 0x1A40902B）" \
-    "  次の手順: Korvane が書き込めるのは LPC1114FN28/102 だけです。ボードを確かめてください" >"$work/expected.utf8"
+  printf '%s\r\n' "$text" "  読み取った品番ID: 0x00003039（受け付けるのは korvane-cli --list-parts のパーツ）" \
+    "  次の手順: ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli --list-parts で分かり、--part でボードのパーツを指定できます" >"$work/expected.utf8"
   iconv -f UTF-8 -t CP932 "$work/expected.utf8" >"$work/expected.cp932"
   cmp -s "$work/expected.utf8" "$(out cli.err)" || cmp -s "$work/expected.cp932" "$(out cli.err)" ||
     fail "korvane-cli.exe stderr '$(cat "$(out cli.err)")', expected '$text' in UTF-8 or CP932"
