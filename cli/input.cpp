@@ -61,9 +61,10 @@ std::vector<uint8_t> FlashAfter(const std::vector<uint8_t>& before, const Input&
   for (const SectorRun& run : input.plan.sectors) {
     const auto from = static_cast<std::ptrdiff_t>(run.first * kSectorSize);
     const auto to = static_cast<std::ptrdiff_t>((run.last + 1) * kSectorSize);
-    std::fill(flash.begin() + std::min<std::ptrdiff_t>(from, static_cast<std::ptrdiff_t>(flash.size())),
-              flash.begin() + std::min<std::ptrdiff_t>(to, static_cast<std::ptrdiff_t>(flash.size())),
-              uint8_t{0xFF});
+    std::fill(
+        flash.begin() + std::min<std::ptrdiff_t>(from, static_cast<std::ptrdiff_t>(flash.size())),
+        flash.begin() + std::min<std::ptrdiff_t>(to, static_cast<std::ptrdiff_t>(flash.size())),
+        uint8_t{0xFF});
   }
   const std::vector<uint8_t>& image = input.read.image;
   for (size_t i = 0; i < image.size() && i < flash.size(); ++i) {

@@ -266,7 +266,8 @@ std::string PartText(uint32_t id, const Part* part) {
   if (part) return Hex(id) + " (" + part->name + ")";
   // Without a row chosen, every package of the die that answers so.
   std::string names;
-  for (const Part* row : PartsWithId(id)) names += (names.empty() ? "" : ", ") + std::string(row->name);
+  for (const Part* row : PartsWithId(id))
+    names += (names.empty() ? "" : ", ") + std::string(row->name);
   return Hex(id) + (names.empty() ? "" : " (" + names + ")");
 }
 

@@ -22,14 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Names(const test::TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir.path()))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 #ifndef _WIN32
 std::string Content(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -101,7 +93,8 @@ TEST_F(Cli, ReadReplacesALinksTargetAndNothingElse) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(Content(link + ".part"), "notes");
-  EXPECT_EQ(Names(dir), (std::vector<std::string>{"backup.bin", "latest.bin", "latest.bin.part"}));
+  EXPECT_EQ(test::NamesIn(dir),
+            (std::vector<std::string>{"backup.bin", "latest.bin", "latest.bin.part"}));
 }
 #endif
 
@@ -146,7 +139,7 @@ TEST_F(Cli, AnAbortedChipOperationSaysWhichOneStopped) {
     EXPECT_NE(console.err.find(c.said), std::string::npos) << console.err;
     EXPECT_EQ(console.err.find("write"), std::string::npos) << console.err;
     EXPECT_FALSE(test::FileExists(dir.File("flash.bin")));
-    EXPECT_EQ(Names(dir), std::vector<std::string>{}) << "no file left behind";
+    EXPECT_EQ(test::NamesIn(dir), std::vector<std::string>{}) << "no file left behind";
   }
 }
 

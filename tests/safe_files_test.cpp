@@ -32,15 +32,6 @@ void Put(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// The names in a folder, for "nothing else was left behind".
-std::vector<std::string> Names(const test::TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir.path()))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Prepare and Commit into path, as --read does: the first problem, if any.
 FileProblem WriteWhole(const std::string& path, const std::string& text) {
   OutputFile out;
@@ -68,7 +59,7 @@ TEST(OutputFile, ReplacesARegularFileOrMakesANewOneAndLeavesNothingElse) {
   Put(out + ".part", "notes");
   ASSERT_FALSE(WriteWhole(out, "third"));
   EXPECT_EQ(Content(out + ".part"), "notes");
-  EXPECT_EQ(Names(dir), (std::vector<std::string>{"flash.bin", "flash.bin.part"}));
+  EXPECT_EQ(test::NamesIn(dir), (std::vector<std::string>{"flash.bin", "flash.bin.part"}));
 }
 
 TEST(OutputFile, AFailureOrAnEndWithoutCommitLeavesTheOldFile) {
@@ -82,7 +73,7 @@ TEST(OutputFile, AFailureOrAnEndWithoutCommitLeavesTheOldFile) {
     EXPECT_EQ(file.temporary().rfind(out, 0), 0u) << "made beside its place";
   }  // aborted: never committed
   EXPECT_EQ(Content(out), "old");
-  EXPECT_EQ(Names(dir), std::vector<std::string>{"flash.bin"});
+  EXPECT_EQ(test::NamesIn(dir), std::vector<std::string>{"flash.bin"});
 }
 
 TEST(OutputFile, RefusesWhatIsNoRegularFileBeforeAnythingIsWritten) {
@@ -130,7 +121,7 @@ TEST(OutputFile, TwoWritersAtOnceLeaveOneWholeContent) {
     EXPECT_FALSE(second.get());
     const std::string now = Content(out);
     EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
-    EXPECT_EQ(Names(dir), std::vector<std::string>{"flash.bin"});
+    EXPECT_EQ(test::NamesIn(dir), std::vector<std::string>{"flash.bin"});
   }
 }
 

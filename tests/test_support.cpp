@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <share.h>
 #endif
@@ -68,6 +70,14 @@ void OverwriteFile(const std::string& path, size_t offset, const std::vector<uin
   out.seekp(static_cast<std::streamoff>(offset));
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> NamesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool FileExists(const std::string& path) {

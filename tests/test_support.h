@@ -34,6 +34,8 @@ void AppendFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes bytes over the file's own from offset on, keeping the rest.
 void OverwriteFile(const std::string& path, size_t offset, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// The names of the files and folders in a folder, sorted.
+std::vector<std::string> NamesIn(const TempDir& dir);
 // True when this process holds no open handle of the file at path.
 bool FileIsReleased(const std::string& path);
 

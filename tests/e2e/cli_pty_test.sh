@@ -456,16 +456,21 @@ case_low_latency() {
   grep -q LOWLAT "$wire_log" && fail "a request with --no-low-latency: $(grep LOWLAT "$wire_log")"
 }
 
-# A chip under code read protection level 1 refuses the write at its erase, with the way
-# out named; --erase-all FILE erases it, resets it and writes FILE; --info then tells.
-case_protected_chip() {
-  python3 - "$blink" "$work/crp1.bin" <<'PY'
+# make_crp1_image OUT: the example program with the protection word of CRP1 at 0x2FC.
+make_crp1_image() {
+  python3 - "$blink" "$1" <<'PY'
 import sys
 image = bytearray(open(sys.argv[1], 'rb').read())
 image += b'\xff' * (0x300 - len(image))
 image[0x2FC:0x300] = (0x12345678).to_bytes(4, 'little')
 open(sys.argv[2], 'wb').write(image)
 PY
+}
+
+# A chip under code read protection level 1 refuses the write at its erase, with the way
+# out named; --erase-all FILE erases it, resets it and writes FILE; --info then tells.
+case_protected_chip() {
+  make_crp1_image "$work/crp1.bin"
   start_sim --flash-in "$work/crp1.bin" || return
   run_cli "$blink"
   expect_exit 1
@@ -491,13 +496,7 @@ PY
 # lifted the protection: --info tells what it read and --erase-all its erase, each with
 # the refused start as a note, exit 0.
 case_protected_chip_and_go() {
-  python3 - "$blink" "$work/crp1.bin" <<'PY'
-import sys
-image = bytearray(open(sys.argv[1], 'rb').read())
-image += b'\xff' * (0x300 - len(image))
-image[0x2FC:0x300] = (0x12345678).to_bytes(4, 'little')
-open(sys.argv[2], 'wb').write(image)
-PY
+  make_crp1_image "$work/crp1.bin"
   start_sim --flash-in "$work/crp1.bin" || return
   local note="korvane-cli: note: the chip's code read protection holds until its next reset, and until then it refuses to start a program (G 0 T): reset the board"
   timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --info --after go -p "$link" \
