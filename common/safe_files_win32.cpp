@@ -91,8 +91,10 @@ FileProblem OutputFile::Prepare(const std::string& path) {
   existed_ = false;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // Absent, or its folder is: creating the temporary file tells which.
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return Problem(FileProblem::Kind::CannotCheck, path, error);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      return Problem(FileProblem::Kind::CannotCheck, path, error);
   } else {
     FileProblem there = WhatIsThere(path, attributes);
     if (there) return there;
@@ -153,9 +155,17 @@ FileProblem OutputFile::Commit(const std::string& bytes) {
       return there;
     }
   }
-  if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // Another program replacing or reading the target at this moment makes Windows refuse
+  // for a moment: tried again, a bounded number of times.
+  for (int tries = 0;; ++tries) {
+    if (MoveFileExA(temporary_.c_str(), target_.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      break;
     const DWORD error = GetLastError();
+    if (tries < 50 && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+      Sleep(10);
+      continue;
+    }
     Discard();
     return Problem(FileProblem::Kind::CannotReplace, target_, error);
   }
