@@ -237,7 +237,8 @@ const std::vector<OptionRow> kOptions = {
      Group::Writing,
      "a serial device: a path such as /dev/ttyUSB0 (Linux, macOS),\n"
      "COM5 or 5 (Windows); \"auto\" for the only USB serial port\n"
-     "present; \"sim\" writes into the built-in simulated chip",
+     "present; \"sim\" writes into the built-in simulated chip\n"
+     "(\"sim:PART\" a simulated part of --list-parts)",
      nullptr,
      TakePort,
      {}},
@@ -306,7 +307,7 @@ const std::vector<OptionRow> kOptions = {
      "NAME",
      Group::Writing,
      "the part the chip must be: a name as --list-parts shows it,\n"
-     "or the start of one, in any case (lpc1343, LPC11U); another\n"
+     "or the start of one, in any case (lpc11u37, LPC11U); another\n"
      "chip is refused before anything is erased (by default any\n"
      "part korvane-cli writes, told by its ID)",
      nullptr,
@@ -765,9 +766,9 @@ std::string UsageText() {
       "PORT\n"
       "  or:  korvane-cli --monitor --no-write -p PORT\n"
       "  or:  korvane-cli --list-ports | --list-parts\n"
-      "Writes the image FILE into the flash of an NXP LPC111x, LPC11Cxx, LPC11Uxx or\n"
-      "LPC13xx (korvane-cli --list-parts) through its UART ISP boot loader, then\n"
-      "resets the chip into the new program. FILE is a raw binary\n"
+      "Writes the image FILE into the flash of an NXP LPC1114FN28/102, or of another\n"
+      "part korvane-cli --list-parts lists (the LPC11U1x/2x/3x), through its UART ISP\n"
+      "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
       "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
       "names are recognised by their content (ELF or Intel HEX), or refused.\n";
   for (const auto& group : groups) {
