@@ -44,10 +44,6 @@ class DevicePort final : public BoardPort {
 
 }  // namespace
 
-bool IsSimulatedPortName(const std::string& name) {
-  return name == "sim" || name.rfind("sim:", 0) == 0;
-}
-
 std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency) {
   if (name == "sim") return MakeSimulatedBoard(kLpc1114);
   if (IsSimulatedPortName(name)) {

@@ -54,9 +54,6 @@ class BoardPort {
 // The boards of a run, one per port named, in the order given.
 using Boards = std::vector<std::unique_ptr<BoardPort>>;
 
-// Whether a port name stands for a simulated board: "sim" or "sim:PART".
-bool IsSimulatedPortName(const std::string& name);
-
 // The board behind a port name: "sim" a simulated LPC1114FN28/102 of its own, "sim:PART"
 // a simulated part of the table (its whole name; whose program answers on the serial
 // line by sending back what it gets, for the monitor); anything else a device path,

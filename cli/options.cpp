@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/port_names.h"
+
 namespace korvane::cli {
 
 namespace {
@@ -164,24 +166,25 @@ std::string RateList(const uint32_t (&rates)[N]) {
   return list;
 }
 
-std::string TakeMonitorBaud(Options& options, const std::string& value) {
-  for (const uint32_t rate : kMonitorRates) {
-    if (value == std::to_string(rate)) {
-      options.monitorBaud = rate;
+// One of the rates, for the option named: stored in *rate, or why not.
+template <size_t N>
+std::string TakeRate(const char* name, const uint32_t (&rates)[N], const std::string& value,
+                     uint32_t* rate) {
+  for (const uint32_t known : rates) {
+    if (value == std::to_string(known)) {
+      *rate = known;
       return "";
     }
   }
-  return "--monitor-baud takes " + RateList(kMonitorRates) + ", not \"" + value + "\"";
+  return std::string(name) + " takes " + RateList(rates) + ", not \"" + value + "\"";
+}
+
+std::string TakeMonitorBaud(Options& options, const std::string& value) {
+  return TakeRate("--monitor-baud", kMonitorRates, value, &options.monitorBaud);
 }
 
 std::string TakeBaud(Options& options, const std::string& value) {
-  for (const uint32_t rate : kTransferRates) {
-    if (value == std::to_string(rate)) {
-      options.transferBaud = rate;
-      return "";
-    }
-  }
-  return "--baud takes " + RateList(kTransferRates) + ", not \"" + value + "\"";
+  return TakeRate("--baud", kTransferRates, value, &options.transferBaud);
 }
 
 std::string TakePart(Options& options, const std::string& value) {
@@ -222,10 +225,11 @@ std::string TakeIspTime(Options& options, const std::string& value) {
 
 using Kind = OptionRule::Kind;
 constexpr const char* kWritesNothing = "--no-write writes nothing";
-// What a write takes and an operation that writes nothing does not.
-const std::vector<Flag> kWriteOnly = {Flag::Delete,      Flag::Watch,    Flag::Verify,
+// What a write takes and an operation that writes nothing does not, in the order their
+// conflict with --erase-all without FILE is told.
+const std::vector<Flag> kWriteOnly = {Flag::Verify,      Flag::Delete,   Flag::Watch,
                                       Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
-                                      Flag::Monitor,     Flag::NoWrite,  Flag::Retry};
+                                      Flag::Retry,       Flag::Monitor,  Flag::NoWrite};
 
 // In the order --help lists them within their groups; the rules are checked in this
 // order too, and the first one broken is the usage error.
@@ -649,7 +653,7 @@ std::string CheckPorts(const Options& options, const Given& given) {
   const auto& ports = options.ports;
   for (auto it = ports.begin(); it != ports.end(); ++it) {
     if (it->empty()) return "the port is empty";
-    if (*it != "sim" && it->rfind("sim:", 0) != 0 && std::find(ports.begin(), it, *it) != it)
+    if (!IsSimulatedPortName(*it) && std::find(ports.begin(), it, *it) != it)
       return "the port " + *it + " is given twice";
   }
   // "auto-all" names every USB port already: wherever it stands, it stands alone.
@@ -667,8 +671,7 @@ std::string CheckCommand(Options& options, const Given& given) {
   if (options.noWrite) return files.empty() ? "" : "--no-write takes no FILE";
   if (options.eraseAll && files.empty()) {
     // Without FILE, --erase-all writes nothing: the write's options would do nothing.
-    for (const Flag flag : {Flag::Verify, Flag::Delete, Flag::Watch, Flag::FixChecksum,
-                            Flag::AllowCrp, Flag::Format, Flag::Retry, Flag::Monitor}) {
+    for (const Flag flag : kWriteOnly) {
       if (given.flags.count(flag) != 0) {
         return "--erase-all without FILE and --" + LongName(flag) +
                " do not go together: --erase-all without FILE writes nothing";

@@ -336,9 +336,7 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
   }
   if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
   if (result.flashErased) lines.push_back(words.erasedSoFar);
-  const bool protectedChip =
-      result.isp.status == IspStatus::Refused && result.isp.code == kCodeReadProtectionEnabled;
-  const char* next = protectedChip                                 ? words.crpNext
+  const char* next = result.isp.RefusedForProtection()             ? words.crpNext
                      : result.isp.status == IspStatus::LinesFailed ? words.noLinesNext
                      : outcome == JobOutcome::IspEntryFailed && port.byHand
                          ? words.byHandNext

@@ -30,6 +30,10 @@ int ComNumberOf(const std::string& port) {
 
 }  // namespace
 
+bool IsSimulatedPortName(const std::string& name) {
+  return name == "sim" || name.rfind("sim:", 0) == 0;
+}
+
 std::string DeviceOf(const std::string& port) {
   const int number = ComNumberOf(port);
   if (number <= 0) return port;
@@ -58,9 +62,7 @@ std::optional<std::pair<std::string, std::string>> FindSameDevice(
     const std::vector<std::string>& ports) {
   std::vector<std::string> identities;
   for (size_t i = 0; i < ports.size(); ++i) {
-    identities.push_back(ports[i] == "sim" || ports[i].rfind("sim:", 0) == 0
-                             ? std::string()
-                             : DeviceIdentity(ports[i]));
+    identities.push_back(IsSimulatedPortName(ports[i]) ? std::string() : DeviceIdentity(ports[i]));
     if (identities[i].empty()) continue;
     for (size_t k = 0; k < i; ++k) {
       if (identities[k] == identities[i]) return std::make_pair(ports[k], ports[i]);

@@ -12,6 +12,10 @@ namespace korvane::cli {
 // window, /dev/ttyS(n-1) on Linux and macOS; anything else is a device path as given.
 std::string DeviceOf(const std::string& port);
 
+// Whether a port name stands for a simulated board: "sim" or "sim:PART". Such names may
+// be given more than once: each is a board of its own.
+bool IsSimulatedPortName(const std::string& name);
+
 // What tells one device from another: on Linux and macOS the path with its symbolic
 // links resolved (/dev/serial/by-id/... is the ttyUSB it points to), as given when it
 // does not exist; on Windows the COM port's name in capitals without its \\.\ prefix.

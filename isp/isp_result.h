@@ -25,6 +25,8 @@ struct IspResult {
   std::string received;  // Garbled: what came instead (as far as it came)
 
   explicit operator bool() const { return status == IspStatus::Ok; }
+  // The boot loader refused for the chip's code read protection (CODE_READ_PROTECTION_ENABLED).
+  bool RefusedForProtection() const;
 };
 
 // The boot loader's name of a return code ("SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION");
@@ -38,5 +40,9 @@ constexpr uint32_t kCmdSuccess = 0;
 constexpr uint32_t kSectorNotBlank = 8;
 constexpr uint32_t kCompareError = 10;
 constexpr uint32_t kCodeReadProtectionEnabled = 19;
+
+inline bool IspResult::RefusedForProtection() const {
+  return status == IspStatus::Refused && code == kCodeReadProtectionEnabled;
+}
 
 }  // namespace korvane

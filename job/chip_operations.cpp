@@ -9,14 +9,6 @@
 
 namespace korvane {
 
-namespace {
-
-bool RefusedForProtection(const IspResult& isp) {
-  return isp.status == IspStatus::Refused && isp.code == kCodeReadProtectionEnabled;
-}
-
-}  // namespace
-
 JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   IspLink& link = session.link();
   info->partId = session.partId();
@@ -39,14 +31,14 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
     bool blank = false;
     if ((isp = BlankCheckSectors(link, sector, sector, &blank))) {
       info->sectorBlank[sector] = blank;
-    } else if (!RefusedForProtection(isp)) {
+    } else if (!isp.RefusedForProtection()) {
       return Failed(JobOutcome::ReadFailed, isp);
     }
   }
   // A read of one word above the boot ROM's window tells whether protection blocks reading.
   uint8_t word[4];
   isp = ReadMemory(link, session.part().map.bootRomWindow, sizeof word, word);
-  info->readProtected = RefusedForProtection(isp);
+  info->readProtected = isp.RefusedForProtection();
   if (!isp && !info->readProtected) return Failed(JobOutcome::ReadFailed, isp);
   return JobOutcome::Success;
 }

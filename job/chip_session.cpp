@@ -131,7 +131,7 @@ JobResult ChipSession::Finish() {
       Step({JobPhase::Restart});
       // G needs the unlock; it answers before it starts the program.
       if (!(isp = UnlockFlash(link_)) || !(isp = Go(link_, 0))) {
-        if (isp.status == IspStatus::Refused && isp.code == kCodeReadProtectionEnabled) {
+        if (isp.RefusedForProtection()) {
           // The protection read at the last reset holds until the next one.
           JobResult done;
           done.startRefusedByProtection = true;
