@@ -86,20 +86,36 @@ std::string FinishedLine(const BoardReport& report, int attempts, Language langu
   return line + "\n";
 }
 
-std::string SummaryTable(const std::vector<BoardReport>& reports, Language language) {
+std::string SummaryTable(const std::vector<BoardReport>& reports, Language language,
+                         const std::vector<std::optional<uint64_t>>& serials) {
   const Words& words = WordsOf(language);
   size_t portWidth = TerminalColumns(words.portHeader);
   for (const BoardReport& report : reports)
     portWidth = std::max(portWidth, TerminalColumns(report.port));
+  // The serial numbers' column, when any board took one.
+  size_t serialWidth = 0;
+  for (const std::optional<uint64_t>& serial : serials) {
+    if (serial) {
+      serialWidth = std::max({serialWidth, TerminalColumns(words.serialHeader),
+                              std::to_string(*serial).size()});
+    }
+  }
+  const auto serialCell = [&](size_t board) -> std::string {
+    if (serialWidth == 0) return "";
+    const bool has = board < serials.size() && serials[board];
+    return Padded(has ? std::to_string(*serials[board]) : "-", serialWidth) + "  ";
+  };
   std::string table = Padded(words.portHeader, portWidth) + "  " + Padded(words.time, 9) + "  " +
+                      (serialWidth ? Padded(words.serialHeader, serialWidth) + "  " : "") +
                       words.result + "\n";
   size_t ok = 0;
   std::string failedPorts;
-  for (const BoardReport& report : reports) {
+  for (size_t board = 0; board < reports.size(); ++board) {
+    const BoardReport& report = reports[board];
     std::string result = report.result.Succeeded() ? words.ok : ShortText(report.result, language);
     if (report.attempt > 1) result += Fill(words.attemptsTaken, {std::to_string(report.attempt)});
     table += Padded(report.port, portWidth) + "  " + Padded(Seconds(report.seconds), 9) + "  " +
-             result + "\n";
+             serialCell(board) + result + "\n";
     if (report.result.Succeeded()) {
       ++ok;
     } else {

@@ -2,6 +2,8 @@
 // terminal; a line per finished job without one; a summary table at the end.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,11 @@ std::string BoardLine(const BoardReport& report, size_t portWidth, bool verify,
 std::string FinishedLine(const BoardReport& report, int attempts,
                          Language language = Language::English);
 
-// The table at the end: port, result (ok or the message), time; then one line that
-// counts them and names the ports that failed.
+// The table at the end: port, time, the serial number (when any board took one), result
+// (ok or the message); then one line that counts them and names the ports that failed.
 std::string SummaryTable(const std::vector<BoardReport>& reports,
-                         Language language = Language::English);
+                         Language language = Language::English,
+                         const std::vector<std::optional<uint64_t>>& serials = {});
 
 // The lines of all boards on a terminal: drawn once, then redrawn in place (the cursor
 // goes back up over them) at every change. On a terminal of `rows` rows (0: unknown)

@@ -44,12 +44,13 @@ class DevicePort final : public BoardPort {
 
 }  // namespace
 
-std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency) {
-  if (name == "sim") return MakeSimulatedBoard(kLpc1114);
+std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency,
+                                         uint32_t number) {
+  if (name == "sim") return MakeSimulatedBoard(kLpc1114, number);
   if (IsSimulatedPortName(name)) {
     const std::vector<const Part*> named = PartsNamed(name.substr(4));
     if (named.size() != 1) return nullptr;
-    return MakeSimulatedBoard(*named.front());
+    return MakeSimulatedBoard(*named.front(), number);
   }
   return std::make_unique<DevicePort>(DeviceOf(name), lowLatency);
 }

@@ -28,6 +28,8 @@ class BoardPort {
   }
   // The device the name stands for.
   virtual std::string Device() const = 0;
+  // The USB adapter behind the port ("0403:6001 A50285BI"), where the system tells.
+  virtual std::string Adapter() const { return ""; }
   // What the system said when the port last failed to open; empty when it did not.
   virtual std::string OpenFailure() const { return ""; }
 
@@ -36,6 +38,7 @@ class BoardPort {
   virtual void BeginWrite() {}
   // After a successful write: the first address where the flash differs from what the
   // write must leave, if the board can tell and it does.
+  // (input's image is the board's own, its serial number in.)
   virtual std::optional<size_t> FlashDifference(const Input& input) const {
     (void)input;
     return std::nullopt;
@@ -58,8 +61,10 @@ using Boards = std::vector<std::unique_ptr<BoardPort>>;
 // a simulated part of the table (its whole name; whose program answers on the serial
 // line by sending back what it gets, for the monitor); anything else a device path,
 // COMn or n. Null for "sim:" with a name that is no part's. With lowLatency, a USB adapter is asked
-// to pass on each reply at once (Linux).
-std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency);
+// to pass on each reply at once (Linux). A simulated board's unique ID follows its number
+// among the ports named (0 for the first), so that each has its own in every run.
+std::unique_ptr<BoardPort> MakeBoardPort(const std::string& name, bool lowLatency,
+                                         uint32_t number = 0);
 
 // What a failure's message says of the port: the device, the system's reason (the
 // result's own, else the open's), and whether the board is reset by hand.

@@ -10,7 +10,8 @@ namespace korvane::cli {
 
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
-                                     int retries, const BoardListener& listener) {
+                                     int retries, const BoardListener& listener,
+                                     const AttemptHooks& hooks) {
   using Clock = std::chrono::steady_clock;
   std::vector<BoardReport> reports(boards.size());
   std::mutex lock;  // guards reports and the listener's calls
@@ -39,7 +40,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
           report.finished = false;
           tell(board, start);
         }
-        JobOptions own = options;
+        JobOptions own = hooks.begin ? hooks.begin(board, attempt, options) : options;
         own.observer.abort = &abort;
         own.observer.step = [&](const JobStep& step) {
           std::lock_guard<std::mutex> held(lock);
@@ -59,6 +60,7 @@ std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const Wr
           tell(board, start);
         };
         const JobResult result = WriteImage(image, plan, boards[board].opener, own);
+        if (hooks.end) hooks.end(board, result);
         std::lock_guard<std::mutex> held(lock);
         BoardReport& report = reports[board];
         report.finished = true;

@@ -30,6 +30,14 @@ struct BoardReport {
 // Told of every change of a board, one call at a time (never two at once).
 using BoardListener = std::function<void(size_t board, const BoardReport& report)>;
 
+// What a caller adds around each attempt of a board, on the board's own thread.
+struct AttemptHooks {
+  // Before the attempt (1, 2, ...): the options it runs with.
+  std::function<JobOptions(size_t board, int attempt, const JobOptions& options)> begin;
+  // After it, with how it ended.
+  std::function<void(size_t board, const JobResult& result)> end;
+};
+
 // Writes the image to every board at once, each as the plan lays it out, and returns how each
 // ended. A board that fails is tried again, with its own reset and handshake, up to retries times;
 // a board that was aborted is not. Each board has its own abort request, with
@@ -37,7 +45,8 @@ using BoardListener = std::function<void(size_t board, const BoardReport& report
 // never holds up another.
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
-                                     int retries, const BoardListener& listener);
+                                     int retries, const BoardListener& listener,
+                                     const AttemptHooks& hooks = {});
 
 // The one retry loop of korvane-cli, for one board and for many: write(1), then, as long
 // as the write failed, nobody stopped it and attempts are left (retries more than the

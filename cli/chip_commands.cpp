@@ -153,7 +153,7 @@ bool IsChipOperation(const Options& options) {
   return options.info || !options.readTo.empty() || (options.eraseAll && options.file.empty());
 }
 
-int RunChipOperation(const Options& options, Console& console, BoardPort& board) {
+int RunChipOperation(const Options& options, Console& console, BoardPort& board, Bench& bench) {
   const Language language = console.MessageLanguage();
   const ReportWords& words = ReportWordsOf(language);
   // OUT is checked, and the file that will take its place made beside it, before the
@@ -198,9 +198,29 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board)
       return ReadFlash(session, options.readStart, options.readLength, &bytes);
     };
   }
-  const JobResult result = RunOnChip(board.Opener(), job.session, job.observer, operation);
+  BoardAttempt attempt;
+  attempt.port = options.port;
+  attempt.device = board.Device();
+  attempt.adapter = board.Adapter();
+  attempt.Begin(1);
+  JobOptions own = bench.ForAttempt(job, &attempt);
+  // --info asks for K and N itself: the record takes them from its answers.
+  if (options.info) own.session.identify = false;
+  const JobResult result = RunOnChip(board.Opener(), own.session, own.observer, operation);
+  JobResult recorded = result;
+  if (options.info && recorded.chip) {
+    if (result.Succeeded())
+      recorded.chip->bootCode = std::array<unsigned, 2>{info.bootCodeFirst, info.bootCodeSecond};
+    recorded.chip->uid = info.uid;
+  }
+  const std::string trouble = bench.Ended(attempt, recorded,
+                                          options.info       ? "info"
+                                          : options.eraseAll ? "erase"
+                                                             : "read");
   if (result.Succeeded() && bar) bar->Full();
   status.End();
+  if (!trouble.empty()) console.Err(trouble);
+  const int done = trouble.empty() ? kSuccess : kFailed;
   if (result.outcome == JobOutcome::Aborted) {
     console.Err("korvane-cli: " + std::string(AbortedText(options, language)) + "\n");
     return kAborted;
@@ -230,7 +250,7 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board)
   }
   if (result.startRefusedByProtection)
     console.Err("korvane-cli: " + std::string(WordsOf(language).startRefused) + "\n");
-  return kSuccess;
+  return done;
 }
 
 }  // namespace korvane::cli

@@ -4,6 +4,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
+#include "cli/bench.h"
 #include "cli/board_port.h"
 
 namespace korvane::cli {
@@ -13,6 +14,6 @@ bool IsChipOperation(const Options& options);
 
 // Runs it on the board: the exit code,
 // with what it found on stdout and a failure's message on stderr.
-int RunChipOperation(const Options& options, Console& console, BoardPort& board);
+int RunChipOperation(const Options& options, Console& console, BoardPort& board, Bench& bench);
 
 }  // namespace korvane::cli

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/station.h"
 #include "cli/watch.h"
 #include "cli/write_command.h"
 #include "cli/board_display.h"
@@ -170,7 +171,8 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   // Every port from the one factory, "sim" among them.
   Boards boards;
   for (const std::string& port : options.ports) {
-    boards.push_back(MakeBoardPort(port, !options.noLowLatency));
+    boards.push_back(
+        MakeBoardPort(port, !options.noLowLatency, static_cast<uint32_t>(boards.size())));
     if (!boards.back()) {
       console.Err("korvane-cli: -p " + port +
                   ": no part is named so (korvane-cli --list-parts lists them; sim:NAME takes "
@@ -179,8 +181,16 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
     }
   }
   if (options.noWrite) return MonitorOnly(options, console, *boards.front());
-  if (IsChipOperation(options)) return RunChipOperation(options, console, *boards.front());
-  return options.watch ? Watch(options, console, boards) : WriteOnce(options, console, boards);
+  // The log and the file of serial numbers, opened before any port is.
+  Bench bench;
+  if (const std::string problem = bench.Open(options); !problem.empty()) {
+    console.Err("korvane-cli: " + problem + " (see korvane-cli --help)\n");
+    return kUsage;
+  }
+  if (IsChipOperation(options)) return RunChipOperation(options, console, *boards.front(), bench);
+  if (options.station) return RunStation(options, console, boards, bench);
+  return options.watch ? Watch(options, console, boards, bench)
+                       : WriteOnce(options, console, boards, bench);
 }
 
 }  // namespace

@@ -39,12 +39,18 @@ enum class Flag {
   NoWrite,
   ListPorts,
   ListParts,
+  Log,
+  Serial,
+  SerialFile,
+  SerialStart,
+  SerialKeep,
+  Station,
   Help,
   Version,
   None
 };
 
-enum class Group { Writing, ManyBoards, ChipOperations, WatchAndMonitor, Other };
+enum class Group { Writing, ManyBoards, ChipOperations, WatchAndMonitor, Bench, Other };
 
 // Options that mean nothing in each other's company, or without another.
 struct OptionRule {
@@ -67,7 +73,7 @@ struct OptionRow {
   Flag flag;
   const char* longName;
   char shortName;     // 0: none
-  const char* value;  // the value's name in --help; null for a switch
+  const char* value;  // the value's name in --help; null for a switch; "[...]": may be left out
   Group group;
   const char* help;   // --help's lines, the first after the names, "\n" between them
   bool Options::*on;  // a switch: what it turns on
@@ -123,6 +129,56 @@ std::string TakeRange(Options& options, const std::string& value) {
   if (numbers[0] + numbers[1] > 0xFFFFFFFFu) return "--range must lie within the flash";
   options.readStart = static_cast<uint32_t>(numbers[0]);
   options.readLength = static_cast<uint32_t>(numbers[1]);
+  return "";
+}
+
+std::string TakeLog(Options& options, const std::string& value) {
+  if (value.empty()) return "--log needs a file";
+  options.logTo = value;
+  return "";
+}
+
+std::string TakeSerial(Options& options, const std::string& value) {
+  SerialField field;
+  const std::string problem = ParseSerialField(value, &field);
+  if (problem.empty()) options.serial = field;
+  return problem;
+}
+
+std::string TakeSerialFile(Options& options, const std::string& value) {
+  if (value.empty()) return "--serial-file needs a file";
+  options.serialFile = value;
+  return "";
+}
+
+std::string TakeSerialStart(Options& options, const std::string& value) {
+  if (!value.empty() && value.size() <= 19 &&
+      value.find_first_not_of("0123456789") == std::string::npos) {
+    options.serialStart = std::stoull(value);
+    return "";
+  }
+  return "--serial-start takes a decimal number, not \"" + value + "\"";
+}
+
+// Whether an argument after --station is its value: N, usb or usb:N.
+bool IsStationValue(const std::string& value) {
+  const std::string rounds = value.rfind("usb", 0) == 0 ? value.substr(value.size() > 3 ? 4 : 3) : value;
+  if (value.rfind("usb", 0) == 0 && value.size() > 3 && value[3] != ':') return false;
+  return (value.rfind("usb", 0) == 0 && rounds.empty()) ||
+         (!rounds.empty() && rounds.size() <= 6 &&
+          rounds.find_first_not_of("0123456789") == std::string::npos);
+}
+
+std::string TakeStation(Options& options, const std::string& value) {
+  options.station = true;
+  if (value.empty()) return "";
+  if (!IsStationValue(value) || value == "0" || value == "usb:0")
+    return "--station takes N (rounds, 1 or more), usb or usb:N, not \"" + value + "\"";
+  options.stationUsb = value.rfind("usb", 0) == 0;
+  const std::string rounds = options.stationUsb ? (value.size() > 3 ? value.substr(4) : "") : value;
+  if (!rounds.empty()) options.stationRounds = std::stoi(rounds);
+  if (!rounds.empty() && options.stationRounds == 0)
+    return "--station takes N (rounds, 1 or more), usb or usb:N, not \"" + value + "\"";
   return "";
 }
 
@@ -227,9 +283,11 @@ using Kind = OptionRule::Kind;
 constexpr const char* kWritesNothing = "--no-write writes nothing";
 // What a write takes and an operation that writes nothing does not, in the order their
 // conflict with --erase-all without FILE is told.
-const std::vector<Flag> kWriteOnly = {Flag::Verify,      Flag::Delete,   Flag::Watch,
-                                      Flag::FixChecksum, Flag::AllowCrp, Flag::Format,
-                                      Flag::Retry,       Flag::Monitor,  Flag::NoWrite};
+const std::vector<Flag> kWriteOnly = {Flag::Verify,     Flag::Delete,      Flag::Watch,
+                                      Flag::FixChecksum, Flag::AllowCrp,   Flag::Format,
+                                      Flag::Retry,      Flag::Monitor,     Flag::NoWrite,
+                                      Flag::Serial,     Flag::SerialFile,  Flag::SerialStart,
+                                      Flag::SerialKeep, Flag::Station};
 
 // In the order --help lists them within their groups; the rules are checked in this
 // order too, and the first one broken is the usage error.
@@ -486,6 +544,70 @@ const std::vector<OptionRow> kOptions = {
      &Options::noWrite,
      nullptr,
      {{Kind::Needs, {Flag::Monitor}, ""}}},
+    {Flag::Log,
+     "log",
+     0,
+     "FILE",
+     Group::Bench,
+     "add a record of every board and attempt to FILE: JSON Lines,\n"
+     "or CSV for a name ending in .csv; the part, boot code and\n"
+     "unique ID, the image's SHA-256, the serial number, the\n"
+     "result and the time of each step (see the README)",
+     nullptr,
+     TakeLog,
+     {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
+    {Flag::Serial,
+     "serial",
+     0,
+     "ADDR:FORMAT",
+     Group::Bench,
+     "write a number of its own into each board's image at flash\n"
+     "ADDR, where the image leaves 0xFF: FORMAT u32le, u32be,\n"
+     "dec:N (N decimal digits) or hex:N (N hex digits)",
+     nullptr,
+     TakeSerial,
+     {{Kind::Needs, {Flag::SerialFile}, ""}}},
+    {Flag::SerialFile,
+     "serial-file",
+     0,
+     "FILE",
+     Group::Bench,
+     "where the numbers come from: the next number and those given\n"
+     "back by boards that were not written (the lowest is taken\n"
+     "first); shared by every korvane-cli of the bench",
+     nullptr,
+     TakeSerialFile,
+     {{Kind::Needs, {Flag::Serial}, ""}}},
+    {Flag::SerialStart,
+     "serial-start",
+     0,
+     "N",
+     Group::Bench,
+     "create --serial-file with N as its first number",
+     nullptr,
+     TakeSerialStart,
+     {{Kind::Needs, {Flag::SerialFile}, ""}}},
+    {Flag::SerialKeep,
+     "serial-keep",
+     0,
+     nullptr,
+     Group::Bench,
+     "a board whose unique ID has a number in the --log already\n"
+     "gets that number again",
+     &Options::serialKeep,
+     nullptr,
+     {{Kind::Needs, {Flag::Serial}, ""}, {Kind::Needs, {Flag::Log}, ""}}},
+    {Flag::Station,
+     "station",
+     0,
+     "[N|usb|usb:N]",
+     Group::Bench,
+     "write board after board: after each round, wait for the next\n"
+     "(Enter; with usb, every port gone and back), N rounds or until\n"
+     "q, Ctrl-D or Ctrl-C; a PASS or FAIL line per board, totals",
+     nullptr,
+     TakeStation,
+     {{Kind::Excludes, {Flag::Watch, Flag::Monitor}, ""}}},
     {Flag::ListPorts,
      "list-ports",
      0,
@@ -599,8 +721,12 @@ std::string ReadArguments(const std::vector<std::string>& args, Options* options
       return Apply(*options, row, "");
     }
     std::string value;
+    const bool optional = row.value[0] == '[';
     if (attached) {
       value = *attached;
+    } else if (optional) {
+      // Taken only when the next argument is one of its values.
+      if (i + 1 < args.size() && IsStationValue(args[i + 1])) value = args[++i];
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
@@ -761,6 +887,7 @@ std::string UsageText() {
        "                    write FILE to every board at once, with a summary at the end\n"},
       {Group::ChipOperations, "Chip operations:", ""},
       {Group::WatchAndMonitor, "Watch and monitor:", ""},
+      {Group::Bench, "Production bench:", ""},
       {Group::Other, "Other:", ""},
   };
   std::string text =

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/serial_numbers.h"
 #include "image/image_reader.h"
 #include "job/write_bin_file.h"
 
@@ -50,6 +51,14 @@ struct Options {
   std::vector<const Part*> parts{};          // --part: the parts the chip may be; empty: every part
   bool listParts = false;                    // list the parts korvane-cli writes
   ResetTiming timing{};                      // --reset-time, --isp-time
+  std::string logTo{};                       // --log FILE: a record of every board and attempt
+  std::optional<SerialField> serial{};       // --serial ADDR:FORMAT
+  std::string serialFile{};                  // --serial-file FILE: where the numbers come from
+  std::optional<uint64_t> serialStart{};     // --serial-start N: creates --serial-file
+  bool serialKeep = false;                   // --serial-keep: a board the log knows keeps its number
+  bool station = false;                      // --station: board after board, round after round
+  int stationRounds = 0;                     // its rounds; 0: until the operator ends it
+  bool stationUsb = false;                   // a round begins when every port came back (usb)
 
   // The parts the chip may be: those --part names, else every part of the table.
   std::vector<const Part*> AllowedParts() const;

@@ -43,6 +43,8 @@ const std::vector<OutcomeText> kEnglish = {
      "it changed after it was read, or it may not be deleted: it stays"},
     {JobOutcome::ReadFailed, "reading the flash failed",
      "read again; if it fails again, try a lower --baud"},
+    {JobOutcome::SerialNumberFailed, "no serial number could be taken for the board",
+     "check the file of --serial-file; nothing was written to the board"},
 };
 
 // The sentences are the window's messages, word for word.
@@ -86,6 +88,8 @@ const std::vector<OutcomeText> kJapanese = {
      "読み込んだ後に変更されたか、削除が許されていません。ファイルはそのまま残ります"},
     {JobOutcome::ReadFailed, "フラッシュメモリの読み出しに失敗しました。",
      "読み出し直してください。また失敗するなら --baud で低いレートを試してください"},
+    {JobOutcome::SerialNumberFailed, "ボードのシリアル番号を割り当てられませんでした。",
+     "--serial-file のファイルを確かめてください。ボードには何も書き込んでいません"},
 };
 
 const Words kEnglishWords = {
@@ -145,6 +149,7 @@ const Words kEnglishWords = {
     "to start a program (G 0 T): reset the board",
     {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done",
      "failed", "aborted"},
+    "serial",
 };
 
 const Words kJapaneseWords = {
@@ -209,6 +214,7 @@ const Words kJapaneseWords = {
     "を拒みます。ボードをリセットしてください",
     {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了",
      "失敗", "中断"},
+    "シリアル番号",
 };
 
 }  // namespace
@@ -306,7 +312,7 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
   if (!result.file.empty() &&
       (outcome == JobOutcome::FileOpenFailed || outcome == JobOutcome::FileReadFailed ||
        outcome == JobOutcome::FileEmpty || outcome == JobOutcome::FileTooLarge ||
-       outcome == JobOutcome::DeleteFailed)) {
+       outcome == JobOutcome::DeleteFailed || outcome == JobOutcome::SerialNumberFailed)) {
     const std::string file = Fill(words.file, {result.file});
     lines.push_back(result.systemError.empty() ? file
                                                : Fill(words.reason, {file, result.systemError}));

@@ -105,6 +105,7 @@ struct Words {
   const char* abortedErase;
   const char* startRefused;    // --after go refused under code read protection
   const char* boardWords[10];  // by BoardWord
+  const char* serialHeader;    // the summary's column of serial numbers
 };
 
 const Words& WordsOf(Language language);

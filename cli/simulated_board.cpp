@@ -15,7 +15,7 @@ namespace {
 
 class SimulatedBoard final : public BoardPort {
  public:
-  explicit SimulatedBoard(const Part& part) : chip_(Config(part)) {}
+  SimulatedBoard(const Part& part, uint32_t number) : chip_(Config(part, number)) {}
 
   std::unique_ptr<ComPort> Open() override { return chip_.OpenPort(); }
   std::string Device() const override { return "sim"; }
@@ -73,8 +73,11 @@ class SimulatedBoard final : public BoardPort {
   }
 
  private:
-  static sim::ChipConfig Config(const Part& part) {
+  static sim::ChipConfig Config(const Part& part, uint32_t number) {
     sim::ChipConfig config;
+    // Each simulated board of a run has a unique ID of its own, as each chip has (the
+    // board's number among the ports named): the same board the same one in every run.
+    config.uid[3] += number;
     config.programEcho = true;
     config.part = &part;
     config.partId = part.ids[0];
@@ -88,8 +91,8 @@ class SimulatedBoard final : public BoardPort {
 
 }  // namespace
 
-std::unique_ptr<BoardPort> MakeSimulatedBoard(const Part& part) {
-  return std::make_unique<SimulatedBoard>(part);
+std::unique_ptr<BoardPort> MakeSimulatedBoard(const Part& part, uint32_t number) {
+  return std::make_unique<SimulatedBoard>(part, number);
 }
 
 }  // namespace korvane::cli

@@ -10,7 +10,7 @@
 
 namespace korvane::cli {
 
-int Watch(const Options& options, Console& console, const Boards& boards) {
+int Watch(const Options& options, Console& console, const Boards& boards, Bench& bench) {
   console.Err("korvane-cli: watching " + options.file + " (Ctrl-C stops)\n");
   std::string seenPath;  // what the previous look found, if anything
   std::optional<FileStamp> seenStamp;
@@ -22,7 +22,7 @@ int Watch(const Options& options, Console& console, const Boards& boards) {
     if (stamp && seenStamp && found == seenPath && *stamp == *seenStamp) {
       Options once = options;
       once.file = found;
-      int code = WriteOnce(once, console, boards);
+      int code = WriteOnce(once, console, boards, bench);
       if (code != kSuccess) return code;
       seenStamp.reset();
     } else {

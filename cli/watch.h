@@ -3,6 +3,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
+#include "cli/bench.h"
 #include "cli/board_port.h"
 
 namespace korvane::cli {
@@ -10,6 +11,6 @@ namespace korvane::cli {
 // Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
 // A file is written once it has stayed the same (identity, size, time) from one look to
 // the next, a polling period apart, so that a file still being made is left alone.
-int Watch(const Options& options, Console& console, const Boards& boards);
+int Watch(const Options& options, Console& console, const Boards& boards, Bench& bench);
 
 }  // namespace korvane::cli

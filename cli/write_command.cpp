@@ -36,9 +36,24 @@ int DeleteIfWritten(int code, const Options& options, const Input& input, Consol
   return DeleteWritten(options.file, input.file.stamp, console) ? kSuccess : kFailed;
 }
 
+// The input as one board got it: its own image, its serial number in.
+Input OwnInput(const Input& input, const Bench& bench, const BoardAttempt& attempt) {
+  if (attempt.image.empty()) return input;
+  Input own = input;
+  own.read.image = bench.ImageOf(attempt);
+  return own;
+}
+
+std::vector<std::optional<uint64_t>> SerialsOf(const std::vector<BoardAttempt>& attempts) {
+  std::vector<std::optional<uint64_t>> serials;
+  for (const BoardAttempt& attempt : attempts) serials.push_back(attempt.serial);
+  return serials;
+}
+
 // The image to every board named, at once: progress per board, a line per finished
 // job, the summary table; the file deleted (-d) only when every board has it.
-int WriteMany(const Options& options, const Input& input, const Boards& ports, Console& console) {
+int WriteMany(const Options& options, const Input& input, const Boards& ports, Console& console,
+              Bench& bench, RoundResult* round) {
   std::vector<BoardJob> boards;
   int sims = 0;
   for (size_t i = 0; i < ports.size(); ++i) {
@@ -64,12 +79,29 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
       console.Err(FinishedLine(report, options.retries + 1, language));
     }
   };
+  // Each board's attempts, followed by the bench on the board's own thread; what the bench
+  // could not keep is told after the table.
+  std::vector<BoardAttempt> attempts(boards.size());
+  std::vector<std::string> benchTrouble(boards.size());
+  for (size_t i = 0; i < boards.size(); ++i) {
+    attempts[i].port = boards[i].port;
+    attempts[i].device = ports[i]->Device();
+    attempts[i].adapter = ports[i]->Adapter();
+  }
+  AttemptHooks hooks;
+  hooks.begin = [&](size_t board, int attempt, const JobOptions& base) {
+    attempts[board].Begin(attempt);
+    return bench.ForAttempt(base, &attempts[board]);
+  };
+  hooks.end = [&](size_t board, const JobResult& result) {
+    benchTrouble[board] += bench.Ended(attempts[board], result, "write");
+  };
   TellHowToReset(options, console);
   std::vector<BoardReport> reports =
-      WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener);
+      WriteBoards(input.read.image, input.plan, boards, job, options.retries, listener, hooks);
 
   int code = ExitCodeOf(reports);
-  console.Out(SummaryTable(reports, language));
+  console.Out(SummaryTable(reports, language, SerialsOf(attempts)));
   for (size_t i = 0; i < reports.size(); ++i) {
     // The details of each board that failed, after the table.
     const JobResult& result = reports[i].result;
@@ -79,25 +111,46 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
                               reports[i].port));
     }
     // A board that can tell (a simulated one) shows that its flash holds the image.
-    if (result.Succeeded() && ports[i]->FlashDifference(input)) {
+    if (result.Succeeded() && ports[i]->FlashDifference(OwnInput(input, bench, attempts[i]))) {
       console.Err("korvane-cli: " + reports[i].port + ": flash differs from the image\n");
       code = kFailed;
     }
+    if (!benchTrouble[i].empty()) {
+      console.Err(benchTrouble[i]);
+      code = kFailed;
+    }
   }
+  if (round != nullptr) *round = {reports, attempts};
   return DeleteIfWritten(code, options, input, console);
 }
 
 }  // namespace
 
-int WriteOnce(const Options& options, Console& console, const Boards& boards) {
+int ReadImageFile(const Options& options, Console& console, Bench& bench, Input* input) {
   // The file is read, converted and checked once, before the port is opened; the job
   // writes exactly this image, whatever happens to the file meanwhile.
-  Input input;
-  const int read = ReadInput(options.file, options.format, options.LargestFlash(), &input, console);
+  const int read = ReadInput(options.file, options.format, options.LargestFlash(), input, console);
   if (read != kSuccess) return read;
-  if (!CheckImage(options, input, console)) return kFailed;
-  input.plan = PlanWrite(input.read.hasData);
-  if (boards.size() > 1) return WriteMany(options, input, boards, console);
+  if (!CheckImage(options, *input, console)) return kFailed;
+  const std::string problem = bench.UseImage(options.file, input);
+  if (!problem.empty()) {
+    console.Err("korvane-cli: " + problem + " (see korvane-cli --help)\n");
+    return kUsage;
+  }
+  input->plan = PlanWrite(input->read.hasData);
+  return kSuccess;
+}
+
+int WriteOnce(const Options& options, Console& console, const Boards& boards, Bench& bench) {
+  Input input;
+  const int read = ReadImageFile(options, console, bench, &input);
+  if (read != kSuccess) return read;
+  return WriteInput(options, input, console, boards, bench);
+}
+
+int WriteInput(const Options& options, const Input& input, Console& console, const Boards& boards,
+               Bench& bench, RoundResult* round) {
+  if (boards.size() > 1) return WriteMany(options, input, boards, console, bench, round);
   BoardPort& board = *boards.front();
   const std::vector<uint8_t>& image = input.read.image;
   const Language language = console.MessageLanguage();
@@ -123,12 +176,25 @@ int WriteOnce(const Options& options, Console& console, const Boards& boards) {
     };
   }
   TellHowToReset(options, console);
+  BoardAttempt attempt;
+  attempt.port = options.port;
+  attempt.device = board.Device();
+  attempt.adapter = board.Adapter();
+  bool benchFailed = false;
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   const JobResult result = WriteWithRetries(
       options.retries, &Interrupted,
-      [&](int) {
+      [&](int number) {
         bar.Restart();
-        return WriteImage(image, input.plan, opener, job);
+        attempt.Begin(number);
+        const JobResult ended = WriteImage(image, input.plan, opener, bench.ForAttempt(job, &attempt));
+        const std::string trouble = bench.Ended(attempt, ended, "write");
+        if (!trouble.empty()) {
+          status.End();
+          console.Err(trouble);
+          benchFailed = true;
+        }
+        return ended;
       },
       [&](const JobResult& failed, int next) {
         status.End();
@@ -136,6 +202,15 @@ int WriteOnce(const Options& options, Console& console, const Boards& boards) {
       });
   if (result.Succeeded()) bar.Full();
   status.End();
+  if (round != nullptr) {
+    BoardReport report;
+    report.port = options.port;
+    report.started = report.finished = true;
+    report.attempt = attempt.attempt;
+    report.result = result;
+    report.seconds = SecondsSince(start);
+    *round = {{report}, {attempt}};
+  }
   if (!result.Succeeded()) {
     console.Err(
         FailureText(result, language, FactsOf(board, result, options.reset == ResetWiring::None)));
@@ -162,7 +237,12 @@ int WriteOnce(const Options& options, Console& console, const Boards& boards) {
                 "; the first 512 bytes read as the boot ROM while the boot loader runs, so no "
                 "command can check them\n");
   }
-  int code = board.TellWrite(input, job.session, console);
+  if (attempt.serial) {
+    console.Out("serial number " + std::to_string(*attempt.serial) + " written at " +
+                Hex(bench.field()->address) + " as " + bench.field()->FormatName() + "\n");
+  }
+  int code = board.TellWrite(OwnInput(input, bench, attempt), job.session, console);
+  if (benchFailed && code == kSuccess) code = kFailed;
   code = DeleteIfWritten(code, options, input, console);
   if (code == kSuccess && held) {
     code = RunMonitor(*held, options.monitorBaud, false, board.Device(), console, options.reset);

@@ -8,13 +8,30 @@
 #include "cli/console.h"
 #include "cli/options.h"
 #include "job/image_file.h"
+#include "cli/bench.h"
 #include "cli/board_port.h"
+#include "cli/boards.h"
 
 namespace korvane::cli {
 
+// How the boards of one write ended, board by board, for a station's lines.
+struct RoundResult {
+  std::vector<BoardReport> reports;    // each board's port, result and time
+  std::vector<BoardAttempt> attempts;  // each board's last attempt (its serial number)
+};
+
 // Writes options.file to every board (one per port of options.ports, in that order):
 // the exit code.
-int WriteOnce(const Options& options, Console& console, const Boards& boards);
+int WriteOnce(const Options& options, Console& console, const Boards& boards, Bench& bench);
+
+// Reads FILE (once, before any port is opened), converts and checks it for the boards:
+// kSuccess, or the exit code with the message told.
+int ReadImageFile(const Options& options, Console& console, Bench& bench, Input* input);
+
+// Writes the image read from FILE to every board; *round (when given) gets how each
+// ended. The exit code.
+int WriteInput(const Options& options, const Input& input, Console& console, const Boards& boards,
+               Bench& bench, RoundResult* round = nullptr);
 
 // Deletes FILE after a write that put it on every board, when it still is the version
 // that was read; false, with the message told, when it is not or cannot be deleted.

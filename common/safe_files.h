@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/abort_flag.h"
+
 namespace korvane {
 
 // Why a file could not be used; the texts for the user are the caller's, in its
@@ -83,6 +85,41 @@ FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize, std::vect
 // Opens a file to be written from its start as the work goes on (a log): a regular file
 // or a new one, opened without waiting; null with *problem told otherwise.
 std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem);
+
+// A small file that processes and threads share by taking turns under an advisory lock
+// on the whole file: a record every board appends to, the file of serial numbers. A
+// regular file (or, when asked, a new one), opened without waiting.
+class SharedFile {
+ public:
+  SharedFile() = default;
+  ~SharedFile() { Close(); }
+  SharedFile(const SharedFile&) = delete;
+  SharedFile& operator=(const SharedFile&) = delete;
+
+  // create: a missing file is made (mode as for any new file); else it must exist.
+  FileProblem Open(const std::string& path, bool create);
+  bool IsOpen() const;
+  void Close();
+  // The exclusive lock, tried until it comes, the abort request is set or timeoutMs
+  // have passed; false in the last two cases. Held until Unlock (or Close).
+  bool Lock(int timeoutMs, const AbortFlag* abort);
+  void Unlock();
+  // Under the lock: the whole file; the whole file replaced in place by text (written
+  // at its start, cut after it, flushed to the disk); text added at its end in one write
+  // and flushed to the disk.
+  FileProblem ReadAll(std::string* text);
+  FileProblem Replace(const std::string& text);
+  FileProblem Append(const std::string& text);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
 
 // The system's text for an error number, safe from any thread.
 std::string SystemErrorText(int error);

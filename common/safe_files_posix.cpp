@@ -1,12 +1,15 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "common/safe_files.h"
 
@@ -243,6 +246,89 @@ std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem) {
     close(fd);
   }
   return stream;
+}
+
+
+FileProblem SharedFile::Open(const std::string& path, bool create) {
+  Close();
+  struct stat before {};
+  if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+    return NotRegular(path, before.st_mode);
+  const int fd = open(path.c_str(),
+                      O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return NotRegular(path, info.st_mode);
+    return Problem(FileProblem::Kind::CannotOpen, path, error);
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return NotRegular(path, info.st_mode);
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  fd_ = fd;
+  path_ = path;
+  return {};
+}
+
+bool SharedFile::IsOpen() const {
+  return fd_ >= 0;
+}
+
+void SharedFile::Close() {
+  if (fd_ >= 0) close(fd_);  // the lock goes with it
+  fd_ = -1;
+}
+
+bool SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (AbortAsked(abort) || std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void SharedFile::Unlock() {
+  if (fd_ >= 0) flock(fd_, LOCK_UN);
+}
+
+FileProblem SharedFile::ReadAll(std::string* text) {
+  text->clear();
+  char buffer[4096];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd_, buffer, sizeof buffer, at);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Problem(FileProblem::Kind::CannotRead, path_, errno);
+    }
+    if (got == 0) return {};
+    text->append(buffer, static_cast<size_t>(got));
+    at += got;
+  }
+}
+
+FileProblem SharedFile::Replace(const std::string& text) {
+  int error = 0;
+  if (lseek(fd_, 0, SEEK_SET) < 0 || !WriteAll(fd_, text.data(), text.size(), &error) ||
+      ftruncate(fd_, static_cast<off_t>(text.size())) != 0 || fsync(fd_) != 0) {
+    return Problem(FileProblem::Kind::CannotWrite, path_, error != 0 ? error : errno);
+  }
+  return {};
+}
+
+FileProblem SharedFile::Append(const std::string& text) {
+  int error = 0;
+  // At the end as it is now, under the lock: one write, so a reader never sees half.
+  if (lseek(fd_, 0, SEEK_END) < 0 || !WriteAll(fd_, text.data(), text.size(), &error) ||
+      fdatasync(fd_) != 0) {
+    return Problem(FileProblem::Kind::CannotWrite, path_, error != 0 ? error : errno);
+  }
+  return {};
 }
 
 }  // namespace korvane

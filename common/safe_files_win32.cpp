@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -223,6 +224,100 @@ std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem) {
   std::FILE* stream = std::fopen(path.c_str(), "w");
   if (stream == nullptr) *problem = Problem(FileProblem::Kind::CannotOpen, path, GetLastError());
   return stream;
+}
+
+
+FileProblem SharedFile::Open(const std::string& path, bool create) {
+  Close();
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    const FileProblem problem = WhatIsThere(path, attributes);
+    if (problem) return problem;
+  }
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return Problem(FileProblem::Kind::CannotOpen, path, GetLastError());
+  handle_ = handle;
+  path_ = path;
+  return {};
+}
+
+bool SharedFile::IsOpen() const {
+  return handle_ != nullptr;
+}
+
+void SharedFile::Close() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));  // the lock goes with it
+  handle_ = nullptr;
+}
+
+bool SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    OVERLAPPED whole = {};
+    if (LockFileEx(static_cast<HANDLE>(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                   0, MAXDWORD, MAXDWORD, &whole))
+      return true;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    if (AbortAsked(abort) || std::chrono::steady_clock::now() >= until) return false;
+    Sleep(5);
+  }
+}
+
+void SharedFile::Unlock() {
+  OVERLAPPED whole = {};
+  if (handle_ != nullptr) UnlockFileEx(static_cast<HANDLE>(handle_), 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+FileProblem SharedFile::ReadAll(std::string* text) {
+  text->clear();
+  HANDLE handle = static_cast<HANDLE>(handle_);
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
+    return Problem(FileProblem::Kind::CannotRead, path_, GetLastError());
+  char buffer[4096];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr))
+      return Problem(FileProblem::Kind::CannotRead, path_, GetLastError());
+    if (got == 0) return {};
+    text->append(buffer, got);
+  }
+}
+
+namespace {
+
+bool WriteWhole(HANDLE handle, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    DWORD wrote = 0;
+    const auto chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+    if (!WriteFile(handle, text.data() + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+    done += wrote;
+  }
+  return true;
+}
+
+}  // namespace
+
+FileProblem SharedFile::Replace(const std::string& text) {
+  HANDLE handle = static_cast<HANDLE>(handle_);
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) || !WriteWhole(handle, text) ||
+      !SetEndOfFile(handle) || !FlushFileBuffers(handle))
+    return Problem(FileProblem::Kind::CannotWrite, path_, GetLastError());
+  return {};
+}
+
+FileProblem SharedFile::Append(const std::string& text) {
+  HANDLE handle = static_cast<HANDLE>(handle_);
+  LARGE_INTEGER none = {};
+  if (!SetFilePointerEx(handle, none, nullptr, FILE_END) || !WriteWhole(handle, text) ||
+      !FlushFileBuffers(handle))
+    return Problem(FileProblem::Kind::CannotWrite, path_, GetLastError());
+  return {};
 }
 
 }  // namespace korvane

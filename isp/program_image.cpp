@@ -50,11 +50,15 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
       // as the boot ROM, so the compare starts above it.
       const uint32_t skip = planned.address < kBootRomWindow ? kBootRomWindow - planned.address : 0;
       std::optional<uint32_t> mismatch;
-      if (planned.copySize > skip &&
-          !(why.isp = CompareMemory(link, planned.address + skip, kRamBufferAddress + skip,
-                                    planned.copySize - skip, &mismatch))) {
-        if (mismatch) why.mismatchAddress = planned.address + skip + *mismatch;
-        return false;
+      if (planned.copySize > skip) {
+        if (options.onCompare) options.onCompare(true);
+        why.isp = CompareMemory(link, planned.address + skip, kRamBufferAddress + skip,
+                                planned.copySize - skip, &mismatch);
+        if (options.onCompare) options.onCompare(false);
+        if (!why.isp) {
+          if (mismatch) why.mismatchAddress = planned.address + skip + *mismatch;
+          return false;
+        }
       }
     }
   }

@@ -26,6 +26,9 @@ struct ProgramOptions {
   // Compares each block in flash with the RAM it was copied from (which arrived under
   // the checksums), right after the copy; from kBootRomWindow up.
   bool verify = false;
+  // Told when each compare begins (true) and ends (false), to time the verify apart from
+  // the copies.
+  std::function<void(bool comparing)> onCompare;
 };
 
 // Gives the image's length bytes at address into block; false when it cannot.

@@ -36,8 +36,47 @@ ChipSession::ChipSession(PortOpener open, SessionSettings settings, SessionObser
   if (settings_.parts.empty()) settings_.parts = {&kLpc1114};
 }
 
-void ChipSession::Step(const JobStep& step) const {
+void ChipSession::CountInto(double PhaseTimes::*bucket) {
+  const Clock::time_point now = Clock::now();
+  if (counting_ != nullptr) times_.*counting_ += std::chrono::duration<double>(now - since_).count();
+  counting_ = bucket;
+  since_ = now;
+}
+
+PhaseTimes ChipSession::times() const {
+  PhaseTimes times = times_;
+  if (counting_ != nullptr)
+    times.*counting_ += std::chrono::duration<double>(Clock::now() - since_).count();
+  return times;
+}
+
+void ChipSession::Step(const JobStep& step) {
+  switch (step.phase) {
+    case JobPhase::Reset:
+    case JobPhase::Handshake:
+    case JobPhase::ResetAgain:
+      CountInto(&PhaseTimes::handshake);
+      break;
+    case JobPhase::Erase:
+      CountInto(&PhaseTimes::erase);
+      break;
+    case JobPhase::Transfer:
+      CountInto(&PhaseTimes::write);
+      break;
+    case JobPhase::Restart:
+      CountInto(nullptr);
+      break;
+  }
   if (observer_.step) observer_.step(step);
+}
+
+void ChipSession::Comparing(bool comparing) {
+  if (comparing) {
+    beforeCompare_ = counting_;
+    CountInto(&PhaseTimes::verify);
+  } else {
+    CountInto(beforeCompare_);
+  }
 }
 
 void ChipSession::Progress(int32_t percent) const {
@@ -51,6 +90,7 @@ JobResult ChipSession::WithPortReason(JobResult result) const {
 }
 
 JobResult ChipSession::Open() {
+  CountInto(&PhaseTimes::handshake);
   if (!link_.IsOpen()) link_.port = open_();
   if (!link_.IsOpen()) return JobOutcome::PortOpenFailed;
   link_.settings = MakeLineSettings(kHandshakeBaud);
@@ -117,6 +157,33 @@ JobResult ChipSession::Handshake() {
   partId_ = id;
   part_ = part;
   if (AbortAsked()) return JobOutcome::Aborted;
+  ChipIdentity identity;
+  identity.partId = id;
+  identity.part = part;
+  identity_ = identity;
+  if (settings_.identify) return Identify();
+  return JobOutcome::Success;
+}
+
+JobResult ChipSession::Identify() {
+  // Boot code that does not know a command refuses it (INVALID_COMMAND): the field stays
+  // empty. Anything else is a boot loader that stopped answering.
+  unsigned first = 0, second = 0;
+  IspResult isp = ReadBootCodeVersion(link_, &first, &second);
+  if (isp) {
+    identity_->bootCode = std::array<unsigned, 2>{first, second};
+  } else if (isp.status != IspStatus::Refused) {
+    return Failed(JobOutcome::IspEntryFailed, isp);
+  }
+  if (AbortAsked()) return JobOutcome::Aborted;
+  uint32_t uid[4] = {};
+  isp = ReadUid(link_, uid);
+  if (isp) {
+    identity_->uid = std::array<uint32_t, 4>{uid[0], uid[1], uid[2], uid[3]};
+  } else if (isp.status != IspStatus::Refused) {
+    return Failed(JobOutcome::IspEntryFailed, isp);
+  }
+  if (AbortAsked()) return JobOutcome::Aborted;
   return JobOutcome::Success;
 }
 
@@ -151,10 +218,11 @@ JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
                     const std::function<JobResult(ChipSession&)>& operation) {
   ChipSession session(open, settings, observer);
   JobResult result = session.Open();
-  if (!result.Succeeded()) return result;
-  result = operation(session);
-  if (!result.Succeeded()) return result;
-  return session.Finish();
+  if (result.Succeeded()) result = operation(session);
+  if (result.Succeeded()) result = session.Finish();
+  result.times = session.times();
+  result.chip = session.identity();
+  return result;
 }
 
 }  // namespace korvane

@@ -5,8 +5,10 @@
 // the user's abort request between steps; everything it does is told to one observer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,9 @@ struct SessionSettings {
   // The parts the session takes (by what J answers); empty: the LPC1114FN28/102 alone.
   std::vector<const Part*> parts;
   ResetTiming timing;  // how long reset is held and the ISP pin kept after it
+  // After J, K and N too: the boot code version and the unique ID, for a record of the
+  // board. Without it the dialogue has no command beyond what the operation needs.
+  bool identify = false;
 };
 
 // Who is told what a session does, and where it reads the abort request; each part may
@@ -90,15 +95,27 @@ class ChipSession {
   void Close() { link_.Close(); }
 
   bool AbortAsked() const { return korvane::AbortAsked(observer_.abort); }
-  void Step(const JobStep& step) const;
+  // Tells the observer, and times the step (PhaseTimes) until the next one.
+  void Step(const JobStep& step);
+  // A compare of --verify begins (true) or ends (false): timed apart from the copies.
+  void Comparing(bool comparing);
   void Progress(int32_t percent) const;
   IspLink& link() { return link_; }
   const SessionObserver& observer() const { return observer_; }
   uint32_t partId() const { return partId_; }
   // The chip's part, once the session is open.
   const Part& part() const { return *part_; }
+  // The chip as far as it told of itself: none until the session is open.
+  const std::optional<ChipIdentity>& identity() const { return identity_; }
+  // The time spent so far on each part of the operation.
+  PhaseTimes times() const;
 
  private:
+  using Clock = std::chrono::steady_clock;
+  // Where the time from now on counts (null: nowhere).
+  void CountInto(double PhaseTimes::*bucket);
+  // K and N, for SessionSettings::identify.
+  JobResult Identify();
   JobResult Handshake();
   // The result of a failure, with the port's own account of it where it gave one.
   JobResult WithPortReason(JobResult result) const;
@@ -109,6 +126,11 @@ class ChipSession {
   IspLink link_;
   uint32_t partId_ = 0;
   const Part* part_ = &kLpc1114;
+  std::optional<ChipIdentity> identity_;
+  PhaseTimes times_;
+  double PhaseTimes::*counting_ = nullptr;
+  double PhaseTimes::*beforeCompare_ = nullptr;
+  Clock::time_point since_;
 };
 
 // A failure of the chip's dialogue, with the exchange that failed; an exchange that
@@ -116,7 +138,8 @@ class ChipSession {
 JobResult Failed(JobOutcome outcome, const IspResult& isp);
 
 // Opens a session, runs the operation on it and finishes it: how every chip operation
-// runs. The operation's own result decides unless it succeeded.
+// runs. The operation's own result decides unless it succeeded; whichever it is carries
+// the session's times and the chip's identity.
 JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
                     const SessionObserver& observer,
                     const std::function<JobResult(ChipSession&)>& operation);

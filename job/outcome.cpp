@@ -47,10 +47,53 @@ std::string MessageOf(const JobResult& result) {
       return messages::kIspLeaveFailed;
     case JobOutcome::DeleteFailed:
       return messages::kDeleteFailed;
-    case JobOutcome::ReadFailed:
-      return messages::kCommunicationError;  // the window never reads
+    case JobOutcome::ReadFailed:          // the window never reads
+    case JobOutcome::SerialNumberFailed:  // nor writes serial numbers
+      return messages::kCommunicationError;
   }
   return messages::kCommunicationError;
+}
+
+const char* OutcomeName(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Success:
+      return "success";
+    case JobOutcome::FileOpenFailed:
+      return "file_open_failed";
+    case JobOutcome::FileReadFailed:
+      return "file_read_failed";
+    case JobOutcome::FileEmpty:
+      return "file_empty";
+    case JobOutcome::FileTooLarge:
+      return "file_too_large";
+    case JobOutcome::PortOpenFailed:
+      return "port_open_failed";
+    case JobOutcome::CommunicationError:
+      return "communication_error";
+    case JobOutcome::IspEntryFailed:
+      return "isp_entry_failed";
+    case JobOutcome::BaudChangeFailed:
+      return "baud_change_failed";
+    case JobOutcome::WrongChip:
+      return "wrong_chip";
+    case JobOutcome::EraseFailed:
+      return "erase_failed";
+    case JobOutcome::Aborted:
+      return "aborted";
+    case JobOutcome::WriteFailed:
+      return "write_failed";
+    case JobOutcome::VerifyFailed:
+      return "verify_failed";
+    case JobOutcome::IspLeaveFailed:
+      return "isp_leave_failed";
+    case JobOutcome::DeleteFailed:
+      return "delete_failed";
+    case JobOutcome::ReadFailed:
+      return "read_failed";
+    case JobOutcome::SerialNumberFailed:
+      return "serial_number_failed";
+  }
+  return "unknown";
 }
 
 }  // namespace korvane

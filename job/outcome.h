@@ -1,6 +1,7 @@
 // How a write job ended, as a value with its details; each front end words it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ enum class JobOutcome {
   IspLeaveFailed,  // the restart into the program failed
   DeleteFailed,    // the file could not be deleted after the write
   ReadFailed,      // reading the flash failed (korvane-cli --read, --info)
+  // korvane-cli --serial: no serial number could be taken for the board (the numbers'
+  // file cannot be read or written, or the next number no longer fits its field)
+  SerialNumberFailed,
 };
 
 // Every outcome, in the order above, for tables that must cover them all.
@@ -50,6 +54,24 @@ inline constexpr JobOutcome kAllOutcomes[] = {
     JobOutcome::IspLeaveFailed,
     JobOutcome::DeleteFailed,
     JobOutcome::ReadFailed,
+    JobOutcome::SerialNumberFailed,
+};
+
+// How long an operation spent on each of its parts, in seconds of the steady clock: the
+// port opened, the reset and the handshake (again after an erase of everything); the
+// erases; the copies of the blocks; the compares of --verify.
+struct PhaseTimes {
+  double handshake = 0, erase = 0, write = 0, verify = 0;
+};
+
+// What a chip told of itself once its session was open: its part, and when the session
+// asked for them (a record of each board), its boot code version (K) and unique ID (N,
+// which older boot code does not know).
+struct ChipIdentity {
+  uint32_t partId = 0;
+  const Part* part = nullptr;
+  std::optional<std::array<unsigned, 2>> bootCode;
+  std::optional<std::array<uint32_t, 4>> uid;
 };
 
 struct JobResult {
@@ -74,10 +96,17 @@ struct JobResult {
   // Success of --info or --erase-all with G after it: the chip's code read protection
   // refused to start the program, as it does until the chip's next reset.
   bool startRefusedByProtection = false;
+  // What the operation spent on each part, as far as it came; the chip, once its session
+  // was open.
+  PhaseTimes times;
+  std::optional<ChipIdentity> chip;
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }
 };
+
+// The outcome's name for a record: "success", "isp_entry_failed", ...
+const char* OutcomeName(JobOutcome outcome);
 
 // The window's message (Shift-JIS); the empty text for a success.
 std::string MessageOf(const JobResult& result);

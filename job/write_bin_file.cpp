@@ -57,7 +57,9 @@ JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WriteP
   }
   session.Step({JobPhase::Transfer});
   ProgramFailure failure;
-  if (!ProgramImage(link, read, plan, session.observer().progress, settings.program, &failure)) {
+  ProgramOptions program = settings.program;
+  program.onCompare = [&session](bool comparing) { session.Comparing(comparing); };
+  if (!ProgramImage(link, read, plan, session.observer().progress, program, &failure)) {
     if (failure.mismatchAddress) {
       JobResult failed = Failed(JobOutcome::VerifyFailed, failure.isp);
       failed.address = failure.mismatchAddress;
@@ -120,12 +122,22 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
     if (block.address > image.size() || block.length > image.size() - block.address)
       return JobOutcome::FileReadFailed;
   }
-  const BlockReader read = [&image](uint32_t address, uint8_t* block, uint32_t length) {
-    std::copy(image.begin() + static_cast<std::ptrdiff_t>(address),
-              image.begin() + static_cast<std::ptrdiff_t>(address + length), block);
+  // The board's own copy when it gets bytes of its own, else the image itself.
+  std::vector<uint8_t> own;
+  const std::vector<uint8_t>* written = &image;
+  const BlockReader read = [&written](uint32_t address, uint8_t* block, uint32_t length) {
+    std::copy(written->begin() + static_cast<std::ptrdiff_t>(address),
+              written->begin() + static_cast<std::ptrdiff_t>(address + length), block);
     return true;
   };
   return RunOnChip(openPort, options.session, options.observer, [&](ChipSession& session) {
+    if (options.write.personalize) {
+      own = image;
+      const JobResult personal = options.write.personalize(session, &own);
+      if (!personal.Succeeded()) return personal;
+      if (own.size() != image.size()) return JobResult(JobOutcome::FileReadFailed);
+      written = &own;
+    }
     return WriteBlocks(session, read, plan, options.write);
   });
 }

@@ -28,6 +28,10 @@ JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfter
 struct WriteSettings {
   ProgramOptions program;
   bool eraseAllFirst = false;
+  // WriteImage only: the board's own bytes (korvane-cli --serial), put into the board's
+  // copy of the image once the session is open and the chip known, before anything is
+  // erased. A result other than Success ends the write there, the flash untouched.
+  std::function<JobResult(const ChipSession& session, std::vector<uint8_t>* image)> personalize;
 };
 
 // Everything a chip operation takes besides its port: the session's settings, its

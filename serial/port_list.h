@@ -23,6 +23,10 @@ std::vector<SerialPortInfo> ListSerialPorts();
 std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& root);
 #endif
 
+// Whether the port named is present now (a USB adapter plugged in): its device exists
+// (POSIX), or the system lists it (Windows).
+bool SerialPortPresent(const std::string& device);
+
 // The only USB serial port among ports; null when there is none or more than one.
 const SerialPortInfo* OnlyUsbPort(const std::vector<SerialPortInfo>& ports);
 

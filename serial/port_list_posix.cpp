@@ -1,6 +1,7 @@
 // The serial ports of Linux and macOS, from the device folder and, on Linux, sysfs.
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <stdlib.h>
 
@@ -125,6 +126,11 @@ std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& rootGiven) {
 
 std::vector<SerialPortInfo> ListSerialPorts() {
   return ListSerialPortsUnder("");
+}
+
+bool SerialPortPresent(const std::string& device) {
+  struct stat info {};
+  return stat(device.c_str(), &info) == 0;
 }
 
 }  // namespace korvane

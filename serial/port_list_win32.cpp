@@ -104,4 +104,11 @@ std::vector<SerialPortInfo> ListSerialPorts() {
   return ports;
 }
 
+bool SerialPortPresent(const std::string& device) {
+  for (const SerialPortInfo& port : ListSerialPorts()) {
+    if (port.device == device) return true;
+  }
+  return false;
+}
+
 }  // namespace korvane

@@ -1,0 +1,317 @@
+#include "cli/serial_numbers.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+#include "common/parts.h"
+
+namespace korvane::cli {
+
+namespace {
+
+// A number in decimal, or hexadecimal after 0x; false for anything else or more than
+// 64 bits.
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > (hex ? 16u : 20u) ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+    return false;
+  uint64_t result = 0;
+  for (const char c : digits) {
+    const uint64_t digit = c <= '9' ? uint64_t(c - '0') : uint64_t((c | 0x20) - 'a' + 10);
+    const uint64_t base = hex ? 16 : 10;
+    if (result > (UINT64_MAX - digit) / base) return false;
+    result = result * base + digit;
+  }
+  *value = result;
+  return true;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+// The code read protection word's bytes.
+constexpr uint32_t kCrpWord = 0x2FC;
+// The vector table: entries 0 to 7, the checksum among them.
+constexpr uint32_t kVectorTableEnd = 32;
+
+}  // namespace
+
+uint32_t SerialField::Width() const {
+  return kind == Kind::U32Le || kind == Kind::U32Be ? 4 : digits;
+}
+
+uint64_t SerialField::Largest() const {
+  switch (kind) {
+    case Kind::U32Le:
+    case Kind::U32Be:
+      return 0xFFFFFFFFu;
+    case Kind::Decimal: {
+      uint64_t largest = 1;
+      for (unsigned i = 0; i < digits && i < 19; ++i) largest *= 10;
+      return digits >= 20 ? UINT64_MAX : largest - 1;
+    }
+    case Kind::Hex:
+      return digits >= 16 ? UINT64_MAX : (uint64_t{1} << (4 * digits)) - 1;
+  }
+  return 0;
+}
+
+std::string SerialField::FormatName() const {
+  switch (kind) {
+    case Kind::U32Le:
+      return "u32le";
+    case Kind::U32Be:
+      return "u32be";
+    case Kind::Decimal:
+      return "dec:" + std::to_string(digits);
+    case Kind::Hex:
+      return "hex:" + std::to_string(digits);
+  }
+  return "";
+}
+
+std::vector<uint8_t> SerialField::Bytes(uint64_t number) const {
+  std::vector<uint8_t> bytes(Width());
+  switch (kind) {
+    case Kind::U32Le:
+      for (int i = 0; i < 4; ++i) bytes[size_t(i)] = static_cast<uint8_t>(number >> (8 * i));
+      break;
+    case Kind::U32Be:
+      for (int i = 0; i < 4; ++i) bytes[size_t(3 - i)] = static_cast<uint8_t>(number >> (8 * i));
+      break;
+    case Kind::Decimal:
+    case Kind::Hex: {
+      const uint64_t base = kind == Kind::Decimal ? 10 : 16;
+      for (size_t i = bytes.size(); i-- > 0; number /= base)
+        bytes[i] = static_cast<uint8_t>("0123456789ABCDEF"[number % base]);
+      break;
+    }
+  }
+  return bytes;
+}
+
+std::string ParseSerialField(const std::string& text, SerialField* field) {
+  const std::string usage =
+      "--serial takes ADDR:FORMAT (FORMAT u32le, u32be, dec:N or hex:N; such as 0x7FF0:u32le), "
+      "not \"" +
+      text + "\"";
+  const size_t colon = text.find(':');
+  uint64_t address = 0;
+  if (colon == std::string::npos || !ParseNumber(text.substr(0, colon), &address) ||
+      address > 0xFFFFFFFFu)
+    return usage;
+  const std::string format = text.substr(colon + 1);
+  SerialField parsed;
+  parsed.address = static_cast<uint32_t>(address);
+  if (format == "u32le" || format == "u32be") {
+    parsed.kind = format == "u32le" ? SerialField::Kind::U32Le : SerialField::Kind::U32Be;
+  } else if (format.rfind("dec:", 0) == 0 || format.rfind("hex:", 0) == 0) {
+    parsed.kind = format[0] == 'd' ? SerialField::Kind::Decimal : SerialField::Kind::Hex;
+    const unsigned most = parsed.kind == SerialField::Kind::Decimal ? 20 : 16;
+    uint64_t digits = 0;
+    const std::string count = format.substr(4);
+    if (count.find_first_not_of("0123456789") != std::string::npos ||
+        !ParseNumber(count, &digits) || digits < 1 || digits > most) {
+      return "--serial " + text + ": " + format.substr(0, 3) + ":N takes N from 1 to " +
+             std::to_string(most) + " digits";
+    }
+    parsed.digits = static_cast<unsigned>(digits);
+  } else {
+    return usage;
+  }
+  *field = parsed;
+  return "";
+}
+
+std::string SerialFieldProblem(const SerialField& field, const std::vector<uint8_t>& image,
+                               const std::vector<bool>& hasData, uint32_t flashSize) {
+  const uint64_t begin = field.address, end = begin + field.Width();
+  const std::string where = "--serial " + Hex(field.address) + ":" + field.FormatName() + ": ";
+  if (end > flashSize) {
+    return where + "the field (" + std::to_string(field.Width()) +
+           " bytes) must lie within the flash (0 to " + Hex(flashSize - 1) + ")";
+  }
+  if (field.Width() == 4 && field.address % 4 != 0 &&
+      (field.kind == SerialField::Kind::U32Le || field.kind == SerialField::Kind::U32Be)) {
+    return where + "a 32-bit number goes at an address that is a multiple of 4";
+  }
+  if (begin < kVectorTableEnd) {
+    return where + "the field overlaps the vector table (0x0 to 0x1F), which the chip checks "
+                   "before it starts the program";
+  }
+  if (begin < kCrpWord + 4 && end > kCrpWord) {
+    return where + "the field overlaps the code read protection word (0x2FC to 0x2FF)";
+  }
+  for (uint64_t at = begin; at < end && at < image.size(); ++at) {
+    if (hasData[at] && image[at] != 0xFF) {
+      return where + "the field overlaps the image's own bytes at " +
+             Hex(static_cast<uint32_t>(at)) +
+             " (a serial number goes where the image leaves 0xFF)";
+    }
+  }
+  return "";
+}
+
+void MakeRoomForSerial(const SerialField& field, std::vector<uint8_t>* image,
+                       std::vector<bool>* hasData) {
+  const size_t end = size_t{field.address} + field.Width();
+  if (image->size() < end) {
+    image->resize(end, 0xFF);
+    hasData->resize(end, false);
+  }
+  std::fill(hasData->begin() + field.address, hasData->begin() + static_cast<std::ptrdiff_t>(end),
+            true);
+}
+
+std::string SerialStateText(const SerialState& state) {
+  std::string text =
+      "# korvane-cli serial numbers: the number the file was started at, the next number\n"
+      "# never taken, and each number a board took and gave back (it was not written)\n"
+      "start " + std::to_string(state.start) + "\nnext " + std::to_string(state.next) + "\n";
+  for (const uint64_t number : state.givenBack) text += "back " + std::to_string(number) + "\n";
+  return text;
+}
+
+bool ParseSerialState(const std::string& text, SerialState* state, std::string* error) {
+  SerialState parsed;
+  bool start = false, next = false;
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    uint64_t value = 0;
+    if (space == std::string::npos || line.find_first_not_of("0123456789", space + 1) != std::string::npos ||
+        !ParseNumber(line.substr(space + 1), &value) ||
+        (key != "start" && key != "next" && key != "back")) {
+      *error = "line " + std::to_string(number) + " is not \"start N\", \"next N\" or \"back N\": " + line;
+      return false;
+    }
+    if (key == "start") {
+      parsed.start = value;
+      start = true;
+    } else if (key == "next") {
+      parsed.next = value;
+      next = true;
+    } else {
+      parsed.givenBack.insert(value);
+    }
+  }
+  if (!next) {
+    *error = "it has no \"next N\" line";
+    return false;
+  }
+  if (!start) parsed.start = parsed.next;
+  for (const uint64_t back : parsed.givenBack) {
+    if (back >= parsed.next) {
+      *error = "a number given back (" + std::to_string(back) + ") was never taken (next is " +
+               std::to_string(parsed.next) + ")";
+      return false;
+    }
+  }
+  *state = parsed;
+  return true;
+}
+
+template <typename Change>
+bool SerialPool::Update(const AbortFlag* abort, std::string* error, Change change) {
+  std::lock_guard<std::mutex> held(mutex_);
+  if (!file_.Lock(kSharedFileLockMs, abort)) {
+    *error = AbortAsked(abort) ? "stopped while waiting for " + file_.path()
+                               : file_.path() + " stayed locked by another korvane-cli for " +
+                                     std::to_string(kSharedFileLockMs / 1000) + " s";
+    return false;
+  }
+  std::string text;
+  SerialState state;
+  FileProblem problem = file_.ReadAll(&text);
+  bool done = !problem;
+  if (!done) {
+    *error = DescribeInEnglish(problem);
+  } else if (!ParseSerialState(text, &state, error)) {
+    *error = file_.path() + ": " + *error;
+    done = false;
+  } else if (change(state)) {
+    problem = file_.Replace(SerialStateText(state));
+    if (problem) {
+      *error = DescribeInEnglish(problem);
+      done = false;
+    }
+  }
+  file_.Unlock();
+  return done;
+}
+
+std::string SerialPool::Open(const std::string& path, std::optional<uint64_t> start) {
+  const std::string where = "--serial-file " + path + ": ";
+  const FileProblem problem = file_.Open(path, start.has_value());
+  if (problem) {
+    return "--serial-file: " + DescribeInEnglish(problem) +
+           (problem.kind == FileProblem::Kind::CannotOpen && !start
+                ? " (--serial-start N creates it)"
+                : "");
+  }
+  if (!file_.Lock(kSharedFileLockMs, nullptr))
+    return where + "stayed locked by another korvane-cli for " +
+           std::to_string(kSharedFileLockMs / 1000) + " s";
+  std::string text, error;
+  SerialState state;
+  FileProblem failed = file_.ReadAll(&text);
+  if (!failed && start && text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    // A new file: started at the number given.
+    state.start = state.next = *start;
+    failed = file_.Replace(SerialStateText(state));
+  } else if (!failed && !ParseSerialState(text, &state, &error)) {
+    error = where + error;
+  } else if (!failed && start && state.start != *start) {
+    error = "--serial-start " + std::to_string(*start) + ": " + path + " was started at " +
+            std::to_string(state.start) + " and goes on from " + std::to_string(state.NextTaken()) +
+            "; leave out --serial-start to go on from it";
+  }
+  file_.Unlock();
+  if (failed) return "--serial-file: " + DescribeInEnglish(failed);
+  return error;
+}
+
+bool SerialPool::Read(SerialState* state, std::string* error) {
+  return Update(nullptr, error, [&](SerialState& now) {
+    *state = now;
+    return false;
+  });
+}
+
+bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number,
+                      std::string* error) {
+  bool fits = true;
+  const bool done = Update(abort, error, [&](SerialState& state) {
+    const uint64_t taken = state.NextTaken();
+    if (taken > largest) {
+      fits = false;
+      *error = "the next serial number, " + std::to_string(taken) + ", does not fit the field (at most " +
+               std::to_string(largest) + ")";
+      return false;
+    }
+    if (state.givenBack.erase(taken) == 0) state.next = taken + 1;
+    *number = taken;
+    return true;
+  });
+  return done && fits;
+}
+
+bool SerialPool::GiveBack(uint64_t number, std::string* error) {
+  return Update(nullptr, error, [&](SerialState& state) {
+    if (number >= state.next) return false;  // not from this file (a kept number, say)
+    state.givenBack.insert(number);
+    return true;
+  });
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,147 @@
+#include "cli/station.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "cli/cli_app.h"
+#include "cli/cli_support.h"
+#include "cli/outcome_texts.h"
+#include "cli/write_command.h"
+#include "common/sha256.h"
+#include "serial/port_list.h"
+
+namespace korvane::cli {
+
+namespace {
+
+// How often a wait looks at the keys and the ports.
+constexpr uint32_t kLookMs = 200;
+
+std::string ImageSummary(const Input& input) {
+  const std::vector<uint8_t>& image = input.read.image;
+  return std::to_string(image.size()) + " bytes, SHA-256 " +
+         Sha256Hex(image.data(), image.size()).substr(0, 16);
+}
+
+// With usb: each port gone and back (each board brings its own USB serial chip). The
+// keys are read meanwhile, for q, Ctrl-D and Ctrl-C.
+NextRound WaitForPorts(const Boards& boards, OperatorKeys& keys, bool needGone) {
+  std::vector<bool> gone(boards.size(), !needGone);
+  for (;;) {
+    bool all = true;
+    for (size_t i = 0; i < boards.size(); ++i) {
+      const bool present = SerialPortPresent(boards[i]->Device());
+      if (!present) gone[i] = true;
+      all = all && gone[i] && present;
+    }
+    if (all) return NextRound::Go;
+    if (keys.Wait(false, kLookMs) == NextRound::End) return NextRound::End;
+  }
+}
+
+}  // namespace
+
+NextRound OperatorKeys::Wait(bool decideOnEnter, uint32_t sliceMs) {
+  for (;;) {
+    // Keys typed ahead first.
+    while (!typed_.empty()) {
+      const char key = typed_.front();
+      typed_.erase(typed_.begin());
+      if (key == 'q' || key == 'Q' || key == '\x04') return NextRound::End;
+      if (decideOnEnter && (key == '\n' || key == '\r')) {
+        // A Return that comes as CR LF counts once.
+        if (key == '\r' && !typed_.empty() && typed_.front() == '\n') typed_.erase(typed_.begin());
+        return NextRound::Go;
+      }
+    }
+    if (Interrupted.Requested()) return NextRound::End;
+    const Console::Input got = console_.ReadInput(sliceMs, &typed_);
+    if (Interrupted.Requested()) return NextRound::End;
+    if (got == Console::Input::Ended && typed_.empty()) return NextRound::End;
+    if (!decideOnEnter && typed_.find_first_of("qQ\x04") == std::string::npos) {
+      typed_.clear();  // Enter and the rest mean nothing while the ports are awaited
+      return NextRound::Go;
+    }
+  }
+}
+
+std::string StationTotals::Text() const {
+  const int boards = written + failed;
+  char yield[16] = "-";
+  if (boards > 0) std::snprintf(yield, sizeof yield, "%.1f%%", 100.0 * written / boards);
+  return std::to_string(rounds) + (rounds == 1 ? " round, " : " rounds, ") +
+         std::to_string(written) + (written == 1 ? " board written, " : " boards written, ") +
+         std::to_string(failed) + " failed, yield " + yield;
+}
+
+int RunStation(const Options& options, Console& console, const Boards& boards, Bench& bench) {
+  Input input;
+  const int read = ReadImageFile(options, console, bench, &input);
+  if (read != kSuccess) return read;
+  const Language language = console.MessageLanguage();
+  console.Err("korvane-cli: station: " + options.file + " (" + ImageSummary(input) + ") to " +
+              std::to_string(boards.size()) + (boards.size() == 1 ? " board" : " boards") +
+              " a round" +
+              (options.stationRounds > 0 ? ", " + std::to_string(options.stationRounds) + " rounds"
+                                         : "") +
+              "; q, Ctrl-D or Ctrl-C ends it\n");
+  OperatorKeys keys(console);
+  console.SetRawInput(true);
+  StationTotals totals;
+  for (int round = 1; options.stationRounds == 0 || round <= options.stationRounds;) {
+    // The next round: the operator's Enter, or every port gone and back.
+    if (options.stationUsb) {
+      console.Err("korvane-cli: round " + std::to_string(round) + ": waiting for " +
+                  (round == 1 ? "the boards' ports" : "each board to be unplugged and the next plugged in") +
+                  "\n");
+      if (WaitForPorts(boards, keys, round > 1) == NextRound::End) break;
+    } else {
+      console.Err("korvane-cli: round " + std::to_string(round) +
+                  ": put the boards in and press Enter (q ends)\n");
+      if (keys.Wait(true, kLookMs) == NextRound::End) break;
+    }
+    // FILE is read again only when it changed on disk, and checked before it is written.
+    const std::optional<FileStamp> now = StampOf(options.file);
+    if (!now || !(*now == input.file.stamp)) {
+      Input changed;
+      if (ReadImageFile(options, console, bench, &changed) != kSuccess) {
+        console.Err("korvane-cli: " + options.file +
+                    " changed and cannot be written (see above); nothing was written: mend it "
+                    "and start the round again\n");
+        bench.UseImage(options.file, &input);  // the bench keeps the image it had
+        continue;
+      }
+      input = std::move(changed);
+      bench.UseImage(options.file, &input);
+      console.Err("korvane-cli: " + options.file + " changed: writing it from this round on (" +
+                  ImageSummary(input) + ")\n");
+    }
+    RoundResult result;
+    WriteInput(options, input, console, boards, bench, &result);
+    ++totals.rounds;
+    int written = 0;
+    for (size_t i = 0; i < result.reports.size(); ++i) {
+      const BoardReport& report = result.reports[i];
+      const std::optional<uint64_t> serial =
+          i < result.attempts.size() ? result.attempts[i].serial : std::nullopt;
+      const bool pass = report.result.Succeeded();
+      written += pass ? 1 : 0;
+      std::string line = std::string(pass ? "PASS" : "FAIL") + "  " + report.port;
+      if (serial) line += "  serial " + std::to_string(*serial);
+      line += "  " + Format("%.2f", report.seconds) + " s";
+      if (!pass) line += "  " + ShortText(report.result, language);
+      console.Out(line + "\n");
+    }
+    totals.written += written;
+    totals.failed += static_cast<int>(result.reports.size()) - written;
+    console.Out("round " + std::to_string(round) + ": " + std::to_string(written) + " of " +
+                std::to_string(result.reports.size()) + " written; so far " + totals.Text() + "\n");
+    ++round;
+    if (Interrupted.Requested()) break;
+  }
+  console.SetRawInput(false);
+  console.Out("station: " + totals.Text() + "\n");
+  return totals.failed == 0 ? kSuccess : kFailed;
+}
+
+}  // namespace korvane::cli
