@@ -1,0 +1,458 @@
+// The production bench: the record of every board (--log), serial numbers from a shared
+// file (--serial), board after board (--station).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "cli/bench.h"
+#include "cli/bench_log.h"
+#include "cli/serial_numbers.h"
+#include "cli/write_command.h"
+#include "cli_test_support.h"
+#include "sim/sim_port.h"
+
+namespace korvane::cli {
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Every line of a JSON Lines log, parsed; a line that is no whole record fails the test.
+std::vector<std::map<std::string, std::string>> Records(const std::string& path) {
+  std::vector<std::map<std::string, std::string>> records;
+  for (const std::string& line : LinesOf(ReadText(path))) {
+    std::map<std::string, std::string> fields;
+    EXPECT_TRUE(ParseJsonRecord(line, &fields)) << line;
+    records.push_back(fields);
+  }
+  return records;
+}
+
+TEST(BenchLog, TimesAreUtcWithMilliseconds) {
+  using std::chrono::milliseconds;
+  const struct {
+    int64_t ms;
+    const char* text;
+  } cases[] = {
+      {0, "1970-01-01T00:00:00.000Z"},
+      {951782400123, "2000-02-29T00:00:00.123Z"},
+      {1796976592999, "2026-12-11T08:09:52.999Z"},
+      {4102444799999, "2099-12-31T23:59:59.999Z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsoTimeUtc(std::chrono::system_clock::time_point(milliseconds(c.ms))), c.text);
+  }
+}
+
+// A board of the test's own simulated chip, so that the test can look at its flash.
+class ChipBoard final : public BoardPort {
+ public:
+  ChipBoard(std::string name, sim::SimulatedChip& chip) : name_(std::move(name)), chip_(chip) {}
+  std::unique_ptr<ComPort> Open() override { return chip_.OpenPort(); }
+  std::string Device() const override { return name_; }
+
+ private:
+  std::string name_;
+  sim::SimulatedChip& chip_;
+};
+
+struct BenchTest : Cli {
+  std::string log = dir.File("bench.jsonl");
+  std::string numbers = dir.File("next.txt");
+
+  // The image written to the boards: a startable program of 1 KiB.
+  void SetUp() override { test::WriteFile(file, test::MakeStartableImage(1024)); }
+
+  SerialState StateOf(const std::string& path) {
+    SerialState state;
+    std::string error;
+    EXPECT_TRUE(ParseSerialState(ReadText(path), &state, &error)) << error;
+    return state;
+  }
+};
+
+// A written board, one that fails with the boot loader's refusal and one that is
+// aborted: each record has every field, numbers as numbers, and says how it ended.
+TEST_F(BenchTest, RecordsSayWhatEachBoardGotAndHowItEnded) {
+  // Written, with its serial number.
+  ASSERT_EQ(Run({"-q", "--verify", "-p", "sim", "--log", log, "--serial", "0x7FF0:u32le",
+                 "--serial-file", numbers, "--serial-start", "1000", file}),
+            kSuccess)
+      << console.err;
+  // A chip the run does not take.
+  EXPECT_EQ(Run({"-q", "-p", "sim:LPC11U14FBD48/201", "--part", "LPC1114", "--log", log, file}),
+            kFailed);
+  // Aborted in the middle of the transfer.
+  test::WriteFile(file, test::MakeStartableImage(4096));
+  console.onErr = [](const std::string& text) {
+    if (text.find("1/4 blocks") != std::string::npos) Interrupted.Request();
+  };
+  console.terminal = true;
+  EXPECT_EQ(Run({"-p", "sim", "--log", log, file}), kAborted);
+
+  const std::vector<std::string> lines = LinesOf(ReadText(log));
+  const auto records = Records(log);
+  ASSERT_EQ(records.size(), 3u) << ReadText(log);
+  for (const std::string& line : lines) {
+    // Every field, in order; numbers and true/false unquoted.
+    size_t at = 0;
+    for (const char* field : kRecordFields) {
+      const size_t found = line.find("\"" + std::string(field) + "\":", at);
+      ASSERT_NE(found, std::string::npos) << field << " in " << line;
+      at = found;
+    }
+    EXPECT_NE(line.find("\"baud\":57600,"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"attempt\":1,"), std::string::npos) << line;
+  }
+  auto written = records[0];
+  EXPECT_EQ(written["result"], "ok");
+  EXPECT_EQ(written["operation"], "write");
+  EXPECT_EQ(written["port"], "sim");
+  EXPECT_EQ(written["part"], "LPC1114FN28/102");
+  EXPECT_EQ(written["part_id"], "0x0A40902B");
+  EXPECT_EQ(written["boot_code"], "7.1");
+  EXPECT_EQ(written["uid"], "0A1B2C3D4E5F60718293A4B5C6D7E8F9");
+  EXPECT_EQ(written["serial"], "1000");
+  EXPECT_EQ(written["image_bytes"], std::to_string(0x7FF4));
+  EXPECT_EQ(written["image_sha256"].size(), 64u);
+  EXPECT_EQ(written["verify"], "true");
+  EXPECT_EQ(written["file"], file);
+  EXPECT_EQ(written.count("command"), 0u) << "null for a board that was written";
+  EXPECT_GT(std::stod(written["seconds"]), 0.0);
+  EXPECT_GE(std::stod(written["seconds"]), std::stod(written["handshake_seconds"]));
+  EXPECT_NE(lines[0].find("\"serial\":1000,"), std::string::npos);
+  EXPECT_NE(lines[0].find("\"verify\":true,"), std::string::npos);
+  EXPECT_NE(lines[0].find("\"command\":null,"), std::string::npos);
+
+  auto wrong = records[1];
+  EXPECT_EQ(wrong["result"], "wrong_chip");
+  EXPECT_EQ(wrong["part"].rfind("LPC11U14", 0), 0u) << "the part the chip is";
+  EXPECT_EQ(wrong["part_id"], "0x0998802B");
+  EXPECT_EQ(wrong.count("uid"), 0u) << "K and N come only after the part is taken";
+  EXPECT_EQ(wrong.count("serial"), 0u);
+
+  auto aborted = records[2];
+  EXPECT_EQ(aborted["result"], "aborted");
+  EXPECT_EQ(aborted["image_bytes"], "4096");
+}
+
+// A refusal of the boot loader is recorded with the command and its return code; CSV has
+// its header once and a cell for every field on every line.
+TEST_F(BenchTest, CsvRecordsARefusalWithItsCommandAndReturnCode) {
+  const std::string csv = dir.File("bench.csv");
+  sim::SimulatedChip refusing(
+      sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9")}});
+  sim::SimulatedChip good;
+  Boards boards;
+  boards.push_back(std::make_unique<ChipBoard>("refusing", refusing));
+  boards.push_back(std::make_unique<ChipBoard>("good", good));
+  ParsedOptions parsed = ParseOptions({"-q", "-p", "a", "-p", "b", "--log", csv, file});
+  ASSERT_EQ(parsed.error, "");
+  for (int run = 0; run < 2; ++run) {
+    Bench bench;
+    ASSERT_EQ(bench.Open(parsed.options), "");
+    EXPECT_EQ(WriteOnce(parsed.options, console, boards, bench), kFailed);
+  }
+  const std::vector<std::string> lines = LinesOf(ReadText(csv));
+  ASSERT_EQ(lines.size(), 5u) << ReadText(csv);
+  EXPECT_EQ(lines[0] + "\n", RecordCsvHeader());
+  std::vector<std::string> header;
+  ASSERT_TRUE(ParseCsvLine(lines[0], &header));
+  int refusals = 0;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> cells;
+    ASSERT_TRUE(ParseCsvLine(lines[i], &cells));
+    ASSERT_EQ(cells.size(), kRecordFields.size()) << lines[i];
+    std::map<std::string, std::string> record;
+    for (size_t k = 0; k < cells.size(); ++k) record[header[k]] = cells[k];
+    if (record["port"] != "a") {  // the refusing board, as its port was named
+      EXPECT_EQ(record["result"], "ok");
+      continue;
+    }
+    ++refusals;
+    EXPECT_EQ(record["result"], "write_failed");
+    EXPECT_EQ(record["command"].rfind("C ", 0), 0u) << record["command"];
+    EXPECT_EQ(record["return_code"], "9");
+    EXPECT_EQ(record["return_code_name"], "SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION");
+  }
+  EXPECT_EQ(refusals, 2);
+}
+
+// Eight boards of one run append to one log at once: every line whole, one per board.
+TEST_F(BenchTest, EightBoardsIntoOneLogEachLineWhole) {
+  std::vector<std::string> args = {"-q", "--log", log, file};
+  for (int i = 0; i < 8; ++i) args.insert(args.begin(), {"-p", "sim"});
+  ASSERT_EQ(Run(args), kSuccess) << console.err;
+  std::set<std::string> ports, uids;
+  for (auto record : Records(log)) {
+    ports.insert(record["port"]);
+    uids.insert(record["uid"]);
+  }
+  EXPECT_EQ(ports, (std::set<std::string>{"sim1", "sim2", "sim3", "sim4", "sim5", "sim6", "sim7",
+                                          "sim8"}));
+  EXPECT_EQ(uids.size(), 8u) << "each simulated board has a unique ID of its own";
+}
+
+// Without --log the dialogue has no command beyond the write's.
+TEST_F(BenchTest, KAndNAreAskedOnlyForALog) {
+  for (const bool logged : {false, true}) {
+    sim::SimulatedChip chip;
+    Boards boards;
+    boards.push_back(std::make_unique<ChipBoard>("chip", chip));
+    std::vector<std::string> args = {"-q", "-p", "chip", file};
+    if (logged) args.insert(args.begin(), {"--log", log});
+    ParsedOptions parsed = ParseOptions(args);
+    Bench bench;
+    ASSERT_EQ(bench.Open(parsed.options), "");
+    ASSERT_EQ(WriteOnce(parsed.options, console, boards, bench), kSuccess) << console.err;
+    const std::vector<std::string> transcript = chip.Transcript();
+    const auto sent = [&](const std::string& line) {
+      return std::find(transcript.begin(), transcript.end(), line) != transcript.end();
+    };
+    EXPECT_EQ(sent("> K\r\n"), logged);
+    EXPECT_EQ(sent("> N\r\n"), logged);
+  }
+}
+
+// Serial numbers in every format land in the flash of several boards, one of which fails
+// in the middle: the written boards hold different numbers, and the failed board's number
+// went back to the file (or, given back while the others were taking theirs, to one of
+// them): no number twice, no gap.
+TEST_F(BenchTest, SerialNumbersLandInTheFlashOfEachBoardWithoutGapOrTwice) {
+  const struct {
+    const char* field;
+    uint32_t address;
+  } formats[] = {{"0x7FF0:u32le", 0x7FF0},
+                 {"0x7FF0:u32be", 0x7FF0},
+                 {"0x7000:dec:8", 0x7000},
+                 {"0x6F01:hex:6", 0x6F01}};
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.field);
+    std::remove(numbers.c_str());
+    sim::SimulatedChip chips[4];
+    sim::SimulatedChip failing(
+        sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 2)}});
+    Boards boards;
+    for (int i = 0; i < 4; ++i) {
+      boards.push_back(
+          std::make_unique<ChipBoard>("b" + std::to_string(i), i == 2 ? failing : chips[i]));
+    }
+    ParsedOptions parsed =
+        ParseOptions({"-q", "--verify", "-p", "a", "-p", "b", "-p", "c", "-p", "d", "--serial",
+                      format.field, "--serial-file", numbers, "--serial-start", "1000", file});
+    ASSERT_EQ(parsed.error, "");
+    Bench bench;
+    ASSERT_EQ(bench.Open(parsed.options), "");
+    Input input;
+    ASSERT_EQ(ReadImageFile(parsed.options, console, bench, &input), kSuccess);
+    RoundResult round;
+    EXPECT_EQ(WriteInput(parsed.options, input, console, boards, bench, &round), kFailed);
+    ASSERT_EQ(round.attempts.size(), 4u);
+    ASSERT_TRUE(round.attempts[2].serial);
+    SerialField field;
+    ASSERT_EQ(ParseSerialField(format.field, &field), "");
+    std::multiset<uint64_t> written;
+    for (int i : {0, 1, 3}) {
+      ASSERT_TRUE(round.attempts[size_t(i)].serial);
+      const uint64_t number = *round.attempts[size_t(i)].serial;
+      const std::vector<uint8_t> bytes = field.Bytes(number);
+      EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), chips[i].loader.flash().begin() + format.address))
+          << "board " << i << " holds " << number;
+      written.insert(number);
+    }
+    const SerialState state = StateOf(numbers);
+    std::multiset<uint64_t> used = written;
+    used.insert(state.givenBack.begin(), state.givenBack.end());
+    std::multiset<uint64_t> range;
+    for (uint64_t n = 1000; n < state.next; ++n) range.insert(n);
+    EXPECT_EQ(used, range) << "each number taken is on a board or back in the file, once";
+    const uint64_t failed = *round.attempts[2].serial;
+    EXPECT_TRUE(state.givenBack.count(failed) == 1 || written.count(failed) == 1) << failed;
+  }
+}
+
+// A board that was not written gives its number back, and the next run's first board
+// takes it.
+TEST_F(BenchTest, TheNextRunsFirstBoardTakesTheNumberGivenBack) {
+  const std::vector<std::string> serial = {"-q", "--serial", "0x7FF0:u32le", "--serial-file",
+                                           numbers, file};
+  sim::SimulatedChip failing(
+      sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9")}});
+  sim::SimulatedChip next;
+  for (sim::SimulatedChip* chip : {&failing, &next}) {
+    Boards boards;
+    boards.push_back(std::make_unique<ChipBoard>("board", *chip));
+    std::vector<std::string> args = {"-p", "board"};
+    args.insert(args.end(), serial.begin(), serial.end());
+    if (chip == &failing) args.insert(args.end(), {"--serial-start", "1000"});
+    ParsedOptions parsed = ParseOptions(args);
+    ASSERT_EQ(parsed.error, "");
+    Bench bench;
+    ASSERT_EQ(bench.Open(parsed.options), "");
+    EXPECT_EQ(WriteOnce(parsed.options, console, boards, bench),
+              chip == &failing ? kFailed : kSuccess);
+  }
+  EXPECT_TRUE(StateOf(numbers).givenBack.empty());
+  EXPECT_EQ(StateOf(numbers).next, 1001u);
+  const auto& flash = next.loader.flash();
+  EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 0x7FF0, flash.begin() + 0x7FF4),
+            (std::vector<uint8_t>{0xE8, 0x03, 0x00, 0x00}))
+      << "1000, little-endian";
+}
+
+// Each field the bench cannot use is refused before any port is opened (the port named
+// does not exist: opening it first would fail with "cannot open the serial port").
+TEST_F(BenchTest, EachRefusalComesBeforeAnyPortOpens) {
+  std::vector<uint8_t> image = test::MakeStartableImage(1024);
+  image.resize(2048, 0xFF);
+  image[0x600] = 0x12;  // a byte of data among the 0xFF where a field might go
+  test::WriteFile(file, image);
+  const std::string other = dir.File("other.txt");
+  {
+    std::ofstream(other) << "start 5\nnext 1000\n";
+  }
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--serial", "0x8000:u32le", "--part", "LPC1114"}, "must lie within the flash"},
+      {{"--serial", "0x7FF2:u32le"}, "a multiple of 4"},
+      {{"--serial", "0x1C:dec:4"}, "overlaps the vector table"},
+      {{"--serial", "0x2FA:dec:4"}, "overlaps the code read protection word"},
+      {{"--serial", "0x5FE:hex:4"}, "overlaps the image's own bytes at 0x600"},
+      {{"--serial", "0x7FF0:dec:3"}, "does not fit the field (at most 999)"},
+      {{"--serial", "0x7FF0:u32le", "--serial-start", "1"}, "was started at 5"},
+      {{"--serial", "0x7FF0:dec:0"}, "dec:N takes N from 1 to 20"},
+      {{"--serial", "7FF0"}, "--serial takes ADDR:FORMAT"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-p", "/dev/korvane-no-such-port", "--serial-file", other};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(file);
+    console = RecordingConsole();
+    EXPECT_EQ(Run(args), kUsage) << c.says;
+    EXPECT_NE(console.err.find(c.says), std::string::npos) << console.err;
+  }
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } others[] = {
+      {{"--serial", "0x7FF0:u32le", "--serial-file", dir.File("none.txt")},
+       "(--serial-start N creates it)"},
+      {{"--serial", "0x7FF0:u32le"}, "--serial needs --serial-file"},
+      {{"--serial", "0x7FF0:u32le", "--serial-file", other, "--serial-keep"},
+       "--serial-keep needs --log"},
+      {{"--log", dir.path().string()}, "is a folder"},
+      {{"--station", "0"}, "--station takes N"},
+      {{"--station", "-d"}, "--station and --delete do not go together"},
+  };
+  for (const auto& c : others) {
+    std::vector<std::string> args = {"-p", "/dev/korvane-no-such-port"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(file);
+    console = RecordingConsole();
+    EXPECT_EQ(Run(args), kUsage) << c.says;
+    EXPECT_NE(console.err.find(c.says), std::string::npos) << console.err;
+  }
+  EXPECT_EQ(StateOf(other).next, 1000u) << "no number was taken";
+}
+
+// --serial-keep: a board the log knows gets its number again and takes none; a new board
+// takes the next.
+TEST_F(BenchTest, SerialKeepGivesAKnownBoardItsNumberAgain) {
+  const std::vector<std::string> serial = {"--log", log, "--serial", "0x7FF0:u32le",
+                                           "--serial-file", numbers, file};
+  std::vector<std::string> first = {"-q", "-p", "sim", "-p", "sim", "--serial-start", "50"};
+  first.insert(first.end(), serial.begin(), serial.end());
+  ASSERT_EQ(Run(first), kSuccess) << console.err;
+  std::map<std::string, std::string> numberOf;  // by unique ID
+  for (auto record : Records(log)) numberOf[record["uid"]] = record["serial"];
+  ASSERT_EQ(numberOf.size(), 2u);
+
+  std::vector<std::string> again = {"-q", "-p", "sim", "-p", "sim", "-p", "sim", "--serial-keep"};
+  again.insert(again.end(), serial.begin(), serial.end());
+  ASSERT_EQ(Run(again), kSuccess) << console.err;
+  const auto records = Records(log);
+  ASSERT_EQ(records.size(), 5u);
+  for (size_t i = 2; i < records.size(); ++i) {
+    auto record = records[i];
+    if (numberOf.count(record["uid"]) != 0) {
+      EXPECT_EQ(record["serial"], numberOf[record["uid"]]) << record["port"];
+    } else {
+      EXPECT_EQ(record["serial"], "52") << "a board the log does not know takes the next";
+    }
+  }
+  EXPECT_EQ(StateOf(numbers).next, 53u);
+}
+
+// A station of three rounds, each begun with Enter: three PASS lines and the totals.
+TEST_F(BenchTest, StationWritesRoundAfterRoundUntilItsRoundsAreDone) {
+  console.input = {"\n", "", "\n", "\n", "\n"};
+  ASSERT_EQ(Run({"-q", "--station", "3", "-p", "sim", "--serial", "0x7FF0:u32le",
+                 "--serial-file", numbers, "--serial-start", "7", file}),
+            kSuccess)
+      << console.err;
+  const std::vector<std::string> lines = LinesOf(console.out);
+  std::vector<std::string> passes;
+  for (const std::string& line : lines) {
+    if (line.rfind("PASS", 0) == 0 || line.rfind("FAIL", 0) == 0) passes.push_back(line);
+  }
+  ASSERT_EQ(passes.size(), 3u) << console.out;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(passes[size_t(i)].rfind("PASS  sim  serial " + std::to_string(7 + i) + "  ", 0), 0u)
+        << passes[size_t(i)];
+  }
+  EXPECT_EQ(lines.back(), "station: 3 rounds, 3 boards written, 0 failed, yield 100.0%");
+  EXPECT_EQ(console.input.size(), 1u) << "the fourth Enter is left unread";
+  EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false}));
+}
+
+// q, the end of the input or Ctrl-C while waiting ends the station; a board that fails
+// makes the exit code 1; a FILE that changed is written from the next round on.
+TEST_F(BenchTest, StationEndsOnTheOperatorsWordAndTellsAChangedFile) {
+  console.input = {"\n", "x\n", "q"};
+  console.onErr = [&](const std::string& text) {
+    if (text.find("round 2: put the boards in") != std::string::npos)
+      test::WriteFile(file, test::MakeStartableImage(2048, 9));
+  };
+  EXPECT_EQ(Run({"-q", "--station", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.err.find("changed: writing it from this round on (2048 bytes"),
+            std::string::npos)
+      << console.err;
+  EXPECT_NE(console.out.find("station: 2 rounds, 2 boards written, 0 failed, yield 100.0%"),
+            std::string::npos)
+      << console.out;
+
+  for (const std::vector<std::string>& input :
+       {std::vector<std::string>{"\n"}, std::vector<std::string>{"\n", "^C"},
+        std::vector<std::string>{"\n", "\x04"}}) {
+    console = RecordingConsole();
+    console.input = input;
+    EXPECT_EQ(Run({"-q", "--station", "-p", "sim:LPC11U14FBD48/201", "--part", "LPC1114", file}),
+              kFailed);
+    EXPECT_NE(console.out.find("FAIL  sim:LPC11U14FBD48/201  "), std::string::npos) << console.out;
+    EXPECT_NE(console.out.find("the chip is not the part expected"), std::string::npos);
+    EXPECT_NE(console.out.find("station: 1 round, 0 boards written, 1 failed, yield 0.0%"),
+              std::string::npos)
+        << console.out;
+    Interrupted.Clear();
+  }
+}
+
+}  // namespace
+}  // namespace korvane::cli
