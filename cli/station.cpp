@@ -25,13 +25,17 @@ std::string ImageSummary(const Input& input) {
 
 // With usb: each port gone and back (each board brings its own USB serial chip). The
 // keys are read meanwhile, for q, Ctrl-D and Ctrl-C.
-NextRound WaitForPorts(const Boards& boards, OperatorKeys& keys, bool needGone) {
+NextRound WaitForPorts(const Options& options, const Boards& boards, OperatorKeys& keys,
+                       bool needGone, Console& console) {
   std::vector<bool> gone(boards.size(), !needGone);
   for (;;) {
     bool all = true;
     for (size_t i = 0; i < boards.size(); ++i) {
       const bool present = SerialPortPresent(boards[i]->Device());
-      if (!present) gone[i] = true;
+      if (!present && !gone[i]) {
+        gone[i] = true;
+        console.Err("korvane-cli: " + options.ports[i] + " is gone; waiting for the next board\n");
+      }
       all = all && gone[i] && present;
     }
     if (all) return NextRound::Go;
@@ -55,9 +59,15 @@ NextRound OperatorKeys::Wait(bool decideOnEnter, uint32_t sliceMs) {
       }
     }
     if (Interrupted.Requested()) return NextRound::End;
+    if (ended_) {
+      if (decideOnEnter) return NextRound::End;
+      console_.Sleep(sliceMs);
+      return Interrupted.Requested() ? NextRound::End : NextRound::Go;
+    }
     const Console::Input got = console_.ReadInput(sliceMs, &typed_);
     if (Interrupted.Requested()) return NextRound::End;
-    if (got == Console::Input::Ended && typed_.empty()) return NextRound::End;
+    if (got == Console::Input::Ended) ended_ = true;
+    if (ended_ && typed_.empty() && decideOnEnter) return NextRound::End;
     if (!decideOnEnter && typed_.find_first_of("qQ\x04") == std::string::npos) {
       typed_.clear();  // Enter and the rest mean nothing while the ports are awaited
       return NextRound::Go;
@@ -94,7 +104,7 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
       console.Err("korvane-cli: round " + std::to_string(round) + ": waiting for " +
                   (round == 1 ? "the boards' ports" : "each board to be unplugged and the next plugged in") +
                   "\n");
-      if (WaitForPorts(boards, keys, round > 1) == NextRound::End) break;
+      if (WaitForPorts(options, boards, keys, round > 1, console) == NextRound::End) break;
     } else {
       console.Err("korvane-cli: round " + std::to_string(round) +
                   ": put the boards in and press Enter (q ends)\n");

@@ -17,6 +17,8 @@ enum class NextRound { Go, End };
 
 // Reads the operator's keys: Enter (or Return) starts the next round; q, Ctrl-D, the end
 // of the input or Ctrl-C ends the station. Keys typed ahead count for the next wait.
+// While ports are awaited (usb) the end of the input ends nothing: a station without an
+// operator (stdin /dev/null) runs until Ctrl-C or a signal.
 class OperatorKeys {
  public:
   explicit OperatorKeys(Console& console) : console_(console) {}
@@ -28,6 +30,7 @@ class OperatorKeys {
  private:
   Console& console_;
   std::string typed_;
+  bool ended_ = false;  // the input has ended
 };
 
 // The totals of a station.

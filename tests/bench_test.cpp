@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/bench.h"
 #include "cli/bench_log.h"
@@ -313,6 +314,69 @@ TEST_F(BenchTest, TheNextRunsFirstBoardTakesTheNumberGivenBack) {
   EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 0x7FF0, flash.begin() + 0x7FF4),
             (std::vector<uint8_t>{0xE8, 0x03, 0x00, 0x00}))
       << "1000, little-endian";
+}
+
+// Many takers at once, each with the file opened on its own (as separate processes have
+// it), some giving numbers back: no number reaches two of them, and in the end every
+// number taken is held once or back in the file.
+TEST_F(BenchTest, TakersSharingTheFileNeverGetOneNumberTwice) {
+  constexpr int kTakers = 8, kTakes = 150;
+  {
+    SerialPool creator;
+    ASSERT_EQ(creator.Open(numbers, 0), "");
+  }
+  std::vector<std::vector<uint64_t>> held(kTakers);
+  std::vector<std::thread> takers;
+  for (int t = 0; t < kTakers; ++t) {
+    takers.emplace_back([&, t] {
+      SerialPool pool;
+      ASSERT_EQ(pool.Open(numbers, std::nullopt), "");
+      for (int i = 0; i < kTakes; ++i) {
+        uint64_t number = 0;
+        std::string error;
+        ASSERT_TRUE(pool.Take(UINT32_MAX, nullptr, &number, &error)) << error;
+        // Every third board was not written.
+        if (i % 3 == 2) {
+          ASSERT_TRUE(pool.GiveBack(number, &error)) << error;
+        } else {
+          held[size_t(t)].push_back(number);
+        }
+      }
+    });
+  }
+  for (std::thread& taker : takers) taker.join();
+  std::multiset<uint64_t> used;
+  for (const auto& numbersHeld : held) used.insert(numbersHeld.begin(), numbersHeld.end());
+  const SerialState state = StateOf(numbers);
+  used.insert(state.givenBack.begin(), state.givenBack.end());
+  std::multiset<uint64_t> range;
+  for (uint64_t n = 0; n < state.next; ++n) range.insert(n);
+  EXPECT_EQ(used, range);
+}
+
+// Writers of one log, each with the log opened on its own: every line whole.
+TEST_F(BenchTest, WritersSharingTheLogNeverMixTheirLines) {
+  constexpr int kWriters = 8, kRecords = 100;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      BenchLog own;
+      ASSERT_EQ(own.Open(log), "");
+      BoardRecord record;
+      record.port = "writer" + std::to_string(w);
+      record.file = std::string(2000, 'f');  // long lines: more than one write's worth
+      for (int i = 0; i < kRecords; ++i) {
+        std::string error;
+        record.attempt = i;
+        ASSERT_TRUE(own.Append(record, &error)) << error;
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  std::map<std::string, int> perWriter;
+  for (auto record : Records(log)) ++perWriter[record["port"]];
+  EXPECT_EQ(perWriter.size(), size_t{kWriters});
+  for (const auto& [port, count] : perWriter) EXPECT_EQ(count, kRecords) << port;
 }
 
 // Each field the bench cannot use is refused before any port is opened (the port named

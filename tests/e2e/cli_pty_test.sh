@@ -620,6 +620,59 @@ for signal in INT TERM HUP; do
   eval "case_interrupt_$signal() { interrupt_case $signal; }"
 done
 
+# Two korvane-cli on one bench, five runs of four simulated boards each, at once, into
+# one log and one file of serial numbers: every line of the log whole, and 40 numbers
+# from 1000 up, none twice, none left out.
+case_bench_two_processes() {
+  local i pids=() code log=$work/two.jsonl numbers=$work/two.txt
+  for i in 1 2; do
+    (
+      for run in 1 2 3 4 5; do
+        "$cli" -q -p sim -p sim -p sim -p sim --log "$log" --serial 0x7FF0:u32le \
+          --serial-file "$numbers" --serial-start 1000 "$blink" || exit 1
+      done
+    ) >"$(out p$i.out)" 2>"$(out p$i.err)" &
+    pids+=($!)
+  done
+  for i in 0 1; do
+    wait "${pids[$i]}"
+    code=$?
+    ((code == 0)) || fail "korvane-cli $((i + 1)): exit code $code: $(cat "$(out p$((i + 1)).err)")"
+  done
+  local whole serials
+  whole=$(grep -c '^{"time":"[^"]*","host":.*,"read_seconds":[0-9.]*}$' "$log")
+  [[ $(wc -l <"$log") == 40 && $whole == 40 ]] || fail "log: $(wc -l <"$log") lines, $whole whole"
+  serials=$(grep -o '"serial":[0-9]*' "$log" | cut -d: -f2 | sort -n)
+  [[ $serials == "$(seq 1000 1039)" ]] || fail "serial numbers: $(echo $serials)"
+  grep -qx 'next 1040' "$numbers" || fail "numbers file: $(cat "$numbers")"
+  echo "  2 processes x 5 runs x 4 boards: 40 records, serial numbers 1000 to 1039 once each"
+}
+
+# A station whose boards bring their own USB serial chip (--station usb): the next round
+# begins when the port has gone and come back. The port is a link to korvane-sim's
+# pseudo-terminal, taken away and made again.
+case_station_usb() {
+  start_sim || return
+  local port=$work/usb.tty code
+  ln -s "$(readlink -f "$link")" "$port"
+  timeout 60 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$(readlink -f "$link")=$lines" \
+    "$cli" -q --station usb:2 -p "$port" "$blink" </dev/null >"$(out cli.out)" 2>"$(out cli.err)" &
+  cli_pid=$!
+  wait_until "$patience_s" 'grep -q "^PASS" "$(out cli.out)" && grep -q "round 2: waiting" "$(out cli.err)"' ||
+    { fail "no first round: $(cat "$(out cli.out)" "$(out cli.err)")"; return; }
+  rm "$port"
+  wait_until "$patience_s" 'grep -q "usb.tty is gone" "$(out cli.err)"' || fail "the port's going unnoticed"
+  ln -s "$(readlink -f "$link")" "$port"
+  wait_for_exit "$cli_pid" "$patience_s" || { fail "the station did not end after 2 rounds"; return; }
+  wait "$cli_pid"
+  code=$?
+  cli_pid=""
+  ((code == 0)) || fail "exit code $code: $(cat "$(out cli.err)")"
+  [[ $(grep -c "^PASS  $port  " "$(out cli.out)") == 2 ]] || fail "PASS lines: $(cat "$(out cli.out)")"
+  grep -qx "station: 2 rounds, 2 boards written, 0 failed, yield 100.0%" "$(out cli.out)" ||
+    fail "totals: $(tail -n 1 "$(out cli.out)")"
+}
+
 # korvane-sim checks the files it is to write before it makes its link, and a time-out
 # too short to count still ends it.
 case_sim_options() {
@@ -679,5 +732,6 @@ done
 run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt case_wrong_part \
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
   case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_wrong_wiring case_reset_none case_low_latency \
-  case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards \
+  case_bench_two_processes case_station_usb case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops_TERM case_sim_stops_INT case_sim_stops_HUP
