@@ -6,6 +6,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_support.h"
 #include "cli/outcome_texts.h"
+#include "cli/port_names.h"
 #include "cli/write_command.h"
 #include "common/sha256.h"
 #include "serial/port_list.h"
@@ -85,6 +86,15 @@ std::string StationTotals::Text() const {
 }
 
 int RunStation(const Options& options, Console& console, const Boards& boards, Bench& bench) {
+  if (options.stationUsb) {
+    for (const std::string& port : options.ports) {
+      if (IsSimulatedPortName(port)) {
+        console.Err("korvane-cli: --station usb waits for each port to go and come back, and -p " +
+                    port + " never goes (see korvane-cli --help)\n");
+        return kUsage;
+      }
+    }
+  }
   Input input;
   const int read = ReadImageFile(options, console, bench, &input);
   if (read != kSuccess) return read;
