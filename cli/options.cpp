@@ -552,7 +552,7 @@ const std::vector<OptionRow> kOptions = {
      "add a record of every board and attempt to FILE: JSON Lines,\n"
      "or CSV for a name ending in .csv; the part, boot code and\n"
      "unique ID, the image's SHA-256, the serial number, the\n"
-     "result and the time of each step (see the README)",
+     "result and the time of each step (docs/korvane-cli.md)",
      nullptr,
      TakeLog,
      {{Kind::Excludes, {Flag::NoWrite}, kWritesNothing}}},
@@ -561,9 +561,10 @@ const std::vector<OptionRow> kOptions = {
      0,
      "ADDR:FORMAT",
      Group::Bench,
-     "write a number of its own into each board's image at flash\n"
-     "ADDR, where the image leaves 0xFF: FORMAT u32le, u32be,\n"
-     "dec:N (N decimal digits) or hex:N (N hex digits)",
+     "write each board's own number into its\n"
+     "image at flash ADDR, where the image leaves 0xFF: FORMAT\n"
+     "u32le, u32be, dec:N (N decimal digits) or hex:N (N hex\n"
+     "digits)",
      nullptr,
      TakeSerial,
      {{Kind::Needs, {Flag::SerialFile}, ""}}},
@@ -572,9 +573,9 @@ const std::vector<OptionRow> kOptions = {
      0,
      "FILE",
      Group::Bench,
-     "where the numbers come from: the next number and those given\n"
-     "back by boards that were not written (the lowest is taken\n"
-     "first); shared by every korvane-cli of the bench",
+     "the numbers' file: the next number and\n"
+     "those given back by boards not written (the lowest is\n"
+     "taken first); shared by every korvane-cli of the bench",
      nullptr,
      TakeSerialFile,
      {{Kind::Needs, {Flag::Serial}, ""}}},
@@ -592,8 +593,8 @@ const std::vector<OptionRow> kOptions = {
      0,
      nullptr,
      Group::Bench,
-     "a board whose unique ID has a number in the --log already\n"
-     "gets that number again",
+     "a board whose unique ID has a number in the\n"
+     "--log already gets that number again",
      &Options::serialKeep,
      nullptr,
      {{Kind::Needs, {Flag::Serial}, ""}, {Kind::Needs, {Flag::Log}, ""}}},
@@ -602,9 +603,10 @@ const std::vector<OptionRow> kOptions = {
      0,
      "[N|usb|usb:N]",
      Group::Bench,
-     "write board after board: after each round, wait for the next\n"
-     "(Enter; with usb, every port gone and back), N rounds or until\n"
-     "q, Ctrl-D or Ctrl-C; a PASS or FAIL line per board, totals",
+     "board after board: after each\n"
+     "round wait for the next (Enter; with usb, every port gone\n"
+     "and back), N rounds or until q, Ctrl-D or Ctrl-C; a PASS\n"
+     "or FAIL line per board, and the totals",
      nullptr,
      TakeStation,
      {{Kind::Excludes,

@@ -1,5 +1,5 @@
 # bash completion for korvane-cli: its options, the serial ports present (and "sim",
-# "auto", "auto-all") after -p, any file after --read, image files (.bin, .hex, .ihx,
+# "auto", "auto-all") after -p, any file after --read, --log and --serial-file, image files (.bin, .hex, .ihx,
 # .elf, .axf in any case; any file once --format names the format) after everything
 # else. File names are completed as file names: spaces and the like come escaped.
 
@@ -40,7 +40,10 @@ _korvane_cli() {
     --reset) mapfile -t COMPREPLY < <(compgen -W "default swapped inverted swapped-inverted none" -- "$cur"); return ;;
     --after) mapfile -t COMPREPLY < <(compgen -W "reset go stay" -- "$cur"); return ;;
     --retry) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3 4 5 6 7 8 9 10" -- "$cur"); return ;;
-    --read) _korvane_cli_files "$cur" all; return ;;
+    --read | --log | --serial-file) _korvane_cli_files "$cur" all; return ;;
+    --station) mapfile -t COMPREPLY < <(compgen -W "usb" -- "$cur"); return ;;
+    --serial) mapfile -t COMPREPLY < <(compgen -W "0x7FF0:u32le 0x7FF0:u32be" -- "$cur"); return ;;
+    --serial-start) return ;;
     --part)
       local parts
       parts=$(korvane-cli --list-parts 2>/dev/null | awk 'NR > 1 { print $1 }')
