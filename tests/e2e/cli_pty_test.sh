@@ -648,6 +648,23 @@ case_bench_two_processes() {
   echo "  2 processes x 5 runs x 4 boards: 40 records, serial numbers 1000 to 1039 once each"
 }
 
+# A station of three rounds driven through a real stdin: three Enters, three PASS lines,
+# the totals, exit 0; and one ended by q after its first round.
+case_station_three_rounds() {
+  local code
+  printf '\n\n\n' | timeout 30 "$cli" -q --station 3 -p sim "$blink" >"$(out cli.out)" 2>"$(out cli.err)"
+  code=$?
+  ((code == 0)) || fail "exit code $code: $(cat "$(out cli.err)")"
+  [[ $(grep -c '^PASS  sim  ' "$(out cli.out)") == 3 ]] || fail "PASS lines: $(cat "$(out cli.out)")"
+  grep -qx "station: 3 rounds, 3 boards written, 0 failed, yield 100.0%" "$(out cli.out)" ||
+    fail "totals: $(tail -n 1 "$(out cli.out)")"
+  printf '\nq\n\n' | timeout 30 "$cli" -q --station -p sim "$blink" >"$(out cli.out)" 2>"$(out cli.err)"
+  code=$?
+  ((code == 0)) || fail "q: exit code $code"
+  grep -qx "station: 1 round, 1 board written, 0 failed, yield 100.0%" "$(out cli.out)" ||
+    fail "q: totals: $(tail -n 1 "$(out cli.out)")"
+}
+
 # A station whose boards bring their own USB serial chip (--station usb): the next round
 # begins when the port has gone and come back. The port is a link to korvane-sim's
 # pseudo-terminal, taken away and made again.
@@ -733,5 +750,5 @@ run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt cas
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
   case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_wrong_wiring case_reset_none case_low_latency \
   case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards \
-  case_bench_two_processes case_station_usb case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_bench_two_processes case_station_three_rounds case_station_usb case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops_TERM case_sim_stops_INT case_sim_stops_HUP
