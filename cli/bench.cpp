@@ -102,7 +102,8 @@ JobOptions Bench::ForAttempt(const JobOptions& job, BoardAttempt* attempt) {
     }
     attempt->serial = number;
     const std::vector<uint8_t> bytes = field_->Bytes(number);
-    std::copy(bytes.begin(), bytes.end(), image->begin() + field_->address);
+    std::copy(bytes.begin(), bytes.end(),
+              image->begin() + static_cast<std::ptrdiff_t>(field_->address));
     attempt->image = *image;
     return JobOutcome::Success;
   };

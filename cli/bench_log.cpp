@@ -8,13 +8,33 @@
 namespace korvane::cli {
 
 const std::vector<const char*> kRecordFields = {
-    "time",          "host",          "operation",     "port",
-    "device",        "adapter",       "part",          "part_id",
-    "boot_code",     "uid",           "file",          "image_sha256",
-    "image_bytes",   "serial",        "baud",          "verify",
-    "attempt",       "result",        "command",       "return_code",
-    "return_code_name", "seconds",    "handshake_seconds", "erase_seconds",
-    "write_seconds", "verify_seconds", "read_seconds",
+    "time",
+    "host",
+    "operation",
+    "port",
+    "device",
+    "adapter",
+    "part",
+    "part_id",
+    "boot_code",
+    "uid",
+    "file",
+    "image_sha256",
+    "image_bytes",
+    "serial",
+    "baud",
+    "verify",
+    "attempt",
+    "result",
+    "command",
+    "return_code",
+    "return_code_name",
+    "seconds",
+    "handshake_seconds",
+    "erase_seconds",
+    "write_seconds",
+    "verify_seconds",
+    "read_seconds",
 };
 
 namespace {
@@ -91,7 +111,8 @@ std::string IsoTimeUtc(std::chrono::system_clock::time_point time) {
   const int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t dayOfEra = z - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const int64_t mp = (5 * dayOfYear + 2) / 153;
   const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
@@ -207,14 +228,16 @@ bool ParseJsonRecord(const std::string& line, std::map<std::string, std::string>
       if (c == '\\') {
         if (++at >= line.size()) return false;
         c = line[at];
-        if (c == 'n') c = '\n';
-        else if (c == 'r') c = '\r';
-        else if (c == 't') c = '\t';
+        if (c == 'n')
+          c = '\n';
+        else if (c == 'r')
+          c = '\r';
+        else if (c == 't')
+          c = '\t';
         else if (c == 'u') {
           if (at + 4 >= line.size()) return false;
           const std::string digits = line.substr(at + 1, 4);
-          if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            return false;
+          if (digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
           c = static_cast<char>(std::stoi(digits, nullptr, 16));
           at += 4;
         }

@@ -96,8 +96,8 @@ std::string SummaryTable(const std::vector<BoardReport>& reports, Language langu
   size_t serialWidth = 0;
   for (const std::optional<uint64_t>& serial : serials) {
     if (serial) {
-      serialWidth = std::max({serialWidth, TerminalColumns(words.serialHeader),
-                              std::to_string(*serial).size()});
+      serialWidth = std::max(
+          {serialWidth, TerminalColumns(words.serialHeader), std::to_string(*serial).size()});
     }
   }
   const auto serialCell = [&](size_t board) -> std::string {

@@ -162,7 +162,8 @@ std::string TakeSerialStart(Options& options, const std::string& value) {
 
 // Whether an argument after --station is its value: N, usb or usb:N.
 bool IsStationValue(const std::string& value) {
-  const std::string rounds = value.rfind("usb", 0) == 0 ? value.substr(value.size() > 3 ? 4 : 3) : value;
+  const std::string rounds =
+      value.rfind("usb", 0) == 0 ? value.substr(value.size() > 3 ? 4 : 3) : value;
   if (value.rfind("usb", 0) == 0 && value.size() > 3 && value[3] != ':') return false;
   return (value.rfind("usb", 0) == 0 && rounds.empty()) ||
          (!rounds.empty() && rounds.size() <= 6 &&
@@ -283,11 +284,10 @@ using Kind = OptionRule::Kind;
 constexpr const char* kWritesNothing = "--no-write writes nothing";
 // What a write takes and an operation that writes nothing does not, in the order their
 // conflict with --erase-all without FILE is told.
-const std::vector<Flag> kWriteOnly = {Flag::Verify,     Flag::Delete,      Flag::Watch,
-                                      Flag::FixChecksum, Flag::AllowCrp,   Flag::Format,
-                                      Flag::Retry,      Flag::Monitor,     Flag::NoWrite,
-                                      Flag::Serial,     Flag::SerialFile,  Flag::SerialStart,
-                                      Flag::SerialKeep, Flag::Station};
+const std::vector<Flag> kWriteOnly = {
+    Flag::Verify,     Flag::Delete,      Flag::Watch,      Flag::FixChecksum, Flag::AllowCrp,
+    Flag::Format,     Flag::Retry,       Flag::Monitor,    Flag::NoWrite,     Flag::Serial,
+    Flag::SerialFile, Flag::SerialStart, Flag::SerialKeep, Flag::Station};
 
 // In the order --help lists them within their groups; the rules are checked in this
 // order too, and the first one broken is the usage error.

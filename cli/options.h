@@ -55,10 +55,10 @@ struct Options {
   std::optional<SerialField> serial{};       // --serial ADDR:FORMAT
   std::string serialFile{};                  // --serial-file FILE: where the numbers come from
   std::optional<uint64_t> serialStart{};     // --serial-start N: creates --serial-file
-  bool serialKeep = false;                   // --serial-keep: a board the log knows keeps its number
-  bool station = false;                      // --station: board after board, round after round
-  int stationRounds = 0;                     // its rounds; 0: until the operator ends it
-  bool stationUsb = false;                   // a round begins when every port came back (usb)
+  bool serialKeep = false;  // --serial-keep: a board the log knows keeps its number
+  bool station = false;     // --station: board after board, round after round
+  int stationRounds = 0;    // its rounds; 0: until the operator ends it
+  bool stationUsb = false;  // a round begins when every port came back (usb)
 
   // The parts the chip may be: those --part names, else every part of the table.
   std::vector<const Part*> AllowedParts() const;

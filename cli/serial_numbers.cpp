@@ -142,17 +142,18 @@ std::string SerialFieldProblem(const SerialField& field, const std::vector<uint8
     return where + "a 32-bit number goes at an address that is a multiple of 4";
   }
   if (begin < kVectorTableEnd) {
-    return where + "the field overlaps the vector table (0x0 to 0x1F), which the chip checks "
-                   "before it starts the program";
+    return where +
+           "the field overlaps the vector table (0x0 to 0x1F), which the chip checks "
+           "before it starts the program";
   }
   if (begin < kCrpWord + 4 && end > kCrpWord) {
     return where + "the field overlaps the code read protection word (0x2FC to 0x2FF)";
   }
-  for (uint64_t at = begin; at < end && at < image.size(); ++at) {
+  // (Within the flash, so within size_t.)
+  for (size_t at = static_cast<size_t>(begin); at < end && at < image.size(); ++at) {
     if (hasData[at] && image[at] != 0xFF) {
       return where + "the field overlaps the image's own bytes at " +
-             Hex(static_cast<uint32_t>(at)) +
-             " (a serial number goes where the image leaves 0xFF)";
+             Hex(static_cast<uint32_t>(at)) + " (a serial number goes where the image leaves 0xFF)";
     }
   }
   return "";
@@ -165,15 +166,16 @@ void MakeRoomForSerial(const SerialField& field, std::vector<uint8_t>* image,
     image->resize(end, 0xFF);
     hasData->resize(end, false);
   }
-  std::fill(hasData->begin() + field.address, hasData->begin() + static_cast<std::ptrdiff_t>(end),
-            true);
+  std::fill(hasData->begin() + static_cast<std::ptrdiff_t>(field.address),
+            hasData->begin() + static_cast<std::ptrdiff_t>(end), true);
 }
 
 std::string SerialStateText(const SerialState& state) {
   std::string text =
       "# korvane-cli serial numbers: the number the file was started at, the next number\n"
       "# never taken, and each number a board took and gave back (it was not written)\n"
-      "start " + std::to_string(state.start) + "\nnext " + std::to_string(state.next) + "\n";
+      "start " +
+      std::to_string(state.start) + "\nnext " + std::to_string(state.next) + "\n";
   for (const uint64_t number : state.givenBack) text += "back " + std::to_string(number) + "\n";
   return text;
 }
@@ -189,10 +191,12 @@ bool ParseSerialState(const std::string& text, SerialState* state, std::string* 
     const size_t space = line.find(' ');
     const std::string key = line.substr(0, space);
     uint64_t value = 0;
-    if (space == std::string::npos || line.find_first_not_of("0123456789", space + 1) != std::string::npos ||
+    if (space == std::string::npos ||
+        line.find_first_not_of("0123456789", space + 1) != std::string::npos ||
         !ParseNumber(line.substr(space + 1), &value) ||
         (key != "start" && key != "next" && key != "back")) {
-      *error = "line " + std::to_string(number) + " is not \"start N\", \"next N\" or \"back N\": " + line;
+      *error = "line " + std::to_string(number) +
+               " is not \"start N\", \"next N\" or \"back N\": " + line;
       return false;
     }
     if (key == "start") {
@@ -295,8 +299,8 @@ bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number
     const uint64_t taken = state.NextTaken();
     if (taken > largest) {
       fits = false;
-      *error = "the next serial number, " + std::to_string(taken) + ", does not fit the field (at most " +
-               std::to_string(largest) + ")";
+      *error = "the next serial number, " + std::to_string(taken) +
+               ", does not fit the field (at most " + std::to_string(largest) + ")";
       return false;
     }
     if (state.givenBack.erase(taken) == 0) state.next = taken + 1;

@@ -99,12 +99,11 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
   const int read = ReadImageFile(options, console, bench, &input);
   if (read != kSuccess) return read;
   const Language language = console.MessageLanguage();
-  console.Err("korvane-cli: station: " + options.file + " (" + ImageSummary(input) + ") to " +
-              std::to_string(boards.size()) + (boards.size() == 1 ? " board" : " boards") +
-              " a round" +
-              (options.stationRounds > 0 ? ", " + std::to_string(options.stationRounds) + " rounds"
-                                         : "") +
-              "; q, Ctrl-D or Ctrl-C ends it\n");
+  console.Err(
+      "korvane-cli: station: " + options.file + " (" + ImageSummary(input) + ") to " +
+      std::to_string(boards.size()) + (boards.size() == 1 ? " board" : " boards") + " a round" +
+      (options.stationRounds > 0 ? ", " + std::to_string(options.stationRounds) + " rounds" : "") +
+      "; q, Ctrl-D or Ctrl-C ends it\n");
   OperatorKeys keys(console);
   console.SetRawInput(true);
   StationTotals totals;
@@ -112,7 +111,8 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
     // The next round: the operator's Enter, or every port gone and back.
     if (options.stationUsb) {
       console.Err("korvane-cli: round " + std::to_string(round) + ": waiting for " +
-                  (round == 1 ? "the boards' ports" : "each board to be unplugged and the next plugged in") +
+                  (round == 1 ? "the boards' ports"
+                              : "each board to be unplugged and the next plugged in") +
                   "\n");
       if (WaitForPorts(options, boards, keys, round > 1, console) == NextRound::End) break;
     } else {

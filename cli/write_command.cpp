@@ -187,7 +187,8 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
       [&](int number) {
         bar.Restart();
         attempt.Begin(number);
-        const JobResult ended = WriteImage(image, input.plan, opener, bench.ForAttempt(job, &attempt));
+        const JobResult ended =
+            WriteImage(image, input.plan, opener, bench.ForAttempt(job, &attempt));
         const std::string trouble = bench.Ended(attempt, ended, "write");
         if (!trouble.empty()) {
           status.End();

@@ -248,18 +248,18 @@ std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem) {
   return stream;
 }
 
-
 FileProblem SharedFile::Open(const std::string& path, bool create) {
   Close();
   struct stat before {};
   if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
     return NotRegular(path, before.st_mode);
-  const int fd = open(path.c_str(),
-                      O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+  const int fd =
+      open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
   if (fd < 0) {
     const int error = errno;
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return NotRegular(path, info.st_mode);
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+      return NotRegular(path, info.st_mode);
     return Problem(FileProblem::Kind::CannotOpen, path, error);
   }
   struct stat info {};

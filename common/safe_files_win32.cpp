@@ -226,7 +226,6 @@ std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem) {
   return stream;
 }
 
-
 FileProblem SharedFile::Open(const std::string& path, bool create) {
   Close();
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -234,9 +233,9 @@ FileProblem SharedFile::Open(const std::string& path, bool create) {
     const FileProblem problem = WhatIsThere(path, attributes);
     if (problem) return problem;
   }
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return Problem(FileProblem::Kind::CannotOpen, path, GetLastError());
   handle_ = handle;
@@ -257,8 +256,9 @@ bool SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     OVERLAPPED whole = {};
-    if (LockFileEx(static_cast<HANDLE>(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
-                   0, MAXDWORD, MAXDWORD, &whole))
+    if (LockFileEx(static_cast<HANDLE>(handle_),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole))
       return true;
     if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
     if (AbortAsked(abort) || std::chrono::steady_clock::now() >= until) return false;

@@ -75,7 +75,8 @@ std::string Sha256Hex(const uint8_t* data, size_t size) {
   tail[rest] = 0x80;
   const size_t blocks = rest + 1 + 8 <= 64 ? 1 : 2;
   const uint64_t bits = static_cast<uint64_t>(size) * 8;
-  for (int i = 0; i < 8; ++i) tail[blocks * 64 - 1 - static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    tail[blocks * 64 - 1 - static_cast<size_t>(i)] = static_cast<uint8_t>(bits >> (8 * i));
   for (size_t block = 0; block < blocks; ++block) Compress(state, tail + block * 64);
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

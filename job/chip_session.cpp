@@ -38,7 +38,8 @@ ChipSession::ChipSession(PortOpener open, SessionSettings settings, SessionObser
 
 void ChipSession::CountInto(double PhaseTimes::*bucket) {
   const Clock::time_point now = Clock::now();
-  if (counting_ != nullptr) times_.*counting_ += std::chrono::duration<double>(now - since_).count();
+  if (counting_ != nullptr)
+    times_.*counting_ += std::chrono::duration<double>(now - since_).count();
   counting_ = bucket;
   since_ = now;
 }

@@ -272,7 +272,8 @@ TEST_F(BenchTest, SerialNumbersLandInTheFlashOfEachBoardWithoutGapOrTwice) {
       ASSERT_TRUE(round.attempts[size_t(i)].serial);
       const uint64_t number = *round.attempts[size_t(i)].serial;
       const std::vector<uint8_t> bytes = field.Bytes(number);
-      EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), chips[i].loader.flash().begin() + format.address))
+      EXPECT_TRUE(
+          std::equal(bytes.begin(), bytes.end(), chips[i].loader.flash().begin() + format.address))
           << "board " << i << " holds " << number;
       written.insert(number);
     }
@@ -290,7 +291,7 @@ TEST_F(BenchTest, SerialNumbersLandInTheFlashOfEachBoardWithoutGapOrTwice) {
 // A board that was not written gives its number back, and the next run's first board
 // takes it.
 TEST_F(BenchTest, TheNextRunsFirstBoardTakesTheNumberGivenBack) {
-  const std::vector<std::string> serial = {"-q", "--serial", "0x7FF0:u32le", "--serial-file",
+  const std::vector<std::string> serial = {"-q",    "--serial", "0x7FF0:u32le", "--serial-file",
                                            numbers, file};
   sim::SimulatedChip failing(
       sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9")}});
@@ -387,9 +388,7 @@ TEST_F(BenchTest, EachRefusalComesBeforeAnyPortOpens) {
   image[0x600] = 0x12;  // a byte of data among the 0xFF where a field might go
   test::WriteFile(file, image);
   const std::string other = dir.File("other.txt");
-  {
-    std::ofstream(other) << "start 5\nnext 1000\n";
-  }
+  { std::ofstream(other) << "start 5\nnext 1000\n"; }
   const struct {
     std::vector<std::string> args;
     const char* says;
@@ -439,7 +438,7 @@ TEST_F(BenchTest, EachRefusalComesBeforeAnyPortOpens) {
 // --serial-keep: a board the log knows gets its number again and takes none; a new board
 // takes the next.
 TEST_F(BenchTest, SerialKeepGivesAKnownBoardItsNumberAgain) {
-  const std::vector<std::string> serial = {"--log", log, "--serial", "0x7FF0:u32le",
+  const std::vector<std::string> serial = {"--log",         log,     "--serial", "0x7FF0:u32le",
                                            "--serial-file", numbers, file};
   std::vector<std::string> first = {"-q", "-p", "sim", "-p", "sim", "--serial-start", "50"};
   first.insert(first.end(), serial.begin(), serial.end());
@@ -467,8 +466,8 @@ TEST_F(BenchTest, SerialKeepGivesAKnownBoardItsNumberAgain) {
 // A station of three rounds, each begun with Enter: three PASS lines and the totals.
 TEST_F(BenchTest, StationWritesRoundAfterRoundUntilItsRoundsAreDone) {
   console.input = {"\n", "", "\n", "\n", "\n"};
-  ASSERT_EQ(Run({"-q", "--station", "3", "-p", "sim", "--serial", "0x7FF0:u32le",
-                 "--serial-file", numbers, "--serial-start", "7", file}),
+  ASSERT_EQ(Run({"-q", "--station", "3", "-p", "sim", "--serial", "0x7FF0:u32le", "--serial-file",
+                 numbers, "--serial-start", "7", file}),
             kSuccess)
       << console.err;
   const std::vector<std::string> lines = LinesOf(console.out);
