@@ -35,6 +35,7 @@ class DevicePort final : public BoardPort {
   std::string OpenFailure() const override {
     return failure_;
   }
+  std::string Adapter() const override { return UsbAdapterOf(device_); }
 
  private:
   std::string device_;

@@ -150,6 +150,9 @@ const Words kEnglishWords = {
     {"waiting", "reset", "handshake", "erase", "writing", "writing, verifying", "restart", "done",
      "failed", "aborted"},
     "serial",
+    "end the program named above (a terminal program, ModemManager, another korvane-cli), or "
+    "wait for it to end, and write again",
+    "join the group named above as it says, then log in again",
 };
 
 const Words kJapaneseWords = {
@@ -215,6 +218,9 @@ const Words kJapaneseWords = {
     {"待機中", "リセット", "接続", "消去", "書き込み中", "書き込み・照合中", "再起動", "完了",
      "失敗", "中断"},
     "シリアル番号",
+    "上に示したプログラム（端末プログラム、ModemManager、別の korvane-cli など）を終了するか、"
+    "終わるのを待ってから書き込み直してください",
+    "上に示したとおりグループに加わり、ログインし直してください",
 };
 
 }  // namespace
@@ -342,11 +348,17 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
   }
   if (!port.cause.empty()) lines.push_back(Fill(words.portLine, {port.device, port.cause}));
   if (result.flashErased) lines.push_back(words.erasedSoFar);
+  // A port that would not open: what stands in the way, where the port's reason names it.
+  const bool portHeld = outcome == JobOutcome::PortOpenFailed &&
+                        port.cause.find("in use by another program") != std::string::npos;
+  const bool portGroup = outcome == JobOutcome::PortOpenFailed &&
+                         port.cause.find(" belongs to group ") != std::string::npos;
   const char* next = result.isp.RefusedForProtection()             ? words.crpNext
                      : result.isp.status == IspStatus::LinesFailed ? words.noLinesNext
-                     : outcome == JobOutcome::IspEntryFailed && port.byHand
-                         ? words.byHandNext
-                         : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+                     : outcome == JobOutcome::IspEntryFailed && port.byHand ? words.byHandNext
+                     : portHeld                                             ? words.portBusyNext
+                     : portGroup                                            ? words.portGroupNext
+                     : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
   if (*next != '\0') lines.push_back(Fill(words.next, {next}));
   return lines;
 }

@@ -106,6 +106,8 @@ struct Words {
   const char* startRefused;    // --after go refused under code read protection
   const char* boardWords[10];  // by BoardWord
   const char* serialHeader;    // the summary's column of serial numbers
+  const char* portBusyNext;    // the next step when another program holds the port
+  const char* portGroupNext;   // the next step when the port's group would let the user in
 };
 
 const Words& WordsOf(Language language);

@@ -51,27 +51,71 @@ std::string DescriptionFromId(std::string id) {
   return id;
 }
 
-// The product name of the USB device a tty belongs to, from sysfs.
-std::string UsbProduct(const std::string& root, const std::string& tty) {
-  const std::string device = root + "/sys/class/tty/" + tty + "/device";
-  for (const char* up : {"/../product", "/../../product"}) {
-    const std::string product = FirstLine(device + up);
-    if (!product.empty()) return product;
+// The sysfs folder of the USB device a tty belongs to: from the tty's device upwards,
+// the first with an idVendor (a USB interface has none), within sys/devices; "" for a
+// tty that is not on USB. root: resolved, as ResolveRoot gives it.
+std::string UsbDeviceFolder(const std::string& root, const std::string& tty) {
+  char resolved[PATH_MAX];
+  if (realpath((root + "/sys/class/tty/" + tty + "/device").c_str(), resolved) == nullptr) {
+    return {};
+  }
+  const std::string devices = root + "/sys/devices/";
+  for (std::string folder = resolved; StartsWith(folder, devices);
+       folder.erase(folder.rfind('/'))) {
+    if (!FirstLine(folder + "/idVendor").empty()) return folder;
   }
   return {};
 }
 
+// The product name of the USB device a tty belongs to, from sysfs.
+std::string UsbProduct(const std::string& root, const std::string& tty) {
+  const std::string folder = UsbDeviceFolder(root, tty);
+  return folder.empty() ? std::string() : FirstLine(folder + "/product");
+}
+
+// The root folder as the links resolve it, without a trailing slash ("" for "/" and for
+// none), so that devices can be named from it; false when it does not exist.
+bool ResolveRoot(const std::string& given, std::string* root) {
+  root->clear();
+  if (given.empty()) return true;
+  char resolved[PATH_MAX];
+  if (realpath(given.c_str(), resolved) == nullptr) return false;
+  *root = resolved;
+  if (*root == "/") root->clear();
+  return true;
+}
+
+// Text without the spaces and line ends around it.
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+}
+
 }  // namespace
 
-std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& rootGiven) {
-  // The root as the links resolve it (no trailing slash), so devices can be named from it.
+std::string UsbAdapterUnder(const std::string& rootGiven, const std::string& device) {
   std::string root;
-  if (!rootGiven.empty()) {
-    char resolved[PATH_MAX];
-    if (realpath(rootGiven.c_str(), resolved) == nullptr) return {};
-    root = resolved;
-    if (root == "/") root.clear();
-  }
+  // Only a device path has a tty behind it ("sim" has none).
+  if (device.empty() || device[0] != '/' || !ResolveRoot(rootGiven, &root)) return {};
+  // The tty's own name: /dev/serial/by-id/... is the ttyUSB it points to.
+  char resolved[PATH_MAX];
+  const std::string node =
+      realpath((root + device).c_str(), resolved) != nullptr ? resolved : root + device;
+  const std::string folder = UsbDeviceFolder(root, node.substr(node.rfind('/') + 1));
+  if (folder.empty()) return {};
+  return UsbAdapterText(Trimmed(FirstLine(folder + "/idVendor")),
+                        Trimmed(FirstLine(folder + "/idProduct")),
+                        Trimmed(FirstLine(folder + "/serial")));
+}
+
+std::string UsbAdapterOf(const std::string& device) {
+  return UsbAdapterUnder("", device);
+}
+
+std::vector<SerialPortInfo> ListSerialPortsUnder(const std::string& rootGiven) {
+  std::string root;
+  if (!ResolveRoot(rootGiven, &root)) return {};
   std::vector<SerialPortInfo> ports;
   std::set<std::string> listed;
   const std::string dev = root + "/dev";

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 // after windows.h
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 #include "serial/port_list.h"
@@ -23,7 +25,34 @@ bool ComLess(const std::string& a, const std::string& b) {
 struct DeviceFacts {
   std::string description;
   bool usb = false;
+  std::string adapter;  // as UsbAdapterOf tells it
 };
+
+// How far up from a port's device its USB device may be: the port, a driver's own bus
+// (FTDIBUS), an interface, the USB device.
+constexpr int kMostLevelsToUsbDevice = 8;
+
+// The USB adapter a port's device hangs on: the first of it and its parents whose
+// instance ID is a USB device's.
+std::string AdapterOf(DEVINST device) {
+  for (int level = 0; level < kMostLevelsToUsbDevice; ++level) {
+    char id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (CM_Get_Device_IDA(device, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
+    const std::string adapter = UsbAdapterOfInstanceId(id);
+    if (!adapter.empty()) return adapter;
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) return {};
+    device = parent;
+  }
+  return {};
+}
+
+// A COM port's name as the system lists it: "\\.\com5" is COM5.
+std::string PortNameOf(std::string device) {
+  if (device.compare(0, 4, "\\\\.\\") == 0) device.erase(0, 4);
+  for (char& c : device) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return device;
+}
 
 // The Ports class devices present: their friendly names and whether they hang on USB.
 std::map<std::string, DeviceFacts> PortDevices() {
@@ -56,7 +85,8 @@ std::map<std::string, DeviceFacts> PortDevices() {
       const std::string bus = enumerator;
       facts.usb = bus == "USB" || bus == "FTDIBUS" || bus == "USBSER";
     }
-    devices[portName] = facts;
+    facts.adapter = AdapterOf(info.DevInst);
+    devices[PortNameOf(portName)] = facts;
   }
   SetupDiDestroyDeviceInfoList(set);
   return devices;
@@ -84,7 +114,7 @@ std::vector<SerialPortInfo> ListSerialPorts() {
       if (type != REG_SZ) continue;
       SerialPortInfo port;
       port.device = data;
-      const auto facts = devices.find(port.device);
+      const auto facts = devices.find(PortNameOf(port.device));
       if (facts != devices.end()) {
         port.description = facts->second.description;
         port.usb = facts->second.usb;
@@ -105,10 +135,17 @@ std::vector<SerialPortInfo> ListSerialPorts() {
 }
 
 bool SerialPortPresent(const std::string& device) {
+  const std::string name = PortNameOf(device);
   for (const SerialPortInfo& port : ListSerialPorts()) {
-    if (port.device == device) return true;
+    if (PortNameOf(port.device) == name) return true;
   }
   return false;
+}
+
+std::string UsbAdapterOf(const std::string& device) {
+  const std::map<std::string, DeviceFacts> devices = PortDevices();
+  const auto facts = devices.find(PortNameOf(device));
+  return facts == devices.end() ? std::string() : facts->second.adapter;
 }
 
 }  // namespace korvane

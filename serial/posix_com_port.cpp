@@ -3,9 +3,12 @@
 #include "serial/posix_com_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -20,9 +23,11 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "common/safe_files.h"
 #include "serial/open_com_port.h"
+#include "serial/port_holders.h"
 
 namespace korvane {
 
@@ -77,6 +82,89 @@ bool HasNoModemLines(int error) {
 // "what: the system's reason" for the current errno.
 std::string SystemError(const char* what) {
   return std::string(what) + ": " + SystemErrorText(errno);
+}
+
+// The programs that hold device, for the text of a device in use; "" when none can be seen.
+std::string HoldersOf(const std::string& device) {
+  return DescribeHolders(PortHolders(device));
+}
+
+#ifdef __linux__
+// The largest buffer a look-up in the user and group lists is given.
+constexpr size_t kMostLookupBytes = size_t{1} << 20;
+
+struct GroupFacts {
+  std::string name;
+  std::vector<std::string> members;  // the users the group list names (not by their own group)
+};
+
+std::optional<GroupFacts> GroupOf(gid_t gid) {
+  for (std::vector<char> buffer(4096);; buffer.resize(buffer.size() * 4)) {
+    group entry{};
+    group* found = nullptr;
+    const int result = getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
+    if (result == ERANGE && buffer.size() < kMostLookupBytes) continue;
+    if (result != 0 || found == nullptr) return std::nullopt;
+    GroupFacts facts;
+    facts.name = entry.gr_name;
+    for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
+      facts.members.emplace_back(*member);
+    }
+    return facts;
+  }
+}
+
+struct UserFacts {
+  std::string name;
+  gid_t group = 0;  // the user's own group
+};
+
+std::optional<UserFacts> ThisUser() {
+  for (std::vector<char> buffer(4096);; buffer.resize(buffer.size() * 4)) {
+    passwd entry{};
+    passwd* found = nullptr;
+    const int result = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (result == ERANGE && buffer.size() < kMostLookupBytes) continue;
+    if (result != 0 || found == nullptr) return std::nullopt;
+    return UserFacts{entry.pw_name, entry.pw_gid};
+  }
+}
+
+// Whether this process has group gid now.
+bool SessionHasGroup(gid_t gid) {
+  if (getegid() == gid) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  if (got <= 0) return false;
+  groups.resize(static_cast<size_t>(got));
+  return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+#endif
+
+// What would let this user open a device refused for lack of permission; "" when the
+// device's group is not what keeps the user out, or the system does not tell it.
+std::string AccessAdviceFor(const std::string& device) {
+#ifdef __linux__
+  struct stat node {};
+  if (stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return {};
+  // Only a group that may read and write the device helps, and never root's own.
+  constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+  if ((node.st_mode & kGroupReadWrite) != kGroupReadWrite || node.st_gid == 0) return {};
+  // With the group already, something else keeps this user out.
+  if (SessionHasGroup(node.st_gid)) return {};
+  const std::optional<GroupFacts> group = GroupOf(node.st_gid);
+  if (!group) return {};
+  const std::optional<UserFacts> user = ThisUser();
+  const bool member =
+      user && (user->group == node.st_gid || std::find(group->members.begin(), group->members.end(),
+                                                       user->name) != group->members.end());
+  return PermissionAdvice(device, group->name, user ? user->name : std::string(), member);
+#else
+  (void)device;
+  return {};
+#endif
 }
 
 class PosixComPort final : public ComPort {
@@ -285,6 +373,15 @@ class PosixComPort final : public ComPort {
 
 }  // namespace
 
+std::string PermissionAdvice(const std::string& device, const std::string& group,
+                             const std::string& user, bool alreadyMember) {
+  const std::string belongs = device + " belongs to group " + group;
+  if (alreadyMember) return belongs + ", which you joined after this session began: log in again";
+  const std::string who = user.empty() ? "$USER" : user;
+  return belongs + ": add yourself with \"sudo usermod -aG " + group + " " + who +
+         "\", then log in again";
+}
+
 std::string PosixComDeviceName(int number) {
   if (number < 1) return std::string();
   return "/dev/ttyS" + std::to_string(number - 1);
@@ -300,12 +397,28 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string
   // O_NONBLOCK keeps the open from waiting for carrier. It stays set: reads and writes
   // wait in poll, so a write held by XOFF ends at its time-out instead of blocking.
   const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return refuse(fd, SystemError("cannot open"));
+  if (fd < 0) {
+    const int reason = errno;
+    std::string why = SystemError("cannot open");
+    std::string more;
+    if (reason == EBUSY) {
+      // Another program's TIOCEXCL (which root passes).
+      const std::string holders = HoldersOf(device);
+      if (!holders.empty()) more = "in use by another program: " + holders;
+    } else if (reason == EACCES || reason == EPERM) {
+      more = AccessAdviceFor(device);
+    }
+    if (!more.empty()) why += "; " + more;
+    return refuse(fd, why);
+  }
   if (!isatty(fd)) return refuse(fd, "not a serial port (not a terminal device)");
   // Not shared, like the Windows port: flock holds against root too, TIOCEXCL does not.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    return refuse(fd,
-                  errno == EWOULDBLOCK ? "in use by another program" : SystemError("cannot lock"));
+    if (errno != EWOULDBLOCK) return refuse(fd, SystemError("cannot lock"));
+    std::string why = "in use by another program";
+    const std::string holders = HoldersOf(device);
+    if (!holders.empty()) why += ": " + holders;
+    return refuse(fd, why);
   }
   ioctl(fd, TIOCEXCL);
   std::optional<termios> saved;

@@ -1180,6 +1180,7 @@ TEST(PortList, FindsTheSerialPortsOfAMachine) {
   make("dev/tty", "");
   make("sys/class/tty/ttyS0/type", "4\n");
   make("sys/class/tty/ttyS1/type", "0\n");
+  make("sys/devices/usb1/1-1/idVendor", "0403\n");
   make("sys/devices/usb1/1-1/product", "FT232R USB UART\n");
   make("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/x", "");
   ASSERT_EQ(std::system(("mkdir -p '" + root.File("dev/serial/by-id") + "' '" +

@@ -170,6 +170,30 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        "denied\n"
        "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout "
        "グループが必要です\n"},
+      {"a port another program holds",
+       [] { return JobResult(JobOutcome::PortOpenFailed); },
+       {"/dev/ttyUSB0", "in use by another program: pid 4242 (minicom -D /dev/ttyUSB0)"},
+       "korvane-cli: cannot open the serial port\n"
+       "  port: /dev/ttyUSB0: in use by another program: pid 4242 (minicom -D /dev/ttyUSB0)\n"
+       "  next: end the program named above (a terminal program, ModemManager, another "
+       "korvane-cli), or wait for it to end, and write again\n",
+       "korvane-cli: COMポートが開けません。\n"
+       "  ポート: /dev/ttyUSB0: in use by another program: pid 4242 (minicom -D /dev/ttyUSB0)\n"
+       "  次の手順: 上に示したプログラム（端末プログラム、ModemManager、別の korvane-cli "
+       "など）を終了するか、終わるのを待ってから書き込み直してください\n"},
+      {"a port whose group the user is not in",
+       [] { return JobResult(JobOutcome::PortOpenFailed); },
+       {"/dev/ttyUSB0",
+        "cannot open: Permission denied; /dev/ttyUSB0 belongs to group dialout: add yourself "
+        "with \"sudo usermod -aG dialout ana\", then log in again"},
+       "korvane-cli: cannot open the serial port\n"
+       "  port: /dev/ttyUSB0: cannot open: Permission denied; /dev/ttyUSB0 belongs to group "
+       "dialout: add yourself with \"sudo usermod -aG dialout ana\", then log in again\n"
+       "  next: join the group named above as it says, then log in again\n",
+       "korvane-cli: COMポートが開けません。\n"
+       "  ポート: /dev/ttyUSB0: cannot open: Permission denied; /dev/ttyUSB0 belongs to group "
+       "dialout: add yourself with \"sudo usermod -aG dialout ana\", then log in again\n"
+       "  次の手順: 上に示したとおりグループに加わり、ログインし直してください\n"},
       {"a port without modem lines",
        [] {
          JobResult r(JobOutcome::IspEntryFailed);

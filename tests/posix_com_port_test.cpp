@@ -3,13 +3,21 @@
 #include "serial/posix_com_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -385,6 +393,183 @@ TEST_F(PtyPortTest, IsUnsharedUntilClosed) {
   size_t written = 0;
   EXPECT_TRUE(second->Write("2nd", 3, &written));
   EXPECT_EQ(ReceiveOnMaster(3), "2nd");
+}
+
+// A pseudo-terminal for the tests that need the slave's path free of this process.
+class FreePty {
+ public:
+  FreePty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    const char* name = ptsname(master_);
+    if (name != nullptr) slave_ = name;
+  }
+  ~FreePty() {
+    if (master_ >= 0) close(master_);
+  }
+  FreePty(const FreePty&) = delete;
+  FreePty& operator=(const FreePty&) = delete;
+  // Empty when the system gave no pseudo-terminal.
+  const std::string& slave() const { return slave_; }
+
+ private:
+  int master_ = -1;
+  std::string slave_;
+};
+
+// A child process, named korvane-holder, that holds a device open under an exclusive
+// flock until it is killed at the end.
+class Holder {
+ public:
+  explicit Holder(const std::string& device) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+#ifdef __linux__
+      prctl(PR_SET_NAME, "korvane-holder");
+#endif
+      const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      const char held = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+      if (write(ready[1], &held, 1) != 1) _exit(1);
+      for (;;) pause();
+    }
+    close(ready[1]);
+    // Waits for the child to tell that it holds the device (or that it could not, or
+    // it ended).
+    char held = 'n';
+    ssize_t got = 0;
+    do {
+      got = read(ready[0], &held, 1);
+    } while (got < 0 && errno == EINTR);
+    holds_ = pid_ > 0 && got == 1 && held == 'y';
+    close(ready[0]);
+  }
+  ~Holder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+  pid_t pid() const {
+    return pid_;
+  }
+  bool holds() const {
+    return holds_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool holds_ = false;
+};
+
+TEST(PosixComPortOpen, NamesTheProgramThatHoldsThePort) {
+  const FreePty pty;
+  ASSERT_FALSE(pty.slave().empty());
+  auto holder = std::make_unique<Holder>(pty.slave());
+  ASSERT_TRUE(holder->holds());
+  std::string why;
+  EXPECT_EQ(OpenPosixComPort(pty.slave(), &why), nullptr);
+#ifdef __linux__
+  // Its command: the name it gave itself, then the arguments of this test program.
+  const std::string named =
+      "in use by another program: pid " + std::to_string(holder->pid()) + " (korvane-holder";
+  ASSERT_GT(why.size(), named.size()) << why;
+  EXPECT_EQ(why.substr(0, named.size()), named);
+  EXPECT_TRUE(why[named.size()] == ' ' || why[named.size()] == ')') << why;
+  EXPECT_EQ(why.back(), ')') << why;
+  EXPECT_EQ(why.find(", pid "), std::string::npos) << "this process is no holder: " << why;
+#else
+  EXPECT_EQ(why, "in use by another program");
+#endif
+  holder.reset();
+  EXPECT_NE(OpenPosixComPort(pty.slave(), &why), nullptr) << why;
+}
+
+TEST(PosixComPortOpen, TellsWhichGroupOpensADevice) {
+  struct Case {
+    const char* device;
+    const char* group;
+    const char* user;
+    bool alreadyMember;
+    const char* advice;
+  };
+  const Case cases[] = {
+      {"/dev/ttyUSB0", "dialout", "alice", false,
+       "/dev/ttyUSB0 belongs to group dialout: add yourself with "
+       "\"sudo usermod -aG dialout alice\", then log in again"},
+      {"/dev/ttyACM1", "uucp", "", false,
+       "/dev/ttyACM1 belongs to group uucp: add yourself with \"sudo usermod -aG uucp $USER\", "
+       "then log in again"},
+      {"/dev/ttyUSB0", "dialout", "alice", true,
+       "/dev/ttyUSB0 belongs to group dialout, which you joined after this session began: log in "
+       "again"},
+      {"/dev/serial/by-id/usb-FTDI_A5-if00-port0", "plugdev", "bob", true,
+       "/dev/serial/by-id/usb-FTDI_A5-if00-port0 belongs to group plugdev, which you joined after "
+       "this session began: log in again"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PermissionAdvice(c.device, c.group, c.user, c.alreadyMember), c.advice);
+  }
+}
+
+TEST(PosixComPortOpen, ARefusalForLackOfPermissionNamesTheDevicesGroup) {
+#ifndef __linux__
+  GTEST_SKIP() << "the group is told on Linux";
+#else
+  if (geteuid() != 0) GTEST_SKIP() << "opening the port as another user needs root";
+  const FreePty pty;
+  ASSERT_FALSE(pty.slave().empty());
+  // The pty given to a group that may read and write it, as a serial device is; nobody
+  // is no member.
+  const group* owner = getgrnam("dialout");
+  if (owner == nullptr) owner = getgrnam("tty");
+  if (owner == nullptr || owner->gr_gid == 0) GTEST_SKIP() << "no dialout or tty group here";
+  const std::string groupName = owner->gr_name;
+  const gid_t groupId = owner->gr_gid;
+  constexpr uid_t kNobody = 65534;
+  const passwd* nobody = getpwuid(kNobody);
+  const std::string user = nobody != nullptr ? nobody->pw_name : "";
+  for (char** member = owner->gr_mem; member != nullptr && *member != nullptr; ++member) {
+    if (user == *member) GTEST_SKIP() << user << " is a member of " << groupName;
+  }
+  ASSERT_EQ(chown(pty.slave().c_str(), 0, groupId), 0);
+  ASSERT_EQ(chmod(pty.slave().c_str(), 0660), 0);
+
+  // A child as nobody opens it and tells what it was told.
+  int told[2];
+  ASSERT_EQ(pipe(told), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(told[0]);
+    std::string why = "\x01";  // could not become nobody
+    if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) {
+      why.clear();
+      OpenPosixComPort(pty.slave(), &why);
+    }
+    const bool sent = write(told[1], why.data(), why.size()) == static_cast<ssize_t>(why.size());
+    _exit(sent ? 0 : 1);
+  }
+  close(told[1]);
+  std::string why;
+  char buffer[256];
+  ssize_t got = 0;
+  while ((got = read(told[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+    if (got > 0) why.append(buffer, static_cast<size_t>(got));
+  }
+  close(told[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(got, 0) << "reading the child's answer failed";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  if (why == "\x01") GTEST_SKIP() << "this system lets no process become another user";
+  EXPECT_EQ(why, "cannot open: Permission denied; " +
+                     PermissionAdvice(pty.slave(), groupName, user, false));
+#endif
 }
 
 TEST(PosixComPortOpen, RefusesWhatIsNoFreeTerminal) {
