@@ -2,6 +2,7 @@
 
 #include "cli/port_names.h"
 #include "cli/simulated_board.h"
+#include "serial/port_list.h"
 #ifdef _WIN32
 #include "serial/open_com_port.h"
 #else
@@ -35,7 +36,9 @@ class DevicePort final : public BoardPort {
   std::string OpenFailure() const override {
     return failure_;
   }
-  std::string Adapter() const override { return UsbAdapterOf(device_); }
+  std::string Adapter() const override {
+    return UsbAdapterOf(device_);
+  }
 
  private:
   std::string device_;

@@ -353,12 +353,12 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
                         port.cause.find("in use by another program") != std::string::npos;
   const bool portGroup = outcome == JobOutcome::PortOpenFailed &&
                          port.cause.find(" belongs to group ") != std::string::npos;
-  const char* next = result.isp.RefusedForProtection()             ? words.crpNext
-                     : result.isp.status == IspStatus::LinesFailed ? words.noLinesNext
+  const char* next = result.isp.RefusedForProtection()                      ? words.crpNext
+                     : result.isp.status == IspStatus::LinesFailed          ? words.noLinesNext
                      : outcome == JobOutcome::IspEntryFailed && port.byHand ? words.byHandNext
                      : portHeld                                             ? words.portBusyNext
                      : portGroup                                            ? words.portGroupNext
-                     : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
+                                 : OutcomeTable(language)[static_cast<size_t>(outcome)].next;
   if (*next != '\0') lines.push_back(Fill(words.next, {next}));
   return lines;
 }

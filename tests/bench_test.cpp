@@ -273,7 +273,8 @@ TEST_F(BenchTest, SerialNumbersLandInTheFlashOfEachBoardWithoutGapOrTwice) {
       const uint64_t number = *round.attempts[size_t(i)].serial;
       const std::vector<uint8_t> bytes = field.Bytes(number);
       EXPECT_TRUE(
-          std::equal(bytes.begin(), bytes.end(), chips[i].loader.flash().begin() + format.address))
+          std::equal(bytes.begin(), bytes.end(),
+                     chips[i].loader.flash().begin() + static_cast<std::ptrdiff_t>(format.address)))
           << "board " << i << " holds " << number;
       written.insert(number);
     }
