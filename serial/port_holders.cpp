@@ -3,11 +3,16 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace korvane {
 
@@ -138,6 +143,34 @@ std::vector<PortHolder> PortHoldersUnder(const std::string& device, const std::s
   std::sort(holders.begin(), holders.end(),
             [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
   return holders;
+}
+
+std::vector<PortHolder> LockHolders(const std::vector<PortHolder>& holders,
+                                    const std::string& device, const std::string& procRoot) {
+  struct stat node {};
+  if (stat(device.c_str(), &node) != 0) return holders;
+  // "1: FLOCK  ADVISORY  WRITE 4242 00:1a:3 0 EOF": the owner, then the file as the
+  // major and minor number (hex) of its file system and its inode.
+  char file[64];
+  std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(node.st_dev), minor(node.st_dev),
+                static_cast<unsigned long>(node.st_ino));
+  std::ifstream locks(procRoot + "/locks");
+  std::vector<long> owners;
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, where;
+    long pid = 0;
+    if (fields >> number >> kind >> mode >> access >> pid >> where && kind == "FLOCK" &&
+        where == file) {
+      owners.push_back(pid);
+    }
+  }
+  std::vector<PortHolder> found;
+  for (const PortHolder& holder : holders) {
+    if (std::find(owners.begin(), owners.end(), holder.pid) != owners.end())
+      found.push_back(holder);
+  }
+  return found.empty() ? holders : found;
 }
 
 std::vector<PortHolder> PortHolders(const std::string& device) {

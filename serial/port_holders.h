@@ -24,6 +24,11 @@ std::vector<PortHolder> PortHolders(const std::string& device);
 // The same look into another folder laid out as /proc (tests build one, or pass "/proc").
 std::vector<PortHolder> PortHoldersUnder(const std::string& device, const std::string& procRoot);
 
+// Of holders, those that /proc/locks names as holding a flock on device (the lock that
+// keeps korvane-cli out); all of them when it names none of them.
+std::vector<PortHolder> LockHolders(const std::vector<PortHolder>& holders,
+                                    const std::string& device, const std::string& procRoot);
+
 // A process's command as told: comm (its name as /proc/PID/comm gives it, which the
 // kernel cuts at 15 characters: the program's own file name then stands in for it)
 // followed by the arguments of cmdline (NUL-separated, as /proc/PID/cmdline gives

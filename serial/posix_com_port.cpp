@@ -416,7 +416,12 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& device, std::string
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return refuse(fd, SystemError("cannot lock"));
     std::string why = "in use by another program";
+#ifdef __linux__
+    // The one that took the lock, where /proc/locks tells it.
+    const std::string holders = DescribeHolders(LockHolders(PortHolders(device), device, "/proc"));
+#else
     const std::string holders = HoldersOf(device);
+#endif
     if (!holders.empty()) why += ": " + holders;
     return refuse(fd, why);
   }

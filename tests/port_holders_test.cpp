@@ -3,8 +3,13 @@
 #include "serial/port_holders.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -60,6 +65,38 @@ TEST(PortHolders, FindsTheProcessesThatHaveTheDeviceOpen) {
   EXPECT_TRUE(PortHoldersUnder(dir.File("missing"), proc).empty());
   EXPECT_TRUE(PortHoldersUnder(proc + "/uptime", proc).empty());
   EXPECT_TRUE(PortHoldersUnder("/dev/null", dir.File("no-proc")).empty());
+}
+
+// Of the processes that have the device open, the one /proc/locks names as holding its
+// flock is the one in the way; a lock owner that is gone (or none) leaves them all.
+TEST(PortHolders, TheLocksOwnerIsTheOneInTheWay) {
+#ifndef __linux__
+  GTEST_SKIP() << "/proc/locks is Linux's";
+#else
+  test::TempDir dir;
+  const std::string device = dir.File("device");
+  std::ofstream(device) << "x";
+  struct stat node {};
+  ASSERT_EQ(stat(device.c_str(), &node), 0);
+  char file[64];
+  std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(node.st_dev), minor(node.st_dev),
+                static_cast<unsigned long>(node.st_ino));
+  const std::vector<PortHolder> holders = {{10, "ModemManager"}, {20, "flock"}, {30, "sleep"}};
+  const auto pids = [&](const std::string& locks) {
+    std::ofstream(dir.File("locks")) << locks;
+    std::vector<long> found;
+    for (const PortHolder& holder : LockHolders(holders, device, dir.path().string()))
+      found.push_back(holder.pid);
+    return found;
+  };
+  EXPECT_EQ(pids("1: POSIX  ADVISORY  WRITE 10 " + std::string(file) + " 0 EOF\n" +
+                 "2: FLOCK  ADVISORY  WRITE 20 " + file + " 0 EOF\n" +
+                 "3: FLOCK  ADVISORY  WRITE 30 00:01:1 0 EOF\n"),
+            (std::vector<long>{20}));
+  EXPECT_EQ(pids("1: FLOCK  ADVISORY  WRITE 99 " + std::string(file) + " 0 EOF\n"),
+            (std::vector<long>{10, 20, 30}));
+  EXPECT_EQ(pids(""), (std::vector<long>{10, 20, 30}));
+#endif
 }
 
 TEST(PortHolders, TellsAShortCommandOfEachHolder) {
