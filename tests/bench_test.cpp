@@ -194,6 +194,28 @@ TEST_F(BenchTest, CsvRecordsARefusalWithItsCommandAndReturnCode) {
   EXPECT_EQ(refusals, 2);
 }
 
+// --info, --erase-all and --read are recorded too, each as its own operation.
+TEST_F(BenchTest, ChipOperationsAreRecordedWithTheirOwnOperation) {
+  const std::string out = dir.File("flash.bin");
+  ASSERT_EQ(Run({"-q", "--info", "-p", "sim", "--log", log}), kSuccess) << console.err;
+  ASSERT_EQ(Run({"-q", "--erase-all", "-p", "sim", "--log", log}), kSuccess) << console.err;
+  ASSERT_EQ(Run({"-q", "--read", out, "--range", "0x200:1024", "-p", "sim", "--log", log}),
+            kSuccess)
+      << console.err;
+  const auto records = Records(log);
+  ASSERT_EQ(records.size(), 3u);
+  const char* operations[] = {"info", "erase", "read"};
+  for (size_t i = 0; i < records.size(); ++i) {
+    auto record = records[i];
+    EXPECT_EQ(record["operation"], operations[i]);
+    EXPECT_EQ(record["result"], "ok");
+    EXPECT_EQ(record["uid"], "0A1B2C3D4E5F60718293A4B5C6D7E8F9") << operations[i];
+    EXPECT_EQ(record["boot_code"], "7.1") << operations[i];
+    EXPECT_EQ(record.count("file"), 0u) << "no image: " << operations[i];
+    EXPECT_EQ(record.count("image_sha256"), 0u);
+  }
+}
+
 // Eight boards of one run append to one log at once: every line whole, one per board.
 TEST_F(BenchTest, EightBoardsIntoOneLogEachLineWhole) {
   std::vector<std::string> args = {"-q", "--log", log, file};
