@@ -142,12 +142,11 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
     int written = 0;
     for (size_t i = 0; i < result.reports.size(); ++i) {
       const BoardReport& report = result.reports[i];
-      const std::optional<uint64_t> serial =
-          i < result.attempts.size() ? result.attempts[i].serial : std::nullopt;
       const bool pass = report.result.Succeeded();
       written += pass ? 1 : 0;
       std::string line = std::string(pass ? "PASS" : "FAIL") + "  " + report.port;
-      if (serial) line += "  serial " + std::to_string(*serial);
+      if (i < result.attempts.size() && result.attempts[i].serial.has_value())
+        line += "  serial " + std::to_string(result.attempts[i].serial.value());
       line += "  " + Format("%.2f", report.seconds) + " s";
       if (!pass) line += "  " + ShortText(report.result, language);
       console.Out(line + "\n");
