@@ -18,10 +18,44 @@ namespace {
 // How often a wait looks at the keys and the ports.
 constexpr uint32_t kLookMs = 200;
 
-std::string ImageSummary(const Input& input) {
+bool Japanese(Language language) {
+  return language == Language::Japanese;
+}
+
+std::string ImageSummary(const Input& input, Language language) {
   const std::vector<uint8_t>& image = input.read.image;
-  return std::to_string(image.size()) + " bytes, SHA-256 " +
+  return std::to_string(image.size()) +
+         (Japanese(language) ? " バイト、SHA-256 " : " bytes, SHA-256 ") +
          Sha256Hex(image.data(), image.size()).substr(0, 16);
+}
+
+std::string StartText(const Options& options, const Input& input, size_t boards,
+                      Language language) {
+  const std::string rounds = std::to_string(options.stationRounds);
+  if (Japanese(language)) {
+    return "ステーション: " + options.file + "（" + ImageSummary(input, language) +
+           "）を 1 ラウンドに " + std::to_string(boards) + " 台" +
+           (options.stationRounds > 0 ? "、" + rounds + " ラウンド" : "") +
+           "。q、Ctrl-D、Ctrl-C で終了します";
+  }
+  return "station: " + options.file + " (" + ImageSummary(input, language) + ") to " +
+         std::to_string(boards) + (boards == 1 ? " board" : " boards") + " a round" +
+         (options.stationRounds > 0 ? ", " + rounds + " rounds" : "") +
+         "; q, Ctrl-D or Ctrl-C ends it";
+}
+
+std::string WaitText(int round, bool usb, Language language) {
+  const std::string number = std::to_string(round);
+  if (Japanese(language)) {
+    if (!usb)
+      return "ラウンド " + number + ": ボードをセットして Enter を押してください（q で終了）";
+    return "ラウンド " + number + ": " +
+           (round == 1 ? "ボードのポートを待っています"
+                       : "ボードが外され、次のボードがつながるのを待っています");
+  }
+  if (!usb) return "round " + number + ": put the boards in and press Enter (q ends)";
+  return "round " + number + ": waiting for " +
+         (round == 1 ? "the boards' ports" : "each board to be unplugged and the next plugged in");
 }
 
 // With usb: each port gone and back (each board brings its own USB serial chip). The
@@ -35,7 +69,10 @@ NextRound WaitForPorts(const Options& options, const Boards& boards, OperatorKey
       const bool present = SerialPortPresent(boards[i]->Device());
       if (!present && !gone[i]) {
         gone[i] = true;
-        console.Err("korvane-cli: " + options.ports[i] + " is gone; waiting for the next board\n");
+        console.Err("korvane-cli: " + options.ports[i] +
+                    (Japanese(console.MessageLanguage())
+                         ? " が外れました。次のボードを待っています\n"
+                         : " is gone; waiting for the next board\n"));
       }
       all = all && gone[i] && present;
     }
@@ -76,10 +113,14 @@ NextRound OperatorKeys::Wait(bool decideOnEnter, uint32_t sliceMs) {
   }
 }
 
-std::string StationTotals::Text() const {
+std::string StationTotals::Text(Language language) const {
   const int boards = written + failed;
   char yield[16] = "-";
   if (boards > 0) std::snprintf(yield, sizeof yield, "%.1f%%", 100.0 * written / boards);
+  if (Japanese(language)) {
+    return std::to_string(rounds) + " ラウンド、書き込み " + std::to_string(written) +
+           " 台、失敗 " + std::to_string(failed) + " 台、歩留まり " + yield;
+  }
   return std::to_string(rounds) + (rounds == 1 ? " round, " : " rounds, ") +
          std::to_string(written) + (written == 1 ? " board written, " : " boards written, ") +
          std::to_string(failed) + " failed, yield " + yield;
@@ -99,42 +140,38 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
   const int read = ReadImageFile(options, console, bench, &input);
   if (read != kSuccess) return read;
   const Language language = console.MessageLanguage();
-  console.Err(
-      "korvane-cli: station: " + options.file + " (" + ImageSummary(input) + ") to " +
-      std::to_string(boards.size()) + (boards.size() == 1 ? " board" : " boards") + " a round" +
-      (options.stationRounds > 0 ? ", " + std::to_string(options.stationRounds) + " rounds" : "") +
-      "; q, Ctrl-D or Ctrl-C ends it\n");
+  console.Err("korvane-cli: " + StartText(options, input, boards.size(), language) + "\n");
   OperatorKeys keys(console);
   console.SetRawInput(true);
   StationTotals totals;
   for (int round = 1; options.stationRounds == 0 || round <= options.stationRounds;) {
     // The next round: the operator's Enter, or every port gone and back.
-    if (options.stationUsb) {
-      console.Err("korvane-cli: round " + std::to_string(round) + ": waiting for " +
-                  (round == 1 ? "the boards' ports"
-                              : "each board to be unplugged and the next plugged in") +
-                  "\n");
-      if (WaitForPorts(options, boards, keys, round > 1, console) == NextRound::End) break;
-    } else {
-      console.Err("korvane-cli: round " + std::to_string(round) +
-                  ": put the boards in and press Enter (q ends)\n");
-      if (keys.Wait(true, kLookMs) == NextRound::End) break;
-    }
+    console.Err("korvane-cli: " + WaitText(round, options.stationUsb, language) + "\n");
+    const NextRound next = options.stationUsb
+                               ? WaitForPorts(options, boards, keys, round > 1, console)
+                               : keys.Wait(true, kLookMs);
+    if (next == NextRound::End) break;
     // FILE is read again only when it changed on disk, and checked before it is written.
     const std::optional<FileStamp> now = StampOf(options.file);
     if (!now || !(*now == input.file.stamp)) {
       Input changed;
       if (ReadImageFile(options, console, bench, &changed) != kSuccess) {
         console.Err("korvane-cli: " + options.file +
-                    " changed and cannot be written (see above); nothing was written: mend it "
-                    "and start the round again\n");
+                    (Japanese(language)
+                         ? " が変更されましたが書き込めません（上記参照）。何も書き込んでいません。"
+                           "直してからラウンドを始め直してください\n"
+                         : " changed and cannot be written (see above); nothing was written: "
+                           "mend it and start the round again\n"));
         bench.UseImage(options.file, &input);  // the bench keeps the image it had
         continue;
       }
       input = std::move(changed);
       bench.UseImage(options.file, &input);
-      console.Err("korvane-cli: " + options.file + " changed: writing it from this round on (" +
-                  ImageSummary(input) + ")\n");
+      console.Err("korvane-cli: " + options.file +
+                  (Japanese(language)
+                       ? " が変更されました。このラウンドから新しい内容を書き込みます（"
+                       : " changed: writing it from this round on (") +
+                  ImageSummary(input, language) + (Japanese(language) ? "）\n" : ")\n"));
     }
     RoundResult result;
     WriteInput(options, input, console, boards, bench, &result);
@@ -153,13 +190,18 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
     }
     totals.written += written;
     totals.failed += static_cast<int>(result.reports.size()) - written;
-    console.Out("round " + std::to_string(round) + ": " + std::to_string(written) + " of " +
-                std::to_string(result.reports.size()) + " written; so far " + totals.Text() + "\n");
+    const std::string of = std::to_string(result.reports.size());
+    console.Out(Japanese(language)
+                    ? "ラウンド " + std::to_string(round) + ": " + of + " 台中 " +
+                          std::to_string(written) + " 台を書き込み。ここまで " +
+                          totals.Text(language) + "\n"
+                    : "round " + std::to_string(round) + ": " + std::to_string(written) + " of " +
+                          of + " written; so far " + totals.Text(language) + "\n");
     ++round;
     if (Interrupted.Requested()) break;
   }
   console.SetRawInput(false);
-  console.Out("station: " + totals.Text() + "\n");
+  console.Out((Japanese(language) ? "ステーション: " : "station: ") + totals.Text(language) + "\n");
   return totals.failed == 0 ? kSuccess : kFailed;
 }
 

@@ -8,6 +8,7 @@
 #include "cli/bench.h"
 #include "cli/board_port.h"
 #include "cli/console.h"
+#include "cli/language.h"
 #include "cli/options.h"
 
 namespace korvane::cli {
@@ -39,7 +40,7 @@ struct StationTotals {
   int written = 0;
   int failed = 0;
   // "3 rounds, 11 boards written, 1 failed, yield 91.7%".
-  std::string Text() const;
+  std::string Text(Language language = Language::English) const;
 };
 
 // Runs the station: the exit code (0 when every board of every round was written, else 1;

@@ -239,8 +239,11 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
                 "command can check them\n");
   }
   if (attempt.serial) {
-    console.Out("serial number " + std::to_string(*attempt.serial) + " written at " +
-                Hex(bench.field()->address) + " as " + bench.field()->FormatName() + "\n");
+    const std::string number = std::to_string(*attempt.serial);
+    const std::string at = Hex(bench.field()->address), as = bench.field()->FormatName();
+    console.Out(language == Language::Japanese
+                    ? "シリアル番号 " + number + " を " + at + " に " + as + " で書き込みました\n"
+                    : "serial number " + number + " written at " + at + " as " + as + "\n");
   }
   int code = board.TellWrite(OwnInput(input, bench, attempt), job.session, console);
   if (benchFailed && code == kSuccess) code = kFailed;

@@ -506,6 +506,19 @@ TEST_F(BenchTest, StationWritesRoundAfterRoundUntilItsRoundsAreDone) {
   EXPECT_EQ(lines.back(), "station: 3 rounds, 3 boards written, 0 failed, yield 100.0%");
   EXPECT_EQ(console.input.size(), 1u) << "the fourth Enter is left unread";
   EXPECT_EQ(console.rawChanges, (std::vector<bool>{true, false}));
+
+  // In Japanese the station speaks Japanese; its PASS and FAIL lines stay as they are,
+  // for the scripts that read them.
+  console = RecordingConsole();
+  console.language = Language::Japanese;
+  console.input = {"\n"};
+  ASSERT_EQ(Run({"-q", "--station", "1", "-p", "sim", file}), kSuccess) << console.err;
+  EXPECT_NE(console.err.find("ラウンド 1: ボードをセットして Enter を押してください"),
+            std::string::npos)
+      << console.err;
+  EXPECT_NE(console.out.find("\nPASS  sim  "), std::string::npos) << console.out;
+  EXPECT_EQ(LinesOf(console.out).back(),
+            "ステーション: 1 ラウンド、書き込み 1 台、失敗 0 台、歩留まり 100.0%");
 }
 
 // q, the end of the input or Ctrl-C while waiting ends the station; a board that fails
