@@ -216,6 +216,33 @@ TEST_F(BenchTest, ChipOperationsAreRecordedWithTheirOwnOperation) {
   }
 }
 
+// --retry: each attempt has its record; the number the failed attempt gave back is the
+// one the next attempt takes.
+TEST_F(BenchTest, EachAttemptOfARetryHasItsRecord) {
+  sim::SimulatedChip once(
+      sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::ReplyWith("C", "9", 1)}});
+  Boards boards;
+  boards.push_back(std::make_unique<ChipBoard>("once", once));
+  ParsedOptions parsed =
+      ParseOptions({"-q", "--retry", "2", "-p", "board", "--log", log, "--serial", "0x7FF0:u32be",
+                    "--serial-file", numbers, "--serial-start", "77", file});
+  ASSERT_EQ(parsed.error, "");
+  Bench bench;
+  ASSERT_EQ(bench.Open(parsed.options), "");
+  ASSERT_EQ(WriteOnce(parsed.options, console, boards, bench), kSuccess) << console.err;
+  const auto records = Records(log);
+  ASSERT_EQ(records.size(), 2u);
+  auto first = records[0], second = records[1];
+  EXPECT_EQ(first["attempt"], "1");
+  EXPECT_EQ(first["result"], "write_failed");
+  EXPECT_EQ(second["attempt"], "2");
+  EXPECT_EQ(second["result"], "ok");
+  EXPECT_EQ(first["serial"], "77");
+  EXPECT_EQ(second["serial"], "77");
+  EXPECT_EQ(StateOf(numbers).next, 78u);
+  EXPECT_TRUE(StateOf(numbers).givenBack.empty());
+}
+
 // Eight boards of one run append to one log at once: every line whole, one per board.
 TEST_F(BenchTest, EightBoardsIntoOneLogEachLineWhole) {
   std::vector<std::string> args = {"-q", "--log", log, file};
