@@ -370,7 +370,7 @@ TEST_F(BenchTest, TheNextRunsFirstBoardTakesTheNumberGivenBack) {
 // it), some giving numbers back: no number reaches two of them, and in the end every
 // number taken is held once or back in the file.
 TEST_F(BenchTest, TakersSharingTheFileNeverGetOneNumberTwice) {
-  constexpr int kTakers = 8, kTakes = 150;
+  constexpr int kTakers = 8, kTakes = 40;
   {
     SerialPool creator;
     ASSERT_EQ(creator.Open(numbers, 0), "");
@@ -406,7 +406,7 @@ TEST_F(BenchTest, TakersSharingTheFileNeverGetOneNumberTwice) {
 
 // Writers of one log, each with the log opened on its own: every line whole.
 TEST_F(BenchTest, WritersSharingTheLogNeverMixTheirLines) {
-  constexpr int kWriters = 8, kRecords = 100;
+  constexpr int kWriters = 8, kRecords = 30;
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w) {
     writers.emplace_back([&, w] {
