@@ -1,7 +1,6 @@
 #include "cli/bench.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/host_name.h"
 #include "common/sha256.h"
@@ -17,16 +16,6 @@ void BoardAttempt::Begin(int number) {
   image.clear();
 }
 
-std::string UidText(const std::array<uint32_t, 4>& uid) {
-  std::string text;
-  for (const uint32_t word : uid) {
-    char hex[12];
-    std::snprintf(hex, sizeof hex, "%08X", word);
-    text += hex;
-  }
-  return text;
-}
-
 std::string Bench::Open(const Options& options) {
   options_ = &options;
   host_ = HostName();
@@ -36,10 +25,9 @@ std::string Bench::Open(const Options& options) {
   }
   if (options.serial) {
     const SerialField& field = *options.serial;
-    std::string problem = pool_.Open(options.serialFile, options.serialStart);
-    if (!problem.empty()) return problem;
     SerialState state;
-    if (!pool_.Read(&state, &problem)) return "--serial-file: " + problem;
+    const std::string problem = pool_.Open(options.serialFile, options.serialStart, &state);
+    if (!problem.empty()) return problem;
     if (state.NextTaken() > field.Largest()) {
       return "--serial " + field.FormatName() + ": the next number in " + options.serialFile +
              ", " + std::to_string(state.NextTaken()) + ", does not fit the field (at most " +

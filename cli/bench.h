@@ -6,9 +6,11 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/bench_log.h"
+#include "cli/board_port.h"
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/serial_numbers.h"
@@ -18,6 +20,11 @@ namespace korvane::cli {
 
 // One attempt of one board, as the bench follows it.
 struct BoardAttempt {
+  BoardAttempt() = default;
+  // The board behind a port, named as given.
+  BoardAttempt(std::string name, const BoardPort& board)
+      : port(std::move(name)), device(board.Device()), adapter(board.Adapter()) {}
+
   std::string port;     // as given (several simulated boards: "sim1", "sim2", ...)
   std::string device;   // what it stands for
   std::string adapter;  // its USB adapter, where the system tells
@@ -66,9 +73,5 @@ class Bench {
   std::string imageSha256_;
   std::string file_;  // the file the image was read from
 };
-
-// A chip's unique ID as the record writes it: 32 hex digits, the words in the order N
-// gives them.
-std::string UidText(const std::array<uint32_t, 4>& uid);
 
 }  // namespace korvane::cli

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "cli/cli_support.h"
+#include "cli/outcome_texts.h"
 #include "cli/serial_numbers.h"
 
 namespace korvane::cli {
@@ -47,15 +49,7 @@ bool IsNumberField(const std::string& name) {
 }
 
 std::string Seconds(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", seconds < 0 ? 0.0 : seconds);
-  return text;
-}
-
-std::string HexWord(uint32_t value, const char* format) {
-  char text[16];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
+  return Format("%.3f", seconds < 0 ? 0.0 : seconds);
 }
 
 std::string JsonString(const std::string& text) {
@@ -98,6 +92,12 @@ bool EndsWithCsv(const std::string& path) {
 
 }  // namespace
 
+std::string UidText(const std::array<uint32_t, 4>& uid) {
+  std::string text;
+  for (const uint32_t word : uid) text += Hex(word).substr(2);
+  return text;
+}
+
 std::string IsoTimeUtc(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
@@ -138,19 +138,15 @@ std::map<std::string, std::string> RecordValues(const BoardRecord& record) {
   const JobResult& result = record.result;
   if (record.chip && record.chip->part) {
     values["part"] = record.chip->part->name;
-    values["part_id"] = HexWord(record.chip->partId, "0x%08X");
+    values["part_id"] = Hex(record.chip->partId);
     if (record.chip->bootCode) {
       values["boot_code"] = std::to_string((*record.chip->bootCode)[0]) + "." +
                             std::to_string((*record.chip->bootCode)[1]);
     }
-    if (record.chip->uid) {
-      std::string uid;
-      for (const uint32_t word : *record.chip->uid) uid += HexWord(word, "%08X");
-      values["uid"] = uid;
-    }
+    if (record.chip->uid) values["uid"] = UidText(*record.chip->uid);
   } else if (result.partId) {
     // A chip the run does not take: its ID as read.
-    values["part_id"] = HexWord(*result.partId, "0x%08X");
+    values["part_id"] = Hex(*result.partId);
     if (result.foundPart) values["part"] = result.foundPart->name;
   }
   if (!record.file.empty()) values["file"] = record.file;
@@ -314,12 +310,9 @@ bool BenchLog::Append(const BoardRecord& record, std::string* error) {
     return false;
   }
   std::string line = csv_ ? RecordCsv(record) : RecordJson(record);
-  if (csv_) {
-    // The header once, at the start of an empty file.
-    std::string text;
-    const FileProblem read = file_.ReadAll(&text);
-    if (!read && text.empty()) line = RecordCsvHeader() + line;
-  }
+  // The header once, at the start of an empty file.
+  uint64_t size = 0;
+  if (csv_ && file_.Size(&size) && size == 0) line = RecordCsvHeader() + line;
   const FileProblem problem = file_.Append(line);
   file_.Unlock();
   if (problem) {

@@ -4,6 +4,7 @@
 // korvane-cli on one bench never mix their lines.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -40,6 +41,10 @@ struct BoardRecord {
 
 // The fields in their order: the CSV header's names, and the JSON keys.
 extern const std::vector<const char*> kRecordFields;
+
+// A chip's unique ID as the record writes it: 32 hex digits, the words in the order N
+// gives them.
+std::string UidText(const std::array<uint32_t, 4>& uid);
 
 // "2026-12-11T08:09:52.123Z".
 std::string IsoTimeUtc(std::chrono::system_clock::time_point time);

@@ -92,12 +92,6 @@ const ReportWords& ReportWordsOf(Language language) {
   return language == Language::Japanese ? kJapaneseReport : kEnglishReport;
 }
 
-std::string HexShort(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string InfoText(const ChipInfo& info, Language language) {
   const ReportWords& words = ReportWordsOf(language);
   // J tells the die: every package of it that the table names.
@@ -123,8 +117,8 @@ std::string InfoText(const ChipInfo& info, Language language) {
                                                     : words.inUse;
     // Its first 512 bytes read as the boot ROM while the boot loader runs.
     if (sector == 0 && info.sectorBlank[sector]) state += words.romWindow;
-    text += Fill(words.sector, {std::to_string(sector), HexShort(first),
-                                HexShort(first + map.sectorSize - 1), state}) +
+    text += Fill(words.sector, {std::to_string(sector), Hex(first, 4),
+                                Hex(first + map.sectorSize - 1, 4), state}) +
             "\n";
   }
   text += std::string(info.readProtected ? words.readBlocked : words.readAllowed) + "\n";
@@ -198,22 +192,11 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board,
       return ReadFlash(session, options.readStart, options.readLength, &bytes);
     };
   }
-  BoardAttempt attempt;
-  attempt.port = options.port;
-  attempt.device = board.Device();
-  attempt.adapter = board.Adapter();
+  BoardAttempt attempt(options.port, board);
   attempt.Begin(1);
-  JobOptions own = bench.ForAttempt(job, &attempt);
-  // --info asks for K and N itself: the record takes them from its answers.
-  if (options.info) own.session.identify = false;
+  const JobOptions own = bench.ForAttempt(job, &attempt);
   const JobResult result = RunOnChip(board.Opener(), own.session, own.observer, operation);
-  JobResult recorded = result;
-  if (options.info && recorded.chip) {
-    if (result.Succeeded())
-      recorded.chip->bootCode = std::array<unsigned, 2>{info.bootCodeFirst, info.bootCodeSecond};
-    recorded.chip->uid = info.uid;
-  }
-  const std::string trouble = bench.Ended(attempt, recorded,
+  const std::string trouble = bench.Ended(attempt, result,
                                           options.info       ? "info"
                                           : options.eraseAll ? "erase"
                                                              : "read");

@@ -161,25 +161,34 @@ std::string TakeSerialStart(Options& options, const std::string& value) {
 }
 
 // Whether an argument after --station is its value: N, usb or usb:N.
+// N, usb or usb:N, the values --station takes: whether it names usb, and N where given.
+bool ParseStationValue(const std::string& value, bool* usb, std::optional<int>* rounds) {
+  *usb = value.rfind("usb", 0) == 0;
+  rounds->reset();
+  if (value == "usb") return true;
+  if (*usb && value[3] != ':') return false;
+  const std::string number = *usb ? value.substr(4) : value;
+  if (number.empty() || number.size() > 6 ||
+      number.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *rounds = std::stoi(number);
+  return true;
+}
+
+// Whether an argument after --station is its value.
 bool IsStationValue(const std::string& value) {
-  const std::string rounds =
-      value.rfind("usb", 0) == 0 ? value.substr(value.size() > 3 ? 4 : 3) : value;
-  if (value.rfind("usb", 0) == 0 && value.size() > 3 && value[3] != ':') return false;
-  return (value.rfind("usb", 0) == 0 && rounds.empty()) ||
-         (!rounds.empty() && rounds.size() <= 6 &&
-          rounds.find_first_not_of("0123456789") == std::string::npos);
+  bool usb = false;
+  std::optional<int> rounds;
+  return ParseStationValue(value, &usb, &rounds);
 }
 
 std::string TakeStation(Options& options, const std::string& value) {
   options.station = true;
   if (value.empty()) return "";
-  if (!IsStationValue(value) || value == "0" || value == "usb:0")
+  std::optional<int> rounds;
+  if (!ParseStationValue(value, &options.stationUsb, &rounds) || rounds == 0)
     return "--station takes N (rounds, 1 or more), usb or usb:N, not \"" + value + "\"";
-  options.stationUsb = value.rfind("usb", 0) == 0;
-  const std::string rounds = options.stationUsb ? (value.size() > 3 ? value.substr(4) : "") : value;
-  if (!rounds.empty()) options.stationRounds = std::stoi(rounds);
-  if (!rounds.empty() && options.stationRounds == 0)
-    return "--station takes N (rounds, 1 or more), usb or usb:N, not \"" + value + "\"";
+  options.stationRounds = rounds.value_or(0);
   return "";
 }
 

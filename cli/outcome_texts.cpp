@@ -243,9 +243,9 @@ std::string Fill(const char* text, std::initializer_list<std::string> values) {
   return filled;
 }
 
-std::string Hex(uint32_t value) {
+std::string Hex(uint32_t value, int digits) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
   return text;
 }
 

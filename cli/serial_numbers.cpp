@@ -1,9 +1,9 @@
 #include "cli/serial_numbers.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 
+#include "cli/outcome_texts.h"
 #include "common/parts.h"
 
 namespace korvane::cli {
@@ -27,12 +27,6 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
   }
   *value = result;
   return true;
-}
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
 }
 
 // The code read protection word's bytes.
@@ -132,10 +126,10 @@ std::string ParseSerialField(const std::string& text, SerialField* field) {
 std::string SerialFieldProblem(const SerialField& field, const std::vector<uint8_t>& image,
                                const std::vector<bool>& hasData, uint32_t flashSize) {
   const uint64_t begin = field.address, end = begin + field.Width();
-  const std::string where = "--serial " + Hex(field.address) + ":" + field.FormatName() + ": ";
+  const std::string where = "--serial " + Hex(field.address, 0) + ":" + field.FormatName() + ": ";
   if (end > flashSize) {
     return where + "the field (" + std::to_string(field.Width()) +
-           " bytes) must lie within the flash (0 to " + Hex(flashSize - 1) + ")";
+           " bytes) must lie within the flash (0 to " + Hex(flashSize - 1, 0) + ")";
   }
   if (field.Width() == 4 && field.address % 4 != 0 &&
       (field.kind == SerialField::Kind::U32Le || field.kind == SerialField::Kind::U32Be)) {
@@ -153,7 +147,8 @@ std::string SerialFieldProblem(const SerialField& field, const std::vector<uint8
   for (size_t at = static_cast<size_t>(begin); at < end && at < image.size(); ++at) {
     if (hasData[at] && image[at] != 0xFF) {
       return where + "the field overlaps the image's own bytes at " +
-             Hex(static_cast<uint32_t>(at)) + " (a serial number goes where the image leaves 0xFF)";
+             Hex(static_cast<uint32_t>(at), 0) +
+             " (a serial number goes where the image leaves 0xFF)";
     }
   }
   return "";
@@ -254,7 +249,8 @@ bool SerialPool::Update(const AbortFlag* abort, std::string* error, Change chang
   return done;
 }
 
-std::string SerialPool::Open(const std::string& path, std::optional<uint64_t> start) {
+std::string SerialPool::Open(const std::string& path, std::optional<uint64_t> start,
+                             SerialState* found) {
   const std::string where = "--serial-file " + path + ": ";
   const FileProblem problem = file_.Open(path, start.has_value());
   if (problem) {
@@ -282,14 +278,8 @@ std::string SerialPool::Open(const std::string& path, std::optional<uint64_t> st
   }
   file_.Unlock();
   if (failed) return "--serial-file: " + DescribeInEnglish(failed);
+  if (found != nullptr) *found = state;
   return error;
-}
-
-bool SerialPool::Read(SerialState* state, std::string* error) {
-  return Update(nullptr, error, [&](SerialState& now) {
-    *state = now;
-    return false;
-  });
 }
 
 bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number,

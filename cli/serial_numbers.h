@@ -66,12 +66,11 @@ bool ParseSerialState(const std::string& text, SerialState* state, std::string* 
 // one korvane-cli or from several on one bench.
 class SerialPool {
  public:
-  // Opens the file and reads it: it must exist unless start is given, which creates it
-  // (a file that exists already is taken when it was started at the same number). The
-  // usage error, or empty.
-  std::string Open(const std::string& path, std::optional<uint64_t> start);
-  // What the file holds now (read under its lock).
-  bool Read(SerialState* state, std::string* error);
+  // Opens the file and reads it (into *found, when given): it must exist unless start is
+  // given, which creates it (a file that exists already is taken when it was started at
+  // the same number). The usage error, or empty.
+  std::string Open(const std::string& path, std::optional<uint64_t> start,
+                   SerialState* found = nullptr);
   // The next number for a board, which must fit in `largest`; false with *error when
   // the file cannot be used or the number would not fit.
   bool Take(uint64_t largest, const AbortFlag* abort, uint64_t* number, std::string* error);

@@ -81,13 +81,9 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
   };
   // Each board's attempts, followed by the bench on the board's own thread; what the bench
   // could not keep is told after the table.
-  std::vector<BoardAttempt> attempts(boards.size());
+  std::vector<BoardAttempt> attempts;
+  for (size_t i = 0; i < boards.size(); ++i) attempts.emplace_back(boards[i].port, *ports[i]);
   std::vector<std::string> benchTrouble(boards.size());
-  for (size_t i = 0; i < boards.size(); ++i) {
-    attempts[i].port = boards[i].port;
-    attempts[i].device = ports[i]->Device();
-    attempts[i].adapter = ports[i]->Adapter();
-  }
   AttemptHooks hooks;
   hooks.begin = [&](size_t board, int attempt, const JobOptions& base) {
     attempts[board].Begin(attempt);
@@ -176,10 +172,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
     };
   }
   TellHowToReset(options, console);
-  BoardAttempt attempt;
-  attempt.port = options.port;
-  attempt.device = board.Device();
-  attempt.adapter = board.Adapter();
+  BoardAttempt attempt(options.port, board);
   bool benchFailed = false;
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   const JobResult result = WriteWithRetries(

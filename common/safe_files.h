@@ -110,6 +110,8 @@ class SharedFile {
   FileProblem ReadAll(std::string* text);
   FileProblem Replace(const std::string& text);
   FileProblem Append(const std::string& text);
+  // The file's size now, in bytes; false when the system cannot tell.
+  bool Size(uint64_t* size) const;
   const std::string& path() const { return path_; }
 
  private:

@@ -321,6 +321,13 @@ FileProblem SharedFile::Replace(const std::string& text) {
   return {};
 }
 
+bool SharedFile::Size(uint64_t* size) const {
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) return false;
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
 FileProblem SharedFile::Append(const std::string& text) {
   int error = 0;
   // At the end as it is now, under the lock: one write, so a reader never sees half.

@@ -311,6 +311,13 @@ FileProblem SharedFile::Replace(const std::string& text) {
   return {};
 }
 
+bool SharedFile::Size(uint64_t* size) const {
+  LARGE_INTEGER length = {};
+  if (!GetFileSizeEx(static_cast<HANDLE>(handle_), &length)) return false;
+  *size = static_cast<uint64_t>(length.QuadPart);
+  return true;
+}
+
 FileProblem SharedFile::Append(const std::string& text) {
   HANDLE handle = static_cast<HANDLE>(handle_);
   LARGE_INTEGER none = {};

@@ -14,12 +14,19 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   info->partId = session.partId();
   info->part = &session.part();
   IspResult isp;
-  if (!(isp = ReadBootCodeVersion(link, &info->bootCodeFirst, &info->bootCodeSecond))) {
+  // What the session asked already (SessionSettings::identify) is not asked again.
+  const std::optional<ChipIdentity>& known = session.identity();
+  if (known && known->bootCode) {
+    info->bootCodeFirst = (*known->bootCode)[0];
+    info->bootCodeSecond = (*known->bootCode)[1];
+  } else if (!(isp = ReadBootCodeVersion(link, &info->bootCodeFirst, &info->bootCodeSecond))) {
     return Failed(JobOutcome::ReadFailed, isp);
   }
   uint32_t uid[4] = {};
   // Older boot code knows no N: INVALID_COMMAND is an answer here.
-  if ((isp = ReadUid(link, uid))) {
+  if (known && known->uid) {
+    info->uid = known->uid;
+  } else if ((isp = ReadUid(link, uid))) {
     info->uid = std::array<uint32_t, 4>{uid[0], uid[1], uid[2], uid[3]};
   } else if (isp.status != IspStatus::Refused) {
     return Failed(JobOutcome::ReadFailed, isp);

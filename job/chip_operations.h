@@ -22,8 +22,9 @@ struct ChipInfo {
   bool readProtected = false;  // the chip refuses to read its flash (code read protection)
 };
 
-// --info: part ID, boot code version, unique ID, each sector blank or not, and whether
-// code read protection blocks reading. Writes nothing.
+// --info: part ID, boot code version, unique ID (the session's own where it asked for
+// them), each sector blank or not, and whether code read protection blocks reading.
+// Writes nothing.
 JobResult ReadChipInfo(ChipSession& session, ChipInfo* info);
 
 // --erase-all: every sector prepared and erased at once, which the chip allows under
