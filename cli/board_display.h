@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/boards.h"
+#include "bench/boards.h"
 #include "cli/language.h"
 
 namespace korvane::cli {
+
+using bench::BoardReport;
 
 // The board's line on a terminal, without line end:
 // "/dev/ttyUSB0  [##########----------]  52%  writing".

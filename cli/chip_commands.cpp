@@ -192,7 +192,7 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board,
       return ReadFlash(session, options.readStart, options.readLength, &bytes);
     };
   }
-  BoardAttempt attempt(options.port, board);
+  BoardAttempt attempt(options.port, board.Device(), board.Adapter());
   attempt.Begin(1);
   const JobOptions own = bench.ForAttempt(job, &attempt);
   const JobResult result = RunOnChip(board.Opener(), own.session, own.observer, operation);

@@ -4,10 +4,13 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "cli/bench.h"
+#include "bench/bench.h"
 #include "cli/board_port.h"
 
 namespace korvane::cli {
+
+using bench::Bench;
+using bench::BoardAttempt;
 
 // True when the options ask for one of them.
 bool IsChipOperation(const Options& options);

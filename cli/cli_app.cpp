@@ -13,7 +13,7 @@
 #include "cli/board_port.h"
 #include "cli/cli_support.h"
 #include "cli/chip_commands.h"
-#include "cli/boards.h"
+#include "bench/boards.h"
 #include "cli/monitor.h"
 #include "cli/options.h"
 #include "cli/outcome_texts.h"
@@ -183,7 +183,7 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   if (options.noWrite) return MonitorOnly(options, console, *boards.front());
   // The log and the file of serial numbers, opened before any port is.
   Bench bench;
-  if (const std::string problem = bench.Open(options); !problem.empty()) {
+  if (const std::string problem = bench.Open(BenchSettingsOf(options)); !problem.empty()) {
     console.Err("korvane-cli: " + problem + " (see korvane-cli --help)\n");
     return kUsage;
   }

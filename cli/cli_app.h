@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "common/exit_codes.h"
 
 namespace korvane::cli {
-
-enum ExitCode : int { kSuccess = 0, kFailed = 1, kUsage = 2, kAborted = 3 };
 
 constexpr uint32_t kWatchIntervalMs = 2000;
 

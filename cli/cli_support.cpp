@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "korvane_version.h"
+
 #include "cli/outcome_texts.h"
 #include "cli/port_names.h"
 #include "cli/progress_bar.h"
@@ -98,6 +100,23 @@ JobOptions JobOptionsOf(const Options& options, Console& console, SteadyClock::t
   job.observer.abort = &Interrupted;
   if (options.verbose) job.observer.trace = TraceTo(console, start);
   return job;
+}
+
+bench::BenchSettings BenchSettingsOf(const Options& options) {
+  bench::BenchSettings settings;
+  settings.logTo = options.logTo;
+  settings.serial = options.serial;
+  settings.serialFile = options.serialFile;
+  settings.serialStart = options.serialStart;
+  settings.serialKeep = options.serialKeep;
+  settings.imageFile = options.file;
+  settings.verify = options.verify;
+  settings.transferBaud = options.transferBaud;
+  settings.largestFlash = options.LargestFlash();
+  settings.station = options.stationName;
+  settings.version = KORVANE_VERSION;
+  settings.abort = &Interrupted;
+  return settings;
 }
 
 }  // namespace korvane::cli

@@ -9,6 +9,7 @@
 
 #include "cli/console.h"
 #include "cli/language.h"
+#include "bench/bench.h"
 #include "cli/options.h"
 #include "isp/progress.h"
 #include "job/write_bin_file.h"
@@ -78,5 +79,9 @@ void TellHowToReset(const Options& options, Console& console);
 // with the seconds since start. Used by one board, many boards, the watch and the chip
 // operations alike; the single-board display adds its steps (ShowJobSteps).
 JobOptions JobOptionsOf(const Options& options, Console& console, SteadyClock::time_point start);
+
+// What the production bench keeps, from the command line: the log, the serial numbers,
+// the records' fields, and Ctrl-C as the request to stop.
+bench::BenchSettings BenchSettingsOf(const Options& options);
 
 }  // namespace korvane::cli

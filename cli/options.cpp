@@ -45,6 +45,7 @@ enum class Flag {
   SerialStart,
   SerialKeep,
   Station,
+  StationName,
   Help,
   Version,
   None
@@ -135,6 +136,12 @@ std::string TakeRange(Options& options, const std::string& value) {
 std::string TakeLog(Options& options, const std::string& value) {
   if (value.empty()) return "--log needs a file";
   options.logTo = value;
+  return "";
+}
+
+std::string TakeStationName(Options& options, const std::string& value) {
+  if (value.empty()) return "--station-name needs a name";
+  options.stationName = value;
   return "";
 }
 
@@ -622,6 +629,16 @@ const std::vector<OptionRow> kOptions = {
        {Flag::Delete},
        "a station writes FILE round after round; it never deletes it"},
       {Kind::Excludes, {Flag::Watch, Flag::Monitor}, ""}}},
+    {Flag::StationName,
+     "station-name",
+     0,
+     "NAME",
+     Group::Bench,
+     "the station field of each --log record (by\n"
+     "default the host's name)",
+     nullptr,
+     TakeStationName,
+     {{Kind::Needs, {Flag::Log}, ""}}},
     {Flag::ListPorts,
      "list-ports",
      0,

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/serial_numbers.h"
+#include "bench/serial_numbers.h"
 #include "image/image_reader.h"
 #include "job/write_bin_file.h"
 
 namespace korvane::cli {
+
+using bench::SerialField;
 
 // The rates the boot loader's baud command takes, for the transfer after the handshake.
 inline constexpr uint32_t kTransferRates[] = {9600, 19200, 38400, 57600, 115200};
@@ -55,10 +57,11 @@ struct Options {
   std::optional<SerialField> serial{};       // --serial ADDR:FORMAT
   std::string serialFile{};                  // --serial-file FILE: where the numbers come from
   std::optional<uint64_t> serialStart{};     // --serial-start N: creates --serial-file
-  bool serialKeep = false;  // --serial-keep: a board the log knows keeps its number
-  bool station = false;     // --station: board after board, round after round
-  int stationRounds = 0;    // its rounds; 0: until the operator ends it
-  bool stationUsb = false;  // a round begins when every port came back (usb)
+  bool serialKeep = false;    // --serial-keep: a board the log knows keeps its number
+  bool station = false;       // --station: board after board, round after round
+  int stationRounds = 0;      // its rounds; 0: until the operator ends it
+  std::string stationName{};  // --station-name NAME: the records' station (default: the host)
+  bool stationUsb = false;    // a round begins when every port came back (usb)
 
   // The parts the chip may be: those --part names, else every part of the table.
   std::vector<const Part*> AllowedParts() const;

@@ -243,12 +243,6 @@ std::string Fill(const char* text, std::initializer_list<std::string> values) {
   return filled;
 }
 
-std::string Hex(uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
-  return text;
-}
-
 namespace {
 
 // The exchange with the boot loader that failed, in a line; empty when none did.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/language.h"
+#include "common/hex.h"
 #include "job/outcome.h"
 #include "job/write_bin_file.h"
 
@@ -19,10 +20,6 @@ struct OutcomeText {
   const char* sentence;  // UTF-8
   const char* next;      // the next step; empty where there is none
 };
-
-// An address or a part ID as korvane-cli shows them: "0x000004A0"; with fewer digits
-// ("0x04A0" for 4), 0: as many as the value needs ("0x4A0").
-std::string Hex(uint32_t value, int digits = 8);
 
 // A part ID as korvane-cli shows it, with the part's name, or without one given every
 // name the table has for it: "0x0001BC40 (LPC11U35FHN33/401, LPC11U35FBD48/401, ...)".

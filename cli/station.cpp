@@ -113,17 +113,21 @@ NextRound OperatorKeys::Wait(bool decideOnEnter, uint32_t sliceMs) {
   }
 }
 
-std::string StationTotals::Text(Language language) const {
-  const int boards = written + failed;
+std::string TotalsText(const StationTotals& totals, Language language) {
   char yield[16] = "-";
-  if (boards > 0) std::snprintf(yield, sizeof yield, "%.1f%%", 100.0 * written / boards);
+  if (totals.Yield() >= 0) std::snprintf(yield, sizeof yield, "%.1f%%", totals.Yield());
+  const int rounds = totals.rounds, written = totals.written, failed = totals.failed;
   if (Japanese(language)) {
     return std::to_string(rounds) + " ラウンド、書き込み " + std::to_string(written) +
-           " 台、失敗 " + std::to_string(failed) + " 台、歩留まり " + yield;
+           " 台、失敗 " + std::to_string(failed) + " 台" +
+           (totals.aborted > 0 ? "、中断 " + std::to_string(totals.aborted) + " 台" : "") +
+           "、歩留まり " + yield;
   }
   return std::to_string(rounds) + (rounds == 1 ? " round, " : " rounds, ") +
          std::to_string(written) + (written == 1 ? " board written, " : " boards written, ") +
-         std::to_string(failed) + " failed, yield " + yield;
+         std::to_string(failed) + " failed, " +
+         (totals.aborted > 0 ? std::to_string(totals.aborted) + " aborted, " : "") + "yield " +
+         yield;
 }
 
 int RunStation(const Options& options, Console& console, const Boards& boards, Bench& bench) {
@@ -162,11 +166,10 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
                            "直してからラウンドを始め直してください\n"
                          : " changed and cannot be written (see above); nothing was written: "
                            "mend it and start the round again\n"));
-        bench.UseImage(options.file, &input);  // the bench keeps the image it had
         continue;
       }
       input = std::move(changed);
-      bench.UseImage(options.file, &input);
+      bench.Rebind(&input.read.image);
       console.Err("korvane-cli: " + options.file +
                   (Japanese(language)
                        ? " が変更されました。このラウンドから新しい内容を書き込みます（"
@@ -179,30 +182,38 @@ int RunStation(const Options& options, Console& console, const Boards& boards, B
     int written = 0;
     for (size_t i = 0; i < result.reports.size(); ++i) {
       const BoardReport& report = result.reports[i];
-      const bool pass = report.result.Succeeded();
+      const bool kept = i >= result.benchKept.size() || result.benchKept[i];
+      const bench::Verdict verdict = bench::VerdictOf(report.result, kept);
+      totals.Add(verdict);
+      const bool pass = verdict == bench::Verdict::Pass;
       written += pass ? 1 : 0;
       std::string line = std::string(pass ? "PASS" : "FAIL") + "  " + report.port;
       if (i < result.attempts.size() && result.attempts[i].serial.has_value())
         line += "  serial " + std::to_string(result.attempts[i].serial.value());
       line += "  " + Format("%.2f", report.seconds) + " s";
-      if (!pass) line += "  " + ShortText(report.result, language);
+      if (!report.result.Succeeded()) {
+        line += "  " + ShortText(report.result, language);
+      } else if (!pass) {
+        line += Japanese(language) ? "  書き込みましたが、記録か番号を残せませんでした（上記参照）"
+                                   : "  written, but its record or number was not kept (see above)";
+      }
       console.Out(line + "\n");
     }
-    totals.written += written;
-    totals.failed += static_cast<int>(result.reports.size()) - written;
     const std::string of = std::to_string(result.reports.size());
     console.Out(Japanese(language)
                     ? "ラウンド " + std::to_string(round) + ": " + of + " 台中 " +
                           std::to_string(written) + " 台を書き込み。ここまで " +
-                          totals.Text(language) + "\n"
+                          TotalsText(totals, language) + "\n"
                     : "round " + std::to_string(round) + ": " + std::to_string(written) + " of " +
-                          of + " written; so far " + totals.Text(language) + "\n");
+                          of + " written; so far " + TotalsText(totals, language) + "\n");
     ++round;
     if (Interrupted.Requested()) break;
   }
   console.SetRawInput(false);
-  console.Out((Japanese(language) ? "ステーション: " : "station: ") + totals.Text(language) + "\n");
-  return totals.failed == 0 ? kSuccess : kFailed;
+  console.Out((Japanese(language) ? "ステーション: " : "station: ") + TotalsText(totals, language) +
+              "\n");
+  if (totals.failed > 0) return kFailed;
+  return totals.aborted > 0 ? kAborted : kSuccess;
 }
 
 }  // namespace korvane::cli

@@ -5,13 +5,17 @@
 
 #include <string>
 
-#include "cli/bench.h"
+#include "bench/bench.h"
+#include "bench/station_round.h"
 #include "cli/board_port.h"
 #include "cli/console.h"
 #include "cli/language.h"
 #include "cli/options.h"
 
 namespace korvane::cli {
+
+using bench::Bench;
+using bench::StationTotals;
 
 // What a wait for the next round found.
 enum class NextRound { Go, End };
@@ -34,14 +38,8 @@ class OperatorKeys {
   bool ended_ = false;  // the input has ended
 };
 
-// The totals of a station.
-struct StationTotals {
-  int rounds = 0;
-  int written = 0;
-  int failed = 0;
-  // "3 rounds, 11 boards written, 1 failed, yield 91.7%".
-  std::string Text(Language language = Language::English) const;
-};
+// "3 rounds, 11 boards written, 1 failed, yield 91.7%" (", 1 aborted" when one was).
+std::string TotalsText(const StationTotals& totals, Language language = Language::English);
 
 // Runs the station: the exit code (0 when every board of every round was written, else 1;
 // 2 for a FILE that cannot be used at the start).

@@ -3,10 +3,12 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "cli/bench.h"
+#include "bench/bench.h"
 #include "cli/board_port.h"
 
 namespace korvane::cli {
+
+using bench::Bench;
 
 // Writes the file each time it appears, until a write fails or Ctrl-C stops the watch.
 // A file is written once it has stayed the same (identity, size, time) from one look to

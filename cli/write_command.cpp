@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "cli/board_display.h"
-#include "cli/boards.h"
+#include "bench/boards.h"
 #include "cli/cli_app.h"
 #include "cli/cli_support.h"
 #include "cli/input.h"
@@ -82,7 +82,8 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
   // Each board's attempts, followed by the bench on the board's own thread; what the bench
   // could not keep is told after the table.
   std::vector<BoardAttempt> attempts;
-  for (size_t i = 0; i < boards.size(); ++i) attempts.emplace_back(boards[i].port, *ports[i]);
+  for (size_t i = 0; i < boards.size(); ++i)
+    attempts.emplace_back(boards[i].port, ports[i]->Device(), ports[i]->Adapter());
   std::vector<std::string> benchTrouble(boards.size());
   AttemptHooks hooks;
   hooks.begin = [&](size_t board, int attempt, const JobOptions& base) {
@@ -98,6 +99,7 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
 
   int code = ExitCodeOf(reports);
   console.Out(SummaryTable(reports, language, SerialsOf(attempts)));
+  std::vector<bool> kept(reports.size(), true);
   for (size_t i = 0; i < reports.size(); ++i) {
     // The details of each board that failed, after the table.
     const JobResult& result = reports[i].result;
@@ -110,13 +112,15 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
     if (result.Succeeded() && ports[i]->FlashDifference(OwnInput(input, bench, attempts[i]))) {
       console.Err("korvane-cli: " + reports[i].port + ": flash differs from the image\n");
       code = kFailed;
+      kept[i] = false;
     }
     if (!benchTrouble[i].empty()) {
       console.Err(benchTrouble[i]);
       code = kFailed;
+      kept[i] = false;
     }
   }
-  if (round != nullptr) *round = {reports, attempts};
+  if (round != nullptr) *round = {reports, attempts, kept};
   return DeleteIfWritten(code, options, input, console);
 }
 
@@ -128,11 +132,14 @@ int ReadImageFile(const Options& options, Console& console, Bench& bench, Input*
   const int read = ReadInput(options.file, options.format, options.LargestFlash(), input, console);
   if (read != kSuccess) return read;
   if (!CheckImage(options, *input, console)) return kFailed;
-  const std::string problem = bench.UseImage(options.file, input);
+  std::string note;
+  const std::string problem =
+      bench.UseImage(options.file, &input->read.image, &input->read.hasData, &note);
   if (!problem.empty()) {
     console.Err("korvane-cli: " + problem + " (see korvane-cli --help)\n");
     return kUsage;
   }
+  if (!note.empty() && !options.quiet) console.Err("korvane-cli: note: " + note + "\n");
   input->plan = PlanWrite(input->read.hasData);
   return kSuccess;
 }
@@ -146,6 +153,7 @@ int WriteOnce(const Options& options, Console& console, const Boards& boards, Be
 
 int WriteInput(const Options& options, const Input& input, Console& console, const Boards& boards,
                Bench& bench, RoundResult* round) {
+  bench.NewRun();
   if (boards.size() > 1) return WriteMany(options, input, boards, console, bench, round);
   BoardPort& board = *boards.front();
   const std::vector<uint8_t>& image = input.read.image;
@@ -172,7 +180,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
     };
   }
   TellHowToReset(options, console);
-  BoardAttempt attempt(options.port, board);
+  BoardAttempt attempt(options.port, board.Device(), board.Adapter());
   bool benchFailed = false;
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   const JobResult result = WriteWithRetries(
@@ -203,7 +211,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
     report.attempt = attempt.attempt;
     report.result = result;
     report.seconds = SecondsSince(start);
-    *round = {{report}, {attempt}};
+    *round = {{report}, {attempt}, {!benchFailed}};
   }
   if (!result.Succeeded()) {
     console.Err(

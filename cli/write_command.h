@@ -8,16 +8,29 @@
 #include "cli/console.h"
 #include "cli/options.h"
 #include "job/image_file.h"
-#include "cli/bench.h"
+#include "bench/bench.h"
 #include "cli/board_port.h"
-#include "cli/boards.h"
+#include "bench/boards.h"
 
 namespace korvane::cli {
+
+using bench::AttemptHooks;
+using bench::Bench;
+using bench::BoardAttempt;
+using bench::BoardJob;
+using bench::BoardListener;
+using bench::BoardReport;
+using bench::ExitCodeOf;
+using bench::WriteBoards;
+using bench::WriteWithRetries;
 
 // How the boards of one write ended, board by board, for a station's lines.
 struct RoundResult {
   std::vector<BoardReport> reports;    // each board's port, result and time
   std::vector<BoardAttempt> attempts;  // each board's last attempt (its serial number)
+  // Whether everything the bench keeps of each board (its record, its number) was kept,
+  // and a board that can tell (a simulated one) holds the image.
+  std::vector<bool> benchKept;
 };
 
 // Writes options.file to every board (one per port of options.ports, in that order):

@@ -52,10 +52,11 @@ class OutputFile {
   // link is followed, and its target is what is replaced); then creates the temporary
   // file beside the target, exclusively and under a name of its own.
   FileProblem Prepare(const std::string& path);
-  // Writes the bytes into the temporary file and renames it over the target. A file
-  // that was there keeps its mode (and, for root, its owner); a new one gets the mode a
-  // new file gets.
-  FileProblem Commit(const std::string& bytes);
+  // Writes the bytes into the temporary file and renames it over the target (the
+  // folder flushed after it). A file that was there keeps its mode (and, for root, its
+  // owner); a new one gets the mode a new file gets. With replace false the target must
+  // not exist: one that has appeared meanwhile is left alone (CannotReplace).
+  FileProblem Commit(const std::string& bytes, bool replace = true);
 
   // What is replaced: the path, or the file a link at the path leads to.
   const std::string& target() const { return target_; }
@@ -86,6 +87,14 @@ FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize, std::vect
 // or a new one, opened without waiting; null with *problem told otherwise.
 std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem);
 
+// How a wait for a shared file's lock ended.
+struct LockWait {
+  enum class End { Locked, Aborted, TimedOut, Failed };
+  End end = End::Locked;
+  int error = 0;  // Failed: the system's error number
+  explicit operator bool() const { return end == End::Locked; }
+};
+
 // A small file that processes and threads share by taking turns under an advisory lock
 // on the whole file: a record every board appends to, the file of serial numbers. A
 // regular file (or, when asked, a new one), opened without waiting.
@@ -101,27 +110,47 @@ class SharedFile {
   bool IsOpen() const;
   void Close();
   // The exclusive lock, tried until it comes, the abort request is set or timeoutMs
-  // have passed; false in the last two cases. Held until Unlock (or Close).
-  bool Lock(int timeoutMs, const AbortFlag* abort);
+  // have passed. Once locked, the path must still name the file that is locked: a file
+  // replaced meanwhile (by another korvane-cli's ReplaceWhole, an editor, a restore) is
+  // opened anew and locked instead, so that the lock always guards what the path names.
+  // Held until Unlock (or Close).
+  LockWait Lock(int timeoutMs, const AbortFlag* abort);
   void Unlock();
-  // Under the lock: the whole file; the whole file replaced in place by text (written
-  // at its start, cut after it, flushed to the disk); text added at its end in one write
-  // and flushed to the disk.
+  // Under the lock: the whole file; the whole file replaced by text (written into a new
+  // file beside it, flushed to the disk, renamed over it and the folder flushed: a
+  // crash or a full disk leaves the old content or the new, never a mix); text added
+  // at its end in one write and flushed to the disk, the file cut back to its old size
+  // when the write fails, so that it holds the text whole or not at all.
   FileProblem ReadAll(std::string* text);
-  FileProblem Replace(const std::string& text);
+  FileProblem ReplaceWhole(const std::string& text);
   FileProblem Append(const std::string& text);
   // The file's size now, in bytes; false when the system cannot tell.
   bool Size(uint64_t* size) const;
+  // Under the lock: the file's last byte; false for an empty file or one that cannot be
+  // read.
+  bool LastByte(char* byte);
   const std::string& path() const { return path_; }
 
  private:
+  // Whether path_ still names the open file.
+  bool StillAtPath() const;
+
   std::string path_;
+  bool create_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
 #endif
 };
+
+// Makes a new file at path holding text, written and flushed whole before it appears
+// there; a path that names something already is left alone (CannotReplace, with the
+// system's "file exists").
+FileProblem CreateWhole(const std::string& path, const std::string& text);
+
+// Whether two paths name the same existing file (links followed).
+bool SameFile(const std::string& a, const std::string& b);
 
 // The system's text for an error number, safe from any thread.
 std::string SystemErrorText(int error);

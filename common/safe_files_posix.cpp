@@ -129,7 +129,7 @@ FileProblem OutputFile::Prepare(const std::string& path) {
   return {};
 }
 
-FileProblem OutputFile::Commit(const std::string& bytes) {
+FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
   if (fd_ < 0) return Problem(FileProblem::Kind::CannotCreate, FolderOf(target_), EBADF);
   int error = 0;
   if (!WriteAll(fd_, bytes.data(), bytes.size(), &error) || fsync(fd_) != 0) {
@@ -155,13 +155,43 @@ FileProblem OutputFile::Commit(const std::string& bytes) {
     return S_ISLNK(info.st_mode) ? Problem(FileProblem::Kind::NotRegular, target_)
                                  : NotRegular(target_, info.st_mode);
   }
-  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-    error = errno;
-    Discard();
-    return Problem(FileProblem::Kind::CannotReplace, target_, error);
+  if (replace) {
+    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+      error = errno;
+      Discard();
+      return Problem(FileProblem::Kind::CannotReplace, target_, error);
+    }
+  } else {
+    // A hard link appears only where nothing is: whoever comes first makes the file.
+    if (link(temporary_.c_str(), target_.c_str()) != 0) {
+      error = errno;
+      Discard();
+      return Problem(FileProblem::Kind::CannotReplace, target_, error);
+    }
+    unlink(temporary_.c_str());
   }
   temporary_.clear();
+  // The rename itself reaches the disk with its folder.
+  const int folder = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
   return {};
+}
+
+FileProblem CreateWhole(const std::string& path, const std::string& text) {
+  OutputFile file;
+  const FileProblem prepared = file.Prepare(path);
+  if (prepared) return prepared;
+  return file.Commit(text, false);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize,
@@ -271,6 +301,7 @@ FileProblem SharedFile::Open(const std::string& path, bool create) {
   if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   fd_ = fd;
   path_ = path;
+  create_ = create;
   return {};
 }
 
@@ -283,14 +314,49 @@ void SharedFile::Close() {
   fd_ = -1;
 }
 
-bool SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
+bool SharedFile::StillAtPath() const {
+  struct stat open {
+  }, named{};
+  return fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (AbortAsked(abort) || std::chrono::steady_clock::now() >= until) return false;
+  LockWait wait;
+  for (;;) {
+    if (fd_ < 0) {
+      wait.end = LockWait::End::Failed;
+      wait.error = EBADF;
+      return wait;
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      if (StillAtPath()) return wait;
+      // Replaced while it was waited for: the file the path names now is the one.
+      flock(fd_, LOCK_UN);
+      const std::string path = path_;
+      if (Open(path, create_)) {
+        wait.end = LockWait::End::Failed;
+        wait.error = errno != 0 ? errno : ENOENT;
+        return wait;
+      }
+      continue;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      wait.end = LockWait::End::Failed;
+      wait.error = errno;
+      return wait;
+    }
+    if (AbortAsked(abort)) {
+      wait.end = LockWait::End::Aborted;
+      return wait;
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      wait.end = LockWait::End::TimedOut;
+      return wait;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return true;
 }
 
 void SharedFile::Unlock() {
@@ -312,13 +378,13 @@ FileProblem SharedFile::ReadAll(std::string* text) {
   }
 }
 
-FileProblem SharedFile::Replace(const std::string& text) {
-  int error = 0;
-  if (lseek(fd_, 0, SEEK_SET) < 0 || !WriteAll(fd_, text.data(), text.size(), &error) ||
-      ftruncate(fd_, static_cast<off_t>(text.size())) != 0 || fsync(fd_) != 0) {
-    return Problem(FileProblem::Kind::CannotWrite, path_, error != 0 ? error : errno);
-  }
-  return {};
+FileProblem SharedFile::ReplaceWhole(const std::string& text) {
+  // The lock stays on the old file until Unlock: whoever waits for it finds the path
+  // naming the new one, and opens that.
+  OutputFile replacement;
+  const FileProblem prepared = replacement.Prepare(path_);
+  if (prepared) return prepared;
+  return replacement.Commit(text);
 }
 
 bool SharedFile::Size(uint64_t* size) const {
@@ -328,12 +394,21 @@ bool SharedFile::Size(uint64_t* size) const {
   return true;
 }
 
+bool SharedFile::LastByte(char* byte) {
+  uint64_t size = 0;
+  return Size(&size) && size > 0 && pread(fd_, byte, 1, static_cast<off_t>(size - 1)) == 1;
+}
+
 FileProblem SharedFile::Append(const std::string& text) {
   int error = 0;
   // At the end as it is now, under the lock: one write, so a reader never sees half.
-  if (lseek(fd_, 0, SEEK_END) < 0 || !WriteAll(fd_, text.data(), text.size(), &error) ||
-      fdatasync(fd_) != 0) {
-    return Problem(FileProblem::Kind::CannotWrite, path_, error != 0 ? error : errno);
+  const off_t end = lseek(fd_, 0, SEEK_END);
+  if (end < 0) return Problem(FileProblem::Kind::CannotWrite, path_, errno);
+  if (!WriteAll(fd_, text.data(), text.size(), &error) || fdatasync(fd_) != 0) {
+    if (error == 0) error = errno;
+    // What went in of it goes again: the file holds whole texts only.
+    if (ftruncate(fd_, end) == 0) fdatasync(fd_);
+    return Problem(FileProblem::Kind::CannotWrite, path_, error);
   }
   return {};
 }

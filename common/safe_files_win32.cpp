@@ -125,7 +125,7 @@ FileProblem OutputFile::Prepare(const std::string& path) {
   return Problem(FileProblem::Kind::CannotCreate, FolderOf(target_), ERROR_FILE_EXISTS);
 }
 
-FileProblem OutputFile::Commit(const std::string& bytes) {
+FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
   if (handle_ == nullptr)
     return Problem(FileProblem::Kind::CannotCreate, FolderOf(target_), ERROR_INVALID_HANDLE);
   HANDLE handle = static_cast<HANDLE>(handle_);
@@ -160,9 +160,13 @@ FileProblem OutputFile::Commit(const std::string& bytes) {
   // for a moment: tried again, a bounded number of times.
   for (int tries = 0;; ++tries) {
     if (MoveFileExA(temporary_.c_str(), target_.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
       break;
     const DWORD error = GetLastError();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      Discard();
+      return Problem(FileProblem::Kind::CannotReplace, target_, error);
+    }
     if (tries < 50 && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
       Sleep(10);
       continue;
@@ -173,6 +177,42 @@ FileProblem OutputFile::Commit(const std::string& bytes) {
   if (existed_) SetFileAttributesA(target_.c_str(), mode_);
   temporary_.clear();
   return {};
+}
+
+FileProblem CreateWhole(const std::string& path, const std::string& text) {
+  OutputFile file;
+  const FileProblem prepared = file.Prepare(path);
+  if (prepared) return prepared;
+  return file.Commit(text, false);
+}
+
+namespace {
+
+// The volume and the file's index: what tells one file from another.
+bool FileIdentity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+  return GetFileInformationByHandle(handle, info) != 0;
+}
+
+bool IdentityOfPath(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = FileIdentity(handle, info);
+  CloseHandle(handle);
+  return known;
+}
+
+bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first = {}, second = {};
+  return IdentityOfPath(a, &first) && IdentityOfPath(b, &second) && SameIdentity(first, second);
 }
 
 FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize,
@@ -233,13 +273,15 @@ FileProblem SharedFile::Open(const std::string& path, bool create) {
     const FileProblem problem = WhatIsThere(path, attributes);
     if (problem) return problem;
   }
-  HANDLE handle =
-      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for deletion too, so that another korvane-cli may rename a new file over it.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return Problem(FileProblem::Kind::CannotOpen, path, GetLastError());
   handle_ = handle;
   path_ = path;
+  create_ = create;
   return {};
 }
 
@@ -252,16 +294,50 @@ void SharedFile::Close() {
   handle_ = nullptr;
 }
 
-bool SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
+bool SharedFile::StillAtPath() const {
+  BY_HANDLE_FILE_INFORMATION open = {}, named = {};
+  return FileIdentity(static_cast<HANDLE>(handle_), &open) && IdentityOfPath(path_, &named) &&
+         SameIdentity(open, named);
+}
+
+LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  LockWait wait;
   for (;;) {
+    if (handle_ == nullptr) {
+      wait.end = LockWait::End::Failed;
+      wait.error = ERROR_INVALID_HANDLE;
+      return wait;
+    }
     OVERLAPPED whole = {};
     if (LockFileEx(static_cast<HANDLE>(handle_),
                    LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                   &whole))
-      return true;
-    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
-    if (AbortAsked(abort) || std::chrono::steady_clock::now() >= until) return false;
+                   &whole)) {
+      if (StillAtPath()) return wait;
+      // Replaced while it was waited for: the file the path names now is the one.
+      Unlock();
+      const std::string path = path_;
+      if (Open(path, create_)) {
+        wait.end = LockWait::End::Failed;
+        wait.error = static_cast<int>(GetLastError());
+        return wait;
+      }
+      continue;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
+      wait.end = LockWait::End::Failed;
+      wait.error = static_cast<int>(error);
+      return wait;
+    }
+    if (AbortAsked(abort)) {
+      wait.end = LockWait::End::Aborted;
+      return wait;
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      wait.end = LockWait::End::TimedOut;
+      return wait;
+    }
     Sleep(5);
   }
 }
@@ -302,13 +378,11 @@ bool WriteWhole(HANDLE handle, const std::string& text) {
 
 }  // namespace
 
-FileProblem SharedFile::Replace(const std::string& text) {
-  HANDLE handle = static_cast<HANDLE>(handle_);
-  LARGE_INTEGER start = {};
-  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) || !WriteWhole(handle, text) ||
-      !SetEndOfFile(handle) || !FlushFileBuffers(handle))
-    return Problem(FileProblem::Kind::CannotWrite, path_, GetLastError());
-  return {};
+FileProblem SharedFile::ReplaceWhole(const std::string& text) {
+  OutputFile replacement;
+  const FileProblem prepared = replacement.Prepare(path_);
+  if (prepared) return prepared;
+  return replacement.Commit(text);
 }
 
 bool SharedFile::Size(uint64_t* size) const {
@@ -318,12 +392,26 @@ bool SharedFile::Size(uint64_t* size) const {
   return true;
 }
 
+bool SharedFile::LastByte(char* byte) {
+  HANDLE handle = static_cast<HANDLE>(handle_);
+  LARGE_INTEGER back = {};
+  back.QuadPart = -1;
+  DWORD got = 0;
+  return SetFilePointerEx(handle, back, nullptr, FILE_END) &&
+         ReadFile(handle, byte, 1, &got, nullptr) && got == 1;
+}
+
 FileProblem SharedFile::Append(const std::string& text) {
   HANDLE handle = static_cast<HANDLE>(handle_);
-  LARGE_INTEGER none = {};
-  if (!SetFilePointerEx(handle, none, nullptr, FILE_END) || !WriteWhole(handle, text) ||
-      !FlushFileBuffers(handle))
+  LARGE_INTEGER none = {}, end = {};
+  if (!SetFilePointerEx(handle, none, &end, FILE_END))
     return Problem(FileProblem::Kind::CannotWrite, path_, GetLastError());
+  if (!WriteWhole(handle, text) || !FlushFileBuffers(handle)) {
+    const DWORD error = GetLastError();
+    // What went in of it goes again: the file holds whole texts only.
+    if (SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    return Problem(FileProblem::Kind::CannotWrite, path_, error);
+  }
   return {};
 }
 

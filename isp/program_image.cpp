@@ -41,10 +41,16 @@ bool ProgramImage(IspLink& link, const BlockReader& read, const WritePlan& plan,
     std::memset(block + planned.length, kErasedByte, planned.copySize - planned.length);
     const auto sector = static_cast<unsigned>(planned.address / kSectorSize);
     if (!(why.isp = WriteToRam(link, kRamBufferAddress, block, planned.copySize)) ||
-        !(why.isp = PrepareSectors(link, sector, sector)) ||
-        !(why.isp = CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize))) {
+        !(why.isp = PrepareSectors(link, sector, sector))) {
       return false;
     }
+    why.isp = CopyRamToFlash(link, planned.address, kRamBufferAddress, planned.copySize);
+    // Only a refusal, or a command never sent, leaves the flash surely untouched.
+    const bool untouched =
+        why.isp.status == IspStatus::Refused || why.isp.status == IspStatus::Aborted;
+    if (options.onCopy && !untouched)
+      options.onCopy({planned.address, planned.copySize, static_cast<bool>(why.isp)});
+    if (!why.isp) return false;
     if (options.verify) {
       // The RAM block arrived under the checksums; the flash below kBootRomWindow reads
       // as the boot ROM, so the compare starts above it.

@@ -22,6 +22,18 @@ constexpr uint32_t kRamBufferAddress = kLpc1114Map.ramBuffer;
 // what was written there.
 constexpr uint32_t kBootRomWindow = kLpc1114Map.bootRomWindow;
 
+// A block's copy into flash as far as the chip told: confirmed (C answered 0), or sent
+// without a clear answer (no answer in time, an answer C does not have, a line the port
+// could not send whole), after which the block may or may not be in flash.
+struct FlashCopy {
+  uint32_t address = 0;
+  uint32_t size = 0;  // the copy's size: what the flash holds from address on
+  bool confirmed = false;
+  bool operator==(const FlashCopy& other) const {
+    return address == other.address && size == other.size && confirmed == other.confirmed;
+  }
+};
+
 struct ProgramOptions {
   // Compares each block in flash with the RAM it was copied from (which arrived under
   // the checksums), right after the copy; from kBootRomWindow up.
@@ -29,6 +41,9 @@ struct ProgramOptions {
   // Told when each compare begins (true) and ends (false), to time the verify apart from
   // the copies.
   std::function<void(bool comparing)> onCompare;
+  // Told of each copy that reached or may have reached the flash; a copy the boot loader
+  // refused, or one never sent, is not told.
+  std::function<void(const FlashCopy& copy)> onCopy;
 };
 
 // Gives the image's length bytes at address into block; false when it cannot.

@@ -220,9 +220,14 @@ JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
   ChipSession session(open, settings, observer);
   JobResult result = session.Open();
   if (result.Succeeded()) result = operation(session);
+  // What reached the flash stays told when what follows fails.
+  std::vector<FlashCopy> copies = std::move(result.copies);
+  const bool programCopied = result.programCopied;
   if (result.Succeeded()) result = session.Finish();
   result.times = session.times();
   result.chip = session.identity();
+  result.copies = std::move(copies);
+  result.programCopied = programCopied;
   return result;
 }
 

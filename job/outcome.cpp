@@ -6,6 +6,14 @@
 
 namespace korvane {
 
+bool JobResult::MayHaveReachedFlash(uint32_t from, uint32_t length) const {
+  const uint64_t end = uint64_t{from} + length;
+  for (const FlashCopy& copy : copies) {
+    if (copy.address < end && from < uint64_t{copy.address} + copy.size) return true;
+  }
+  return false;
+}
+
 std::string VerifyFailedMessage(uint32_t address) {
   char text[96];
   std::snprintf(text, sizeof text, "verify failed: the flash differs from the image at 0x%08X",

@@ -9,6 +9,7 @@
 
 #include "common/parts.h"
 #include "isp/isp_result.h"
+#include "isp/program_image.h"
 
 namespace korvane {
 
@@ -100,9 +101,24 @@ struct JobResult {
   // was open.
   PhaseTimes times;
   std::optional<ChipIdentity> chip;
+  // A write: each block whose copy into flash reached it or may have (FlashCopy), in the
+  // order sent, whatever ended the write; and whether every block of the plan was
+  // copied and confirmed, so that the program is in flash even when what followed
+  // failed (G unanswered, say).
+  std::vector<FlashCopy> copies;
+  bool programCopied = false;
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }
+  // Whether a copy of this write may have put any of the bytes from `from` to
+  // from + length - 1 into flash.
+  bool MayHaveReachedFlash(uint32_t from, uint32_t length) const;
+  // The program is in flash: the write succeeded, or every block was copied and only
+  // the start that follows failed.
+  bool ProgramInFlash() const {
+    return Succeeded() || (programCopied && (outcome == JobOutcome::IspLeaveFailed ||
+                                             outcome == JobOutcome::DeleteFailed));
+  }
 };
 
 // The outcome's name for a record: "success", "isp_entry_failed", ...

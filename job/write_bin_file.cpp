@@ -19,7 +19,8 @@ namespace {
 // there, with the chip's flash untouched; once the erase has begun it takes effect
 // before the next block.
 JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WritePlan& plan,
-                     const WriteSettings& settings, bool* erasedAll) {
+                     const WriteSettings& settings, bool* erasedAll,
+                     std::vector<FlashCopy>* copies) {
   IspLink& link = session.link();
   const MemoryMap& map = session.part().map;
   // The image must fit the chip's own flash, which J told: checked before any erase.
@@ -59,6 +60,7 @@ JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WriteP
   ProgramFailure failure;
   ProgramOptions program = settings.program;
   program.onCompare = [&session](bool comparing) { session.Comparing(comparing); };
+  program.onCopy = [copies](const FlashCopy& copy) { copies->push_back(copy); };
   if (!ProgramImage(link, read, plan, session.observer().progress, program, &failure)) {
     if (failure.mismatchAddress) {
       JobResult failed = Failed(JobOutcome::VerifyFailed, failure.isp);
@@ -79,8 +81,11 @@ JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WriteP
 JobResult WriteBlocks(ChipSession& session, const BlockReader& read, const WritePlan& plan,
                       const WriteSettings& settings) {
   bool erasedAll = false;
-  JobResult result = WriteSteps(session, read, plan, settings, &erasedAll);
+  std::vector<FlashCopy> copies;
+  JobResult result = WriteSteps(session, read, plan, settings, &erasedAll, &copies);
   if (!result.Succeeded()) result.flashErased = erasedAll;
+  result.programCopied = result.Succeeded();
+  result.copies = std::move(copies);
   return result;
 }
 
@@ -131,11 +136,15 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
     return true;
   };
   return RunOnChip(openPort, options.session, options.observer, [&](ChipSession& session) {
-    if (options.write.personalize) {
+    if (options.write.boardBytes && session.identity()) {
+      BoardBytes bytes;
+      const JobResult asked = options.write.boardBytes(*session.identity(), &bytes);
+      if (!asked.Succeeded()) return asked;
+      if (bytes.address > image.size() || bytes.bytes.size() > image.size() - bytes.address)
+        return JobResult(JobOutcome::FileReadFailed);
       own = image;
-      const JobResult personal = options.write.personalize(session, &own);
-      if (!personal.Succeeded()) return personal;
-      if (own.size() != image.size()) return JobResult(JobOutcome::FileReadFailed);
+      std::copy(bytes.bytes.begin(), bytes.bytes.end(),
+                own.begin() + static_cast<std::ptrdiff_t>(bytes.address));
       written = &own;
     }
     return WriteBlocks(session, read, plan, options.write);

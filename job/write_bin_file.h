@@ -25,13 +25,23 @@ JobResult WriteBinFile(const std::string& path, int portNumber, bool deleteAfter
 // What a write takes beyond its session: a compare of each block after its copy, and
 // for korvane-cli --erase-all FILE every sector erased first, then the chip reset into
 // its boot loader again before the write (the way back from code read protection).
+// Bytes of a board's own that replace the image's at their address in the board's copy
+// of the image (korvane-cli --serial: its serial number).
+struct BoardBytes {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// What a write takes beyond its session: a compare of each block after its copy, and
+// for korvane-cli --erase-all FILE every sector erased first, then the chip reset into
+// its boot loader again before the write (the way back from code read protection).
 struct WriteSettings {
   ProgramOptions program;
   bool eraseAllFirst = false;
-  // WriteImage only: the board's own bytes (korvane-cli --serial), put into the board's
-  // copy of the image once the session is open and the chip known, before anything is
-  // erased. A result other than Success ends the write there, the flash untouched.
-  std::function<JobResult(const ChipSession& session, std::vector<uint8_t>* image)> personalize;
+  // WriteImage only: asked once the session is open and the chip known (its identity),
+  // before anything is erased, for the board's own bytes, which must lie within the
+  // image. A result other than Success ends the write there, the flash untouched.
+  std::function<JobResult(const ChipIdentity& chip, BoardBytes* own)> boardBytes;
 };
 
 // Everything a chip operation takes besides its port: the session's settings, its

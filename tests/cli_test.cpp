@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "cli/board_display.h"
-#include "cli/boards.h"
+#include "bench/boards.h"
 #include "cli/cli_app.h"
 #include "cli/console.h"
 #include "cli/monitor.h"
@@ -33,6 +33,8 @@
 
 namespace korvane::cli {
 namespace {
+
+using namespace korvane::bench;
 
 TEST(CliOptions, ParsesTheCommandLine) {
   struct Case {

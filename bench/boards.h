@@ -8,7 +8,7 @@
 
 #include "job/write_bin_file.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 struct BoardJob {
   std::string port;   // as the user named it
@@ -64,4 +64,4 @@ bool WorthRetrying(const JobResult& result, const AbortFlag* abort);
 // that did not succeed was aborted, else 1.
 int ExitCodeOf(const std::vector<BoardReport>& reports);
 
-}  // namespace korvane::cli
+}  // namespace korvane::bench

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/lock_waits.h"
 #include "common/safe_files.h"
 #include "job/outcome.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 // One board's attempt as the record keeps it. Fields the attempt did not reach (the part
 // before J, the unique ID of boot code without N) stay empty: null in JSON, an empty cell
@@ -28,10 +29,14 @@ struct BoardRecord {
   std::string device;
   std::string adapter;  // "0403:6001 A50285BI": USB vendor:product and serial number
   std::optional<ChipIdentity> chip;
+  std::string station;  // --station-name, else the host's name
+  std::string version;  // korvane-cli's
   std::string file;
+  std::string fileSha256;   // of the image as read from file: the same for every board
   std::string imageSha256;  // of the image as written, its serial number included
   std::optional<uint64_t> imageBytes;
   std::optional<uint64_t> serial;
+  std::string serialState;  // "written", "spent", "given_back"
   uint32_t baud = 0;
   bool verify = false;
   int attempt = 1;
@@ -63,20 +68,26 @@ bool ParseCsvLine(const std::string& line, std::vector<std::string>* cells);
 
 class BenchLog {
  public:
-  // Opens FILE for adding records (created when missing): empty, or the usage error.
-  std::string Open(const std::string& path);
+  // Opens FILE for adding records (created when missing) and reads what it holds: the
+  // usage error when FILE is one of others (the numbers' file, the image) or holds
+  // something else than this format's records (CSV for a name ending in .csv, else JSON
+  // Lines); empty when it can be used.
+  std::string Open(const std::string& path, const std::vector<std::string>& others,
+                   LockWaits* waits, const AbortFlag* abort);
   bool IsOpen() const { return file_.IsOpen(); }
   bool csv() const { return csv_; }
-  // Adds the record; false with *error when it could not be written whole.
-  bool Append(const BoardRecord& record, std::string* error);
-  // The serial number the log's last written board with this unique ID got; none when
-  // no such record is there.
-  std::optional<uint64_t> SerialOfUid(const std::string& uid, std::string* error);
+  // Adds the record whole, or not at all; false with *error when it was not written.
+  bool Append(const BoardRecord& record, const AbortFlag* abort, std::string* error);
+  // The serial number each unique ID's last written board got, as the log held it when
+  // it was opened.
+  std::map<std::string, uint64_t> KeptSerials() const;
 
  private:
   std::mutex mutex_;  // the boards of one run share the file
   SharedFile file_;
   bool csv_ = false;
+  std::string text_;  // the content when opened
+  LockWaits* waits_ = nullptr;
 };
 
-}  // namespace korvane::cli
+}  // namespace korvane::bench

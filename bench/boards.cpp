@@ -1,12 +1,12 @@
-#include "cli/boards.h"
+#include "bench/boards.h"
 
 #include <chrono>
 #include <mutex>
 #include <thread>
 
-#include "cli/cli_app.h"
+#include "common/exit_codes.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 std::vector<BoardReport> WriteBoards(const std::vector<uint8_t>& image, const WritePlan& plan,
                                      const std::vector<BoardJob>& boards, const JobOptions& options,
@@ -104,4 +104,4 @@ int ExitCodeOf(const std::vector<BoardReport>& reports) {
   return anyAborted ? kAborted : kSuccess;
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane::bench

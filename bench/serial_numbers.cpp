@@ -1,14 +1,21 @@
-#include "cli/serial_numbers.h"
+#include "bench/serial_numbers.h"
 
 #include <algorithm>
 #include <sstream>
 
-#include "cli/outcome_texts.h"
+#include <sys/stat.h>
+
+#include "common/hex.h"
 #include "common/parts.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 namespace {
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
 
 // A number in decimal, or hexadecimal after 0x; false for anything else or more than
 // 64 bits.
@@ -165,33 +172,59 @@ void MakeRoomForSerial(const SerialField& field, std::vector<uint8_t>* image,
             hasData->begin() + static_cast<std::ptrdiff_t>(end), true);
 }
 
+SerialState NewSerialState(uint64_t start) {
+  SerialState state;
+  state.start = state.next = start;
+  state.comments = {
+      "# korvane-cli serial numbers: the number the file was started at, the next number",
+      "# never taken, and each number a board took and gave back (it cannot be on a board)"};
+  return state;
+}
+
 std::string SerialStateText(const SerialState& state) {
-  std::string text =
-      "# korvane-cli serial numbers: the number the file was started at, the next number\n"
-      "# never taken, and each number a board took and gave back (it was not written)\n"
-      "start " +
-      std::to_string(state.start) + "\nnext " + std::to_string(state.next) + "\n";
+  std::string text = state.byteOrderMark ? "\xEF\xBB\xBF" : "";
+  for (const std::string& comment : state.comments) text += comment + "\n";
+  text += "start " + std::to_string(state.start) + "\nnext " + std::to_string(state.next) + "\n";
   for (const uint64_t number : state.givenBack) text += "back " + std::to_string(number) + "\n";
   return text;
 }
 
 bool ParseSerialState(const std::string& text, SerialState* state, std::string* error) {
   SerialState parsed;
+  std::string body = text;
+  if (body.rfind("\xEF\xBB\xBF", 0) == 0) {
+    parsed.byteOrderMark = true;
+    body.erase(0, 3);
+  }
+  if (!body.empty() && body.back() != '\n') {
+    *error = "its last line has no line end (a write that stopped short?): " +
+             body.substr(body.find_last_of('\n') + 1);
+    return false;
+  }
   bool start = false, next = false;
-  std::istringstream lines(text);
+  std::istringstream lines(body);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
+    const std::string where = "line " + std::to_string(number) + " (" + line + ")";
+    if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') {
+      parsed.comments.push_back(line);
+      continue;
+    }
     const size_t space = line.find(' ');
     const std::string key = line.substr(0, space);
     uint64_t value = 0;
-    if (space == std::string::npos ||
-        line.find_first_not_of("0123456789", space + 1) != std::string::npos ||
-        !ParseNumber(line.substr(space + 1), &value) ||
-        (key != "start" && key != "next" && key != "back")) {
-      *error = "line " + std::to_string(number) +
-               " is not \"start N\", \"next N\" or \"back N\": " + line;
+    if (space == std::string::npos || (key != "start" && key != "next" && key != "back") ||
+        line.find_first_not_of("0123456789", space + 1) != std::string::npos) {
+      *error = where + " is not \"start N\", \"next N\" or \"back N\"";
+      return false;
+    }
+    if (!ParseNumber(line.substr(space + 1), &value)) {
+      *error = where + ": the number is past 2^64 - 1 or missing";
+      return false;
+    }
+    if ((key == "start" && start) || (key == "next" && next)) {
+      *error = where + ": a second \"" + key + "\" line";
       return false;
     }
     if (key == "start") {
@@ -200,8 +233,9 @@ bool ParseSerialState(const std::string& text, SerialState* state, std::string* 
     } else if (key == "next") {
       parsed.next = value;
       next = true;
-    } else {
-      parsed.givenBack.insert(value);
+    } else if (!parsed.givenBack.insert(value).second) {
+      *error = where + ": the number is given back twice";
+      return false;
     }
   }
   if (!next) {
@@ -209,9 +243,15 @@ bool ParseSerialState(const std::string& text, SerialState* state, std::string* 
     return false;
   }
   if (!start) parsed.start = parsed.next;
+  if (parsed.start > parsed.next) {
+    *error = "start (" + std::to_string(parsed.start) + ") is after next (" +
+             std::to_string(parsed.next) + ")";
+    return false;
+  }
   for (const uint64_t back : parsed.givenBack) {
-    if (back >= parsed.next) {
-      *error = "a number given back (" + std::to_string(back) + ") was never taken (next is " +
+    if (back < parsed.start || back >= parsed.next) {
+      *error = "a number given back (" + std::to_string(back) +
+               ") was never taken from it (start " + std::to_string(parsed.start) + ", next " +
                std::to_string(parsed.next) + ")";
       return false;
     }
@@ -221,12 +261,11 @@ bool ParseSerialState(const std::string& text, SerialState* state, std::string* 
 }
 
 template <typename Change>
-bool SerialPool::Update(const AbortFlag* abort, std::string* error, Change change) {
+bool SerialPool::Update(const AbortFlag* abort, bool finishing, std::string* error, Change change) {
   std::lock_guard<std::mutex> held(mutex_);
-  if (!file_.Lock(kSharedFileLockMs, abort)) {
-    *error = AbortAsked(abort) ? "stopped while waiting for " + file_.path()
-                               : file_.path() + " stayed locked by another korvane-cli for " +
-                                     std::to_string(kSharedFileLockMs / 1000) + " s";
+  const LockWait wait = waits_->Wait(file_, abort, finishing);
+  if (!wait) {
+    *error = LockWaitProblem(path_, wait);
     return false;
   }
   std::string text;
@@ -236,12 +275,12 @@ bool SerialPool::Update(const AbortFlag* abort, std::string* error, Change chang
   if (!done) {
     *error = DescribeInEnglish(problem);
   } else if (!ParseSerialState(text, &state, error)) {
-    *error = file_.path() + ": " + *error;
+    *error = path_ + ": " + *error;
     done = false;
   } else if (change(state)) {
-    problem = file_.Replace(SerialStateText(state));
+    problem = file_.ReplaceWhole(SerialStateText(state));
     if (problem) {
-      *error = DescribeInEnglish(problem);
+      *error = DescribeInEnglish(problem) + " (" + path_ + " is as it was)";
       done = false;
     }
   }
@@ -250,44 +289,68 @@ bool SerialPool::Update(const AbortFlag* abort, std::string* error, Change chang
 }
 
 std::string SerialPool::Open(const std::string& path, std::optional<uint64_t> start,
-                             SerialState* found) {
+                             LockWaits* waits, const AbortFlag* abort, SerialState* found) {
   const std::string where = "--serial-file " + path + ": ";
-  const FileProblem problem = file_.Open(path, start.has_value());
+  path_ = path;
+  waits_ = waits;
+  createAt_.reset();
+  const FileProblem problem = file_.Open(path, false);
   if (problem) {
+    const bool missing = problem.kind == FileProblem::Kind::CannotOpen && !Exists(path);
+    if (missing && start) {
+      // Made once every check has passed (Create).
+      createAt_ = start;
+      if (found != nullptr) *found = NewSerialState(*start);
+      return "";
+    }
     return "--serial-file: " + DescribeInEnglish(problem) +
-           (problem.kind == FileProblem::Kind::CannotOpen && !start
-                ? " (--serial-start N creates it)"
-                : "");
+           (missing ? " (--serial-start N creates it)" : "");
   }
-  if (!file_.Lock(kSharedFileLockMs, nullptr))
-    return where + "stayed locked by another korvane-cli for " +
-           std::to_string(kSharedFileLockMs / 1000) + " s";
+  const LockWait wait = waits_->Wait(file_, abort);
+  if (!wait) return where + LockWaitProblem(path, wait);
   std::string text, error;
   SerialState state;
-  FileProblem failed = file_.ReadAll(&text);
-  if (!failed && start && text.find_first_not_of(" \t\r\n") == std::string::npos) {
-    // A new file: started at the number given.
-    state.start = state.next = *start;
-    failed = file_.Replace(SerialStateText(state));
-  } else if (!failed && !ParseSerialState(text, &state, &error)) {
-    error = where + error;
-  } else if (!failed && start && state.start != *start) {
-    error = "--serial-start " + std::to_string(*start) + ": " + path + " was started at " +
-            std::to_string(state.start) + " and goes on from " + std::to_string(state.NextTaken()) +
-            "; leave out --serial-start to go on from it";
-  }
+  const FileProblem failed = file_.ReadAll(&text);
   file_.Unlock();
   if (failed) return "--serial-file: " + DescribeInEnglish(failed);
+  if (text.empty()) {
+    return where +
+           "the file is empty; a file of numbers holds at least \"next N\" (a missing file is "
+           "made by --serial-start N; an emptied one is not started again, so that no number "
+           "is handed out twice)";
+  }
+  if (!ParseSerialState(text, &state, &error)) return where + error;
+  if (start && state.start != *start) {
+    return "--serial-start " + std::to_string(*start) + ": " + path + " was started at " +
+           std::to_string(state.start) + " and goes on from " + std::to_string(state.NextTaken()) +
+           "; leave out --serial-start to go on from it";
+  }
   if (found != nullptr) *found = state;
-  return error;
+  return "";
+}
+
+std::string SerialPool::Create(const AbortFlag* abort) {
+  if (!createAt_) return "";
+  const uint64_t start = *createAt_;
+  const FileProblem made = CreateWhole(path_, SerialStateText(NewSerialState(start)));
+  if (made && Exists(path_)) {
+    // Another korvane-cli made it first: it is taken as any file that exists.
+    SerialState state;
+    return Open(path_, start, waits_, abort, &state);
+  }
+  if (made) return "--serial-file: " + DescribeInEnglish(made);
+  createAt_.reset();
+  const FileProblem problem = file_.Open(path_, false);
+  return problem ? "--serial-file: " + DescribeInEnglish(problem) : "";
 }
 
 bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number,
                       std::string* error) {
   bool fits = true;
-  const bool done = Update(abort, error, [&](SerialState& state) {
+  const bool done = Update(abort, false, error, [&](SerialState& state) {
     const uint64_t taken = state.NextTaken();
-    if (taken > largest) {
+    // The last number of 64 bits is never handed out: next could not go beyond it.
+    if (taken > largest || taken == UINT64_MAX) {
       fits = false;
       *error = "the next serial number, " + std::to_string(taken) +
                ", does not fit the field (at most " + std::to_string(largest) + ")";
@@ -300,12 +363,30 @@ bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number
   return done && fits;
 }
 
-bool SerialPool::GiveBack(uint64_t number, std::string* error) {
-  return Update(nullptr, error, [&](SerialState& state) {
-    if (number >= state.next) return false;  // not from this file (a kept number, say)
-    state.givenBack.insert(number);
-    return true;
+bool SerialPool::Keep(uint64_t number, const AbortFlag* abort, std::string* error) {
+  bool fits = true;
+  const bool done = Update(abort, false, error, [&](SerialState& state) {
+    if (number == UINT64_MAX) {
+      fits = false;
+      *error = "the number kept for the board, " + std::to_string(number) + ", is the last one";
+      return false;
+    }
+    bool changed = state.givenBack.erase(number) > 0;
+    if (number >= state.next) {
+      state.next = number + 1;
+      changed = true;
+    }
+    return changed;
+  });
+  return done && fits;
+}
+
+bool SerialPool::GiveBack(uint64_t number, const AbortFlag* abort, std::string* error) {
+  return Update(abort, true, error, [&](SerialState& state) {
+    // Not from this file's range (a kept number from another file, say): nothing to do.
+    if (number < state.start || number >= state.next) return false;
+    return state.givenBack.insert(number).second;
   });
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane::bench

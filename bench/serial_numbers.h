@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/lock_waits.h"
 #include "common/abort_flag.h"
 #include "common/safe_files.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 // Where and how a board's number is written into its image.
 struct SerialField {
@@ -48,47 +49,64 @@ void MakeRoomForSerial(const SerialField& field, std::vector<uint8_t>* image,
                        std::vector<bool>* hasData);
 
 // The state a file of serial numbers holds: the number it was started at, the next
-// number never taken, and the numbers boards took and gave back.
+// number never taken, and the numbers boards took and gave back; and what the file holds
+// besides them (its comment lines, a UTF-8 byte-order mark), kept through every rewrite.
 struct SerialState {
   uint64_t start = 0;
   uint64_t next = 0;
   std::set<uint64_t> givenBack;
+  std::vector<std::string> comments;  // "# ..." and blank lines, in their order
+  bool byteOrderMark = false;
   // The number the next board takes: the lowest given back, else next.
   uint64_t NextTaken() const { return givenBack.empty() ? next : *givenBack.begin(); }
 };
 
-// The file's text, and back; false (with *error) for a text that is not one.
+// A new file's state, started at start, with the comment that says what the lines mean.
+SerialState NewSerialState(uint64_t start);
+
+// The file's text, and back; false (with *error) for a text that is not one: a line that
+// is not "start N", "next N", "back N" or a comment, no next or two of them, two starts,
+// a number given back twice, below start or at or after next, a last line without its
+// line end, a number past 2^64 - 1.
 std::string SerialStateText(const SerialState& state);
 bool ParseSerialState(const std::string& text, SerialState* state, std::string* error);
 
 // The file of numbers. Each take and each give-back holds the file's lock while it reads
-// the file, changes it and writes it back, so that no number reaches two boards, from
-// one korvane-cli or from several on one bench.
+// the file, changes it and writes it anew (a new file renamed over the old one), so that
+// no number reaches two boards, from one korvane-cli or from several on one bench, and no
+// crash or full disk leaves the file half written.
 class SerialPool {
  public:
-  // Opens the file and reads it (into *found, when given): it must exist unless start is
-  // given, which creates it (a file that exists already is taken when it was started at
-  // the same number). The usage error, or empty.
-  std::string Open(const std::string& path, std::optional<uint64_t> start,
-                   SerialState* found = nullptr);
-  // The next number for a board, which must fit in `largest`; false with *error when
-  // the file cannot be used or the number would not fit.
+  // Opens the file and reads it (into *found, when given). It must exist, unless start
+  // is given and it is missing: then nothing is created yet (Create does it, once every
+  // check of the command has passed). A file that exists is taken with start only when it
+  // was started at that number; an empty one is refused. The usage error, or empty.
+  std::string Open(const std::string& path, std::optional<uint64_t> start, LockWaits* waits,
+                   const AbortFlag* abort, SerialState* found = nullptr);
+  // Makes the file Open found missing (nothing to do for one that exists): the usage
+  // error, or empty. Made meanwhile by another korvane-cli, it is taken as Open takes it.
+  std::string Create(const AbortFlag* abort);
+  // The next number for a board, which must fit in `largest`; false with *error when the
+  // file cannot be used or the number would not fit.
   bool Take(uint64_t largest, const AbortFlag* abort, uint64_t* number, std::string* error);
-  // A board that was not written gives its number back.
-  bool GiveBack(uint64_t number, std::string* error);
-  const std::string& path() const { return file_.path(); }
+  // A number a board keeps (--serial-keep): never handed to another board, so it leaves
+  // the numbers given back, and next moves beyond it.
+  bool Keep(uint64_t number, const AbortFlag* abort, std::string* error);
+  // A number that cannot be on any board goes back to the file.
+  bool GiveBack(uint64_t number, const AbortFlag* abort, std::string* error);
+  const std::string& path() const { return path_; }
 
  private:
   // Under the lock: reads the state, lets change modify it (false: nothing to write)
-  // and writes it back.
+  // and writes it anew. finishing: see LockWaits::Wait.
   template <typename Change>
-  bool Update(const AbortFlag* abort, std::string* error, Change change);
+  bool Update(const AbortFlag* abort, bool finishing, std::string* error, Change change);
 
   std::mutex mutex_;  // the boards of one run share the file and its lock
   SharedFile file_;
+  std::string path_;
+  std::optional<uint64_t> createAt_;  // Open found no file: made at this number by Create
+  LockWaits* waits_ = nullptr;
 };
 
-// The longest the lock of a shared file is waited for.
-constexpr int kSharedFileLockMs = 10000;
-
-}  // namespace korvane::cli
+}  // namespace korvane::bench

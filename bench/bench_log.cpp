@@ -1,17 +1,18 @@
-#include "cli/bench_log.h"
+#include "bench/bench_log.h"
 
 #include <cstdio>
 #include <sstream>
 
-#include "cli/cli_support.h"
-#include "cli/outcome_texts.h"
-#include "cli/serial_numbers.h"
+#include "bench/serial_numbers.h"
+#include "common/hex.h"
 
-namespace korvane::cli {
+namespace korvane::bench {
 
 const std::vector<const char*> kRecordFields = {
     "time",
     "host",
+    "station",
+    "version",
     "operation",
     "port",
     "device",
@@ -21,9 +22,11 @@ const std::vector<const char*> kRecordFields = {
     "boot_code",
     "uid",
     "file",
+    "file_sha256",
     "image_sha256",
     "image_bytes",
     "serial",
+    "serial_state",
     "baud",
     "verify",
     "attempt",
@@ -49,13 +52,57 @@ bool IsNumberField(const std::string& name) {
 }
 
 std::string Seconds(double seconds) {
-  return Format("%.3f", seconds < 0 ? 0.0 : seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds < 0 ? 0.0 : seconds);
+  return text;
 }
 
+// The length of the UTF-8 sequence at text[at], or 0 when none begins there (a stray
+// continuation byte, an overlong form, a surrogate, past U+10FFFF, cut short).
+size_t Utf8Length(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  uint32_t point = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    point = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    point = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    point = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0u) != 0x80u) return 0;
+    point = (point << 6) | (byte(at + i) & 0x3Fu);
+  }
+  if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) || point > 0x10FFFF ||
+      (point >= 0xD800 && point <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+// A JSON string, always valid UTF-8: a byte that is not part of a UTF-8 sequence (a file
+// name in another encoding) is written as the character of the same number, \u0080 to
+// \u00FF, so that the name can be recovered byte for byte.
 std::string JsonString(const std::string& text) {
   std::string quoted = "\"";
-  for (const char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const char c = text[at];
     const auto byte = static_cast<unsigned char>(c);
+    const size_t length = Utf8Length(text, at);
+    if (length > 1) {
+      quoted.append(text, at, length);
+      at += length;
+      continue;
+    }
+    ++at;
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += c;
@@ -65,7 +112,7 @@ std::string JsonString(const std::string& text) {
       quoted += "\\r";
     } else if (c == '\t') {
       quoted += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
+    } else if (byte < 0x20 || byte >= 0x7F) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", byte);
       quoted += escape;
@@ -76,10 +123,15 @@ std::string JsonString(const std::string& text) {
   return quoted + "\"";
 }
 
+// A CSV cell. One that a spreadsheet would take for a formula (=, +, -, @, a tab or a
+// carriage return first) gets an apostrophe before it, the common guard.
 std::string CsvCell(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string cell = text;
+  if (!cell.empty() && std::string("=+-@\t\r").find(cell[0]) != std::string::npos)
+    cell = "'" + cell;
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
   std::string quoted = "\"";
-  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  for (const char c : cell) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
 
@@ -131,6 +183,8 @@ std::map<std::string, std::string> RecordValues(const BoardRecord& record) {
   std::map<std::string, std::string> values;
   values["time"] = IsoTimeUtc(record.time);
   values["host"] = record.host;
+  if (!record.station.empty()) values["station"] = record.station;
+  if (!record.version.empty()) values["version"] = record.version;
   values["operation"] = record.operation;
   values["port"] = record.port;
   values["device"] = record.device;
@@ -150,9 +204,11 @@ std::map<std::string, std::string> RecordValues(const BoardRecord& record) {
     if (result.foundPart) values["part"] = result.foundPart->name;
   }
   if (!record.file.empty()) values["file"] = record.file;
+  if (!record.fileSha256.empty()) values["file_sha256"] = record.fileSha256;
   if (!record.imageSha256.empty()) values["image_sha256"] = record.imageSha256;
   if (record.imageBytes) values["image_bytes"] = std::to_string(*record.imageBytes);
   if (record.serial) values["serial"] = std::to_string(*record.serial);
+  if (!record.serialState.empty()) values["serial_state"] = record.serialState;
   values["baud"] = std::to_string(record.baud);
   values["verify"] = record.verify ? "true" : "false";
   values["attempt"] = std::to_string(record.attempt);
@@ -294,25 +350,73 @@ bool ParseCsvLine(const std::string& line, std::vector<std::string>* cells) {
   return !quoted;
 }
 
-std::string BenchLog::Open(const std::string& path) {
+namespace {
+
+// Whether text, a log's content, is in the format its name says: empty; for CSV,
+// Korvane's header first; for JSON Lines, a record first. The first line decides.
+std::string FormatProblem(const std::string& text, bool csv) {
+  if (text.empty()) return "";
+  const std::string first = text.substr(0, text.find('\n'));
+  std::string header = RecordCsvHeader();
+  header.pop_back();
+  const std::string line =
+      !first.empty() && first.back() == '\r' ? first.substr(0, first.size() - 1) : first;
+  std::map<std::string, std::string> fields;
+  if (csv) {
+    if (line == header) return "";
+    if (line.rfind("time,host,", 0) == 0)
+      return "its header is not this korvane-cli's: its columns are other fields (a log of "
+             "another version); name a new log";
+    return "it is not a CSV log of korvane-cli (its first line is not the header " +
+           header.substr(0, 30) + "...)";
+  }
+  if (ParseJsonRecord(line, &fields) && fields.count("time") != 0) return "";
+  return "it is not a JSON Lines log of korvane-cli (its first line is not a record); a "
+         "name ending in .csv makes a CSV log";
+}
+
+}  // namespace
+
+std::string BenchLog::Open(const std::string& path, const std::vector<std::string>& others,
+                           LockWaits* waits, const AbortFlag* abort) {
+  waits_ = waits;
   csv_ = EndsWithCsv(path);
+  for (const std::string& other : others) {
+    if (!other.empty() && (other == path || SameFile(other, path)))
+      return "--log " + path + ": that is " + other + ", which the run reads; name another file";
+  }
   const FileProblem problem = file_.Open(path, true);
   if (problem) return "--log: " + DescribeInEnglish(problem);
+  const LockWait wait = waits_->Wait(file_, abort);
+  if (!wait) return "--log: " + LockWaitProblem(path, wait);
+  std::string text;
+  const FileProblem failed = file_.ReadAll(&text);
+  file_.Unlock();
+  if (failed) return "--log: " + DescribeInEnglish(failed);
+  const std::string mismatch = FormatProblem(text, csv_);
+  if (!mismatch.empty()) return "--log " + path + ": " + mismatch;
+  text_ = std::move(text);
   return "";
 }
 
-bool BenchLog::Append(const BoardRecord& record, std::string* error) {
+bool BenchLog::Append(const BoardRecord& record, const AbortFlag* abort, std::string* error) {
   std::lock_guard<std::mutex> held(mutex_);
-  if (!file_.Lock(kSharedFileLockMs, nullptr)) {
-    *error = file_.path() + " stayed locked by another program for " +
-             std::to_string(kSharedFileLockMs / 1000) + " s; the record of " + record.port +
-             " was not written";
+  const LockWait wait = waits_->Wait(file_, abort, true);
+  if (!wait) {
+    *error =
+        LockWaitProblem(file_.path(), wait) + "; the record of " + record.port + " was not written";
     return false;
   }
   std::string line = csv_ ? RecordCsv(record) : RecordJson(record);
-  // The header once, at the start of an empty file.
   uint64_t size = 0;
-  if (csv_ && file_.Size(&size) && size == 0) line = RecordCsvHeader() + line;
+  char last = '\n';
+  if (file_.Size(&size) && size == 0) {
+    // The header once, at the start of an empty file.
+    if (csv_) line = RecordCsvHeader() + line;
+  } else if (file_.LastByte(&last) && last != '\n') {
+    // A line another program left without its end: the record starts a line of its own.
+    line = "\n" + line;
+  }
   const FileProblem problem = file_.Append(line);
   file_.Unlock();
   if (problem) {
@@ -322,21 +426,9 @@ bool BenchLog::Append(const BoardRecord& record, std::string* error) {
   return true;
 }
 
-std::optional<uint64_t> BenchLog::SerialOfUid(const std::string& uid, std::string* error) {
-  std::lock_guard<std::mutex> held(mutex_);
-  if (!file_.Lock(kSharedFileLockMs, nullptr)) {
-    *error = file_.path() + " stayed locked by another program";
-    return std::nullopt;
-  }
-  std::string text;
-  const FileProblem problem = file_.ReadAll(&text);
-  file_.Unlock();
-  if (problem) {
-    *error = DescribeInEnglish(problem);
-    return std::nullopt;
-  }
-  std::optional<uint64_t> found;
-  std::istringstream lines(text);
+std::map<std::string, uint64_t> BenchLog::KeptSerials() const {
+  std::map<std::string, uint64_t> kept;
+  std::istringstream lines(text_);
   std::string line;
   std::vector<std::string> header;
   while (std::getline(lines, line)) {
@@ -354,13 +446,14 @@ std::optional<uint64_t> BenchLog::SerialOfUid(const std::string& uid, std::strin
       continue;
     }
     const auto serial = fields.find("serial");
-    if (fields["operation"] == "write" && fields["result"] == "ok" && fields["uid"] == uid &&
+    const bool written = fields["result"] == "ok" || fields["serial_state"] == "written";
+    if (fields["operation"] == "write" && written && !fields["uid"].empty() &&
         serial != fields.end() && !serial->second.empty() && serial->second.size() <= 19 &&
         serial->second.find_first_not_of("0123456789") == std::string::npos) {
-      found = std::stoull(serial->second);
+      kept[fields["uid"]] = std::stoull(serial->second);
     }
   }
-  return found;
+  return kept;
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane::bench

@@ -1,0 +1,219 @@
+#include "bench/bench.h"
+
+#include <algorithm>
+
+#include "common/hex.h"
+#include "common/host_name.h"
+#include "common/sha256.h"
+
+namespace korvane::bench {
+
+void BoardAttempt::Begin(int number) {
+  attempt = number;
+  began = std::chrono::system_clock::now();
+  steadyBegan = std::chrono::steady_clock::now();
+  serial.reset();
+  serialFromFile = false;
+  serialState.clear();
+  image.clear();
+  recorded = true;
+}
+
+std::string SerialOnlySectorNote(const SerialField& field, const std::vector<bool>& hasData,
+                                 uint32_t sectorSize) {
+  const uint32_t first = field.address / sectorSize * sectorSize;
+  const uint32_t end = field.address + field.Width();
+  const uint32_t last = (end - 1) / sectorSize * sectorSize + sectorSize;
+  for (uint32_t at = first; at < last && at < hasData.size(); ++at) {
+    if (hasData[at] && (at < field.address || at >= end)) return "";
+  }
+  const unsigned sector = first / sectorSize;
+  return "sector " + std::to_string(sector) + " (" + Hex(first, 4) + "\u2013" + Hex(last - 1, 4) +
+         ") is erased for the serial number; the image does not use it";
+}
+
+std::string Bench::Open(const BenchSettings& settings) {
+  settings_ = settings;
+  host_ = HostName();
+  if (settings_.station.empty()) settings_.station = host_;
+  const AbortFlag* abort = settings.abort;
+  if (settings.serial) {
+    const SerialField& field = *settings.serial;
+    SerialState state;
+    const std::string problem =
+        pool_.Open(settings.serialFile, settings.serialStart, &waits_, abort, &state);
+    if (!problem.empty()) return problem;
+    if (state.NextTaken() > field.Largest()) {
+      return "--serial " + field.FormatName() + ": the next number in " + settings.serialFile +
+             ", " + std::to_string(state.NextTaken()) + ", does not fit the field (at most " +
+             std::to_string(field.Largest()) + ")";
+    }
+    field_ = field;
+  }
+  if (!settings.logTo.empty()) {
+    const std::string problem =
+        log_.Open(settings.logTo, {settings.serialFile, settings.imageFile}, &waits_, abort);
+    if (!problem.empty()) return problem;
+    if (settings.serialKeep) kept_ = log_.KeptSerials();
+  }
+  return "";
+}
+
+std::string Bench::UseImage(const std::string& file, std::vector<uint8_t>* image,
+                            std::vector<bool>* hasData, std::string* note) {
+  // The image as read, before any board's number: the same for every board of a build.
+  const std::string fileSha256 = Logging() ? Sha256Hex(image->data(), image->size()) : "";
+  if (field_) {
+    const std::string problem =
+        SerialFieldProblem(*field_, *image, *hasData, settings_.largestFlash);
+    if (!problem.empty()) return problem;
+    if (note != nullptr) *note = SerialOnlySectorNote(*field_, *hasData, kSectorSize);
+    MakeRoomForSerial(*field_, image, hasData);
+    const std::string created = pool_.Create(settings_.abort);
+    if (!created.empty()) return created;
+  }
+  file_ = file;
+  fileSha256_ = fileSha256;
+  Rebind(image);
+  return "";
+}
+
+void Bench::Rebind(const std::vector<uint8_t>* image) {
+  image_ = image;
+  imageSha256_ = Logging() ? Sha256Hex(image_->data(), image_->size()) : "";
+}
+
+const std::vector<uint8_t>& Bench::ImageOf(const BoardAttempt& attempt) const {
+  static const std::vector<uint8_t> kNone;
+  if (!attempt.image.empty()) return attempt.image;
+  return image_ != nullptr ? *image_ : kNone;
+}
+
+JobOptions Bench::ForAttempt(const JobOptions& job, BoardAttempt* attempt) {
+  JobOptions own = job;
+  if (Logging()) own.session.identify = true;
+  if (!Numbering()) return own;
+  const AbortFlag* abort = job.observer.abort;
+  own.write.boardBytes = [this, attempt, abort](const ChipIdentity& chip, BoardBytes* bytes) {
+    return NumberFor(chip, abort, attempt, bytes);
+  };
+  return own;
+}
+
+JobResult Bench::NumberFor(const ChipIdentity& chip, const AbortFlag* abort, BoardAttempt* attempt,
+                           BoardBytes* bytes) {
+  JobResult failed(JobOutcome::SerialNumberFailed);
+  failed.file = settings_.serialFile;
+  uint64_t number = 0;
+  std::optional<uint64_t> known;
+  if (settings_.serialKeep && chip.uid) {
+    std::lock_guard<std::mutex> held(keptMutex_);
+    const auto found = kept_.find(UidText(*chip.uid));
+    if (found != kept_.end()) known = found->second;
+  }
+  if (attempt->carried) {
+    number = *attempt->carried;
+    attempt->serialFromFile = attempt->carriedFromFile;
+  } else if (known) {
+    // The board's own number: it must fit, and no other board may get it.
+    if (*known > field_->Largest()) {
+      failed.file = settings_.logTo;
+      failed.systemError = "the number " + settings_.logTo + " keeps for this board (" +
+                           UidText(*chip.uid) + "), " + std::to_string(*known) +
+                           ", does not fit the field (at most " +
+                           std::to_string(field_->Largest()) + ")";
+      return failed;
+    }
+    if (!pool_.Keep(*known, abort, &failed.systemError)) return failed;
+    number = *known;
+    attempt->serialFromFile = false;
+  } else {
+    if (!pool_.Take(field_->Largest(), abort, &number, &failed.systemError)) return failed;
+    attempt->serialFromFile = true;
+  }
+  attempt->serial = number;
+  bytes->address = field_->address;
+  bytes->bytes = field_->Bytes(number);
+  attempt->image = *image_;
+  std::copy(bytes->bytes.begin(), bytes->bytes.end(),
+            attempt->image.begin() + static_cast<std::ptrdiff_t>(bytes->address));
+  return JobOutcome::Success;
+}
+
+std::string Bench::Ended(BoardAttempt& attempt, const JobResult& result,
+                         const std::string& operation) {
+  std::string messages;
+  const AbortFlag* abort = settings_.abort;
+  attempt.carried.reset();
+  if (attempt.serial) {
+    const uint64_t number = *attempt.serial;
+    const bool mayBeOnBoard = result.MayHaveReachedFlash(field_->address, field_->Width());
+    if (result.ProgramInFlash()) {
+      attempt.serialState = "written";
+      if (result.chip && result.chip->uid) {
+        std::lock_guard<std::mutex> held(keptMutex_);
+        kept_[UidText(*result.chip->uid)] = number;
+      }
+    } else if (mayBeOnBoard) {
+      // A copy of its block may have reached the flash: never handed to another board.
+      attempt.serialState = "spent";
+      attempt.carried = number;
+      attempt.carriedFromFile = attempt.serialFromFile;
+    } else if (!attempt.serialFromFile) {
+      attempt.serialState = "kept";  // the board's own number, still its own
+    } else {
+      std::string error;
+      if (pool_.GiveBack(number, abort, &error)) {
+        attempt.serialState = "given_back";
+      } else {
+        attempt.serialState = "spent";
+        messages += "korvane-cli: " + attempt.port + ": serial number " + std::to_string(number) +
+                    " could not be given back to " + settings_.serialFile + " (it is not used " +
+                    "again): " + error + "\n";
+      }
+    }
+  }
+  if (Logging()) {
+    const std::string trouble = Record(attempt, result, operation, abort);
+    if (!trouble.empty()) {
+      attempt.recorded = false;
+      messages += trouble;
+    }
+  }
+  return messages;
+}
+
+std::string Bench::Record(const BoardAttempt& attempt, const JobResult& result,
+                          const std::string& operation, const AbortFlag* abort) {
+  BoardRecord record;
+  record.time = attempt.began;
+  record.host = host_;
+  record.station = settings_.station;
+  record.version = settings_.version;
+  record.operation = operation;
+  record.port = attempt.port;
+  record.device = attempt.device;
+  record.adapter = attempt.adapter;
+  record.chip = result.chip;
+  if (operation == "write") {
+    record.file = file_;
+    record.fileSha256 = fileSha256_;
+    record.imageSha256 = attempt.image.empty()
+                             ? imageSha256_
+                             : Sha256Hex(attempt.image.data(), attempt.image.size());
+    record.imageBytes = ImageOf(attempt).size();
+    record.verify = settings_.verify;
+  }
+  record.serial = attempt.serial;
+  record.serialState = attempt.serialState;
+  record.baud = settings_.transferBaud;
+  record.attempt = attempt.attempt;
+  record.result = result;
+  record.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - attempt.steadyBegan).count();
+  std::string error;
+  if (!log_.Append(record, abort, &error)) return "korvane-cli: --log: " + error + "\n";
+  return "";
+}
+
+}  // namespace korvane::bench
