@@ -1,6 +1,7 @@
 #include "bench/bench.h"
 
 #include <algorithm>
+#include <set>
 
 #include "common/hex.h"
 #include "common/host_name.h"
@@ -104,6 +105,14 @@ JobResult Bench::NumberFor(const ChipIdentity& chip, const AbortFlag* abort, Boa
                            BoardBytes* bytes) {
   JobResult failed(JobOutcome::SerialNumberFailed);
   failed.file = settings_.serialFile;
+  if (chip.part != nullptr &&
+      field_->address + uint64_t{field_->Width()} > chip.part->map.flashSize) {
+    failed.systemError = "the field (" + Hex(field_->address, 0) + " to " +
+                         Hex(field_->address + field_->Width() - 1, 0) + ") lies beyond the " +
+                         std::string(chip.part->name) + "'s flash (0 to " +
+                         Hex(chip.part->map.flashSize - 1, 0) + "); no number was taken";
+    return failed;
+  }
   uint64_t number = 0;
   std::optional<uint64_t> known;
   if (settings_.serialKeep && chip.uid) {
@@ -128,7 +137,13 @@ JobResult Bench::NumberFor(const ChipIdentity& chip, const AbortFlag* abort, Boa
     number = *known;
     attempt->serialFromFile = false;
   } else {
-    if (!pool_.Take(field_->Largest(), abort, &number, &failed.systemError)) return failed;
+    std::set<uint64_t> reserved;
+    {
+      std::lock_guard<std::mutex> held(keptMutex_);
+      for (const auto& entry : kept_) reserved.insert(entry.second);
+    }
+    if (!pool_.Take(field_->Largest(), abort, &number, &failed.systemError, reserved))
+      return failed;
     attempt->serialFromFile = true;
   }
   attempt->serial = number;

@@ -345,9 +345,14 @@ std::string SerialPool::Create(const AbortFlag* abort) {
 }
 
 bool SerialPool::Take(uint64_t largest, const AbortFlag* abort, uint64_t* number,
-                      std::string* error) {
+                      std::string* error, const std::set<uint64_t>& reserved) {
   bool fits = true;
   const bool done = Update(abort, false, error, [&](SerialState& state) {
+    // A number reserved for another board is never handed out: passed over, and out of
+    // the numbers given back.
+    while (reserved.count(state.NextTaken()) != 0 && state.NextTaken() < UINT64_MAX) {
+      if (state.givenBack.erase(state.NextTaken()) == 0) ++state.next;
+    }
     const uint64_t taken = state.NextTaken();
     // The last number of 64 bits is never handed out: next could not go beyond it.
     if (taken > largest || taken == UINT64_MAX) {

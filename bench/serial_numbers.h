@@ -86,9 +86,11 @@ class SerialPool {
   // Makes the file Open found missing (nothing to do for one that exists): the usage
   // error, or empty. Made meanwhile by another korvane-cli, it is taken as Open takes it.
   std::string Create(const AbortFlag* abort);
-  // The next number for a board, which must fit in `largest`; false with *error when the
-  // file cannot be used or the number would not fit.
-  bool Take(uint64_t largest, const AbortFlag* abort, uint64_t* number, std::string* error);
+  // The next number for a board, which must fit in `largest`, passing over the numbers
+  // reserved for other boards (--serial-keep); false with *error when the file cannot be
+  // used or the number would not fit.
+  bool Take(uint64_t largest, const AbortFlag* abort, uint64_t* number, std::string* error,
+            const std::set<uint64_t>& reserved = {});
   // A number a board keeps (--serial-keep): never handed to another board, so it leaves
   // the numbers given back, and next moves beyond it.
   bool Keep(uint64_t number, const AbortFlag* abort, std::string* error);

@@ -184,6 +184,11 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   // The log and the file of serial numbers, opened before any port is.
   Bench bench;
   if (const std::string problem = bench.Open(BenchSettingsOf(options)); !problem.empty()) {
+    // Stopped while a shared file's lock was waited for: no usage error.
+    if (Interrupted.Requested()) {
+      console.Err("korvane-cli: " + problem + "\n");
+      return kAborted;
+    }
     console.Err("korvane-cli: " + problem + " (see korvane-cli --help)\n");
     return kUsage;
   }

@@ -14,6 +14,7 @@
 #include "bench/serial_numbers.h"
 #include "cli/write_command.h"
 #include "cli/cli_support.h"
+#include "bench_test_support.h"
 #include "cli_test_support.h"
 #include "sim/sim_port.h"
 
@@ -21,31 +22,6 @@ namespace korvane::cli {
 namespace {
 
 using namespace korvane::bench;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Every line of a JSON Lines log, parsed; a line that is no whole record fails the test.
-std::vector<std::map<std::string, std::string>> Records(const std::string& path) {
-  std::vector<std::map<std::string, std::string>> records;
-  for (const std::string& line : LinesOf(ReadText(path))) {
-    std::map<std::string, std::string> fields;
-    EXPECT_TRUE(ParseJsonRecord(line, &fields)) << line;
-    records.push_back(fields);
-  }
-  return records;
-}
 
 TEST(BenchLog, TimesAreUtcWithMilliseconds) {
   using std::chrono::milliseconds;
@@ -62,33 +38,6 @@ TEST(BenchLog, TimesAreUtcWithMilliseconds) {
     EXPECT_EQ(IsoTimeUtc(std::chrono::system_clock::time_point(milliseconds(c.ms))), c.text);
   }
 }
-
-// A board of the test's own simulated chip, so that the test can look at its flash.
-class ChipBoard final : public BoardPort {
- public:
-  ChipBoard(std::string name, sim::SimulatedChip& chip) : name_(std::move(name)), chip_(chip) {}
-  std::unique_ptr<ComPort> Open() override { return chip_.OpenPort(); }
-  std::string Device() const override { return name_; }
-
- private:
-  std::string name_;
-  sim::SimulatedChip& chip_;
-};
-
-struct BenchTest : Cli {
-  std::string log = dir.File("bench.jsonl");
-  std::string numbers = dir.File("next.txt");
-
-  // The image written to the boards: a startable program of 1 KiB.
-  void SetUp() override { test::WriteFile(file, test::MakeStartableImage(1024)); }
-
-  SerialState StateOf(const std::string& path) {
-    SerialState state;
-    std::string error;
-    EXPECT_TRUE(ParseSerialState(ReadText(path), &state, &error)) << error;
-    return state;
-  }
-};
 
 // A written board, one that fails with the boot loader's refusal and one that is
 // aborted: each record has every field, numbers as numbers, and says how it ended.
