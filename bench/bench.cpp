@@ -210,6 +210,10 @@ std::string Bench::Record(const BoardAttempt& attempt, const JobResult& result,
   record.device = attempt.device;
   record.adapter = attempt.adapter;
   record.chip = result.chip;
+  if (record.chip && record.chip->part && attempt.knownPart != nullptr &&
+      (attempt.knownPart->ids[0] == record.chip->partId ||
+       attempt.knownPart->ids[1] == record.chip->partId))
+    record.chip->part = attempt.knownPart;
   if (operation == "write") {
     record.file = file_;
     record.fileSha256 = fileSha256_;

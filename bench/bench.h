@@ -46,6 +46,9 @@ struct BoardAttempt {
   std::string port;     // as given (several simulated boards: "sim1", "sim2", ...)
   std::string device;   // what it stands for
   std::string adapter;  // its USB adapter, where the system tells
+  // The package the board is known to be (a simulated one), which its chip's ID, shared
+  // by the packages of a die, does not tell; null: as the chip tells.
+  const Part* knownPart = nullptr;
   int attempt = 1;
   std::chrono::system_clock::time_point began;
   std::chrono::steady_clock::time_point steadyBegan;

@@ -212,7 +212,9 @@ std::map<std::string, std::string> RecordValues(const BoardRecord& record) {
   values["baud"] = std::to_string(record.baud);
   values["verify"] = record.verify ? "true" : "false";
   values["attempt"] = std::to_string(record.attempt);
-  values["result"] = result.Succeeded() ? "ok" : OutcomeName(result.outcome);
+  values["result"] = result.Succeeded()          ? "ok"
+                     : result.NoAnswerToPartId() ? "no_answer"
+                                                 : OutcomeName(result.outcome);
   if (!result.Succeeded() && !result.isp.command.empty()) values["command"] = result.isp.command;
   if (!result.Succeeded() && result.isp.status == IspStatus::Refused) {
     values["return_code"] = std::to_string(result.isp.code);

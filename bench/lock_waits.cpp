@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
 #include "serial/port_holders.h"
+#endif
 
 namespace korvane::bench {
 
@@ -24,7 +26,11 @@ std::string LockWaitProblem(const std::string& path, const LockWait& wait) {
     case LockWait::End::Aborted:
       return "stopped while waiting for the lock of " + path;
     case LockWait::End::TimedOut: {
+#ifdef _WIN32
+      const std::string holders;  // Windows does not tell who holds a file's lock
+#else
       const std::string holders = DescribeHolders(LockHolders(PortHolders(path), path, "/proc"));
+#endif
       return path + " stayed locked by " + (holders.empty() ? "another program" : holders) +
              " for " + std::to_string(kSharedFileLockMs / 1000) + " s";
     }

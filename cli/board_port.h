@@ -30,6 +30,10 @@ class BoardPort {
   virtual std::string Device() const = 0;
   // The USB adapter behind the port ("0403:6001 A50285BI"), where the system tells.
   virtual std::string Adapter() const { return ""; }
+  // The part the board is known to be, beyond what its chip tells (a simulated board's
+  // package, which the part ID it shares with the other packages of its die does not
+  // tell); null when only the chip can tell.
+  virtual const Part* KnownPart() const { return nullptr; }
   // What the system said when the port last failed to open; empty when it did not.
   virtual std::string OpenFailure() const { return ""; }
 

@@ -193,6 +193,7 @@ int RunChipOperation(const Options& options, Console& console, BoardPort& board,
     };
   }
   BoardAttempt attempt(options.port, board.Device(), board.Adapter());
+  attempt.knownPart = board.KnownPart();
   attempt.Begin(1);
   const JobOptions own = bench.ForAttempt(job, &attempt);
   const JobResult result = RunOnChip(board.Opener(), own.session, own.observer, operation);

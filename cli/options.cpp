@@ -182,11 +182,12 @@ bool ParseStationValue(const std::string& value, bool* usb, std::optional<int>* 
   return true;
 }
 
-// Whether an argument after --station is its value.
+// Whether an argument after --station is meant as its value (and is then taken or refused
+// as one): digits, or usb followed by anything but a file's name ("usbx", "usb:", not
+// "usb.bin" or "usb/app.hex").
 bool IsStationValue(const std::string& value) {
-  bool usb = false;
-  std::optional<int> rounds;
-  return ParseStationValue(value, &usb, &rounds);
+  if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos) return true;
+  return value.rfind("usb", 0) == 0 && value.find_first_of("./\\") == std::string::npos;
 }
 
 std::string TakeStation(Options& options, const std::string& value) {
@@ -194,7 +195,7 @@ std::string TakeStation(Options& options, const std::string& value) {
   if (value.empty()) return "";
   std::optional<int> rounds;
   if (!ParseStationValue(value, &options.stationUsb, &rounds) || rounds == 0)
-    return "--station takes N (rounds, 1 or more), usb or usb:N, not \"" + value + "\"";
+    return "--station takes N (rounds, 1 to 999999), usb or usb:N, not \"" + value + "\"";
   options.stationRounds = rounds.value_or(0);
   return "";
 }

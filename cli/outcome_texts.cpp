@@ -280,9 +280,18 @@ std::string PartText(uint32_t id, const Part* part) {
 std::string ExpectedText(const std::vector<const Part*>& parts, Language language) {
   const std::vector<const Part*>& expected =
       parts.empty() ? std::vector<const Part*>{&kLpc1114} : parts;
-  if (expected.size() > 3) {
+  if (expected.size() >= AllParts().size()) {
     return language == Language::Japanese ? "korvane-cli --list-parts のパーツ"
                                           : "the parts of korvane-cli --list-parts";
+  }
+  if (expected.size() > 3) {
+    // Some of the table's parts (--part PREFIX): the first three named, the rest counted.
+    std::string names;
+    for (size_t i = 0; i < 3; ++i) names += std::string(expected[i]->name) + ", ";
+    const std::string more = std::to_string(expected.size() - 3);
+    return language == Language::Japanese
+               ? names + "ほか " + more + " 品種"
+               : names.substr(0, names.size() - 2) + " and " + more + " more";
   }
   std::string text;
   for (const Part* part : expected) {
@@ -297,8 +306,30 @@ const std::vector<OutcomeText>& OutcomeTable(Language language) {
   return language == Language::Japanese ? kJapanese : kEnglish;
 }
 
+namespace {
+
+// J unanswered after the rate changed: no answer, with the rate as the suspect, rather
+// than the wrong chip.
+const char* NoAnswerSentence(Language language) {
+  return language == Language::Japanese
+             ? "ボーレート切り替え後、マイコンが J（品種 ID の読み出し）に応答しません"
+             : "no answer to J (the part ID) after the change of rate";
+}
+std::string NoAnswerNext(uint32_t baud, Language language) {
+  const std::string rate = std::to_string(baud);
+  return language == Language::Japanese
+             ? "マイコンまたはアダプタが " + rate +
+                   " baud を保てない可能性があります。--baud 38400 や 19200 など低いレートで"
+                   "書き込んでください"
+             : "the chip or the adapter may not hold " + rate +
+                   " baud: write at a lower rate (--baud 38400 or 19200)";
+}
+
+}  // namespace
+
 std::string ShortText(const JobResult& result, Language language) {
   const auto index = static_cast<size_t>(result.outcome);
+  if (result.NoAnswerToPartId()) return NoAnswerSentence(language);
   std::string text = OutcomeTable(language)[index].sentence;
   if (result.isp.status == IspStatus::Refused) text += ": " + DescribeReturnCode(result.isp.code);
   return text;
@@ -347,6 +378,10 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
                         port.cause.find("in use by another program") != std::string::npos;
   const bool portGroup = outcome == JobOutcome::PortOpenFailed &&
                          port.cause.find(" belongs to group ") != std::string::npos;
+  if (result.NoAnswerToPartId()) {
+    lines.push_back(Fill(words.next, {NoAnswerNext(result.transferBaud, language)}));
+    return lines;
+  }
   const char* next = result.isp.RefusedForProtection()                      ? words.crpNext
                      : result.isp.status == IspStatus::LinesFailed          ? words.noLinesNext
                      : outcome == JobOutcome::IspEntryFailed && port.byHand ? words.byHandNext
@@ -359,9 +394,11 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
 
 std::string FailureText(const JobResult& result, Language language, const PortFacts& port,
                         const std::string& board) {
-  std::string text =
-      "korvane-cli: " + (board.empty() ? "" : board + ": ") +
-      std::string(OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence) + "\n";
+  const std::string sentence =
+      result.NoAnswerToPartId()
+          ? NoAnswerSentence(language)
+          : OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence;
+  std::string text = "korvane-cli: " + (board.empty() ? "" : board + ": ") + sentence + "\n";
   for (const std::string& line : DetailLines(result, language, port)) text += "  " + line + "\n";
   return text;
 }

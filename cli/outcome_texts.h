@@ -24,8 +24,8 @@ struct OutcomeText {
 // A part ID as korvane-cli shows it, with the part's name, or without one given every
 // name the table has for it: "0x0001BC40 (LPC11U35FHN33/401, LPC11U35FBD48/401, ...)".
 std::string PartText(uint32_t id, const Part* part);
-// The parts an operation takes, by name and ID; "the parts of korvane-cli --list-parts"
-// for more than three.
+// The parts an operation takes, by name and ID; for more than three the first three by
+// name and how many more, and "the parts of korvane-cli --list-parts" for all of them.
 std::string ExpectedText(const std::vector<const Part*>& parts, Language language);
 
 // The table of a language: one entry per outcome of kAllOutcomes, in that order.

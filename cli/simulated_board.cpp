@@ -15,10 +15,11 @@ namespace {
 
 class SimulatedBoard final : public BoardPort {
  public:
-  SimulatedBoard(const Part& part, uint32_t number) : chip_(Config(part, number)) {}
+  SimulatedBoard(const Part& part, uint32_t number) : part_(part), chip_(Config(part, number)) {}
 
   std::unique_ptr<ComPort> Open() override { return chip_.OpenPort(); }
   std::string Device() const override { return "sim"; }
+  const Part* KnownPart() const override { return &part_; }
 
   void BeginWrite() override {
     before_.assign(chip_.loader.flash().begin(), chip_.loader.flash().end());
@@ -84,6 +85,7 @@ class SimulatedBoard final : public BoardPort {
     return config;
   }
 
+  const Part& part_;
   sim::SimulatedChip chip_;
   std::vector<uint8_t> before_;  // the flash when the write began
   sim::Nanoseconds start_ = 0;   // the simulated time then

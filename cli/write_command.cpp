@@ -82,8 +82,10 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
   // Each board's attempts, followed by the bench on the board's own thread; what the bench
   // could not keep is told after the table.
   std::vector<BoardAttempt> attempts;
-  for (size_t i = 0; i < boards.size(); ++i)
+  for (size_t i = 0; i < boards.size(); ++i) {
     attempts.emplace_back(boards[i].port, ports[i]->Device(), ports[i]->Adapter());
+    attempts.back().knownPart = ports[i]->KnownPart();
+  }
   std::vector<std::string> benchTrouble(boards.size());
   AttemptHooks hooks;
   hooks.begin = [&](size_t board, int attempt, const JobOptions& base) {
@@ -181,6 +183,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
   }
   TellHowToReset(options, console);
   BoardAttempt attempt(options.port, board.Device(), board.Adapter());
+  attempt.knownPart = board.KnownPart();
   bool benchFailed = false;
   // --retry: a failed write is tried again from its reset, unless it was stopped.
   const JobResult result = WriteWithRetries(

@@ -136,7 +136,11 @@ JobResult ChipSession::Handshake() {
   }
   if (AbortAsked()) return JobOutcome::Aborted;
   char line[kLineBufferSize];
-  if (!(isp = ReadPartId(link_, line, sizeof line))) return Failed(JobOutcome::WrongChip, isp);
+  if (!(isp = ReadPartId(link_, line, sizeof line))) {
+    JobResult failed = Failed(JobOutcome::WrongChip, isp);
+    failed.transferBaud = settings_.transferBaud;  // the rate J went unanswered at
+    return failed;
+  }
   const auto id = static_cast<uint32_t>(ParsePartId(line));
   // The row the settings take for that ID (the packages of one die answer alike).
   const auto taken = std::find_if(settings_.parts.begin(), settings_.parts.end(),

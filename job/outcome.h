@@ -110,6 +110,12 @@ struct JobResult {
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }
+  // WrongChip only because J went unanswered after the rate changed: no chip was told
+  // apart, the new rate is the likely cause.
+  bool NoAnswerToPartId() const {
+    return outcome == JobOutcome::WrongChip && !partId && partIdLine.empty() &&
+           isp.status == IspStatus::TimedOut;
+  }
   // Whether a copy of this write may have put any of the bytes from `from` to
   // from + length - 1 into flash.
   bool MayHaveReachedFlash(uint32_t from, uint32_t length) const;

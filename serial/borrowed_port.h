@@ -28,6 +28,8 @@ class BorrowedPort final : public ComPort {
   void Close() override {}
   void Wait(uint32_t milliseconds) override { owner_.Wait(milliseconds); }
   std::string OpenNote() const override { return owner_.OpenNote(); }
+  // The system's reason is the lent port's: its calls are the ones that fail.
+  std::string LastSystemError() const override { return owner_.LastSystemError(); }
 
  private:
   ComPort& owner_;

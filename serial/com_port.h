@@ -81,7 +81,7 @@ class ComPort {
   std::function<void(const std::string&)> onSystemError;
   // The last of those reports: what the system said of the port's last failure; empty
   // when none failed (or the backend cannot tell).
-  std::string LastSystemError() const { return lastSystemError_; }
+  virtual std::string LastSystemError() const { return lastSystemError_; }
 
  protected:
   void ReportSystemError(const std::string& text) const {

@@ -208,10 +208,19 @@ class PosixComPort final : public ComPort {
   bool ApplySettings(const LineSettings& settings) override {
     if (fd_ < 0) return false;
     // Only what Korvane needs of termios: 8N1 or 8N2, XON/XOFF, no hardware handshake.
-    if (settings.dataBits != 8 || settings.parity != Parity::None) return false;
-    if (settings.stopBits == StopBits::OnePointFive || settings.rtsCtsFlow) return false;
+    if (settings.dataBits != 8 || settings.parity != Parity::None ||
+        settings.stopBits == StopBits::OnePointFive || settings.rtsCtsFlow) {
+      ReportSystemError(
+          "apply the line settings: only 8 data bits, no parity, 1 or 2 stop bits "
+          "and no hardware handshake are supported");
+      return false;
+    }
     speed_t speed = B0;
-    if (!SpeedOfRate(settings.baudRate, &speed)) return false;
+    if (!SpeedOfRate(settings.baudRate, &speed)) {
+      ReportSystemError("set " + std::to_string(settings.baudRate) +
+                        " baud: this system's serial driver has no such rate");
+      return false;
+    }
 
     // Built from scratch: raw input and output, no echo, no signals, no line editing.
     termios tio{};
@@ -224,7 +233,8 @@ class PosixComPort final : public ComPort {
     tio.c_cc[VSTOP] = 0x13;
     tio.c_cc[VMIN] = 0;  // reads wait in poll, never in read
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
+      return Failed("set the rate");
     if (tcsetattr(fd_, TCSANOW, &tio) != 0) return Failed("apply the line settings");
     settings_ = settings;
 

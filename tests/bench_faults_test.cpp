@@ -56,13 +56,18 @@ TEST_F(BenchTest, ANumberIsGivenBackOnlyWhenItCannotBeOnTheBoard) {
     const char* result;
     const char* state;
   } cases[] = {
-      {"the number's block refused", {sim::Rule::ReplyWith("C", "9", 1)}, {}, "write_failed",
+      {"the number's block refused",
+       {sim::Rule::ReplyWith("C", "9", 1)},
+       {},
+       "write_failed",
        "given_back"},
       {"the number's block unanswered", {sim::Rule::Silent("C", 1)}, {}, "write_failed", "spent"},
-      {"the block after the number's refused", {sim::Rule::ReplyWith("C", "9", 2)}, {},
-       "write_failed", "spent"},
-      {"G unanswered", {sim::Rule::Silent("G")}, {"--after", "go"}, "isp_leave_failed",
-       "written"},
+      {"the block after the number's refused",
+       {sim::Rule::ReplyWith("C", "9", 2)},
+       {},
+       "write_failed",
+       "spent"},
+      {"G unanswered", {sim::Rule::Silent("G")}, {"--after", "go"}, "isp_leave_failed", "written"},
       {"the erase refused", {sim::Rule::ReplyWith("E", "9")}, {}, "erase_failed", "given_back"},
   };
   for (const auto& c : cases) {
@@ -71,9 +76,18 @@ TEST_F(BenchTest, ANumberIsGivenBackOnlyWhenItCannotBeOnTheBoard) {
     std::remove(log.c_str());
     sim::SimulatedChip failing(sim::ChipConfig{sim::kLpc1114PartId, true, c.rules});
     sim::SimulatedChip next;
-    std::vector<std::string> args = {"-q",     "-p",       "board",         "--log",
-                                     log,      "--serial", "0x7FF0:u32le",  "--serial-file",
-                                     numbers,  "--serial-start", "500", file};
+    std::vector<std::string> args = {"-q",
+                                     "-p",
+                                     "board",
+                                     "--log",
+                                     log,
+                                     "--serial",
+                                     "0x7FF0:u32le",
+                                     "--serial-file",
+                                     numbers,
+                                     "--serial-start",
+                                     "500",
+                                     file};
     args.insert(args.begin(), c.extra.begin(), c.extra.end());
     Boards first;
     first.push_back(std::make_unique<ChipBoard>("failing", failing));
@@ -300,7 +314,8 @@ TEST_F(BenchTest, ALogThatIsAnotherFileOrFormatIsRefused) {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
-      {{"--log", numbers, "--serial", "0x7FF0:u32le", "--serial-file", numbers}, "which the run reads"},
+      {{"--log", numbers, "--serial", "0x7FF0:u32le", "--serial-file", numbers},
+       "which the run reads"},
       {{"--log", file}, "which the run reads"},
       {{"--log", link}, "is not a CSV log"},
       {{"--log", log + ".csv"}, ""},  // a new CSV log: fine
@@ -405,6 +420,57 @@ TEST_F(BenchTest, AStationBoardWhoseRecordIsLostFails) {
   EXPECT_EQ(console.out.find("PASS"), std::string::npos) << console.out;
   EXPECT_NE(console.err.find("the record of sim was not written"), std::string::npos)
       << console.err;
+}
+
+// Messages that named the wrong cause: each now names the right one.
+TEST_F(BenchTest, MessagesNameTheRightCause) {
+  const std::string folder = dir.File("numbers-folder");
+  std::filesystem::create_directory(folder);
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+    const char* saysNot;
+  } cases[] = {
+      {{"-p", "sim", "--part", "lpc11u", file}, kFailed, "LPC11U12FHN33/201, ", "--list-parts;"},
+      {{"--station", "9999999", "-p", "sim", file},
+       kUsage,
+       "--station takes N (rounds, 1 to 999999)",
+       "more than one FILE"},
+      {{"--station", "usbx", "-p", "sim", file}, kUsage, "not \"usbx\"", "more than one FILE"},
+      {{"-p", "sim", "--serial", "0x8000:u32le", "--serial-file", numbers, "--serial-start", "1",
+        file},
+       kFailed,
+       "lies beyond the LPC1114FN28/102's flash",
+       "larger than the chip's flash"},
+      {{"-p", "sim", "--serial", "0x7FF0:u32le", "--serial-file", folder, file},
+       kUsage,
+       "folder",
+       "--serial-start N creates it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    console.err.clear();
+    EXPECT_EQ(Run(c.args), c.code) << console.err;
+    EXPECT_NE(console.err.find(c.says), std::string::npos) << console.err;
+    EXPECT_EQ(console.err.find(c.saysNot), std::string::npos) << console.err;
+  }
+
+  // J unanswered after the rate changed: no answer, the rate the suspect; the record too.
+  sim::SimulatedChip silent(sim::ChipConfig{sim::kLpc1114PartId, true, {sim::Rule::Silent("J")}});
+  Boards boards;
+  boards.push_back(std::make_unique<ChipBoard>("silent", silent));
+  console.err.clear();
+  EXPECT_EQ(WriteWith({"-p", "b", "--log", log, file}, console, boards), kFailed);
+  EXPECT_NE(console.err.find("no answer to J (the part ID)"), std::string::npos) << console.err;
+  EXPECT_NE(console.err.find("may not hold 57600 baud"), std::string::npos) << console.err;
+  EXPECT_EQ(console.err.find("not the part expected"), std::string::npos) << console.err;
+  EXPECT_EQ(Records(log).at(0)["result"], "no_answer");
+
+  // A simulated board's record names its own package, not the first of its die's.
+  std::remove(log.c_str());
+  ASSERT_EQ(Run({"-q", "-p", "sim:LPC11U12FBD48/201", "--log", log, file}), kSuccess);
+  EXPECT_EQ(Records(log).at(0)["part"], "LPC11U12FBD48/201");
 }
 
 }  // namespace
