@@ -41,7 +41,7 @@ _korvane_cli() {
     --after) mapfile -t COMPREPLY < <(compgen -W "reset go stay" -- "$cur"); return ;;
     --retry) mapfile -t COMPREPLY < <(compgen -W "0 1 2 3 4 5 6 7 8 9 10" -- "$cur"); return ;;
     --read | --log | --serial-file) _korvane_cli_files "$cur" all; return ;;
-    --serial | --serial-start) return ;;
+    --serial | --serial-start | --station-name) return ;;
     --part)
       local parts
       parts=$(korvane-cli --list-parts 2>/dev/null | awk 'NR > 1 { print $1 }')
