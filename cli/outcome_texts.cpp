@@ -18,7 +18,8 @@ const std::vector<OutcomeText> kEnglish = {
     {JobOutcome::FileTooLarge, "the image is larger than the chip's flash",
      "link the program for the chip's flash (korvane-cli --list-parts tells each part's)"},
     {JobOutcome::PortOpenFailed, "cannot open the serial port",
-     "korvane-cli --list-ports lists the ports present; on Linux the user needs the dialout group"},
+     "korvane-cli --list-ports lists the ports present; on Linux the user must be in the device's "
+     "group (ls -l shows it; dialout on Debian)"},
     {JobOutcome::CommunicationError, "the serial port refused its settings",
      "check that the device is a serial port and still plugged in"},
     {JobOutcome::IspEntryFailed, "the chip's boot loader did not answer",
@@ -61,7 +62,9 @@ const std::vector<OutcomeText> kJapanese = {
      "--list-parts "
      "で分かります）"},
     {JobOutcome::PortOpenFailed, "COMポートが開けません。",
-     "korvane-cli --list-ports で今あるポートが分かります。Linux では dialout グループが必要です"},
+     "korvane-cli --list-ports で今あるポートが分かります。Linux ではデバイスのグループ（ls -l "
+     "で分かります。"
+     "Debian では dialout）に入っている必要があります"},
     {JobOutcome::CommunicationError, "通信中にエラーが発生しました",
      "デバイスがシリアルポートで、まだ接続されているか確かめてください"},
     {JobOutcome::IspEntryFailed, "ISPモードに入れませんでした。",

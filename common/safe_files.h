@@ -138,7 +138,11 @@ class SharedFile {
   std::string path_;
   bool create_ = false;
 #ifdef _WIN32
+  // Windows replaces no file that any program holds open, so the lock is taken on a file
+  // of its own beside it (PATH.lock, never replaced), and the file itself is opened only
+  // while the lock is held.
   void* handle_ = nullptr;
+  void* lock_ = nullptr;
 #else
   int fd_ = -1;
 #endif

@@ -266,6 +266,16 @@ std::FILE* OpenStreamForWriting(const std::string& path, FileProblem* problem) {
   return stream;
 }
 
+namespace {
+
+HANDLE OpenShared(const std::string& path, bool create) {
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
 FileProblem SharedFile::Open(const std::string& path, bool create) {
   Close();
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -273,56 +283,58 @@ FileProblem SharedFile::Open(const std::string& path, bool create) {
     const FileProblem problem = WhatIsThere(path, attributes);
     if (problem) return problem;
   }
-  // Shared for deletion too, so that another korvane-cli may rename a new file over it.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
+  HANDLE data = OpenShared(path, create);
+  if (data == INVALID_HANDLE_VALUE)
     return Problem(FileProblem::Kind::CannotOpen, path, GetLastError());
-  handle_ = handle;
+  CloseHandle(data);
+  const std::string lockPath = path + ".lock";
+  HANDLE lock = OpenShared(lockPath, true);
+  if (lock == INVALID_HANDLE_VALUE)
+    return Problem(FileProblem::Kind::CannotOpen, lockPath, GetLastError());
+  lock_ = lock;
   path_ = path;
   create_ = create;
   return {};
 }
 
 bool SharedFile::IsOpen() const {
-  return handle_ != nullptr;
+  return lock_ != nullptr;
 }
 
 void SharedFile::Close() {
-  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));  // the lock goes with it
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
+  if (lock_ != nullptr) CloseHandle(static_cast<HANDLE>(lock_));  // the lock goes with it
+  lock_ = nullptr;
 }
 
 bool SharedFile::StillAtPath() const {
-  BY_HANDLE_FILE_INFORMATION open = {}, named = {};
-  return FileIdentity(static_cast<HANDLE>(handle_), &open) && IdentityOfPath(path_, &named) &&
-         SameIdentity(open, named);
+  return true;  // the file is opened anew under each lock
 }
 
 LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   LockWait wait;
   for (;;) {
-    if (handle_ == nullptr) {
+    if (lock_ == nullptr) {
       wait.end = LockWait::End::Failed;
       wait.error = ERROR_INVALID_HANDLE;
       return wait;
     }
     OVERLAPPED whole = {};
-    if (LockFileEx(static_cast<HANDLE>(handle_),
-                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                   &whole)) {
-      if (StillAtPath()) return wait;
-      // Replaced while it was waited for: the file the path names now is the one.
-      Unlock();
-      const std::string path = path_;
-      if (Open(path, create_)) {
-        wait.end = LockWait::End::Failed;
-        wait.error = static_cast<int>(GetLastError());
+    if (LockFileEx(static_cast<HANDLE>(lock_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                   0, MAXDWORD, MAXDWORD, &whole)) {
+      // The file the path names now, whatever replaced it meanwhile.
+      HANDLE data = OpenShared(path_, create_);
+      if (data != INVALID_HANDLE_VALUE) {
+        handle_ = data;
         return wait;
       }
-      continue;
+      wait.end = LockWait::End::Failed;
+      wait.error = static_cast<int>(GetLastError());
+      OVERLAPPED unlock = {};
+      UnlockFileEx(static_cast<HANDLE>(lock_), 0, MAXDWORD, MAXDWORD, &unlock);
+      return wait;
     }
     const DWORD error = GetLastError();
     if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
@@ -343,8 +355,10 @@ LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
 }
 
 void SharedFile::Unlock() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
   OVERLAPPED whole = {};
-  if (handle_ != nullptr) UnlockFileEx(static_cast<HANDLE>(handle_), 0, MAXDWORD, MAXDWORD, &whole);
+  if (lock_ != nullptr) UnlockFileEx(static_cast<HANDLE>(lock_), 0, MAXDWORD, MAXDWORD, &whole);
 }
 
 FileProblem SharedFile::ReadAll(std::string* text) {
@@ -379,6 +393,10 @@ bool WriteWhole(HANDLE handle, const std::string& text) {
 }  // namespace
 
 FileProblem SharedFile::ReplaceWhole(const std::string& text) {
+  // Closed first: Windows renames nothing over a file that is open. The lock, on a file
+  // of its own, stays held.
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
   OutputFile replacement;
   const FileProblem prepared = replacement.Prepare(path_);
   if (prepared) return prepared;

@@ -16,6 +16,9 @@ void SecureStandardStreams() {
     if (opened != fd && opened >= 0) close(opened);
   }
   signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f) shows as a failed write too, which the files' own code
+  // undoes (a record cut back, a numbers' file left as it was), not as a kill halfway.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace korvane

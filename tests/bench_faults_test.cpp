@@ -304,12 +304,11 @@ TEST_F(BenchTest, RecordsAreWholeLinesThatDecode) {
 // A log that is the numbers' file or FILE, or whose content is not its name's format,
 // is refused before any port opens.
 TEST_F(BenchTest, ALogThatIsAnotherFileOrFormatIsRefused) {
-  const std::string csv = dir.File("bench.csv");
   ASSERT_EQ(Run({"-q", "-p", "sim", "--log", log, file}), kSuccess);
   test::WriteFile(numbers, {'n', 'e', 'x', 't', ' ', '1', '\n'});
   const std::string link = dir.File("link.csv");
-  std::error_code ignored;
-  std::filesystem::create_symlink(log, link, ignored);
+  std::error_code noLink;  // a system without symbolic links skips that case
+  std::filesystem::create_symlink(log, link, noLink);
   const struct {
     std::vector<std::string> args;
     const char* says;
@@ -321,6 +320,7 @@ TEST_F(BenchTest, ALogThatIsAnotherFileOrFormatIsRefused) {
       {{"--log", log + ".csv"}, ""},  // a new CSV log: fine
   };
   for (const auto& c : cases) {
+    if (noLink && c.args[1] == link) continue;
     std::vector<std::string> args = {"-q", "-p", "/nonexistent/port"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     args.push_back(file);
@@ -333,7 +333,6 @@ TEST_F(BenchTest, ALogThatIsAnotherFileOrFormatIsRefused) {
     EXPECT_EQ(code, kUsage) << console.err;
     EXPECT_NE(console.err.find(c.says), std::string::npos) << console.err;
   }
-  (void)csv;
 }
 
 #ifndef _WIN32

@@ -164,12 +164,13 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
        {"/dev/ttyUSB0", "cannot open: Permission denied"},
        "korvane-cli: cannot open the serial port\n  port: /dev/ttyUSB0: cannot open: Permission "
        "denied\n"
-       "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the "
-       "dialout group\n",
+       "  next: korvane-cli --list-ports lists the ports present; on Linux the user must be in "
+       "the device's group (ls -l shows it; dialout on Debian)\n",
        "korvane-cli: COMポートが開けません。\n  ポート: /dev/ttyUSB0: cannot open: Permission "
        "denied\n"
-       "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux では dialout "
-       "グループが必要です\n"},
+       "  次の手順: korvane-cli --list-ports で今あるポートが分かります。Linux "
+       "ではデバイスのグループ"
+       "（ls -l で分かります。Debian では dialout）に入っている必要があります\n"},
       {"a port another program holds",
        [] { return JobResult(JobOutcome::PortOpenFailed); },
        {"/dev/ttyUSB0", "in use by another program: pid 4242 (minicom -D /dev/ttyUSB0)"},
