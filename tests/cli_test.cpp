@@ -470,8 +470,8 @@ TEST_F(Cli, PortFailuresNameTheDeviceAndTheCause) {
   const std::string missing = dir.File("ttyUSB9");
   ASSERT_EQ(Run({"-q", "-p", missing, file}), kFailed);
   const std::string next =
-      "  next: korvane-cli --list-ports lists the ports present; on Linux the user needs the "
-      "dialout group\n";
+      "  next: korvane-cli --list-ports lists the ports present; on Linux the user must be in the "
+      "device's group (ls -l shows it; dialout on Debian)\n";
   EXPECT_EQ(console.err, "korvane-cli: cannot open the serial port\n  port: " + missing +
                              ": cannot open: No such file or directory\n" + next);
   // A COM number means the window's device for it.
