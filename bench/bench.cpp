@@ -210,10 +210,16 @@ std::string Bench::Record(const BoardAttempt& attempt, const JobResult& result,
   record.device = attempt.device;
   record.adapter = attempt.adapter;
   record.chip = result.chip;
+  record.result = result;
   if (record.chip && record.chip->part && attempt.knownPart != nullptr &&
       (attempt.knownPart->ids[0] == record.chip->partId ||
        attempt.knownPart->ids[1] == record.chip->partId))
     record.chip->part = attempt.knownPart;
+  // A chip the run does not take, of a die several packages share: the board's own, where
+  // it is known.
+  if (record.result.foundPart == nullptr && record.result.partId && attempt.knownPart != nullptr &&
+      attempt.knownPart->HasId(*record.result.partId))
+    record.result.foundPart = attempt.knownPart;
   if (operation == "write") {
     record.file = file_;
     record.fileSha256 = fileSha256_;
@@ -227,7 +233,6 @@ std::string Bench::Record(const BoardAttempt& attempt, const JobResult& result,
   record.serialState = attempt.serialState;
   record.baud = settings_.transferBaud;
   record.attempt = attempt.attempt;
-  record.result = result;
   record.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - attempt.steadyBegan).count();
   std::string error;

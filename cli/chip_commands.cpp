@@ -108,17 +108,18 @@ std::string InfoText(const ChipInfo& info, Language language) {
   const MemoryMap& map = info.part ? info.part->map : kLpc1114Map;
   text += Fill(words.memory,
                {std::to_string(map.flashSize / 1024), std::to_string(map.Sectors()),
-                std::to_string(map.sectorSize / 1024), std::to_string(map.ramSize / 1024)}) +
+                std::to_string(map.SectorSize(0) / 1024), std::to_string(map.ramSize / 1024)}) +
           "\n";
   for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
-    const auto first = static_cast<uint32_t>(sector * map.sectorSize);
+    const uint32_t first = map.SectorStart(static_cast<unsigned>(sector));
     std::string state = !info.sectorBlank[sector]   ? words.notTold
                         : *info.sectorBlank[sector] ? words.blank
                                                     : words.inUse;
     // Its first 512 bytes read as the boot ROM while the boot loader runs.
     if (sector == 0 && info.sectorBlank[sector]) state += words.romWindow;
-    text += Fill(words.sector, {std::to_string(sector), Hex(first, 4),
-                                Hex(first + map.sectorSize - 1, 4), state}) +
+    text += Fill(words.sector,
+                 {std::to_string(sector), Hex(first, 4),
+                  Hex(map.SectorStart(static_cast<unsigned>(sector) + 1) - 1, 4), state}) +
             "\n";
   }
   text += std::string(info.readProtected ? words.readBlocked : words.readAllowed) + "\n";

@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -34,18 +35,33 @@ namespace korvane::cli {
 
 namespace {
 
-// --list-parts: a line per part, its name, its part ID(s), its flash and RAM.
-std::string PartTable() {
-  std::string text = "part                  part ID                 flash    sectors  RAM\n";
+// --list-parts: a line per part, its name, its part ID(s), its flash and RAM, its family
+// and whether its values are NXP's or its ID peer-agreed; with a family, only the parts
+// of the families whose names begin so (in any case). Empty when none does.
+std::string PartTable(const std::string& family) {
+  std::string text =
+      "part                  part ID                 flash    sectors  RAM     family    "
+      "values\n";
+  bool any = false;
   for (const Part* part : AllParts()) {
+    const std::string name = part->family;
+    if (family.size() > name.size() ||
+        !std::equal(family.begin(), family.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        }))
+      continue;
+    any = true;
     std::string ids = Hex(part->ids[0]);
     if (part->ids[1] != 0) ids += ", " + Hex(part->ids[1]);
-    char line[160];
-    std::snprintf(line, sizeof line, "%-21s %-23s %3u KiB  %7u  %2u KiB\n", part->name, ids.c_str(),
-                  part->map.flashSize / 1024, part->map.Sectors(), part->map.ramSize / 1024);
+    char line[200];
+    std::snprintf(line, sizeof line, "%-21s %-23s %3u KiB  %7u  %2u KiB  %-9s %s\n", part->name,
+                  ids.c_str(), part->map.flashSize / 1024, part->map.Sectors(),
+                  part->map.ramSize / 1024, part->family,
+                  part->source == PartSource::Nxp ? "NXP" : "peer-agreed ID");
     text += line;
   }
-  return text;
+  return any ? text : "";
 }
 
 // The monitor alone: the port opened, the chip reset into its program, the terminal.
@@ -133,7 +149,13 @@ int RunCommand(const std::vector<std::string>& args, Console& console) {
   }
 
   if (options.listParts) {
-    console.Out(PartTable());
+    const std::string table = PartTable(options.listFamily);
+    if (table.empty()) {
+      console.Err("korvane-cli: --list-parts " + options.listFamily +
+                  ": no family of the table begins so (korvane-cli --list-parts lists them)\n");
+      return kUsage;
+    }
+    console.Out(table);
     return kSuccess;
   }
   if (options.listPorts) {

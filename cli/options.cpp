@@ -80,6 +80,8 @@ struct OptionRow {
   bool Options::*on;  // a switch: what it turns on
   TakeValue take;     // a value: stores it, or says why it cannot
   std::vector<OptionRule> rules;
+  // A value that may be left out: whether the next argument is meant as it.
+  bool (*isValue)(const std::string& next) = nullptr;
 };
 
 std::string TakePort(Options& options, const std::string& value) {
@@ -137,6 +139,17 @@ std::string TakeLog(Options& options, const std::string& value) {
   if (value.empty()) return "--log needs a file";
   options.logTo = value;
   return "";
+}
+
+std::string TakeListParts(Options& options, const std::string& value) {
+  options.listParts = true;
+  options.listFamily = value;
+  return "";
+}
+
+// Whether the argument after --list-parts is its FAMILY: a word that is no option.
+bool IsFamilyValue(const std::string& value) {
+  return !value.empty() && value[0] != '-';
 }
 
 std::string TakeStationName(Options& options, const std::string& value) {
@@ -629,7 +642,8 @@ const std::vector<OptionRow> kOptions = {
      {{Kind::Excludes,
        {Flag::Delete},
        "a station writes FILE round after round; it never deletes it"},
-      {Kind::Excludes, {Flag::Watch, Flag::Monitor}, ""}}},
+      {Kind::Excludes, {Flag::Watch, Flag::Monitor}, ""}},
+     IsStationValue},
     {Flag::StationName,
      "station-name",
      0,
@@ -652,13 +666,15 @@ const std::vector<OptionRow> kOptions = {
     {Flag::ListParts,
      "list-parts",
      0,
-     nullptr,
+     "[FAMILY]",
      Group::Other,
      "list the parts korvane-cli writes: name, part ID, flash,\n"
-     "sectors, RAM",
-     &Options::listParts,
+     "sectors, RAM, family and where the values come from; with\n"
+     "FAMILY (LPC111x, LPC13, ...) only the families it begins",
      nullptr,
-     {{Kind::Alone, {}, ""}}},
+     TakeListParts,
+     {{Kind::Alone, {}, ""}},
+     IsFamilyValue},
     {Flag::Help, "help", 'h', nullptr, Group::Other, "this text", &Options::help, nullptr, {}},
     {Flag::Version,
      "version",
@@ -758,7 +774,8 @@ std::string ReadArguments(const std::vector<std::string>& args, Options* options
       value = *attached;
     } else if (optional) {
       // Taken only when the next argument is one of its values.
-      if (i + 1 < args.size() && IsStationValue(args[i + 1])) value = args[++i];
+      if (i + 1 < args.size() && row.isValue != nullptr && row.isValue(args[i + 1]))
+        value = args[++i];
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {

@@ -52,6 +52,7 @@ struct Options {
   std::vector<std::string> ports{};          // every port given, in order: one board each
   std::vector<const Part*> parts{};          // --part: the parts the chip may be; empty: every part
   bool listParts = false;                    // list the parts korvane-cli writes
+  std::string listFamily{};                  // --list-parts FAMILY: only those families
   ResetTiming timing{};                      // --reset-time, --isp-time
   std::string logTo{};                       // --log FILE: a record of every board and attempt
   std::optional<SerialField> serial{};       // --serial ADDR:FORMAT

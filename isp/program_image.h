@@ -35,6 +35,8 @@ struct FlashCopy {
 };
 
 struct ProgramOptions {
+  // The chip's memory: where the blocks go through its RAM, its sectors, its boot ROM.
+  const MemoryMap* map = &kLpc1114Map;
   // Compares each block in flash with the RAM it was copied from (which arrived under
   // the checksums), right after the copy; from kBootRomWindow up.
   bool verify = false;

@@ -10,10 +10,11 @@
 
 namespace korvane {
 
+// The LPC1114FN28/102's, which the window writes (and the largest block of any part).
 constexpr uint32_t kBlockSize = kLpc1114Map.blockSize;
-constexpr uint32_t kSectorSize = kLpc1114Map.sectorSize;
+constexpr uint32_t kSectorSize = kLpc1114Map.SectorSize(0);
 constexpr uint32_t kMaxImageSize = kLpc1114Map.flashSize;
-constexpr unsigned kSectorCount = kMaxImageSize / kSectorSize;
+constexpr unsigned kSectorCount = kLpc1114Map.Sectors();
 
 // Sectors first to last, prepared and erased with one P and one E.
 struct SectorRun {
@@ -25,10 +26,10 @@ struct SectorRun {
 };
 
 // One block of the image: the bytes from address up to its last byte of data, sent
-// filled up with 0xFF to copySize (256, 512 or 1024, the smallest that holds them) and
-// copied into flash with that size.
+// filled up with 0xFF to copySize (the smallest of the map's copy sizes that holds them,
+// at most its block size) and copied into flash with that size.
 struct PlannedBlock {
-  uint32_t address = 0;  // a multiple of 1024
+  uint32_t address = 0;  // a multiple of the block size
   uint32_t length = 0;   // the image's bytes in it, up to its last byte of data
   uint32_t copySize = 0;
   bool operator==(const PlannedBlock& other) const {
@@ -51,9 +52,13 @@ struct WritePlan {
 // - the block at address 0, with the vector table, goes last: a write that stops early
 //   leaves sector 0 erased, so the chip stays in its boot loader instead of starting
 //   half a program.
-WritePlan PlanWrite(const std::vector<bool>& hasData);
+// The blocks and sectors are the map's: its block size and copy sizes, its sector runs.
+WritePlan PlanWrite(const std::vector<bool>& hasData, const MemoryMap& map = kLpc1114Map);
 // A raw image of size bytes: every byte is data, so sectors 0 to the last it covers.
-WritePlan PlanWrite(uint32_t size);
+WritePlan PlanWrite(uint32_t size, const MemoryMap& map = kLpc1114Map);
+// The same bytes (those of plan's blocks) planned for another map: the chip's, once it
+// has told its part.
+WritePlan PlanAgain(const WritePlan& plan, const MemoryMap& map);
 
 // How many sectors the plan erases.
 unsigned SectorCount(const WritePlan& plan);

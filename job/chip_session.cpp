@@ -149,7 +149,8 @@ JobResult ChipSession::Handshake() {
   if (part == nullptr) {
     // Not a part the session takes: what it is (if the table knows it) and what was.
     JobResult failed = Failed(JobOutcome::WrongChip, isp);
-    failed.foundPart = PartWithId(id);
+    // Named only when one row has the ID: the packages of a die answer alike.
+    failed.foundPart = PartsWithId(id).size() == 1 ? PartWithId(id) : nullptr;
     failed.expectedParts = settings_.parts;
     const size_t digits = std::strspn(line, "0123456789");
     if (digits > 0 && line[digits] == '\0') {

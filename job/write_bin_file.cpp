@@ -59,6 +59,7 @@ JobResult WriteSteps(ChipSession& session, const BlockReader& read, const WriteP
   session.Step({JobPhase::Transfer});
   ProgramFailure failure;
   ProgramOptions program = settings.program;
+  program.map = &map;
   program.onCompare = [&session](bool comparing) { session.Comparing(comparing); };
   program.onCopy = [copies](const FlashCopy& copy) { copies->push_back(copy); };
   if (!ProgramImage(link, read, plan, session.observer().progress, program, &failure)) {
@@ -147,7 +148,8 @@ JobResult WriteImage(const std::vector<uint8_t>& image, const WritePlan& plan,
                 own.begin() + static_cast<std::ptrdiff_t>(bytes.address));
       written = &own;
     }
-    return WriteBlocks(session, read, plan, options.write);
+    // The blocks and sectors of the chip that answered.
+    return WriteBlocks(session, read, PlanAgain(plan, session.part().map), options.write);
   });
 }
 

@@ -396,7 +396,7 @@ bool BootLoader::CrpAllows(const std::string& name, const std::vector<std::strin
       if (name == "R" || name == "M" || name == "G" || name == "I") return false;
       // Unreadable parameters are the command's own error to give.
       if (name == "W") return !Numbers(params, 2, &args) || args[0] >= map().ramBuffer;
-      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= map().sectorSize;
+      if (name == "C") return !Numbers(params, 3, &args) || args[0] >= map().SectorSize(0);
       if (name == "E")
         return !Numbers(params, 2, &args) || args[0] != 0 || args[1] == map().Sectors() - 1;
       return true;
@@ -494,8 +494,8 @@ BootLoader::Response BootLoader::EraseSectors(const std::vector<std::string>& pa
   const uint32_t mask = SectorMask(first, last);
   if (!unlocked_) return Code(CMD_LOCKED);
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
-  std::fill(flash_.begin() + static_cast<std::ptrdiff_t>(first * map().sectorSize),
-            flash_.begin() + static_cast<std::ptrdiff_t>((last + 1) * map().sectorSize), 0xFF);
+  std::fill(flash_.begin() + static_cast<std::ptrdiff_t>(map().SectorStart(first)),
+            flash_.begin() + static_cast<std::ptrdiff_t>(map().SectorStart(last + 1)), 0xFF);
   prepared_ = 0;  // every erase or copy protects the sectors again
   Response response = Code(CMD_SUCCESS);
   response.after = kEraseTime;
@@ -508,7 +508,7 @@ BootLoader::Response BootLoader::BlankCheckSectors(const std::vector<std::string
   if (!SectorRange(params, &first, &last, &error)) return error;
   // Sector 0 never reads blank while the boot loader runs: its first 512 bytes read as
   // the boot ROM.
-  for (uint32_t address = first * map().sectorSize; address < (last + 1) * map().sectorSize;
+  for (uint32_t address = map().SectorStart(first); address < map().SectorStart(last + 1);
        address += 4) {
     uint32_t word = 0;
     for (uint32_t k = 0; k < 4; ++k)
@@ -593,7 +593,7 @@ BootLoader::Response BootLoader::CopyRamToFlash(const std::vector<std::string>& 
   if (!InRam(ramAddress, count)) return Code(SRC_ADDR_NOT_MAPPED);
   if (!unlocked_) return Code(CMD_LOCKED);
   const uint32_t mask =
-      SectorMask(flashAddress / map().sectorSize, (flashAddress + count - 1) / map().sectorSize);
+      SectorMask(map().SectorOf(flashAddress), map().SectorOf(flashAddress + count - 1));
   if ((prepared_ & mask) != mask) return Code(SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION);
   // Programming can only clear bits of flash.
   for (uint32_t i = 0; i < count; ++i)

@@ -400,7 +400,7 @@ TEST_F(BenchTest, EachRefusalComesBeforeAnyPortOpens) {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
-      {{"--serial", "0x8000:u32le", "--part", "LPC1114"}, "must lie within the flash"},
+      {{"--serial", "0x8000:u32le", "--part", "LPC1114FN28"}, "must lie within the flash"},
       {{"--serial", "0x7FF2:u32le"}, "a multiple of 4"},
       {{"--serial", "0x1C:dec:4"}, "overlaps the vector table"},
       {{"--serial", "0x2FA:dec:4"}, "overlaps the code read protection word"},

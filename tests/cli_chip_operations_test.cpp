@@ -146,7 +146,8 @@ TEST_F(Cli, AnAbortedChipOperationSaysWhichOneStopped) {
 TEST_F(Cli, InfoAndReadSpeakJapanese) {
   console.language = Language::Japanese;
   ASSERT_EQ(Run({"--info", "-p", "sim"}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("品番ID:         0x0A40902B (LPC1114FN28/102)\n"), std::string::npos)
+  EXPECT_NE(console.out.find("品番ID:         0x0A40902B (LPC1114FN28/102, LPC1114FDH28/102)\n"),
+            std::string::npos)
       << console.out;
   EXPECT_NE(console.out.find("セクタ 7（0x7000-0x7FFF）: 空\n"), std::string::npos) << console.out;
   EXPECT_NE(console.out.find("コードリードプロテクション: 読み出しは許されています"),

@@ -354,7 +354,8 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
 // that reads back as what was read.
 TEST_F(Cli, InfoAndReadTellTheChip) {
   ASSERT_EQ(Run({"--info", "-p", "sim"}), kSuccess) << console.err;
-  EXPECT_NE(console.out.find("part ID:    0x0A40902B (LPC1114FN28/102)\nboot code:  7.1\n"),
+  EXPECT_NE(console.out.find(
+                "part ID:    0x0A40902B (LPC1114FN28/102, LPC1114FDH28/102)\nboot code:  7.1\n"),
             std::string::npos)
       << console.out;
   EXPECT_NE(console.out.find("sector 7 (0x7000-0x7FFF): blank\n"), std::string::npos)

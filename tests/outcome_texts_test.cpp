@@ -93,16 +93,16 @@ TEST(OutcomeTexts, FailuresTellTheirDetailsAndANextStepInBothLanguages) {
       {"wrong chip",
        [] {
          JobResult r(JobOutcome::WrongChip);
-         r.partId = 0x0444102B;
+         r.partId = 0x0444102C;
          return r;
        },
        {},
        "korvane-cli: the chip is not the part expected\n"
-       "  part ID read: 0x0444102B; accepted: LPC1114FN28/102 (0x0A40902B, 0x1A40902B)\n"
+       "  part ID read: 0x0444102C; accepted: LPC1114FN28/102 (0x0A40902B, 0x1A40902B)\n"
        "  next: check the board; korvane-cli --list-parts lists the parts Korvane writes, and "
        "--part names the one a board must be\n",
        "korvane-cli: 指定以外のマイコンが装着されています。\n"
-       "  読み取った品番ID: 0x0444102B（受け付けるのは LPC1114FN28/102 (0x0A40902B, 0x1A40902B)）\n"
+       "  読み取った品番ID: 0x0444102C（受け付けるのは LPC1114FN28/102 (0x0A40902B, 0x1A40902B)）\n"
        "  次の手順: ボードを確かめてください。Korvane が書き込めるパーツは korvane-cli "
        "--list-parts "
        "で分かり、--part でボードのパーツを指定できます\n"},
