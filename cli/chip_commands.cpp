@@ -23,6 +23,20 @@ namespace korvane::cli {
 
 namespace {
 
+// The sizes of the flash's sectors in KiB: "4", or "4 and 32" where runs differ.
+std::string SectorSizesText(const MemoryMap& map) {
+  std::string text;
+  for (const SectorsOfSize& run : map.sectorRuns) {
+    if (run.count == 0) continue;
+    text += (text.empty() ? "" : " and ") + std::to_string(run.size / 1024);
+  }
+  return text;
+}
+
+}  // namespace
+
+namespace {
+
 // The words of the chip operations' reports.
 struct ReportWords {
   const char* partId;
@@ -106,9 +120,8 @@ std::string InfoText(const ChipInfo& info, Language language) {
   }
   text += "\n";
   const MemoryMap& map = info.part ? info.part->map : kLpc1114Map;
-  text += Fill(words.memory,
-               {std::to_string(map.flashSize / 1024), std::to_string(map.Sectors()),
-                std::to_string(map.SectorSize(0) / 1024), std::to_string(map.ramSize / 1024)}) +
+  text += Fill(words.memory, {std::to_string(map.flashSize / 1024), std::to_string(map.Sectors()),
+                              SectorSizesText(map), std::to_string(map.ramSize / 1024)}) +
           "\n";
   for (size_t sector = 0; sector < info.sectorBlank.size(); ++sector) {
     const uint32_t first = map.SectorStart(static_cast<unsigned>(sector));

@@ -222,7 +222,9 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
     return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
   }
   const size_t bytes = DataBytes(input);
-  const unsigned sectors = SectorCount(input.plan);
+  // The sectors of the chip that answered (its own runs), as its write erased them.
+  const unsigned sectors =
+      result.sectorsErased != 0 ? result.sectorsErased : SectorCount(input.plan);
   const std::string from = input.read.format == ImageFormat::Raw
                                ? ""
                                : std::string(" from ") + ImageFormatName(input.read.format);

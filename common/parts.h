@@ -33,6 +33,10 @@ struct MemoryMap {
   uint32_t bootRomWindow;
   uint32_t crpAddress;    // the code read protection word
   uint32_t copySizes[4];  // the byte counts C takes, smallest first
+  // The RAM the ISP commands use themselves, first and last address; the boot loader
+  // also keeps the top kBootLoaderTop bytes of the RAM (its stack).
+  uint32_t ispRamFirst;
+  uint32_t ispRamLast;
 
   // How many sectors the flash has.
   constexpr unsigned Sectors() const {
@@ -81,7 +85,8 @@ struct Part {
 
 // The UART ISP boot loader of the LPC111x, LPC11Cxx, LPC11Uxx and LPC13xx shows the
 // same map but for the sizes: 4 KiB sectors from address 0, RAM from 0x10000000, the
-// boot loader's own RAM below 0x10000300 (where W starts under CRP1), 512 bytes of boot
+// boot loader's own RAM below 0x10000300 (its ISP commands use 0x1000017C-0x1000025B,
+// UM10375 section 21.8.8; W starts at 0x10000300 under CRP1), 512 bytes of boot
 // ROM at address 0, the CRP word at 0x2FC, copies of 256, 512, 1024 or 4096 bytes
 // (UM10398 chapter 26, UM10462 chapter 20, UM10375 chapter 21, UM10524 chapter 17: the
 // ISP commands, the RAM they use and code read protection). The top of the RAM is the
@@ -90,9 +95,9 @@ struct Part {
 // (UM10375 rev. 5 section 21.8.8, p. 324; the same boot loader in the other manuals), so
 // a block ends at least 288 bytes below the top: 1024 bytes on parts with 4 KiB or more,
 // 512 on parts with 2 KiB (a part with 1 KiB has no room for a block: not in the table).
-constexpr uint32_t kLpc1xBootLoaderTop = 32 + 256;
+constexpr uint32_t kBootLoaderTop = 32 + 256;
 constexpr uint32_t Lpc1xBlock(uint32_t ramKiB) {
-  const uint32_t room = ramKiB * 1024 - 0x300 - kLpc1xBootLoaderTop;
+  const uint32_t room = ramKiB * 1024 - 0x300 - kBootLoaderTop;
   return room >= 1024 ? 1024 : room >= 512 ? 512 : room >= 256 ? 256 : 0;
 }
 constexpr MemoryMap Lpc1xMap(uint32_t flashKiB, uint32_t ramKiB) {
@@ -104,7 +109,33 @@ constexpr MemoryMap Lpc1xMap(uint32_t flashKiB, uint32_t ramKiB) {
           Lpc1xBlock(ramKiB),
           512,
           0x2FC,
-          {256, 512, 1024, 4096}};
+          {256, 512, 1024, 4096},
+          0x1000017C,
+          0x1000025B};
+}
+
+// The LPC17xx (UM10360 rev. 4.1, chapter 32): sectors 0-15 of 4 KiB, then sectors of 32
+// KiB (Table 568, p. 631); the local SRAM from 0x10000000 (Table 3, p. 14), of which the
+// ISP commands use 0x10000118-0x100001FF (section 32.3.2.7, p. 629) and W takes
+// 0x10000200 and up under CRP1 (Table 569, p. 632); the top 288 bytes as on the LPC1xxx
+// (the same section); copies of 256 to 4096 bytes (Table 579, p. 637), so a block of 4096
+// bytes fits above 0x10000200 on every part. The boot ROM window's size is not stated
+// (section 33.6): the first 512 bytes are skipped as on the other Cortex-M parts. CRP
+// word at 0x2FC (section 32.6), the checksum in vector 7 (section 32.3.1.1).
+constexpr MemoryMap Lpc17Map(uint32_t flashKiB, uint32_t localRamKiB) {
+  return {flashKiB * 1024,
+          {{(flashKiB < 64 ? flashKiB : 64) / 4, 4096},
+           {flashKiB > 64 ? (flashKiB - 64) / 32 : 0, 32768},
+           {0, 0}},
+          0x10000000,
+          localRamKiB * 1024,
+          0x10000200,
+          4096,
+          512,
+          0x2FC,
+          {256, 512, 1024, 4096},
+          0x10000118,
+          0x100001FF};
 }
 
 // The parts, the LPC1114FN28/102 (the window's only one) first. The packages of one
@@ -245,6 +276,22 @@ inline constexpr Part kParts[] = {
     {"LPC1342FBD48", {0x3D01402B, 0}, Lpc1xMap(16, 4), "LPC13xx", PartSource::Nxp},
     {"LPC1343FHN33", {0x3D00002B, 0}, Lpc1xMap(32, 8), "LPC13xx", PartSource::Nxp},
     {"LPC1343FBD48", {0x3D00002B, 0}, Lpc1xMap(32, 8), "LPC13xx", PartSource::Nxp},
+    // LPC175x/176x (UM10360 rev. 4.1): IDs from Table 584, p. 639 (the LPC1751 answers
+    // either: 0x25001110 is its silicon without CRP); flash from Table 2, p. 9; the local
+    // SRAM at 0x10000000 from Table 3, p. 14 (the AHB banks at 0x2007C000 are not counted).
+    {"LPC1769", {0x26113F37, 0}, Lpc17Map(512, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1768", {0x26013F37, 0}, Lpc17Map(512, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1767", {0x26012837, 0}, Lpc17Map(512, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1766", {0x26013F33, 0}, Lpc17Map(256, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1765", {0x26013733, 0}, Lpc17Map(256, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1764", {0x26011922, 0}, Lpc17Map(128, 16), "LPC17xx", PartSource::Nxp},
+    {"LPC1763", {0x26012033, 0}, Lpc17Map(256, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1759", {0x25113737, 0}, Lpc17Map(512, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1758", {0x25013F37, 0}, Lpc17Map(512, 32), "LPC17xx", PartSource::Nxp},
+    {"LPC1756", {0x25011723, 0}, Lpc17Map(256, 16), "LPC17xx", PartSource::Nxp},
+    {"LPC1754", {0x25011722, 0}, Lpc17Map(128, 16), "LPC17xx", PartSource::Nxp},
+    {"LPC1752", {0x25001121, 0}, Lpc17Map(64, 16), "LPC17xx", PartSource::Nxp},
+    {"LPC1751", {0x25001118, 0x25001110}, Lpc17Map(32, 8), "LPC17xx", PartSource::Nxp},
 };
 
 // The window's part and korvane-sim's default.

@@ -228,11 +228,13 @@ JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
   // What reached the flash stays told when what follows fails.
   std::vector<FlashCopy> copies = std::move(result.copies);
   const bool programCopied = result.programCopied;
+  const unsigned sectorsErased = result.sectorsErased;
   if (result.Succeeded()) result = session.Finish();
   result.times = session.times();
   result.chip = session.identity();
   result.copies = std::move(copies);
   result.programCopied = programCopied;
+  result.sectorsErased = sectorsErased;
   return result;
 }
 

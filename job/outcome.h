@@ -107,6 +107,8 @@ struct JobResult {
   // failed (G unanswered, say).
   std::vector<FlashCopy> copies;
   bool programCopied = false;
+  // A write: the sectors its plan erases on the chip that answered.
+  unsigned sectorsErased = 0;
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }

@@ -87,6 +87,7 @@ JobResult WriteBlocks(ChipSession& session, const BlockReader& read, const Write
   if (!result.Succeeded()) result.flashErased = erasedAll;
   result.programCopied = result.Succeeded();
   result.copies = std::move(copies);
+  result.sectorsErased = settings.eraseAllFirst ? session.part().map.Sectors() : SectorCount(plan);
   return result;
 }
 

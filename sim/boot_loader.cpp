@@ -541,10 +541,13 @@ BootLoader::Response BootLoader::StartTransfer(const std::vector<std::string>& p
   if (count % 4 != 0 || count == 0) return Code(COUNT_ERROR);
   const bool mapped = InRam(address, count) || (mode == Mode::ReadData && InFlash(address, count));
   if (!mapped) return Code(ADDR_NOT_MAPPED);
-  if (mode == Mode::WriteData && address <= kBootLoaderRamLast &&
-      address + count - 1 >= kBootLoaderRamFirst) {
-    // The manual reserves this RAM for the ISP commands themselves and does not say
-    // what a write into it does: the write is carried out and counted, for the tests.
+  const uint32_t last = address + count - 1;
+  const uint32_t top = map().ramBase + map().ramSize;
+  if (mode == Mode::WriteData && ((address <= map().ispRamLast && last >= map().ispRamFirst) ||
+                                  last >= top - kBootLoaderTop)) {
+    // The manual reserves this RAM for the ISP commands and the boot loader's stack and
+    // does not say what a write into it does: the write is carried out and counted, for
+    // the tests.
     ++bootLoaderRamWrites_;
   }
   transferAddress_ = address;

@@ -43,9 +43,6 @@ enum ReturnCode : int {
 };
 
 constexpr uint32_t kUnlockCode = 23130;
-// The RAM the boot loader's ISP commands use themselves (the user manual's figure).
-constexpr uint32_t kBootLoaderRamFirst = 0x1000017C;
-constexpr uint32_t kBootLoaderRamLast = 0x1000025B;
 constexpr uint32_t kLpc1114PartId = kLpc1114.ids[0];
 // Flash timing from the data sheet: an erase takes 100 ms, programming 1 ms per 256 bytes.
 constexpr Nanoseconds kEraseTime = Milliseconds(100);

@@ -417,7 +417,8 @@ bool PtyChip::ReadHostBytes(const ServeOptions& options, std::string* error) {
       const int intoBootRam = loader_.bootLoaderRamWrites();
       loader_.Receive(byte, baud, rxFreeAt_);
       if (loader_.bootLoaderRamWrites() != intoBootRam) {
-        const std::string note = "! W into the boot loader's own RAM (0x1000017C to 0x1000025B)";
+        const std::string note =
+            "! W into the boot loader's own RAM (its ISP commands' or its stack's)";
         Log(options, note);
         WireLog(options, Monotonic(rxFreeAt_), note);
       }

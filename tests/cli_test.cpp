@@ -748,7 +748,7 @@ TEST_F(Cli, ImagesThatCannotBeReadFailBeforeThePortIsOpened) {
   } cases[] = {
       {"bad.hex", ":0400000001020304F1\n:00000001FF\n", "checksum"},
       {"short.hex", ":0400000001020304F2\n", "end-of-file record"},
-      {"far.hex", ":020000040002F8\n:0400000001020304F2\n:00000001FF\n", "0x00020000"},
+      {"far.hex", ":020000040008F2\n:0400000001020304F2\n:00000001FF\n", "0x00080000"},
       {"text.hex", "hello\n", "not"},
       {"text.elf", "hello", "not"},
       {"broken",

@@ -39,8 +39,9 @@ TEST(Parts, EveryRowHoldsTogether) {
     // The write's block must fit the RAM above the boot loader's own use and below the
     // top it keeps for its stack.
     EXPECT_GE(map.blockSize, 256u) << part.name;
+    EXPECT_GT(map.ramBuffer, map.ispRamLast) << part.name << ": above the ISP commands' RAM";
     EXPECT_LE(uint64_t{map.ramBuffer} + map.blockSize,
-              uint64_t{map.ramBase} + map.ramSize - kLpc1xBootLoaderTop)
+              uint64_t{map.ramBase} + map.ramSize - kBootLoaderTop)
         << part.name;
     EXPECT_LT(map.crpAddress + 4, map.SectorSize(0)) << part.name;
     EXPECT_NE(std::string(part.family), "") << part.name;
@@ -60,8 +61,10 @@ TEST(Parts, EveryRowHoldsTogether) {
 TEST(Parts, AgreeWithLpctoolsWhereBothKnowAPart) {
   std::ifstream file("/etc/lpctools_parts.def");
   if (!file) GTEST_SKIP() << "lpctools is not installed (scripts/setup installs it)";
-  // Differences the manual decides: none so far.
-  const std::map<uint32_t, std::string> explained = {};
+  // Differences the manual decides.
+  const std::map<uint32_t, std::string> explained = {
+      {0x26011922, "LPC1764: 128 kB of flash in UM10360 rev. 4.1 Table 2 (lpctools: 64 kB)"},
+  };
   int compared = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
@@ -109,6 +112,11 @@ TEST(Parts, RowsHoldTheFiguresOfTheirDocuments) {
       {"LPC1311FHN33", 0x2C42502B, 8, 2, 4, "UM10375 Tables 2, 313, 329"},
       {"LPC1343FBD48", 0x3D00002B, 32, 8, 8, "UM10375 Tables 2, 313, 329"},
       {"LPC1342FHN33", 0x3D01402B, 16, 4, 4, "UM10375 Tables 2, 313, 329"},
+      // UM10360 rev. 4.1: Table 584 (IDs), Tables 2 and 3 (memory), Table 568 (sectors).
+      {"LPC1768", 0x26013F37, 512, 30, 32, "UM10360 Tables 2, 3, 568, 584"},
+      {"LPC1764", 0x26011922, 128, 18, 16, "UM10360 Tables 2, 3, 568, 584"},
+      {"LPC1752", 0x25001121, 64, 16, 16, "UM10360 Tables 2, 3, 568, 584"},
+      {"LPC1751", 0x25001110, 32, 8, 8, "UM10360 Tables 2, 3, 568, 584"},
       // UM10462 rev. 5.3: Table 377 (IDs), Table 3 (memory).
       {"LPC11U37FBD48/401", 0x00017C40, 128, 32, 8, "UM10462 Tables 3, 377"},
       {"LPC11U24FBD48/301", 0x2988402B, 32, 8, 6, "UM10462 Tables 3, 377"},
@@ -126,6 +134,24 @@ TEST(Parts, RowsHoldTheFiguresOfTheirDocuments) {
   EXPECT_TRUE(PartsNamed("LPC1110").empty()) << "1 KiB of SRAM: no room for a block";
   EXPECT_TRUE(PartsNamed("LPC1112FHN24").empty()) << "the data sheet and the peers disagree";
   EXPECT_EQ(PartWithId(0x3000002B), nullptr) << "an LPC1343 ID no NXP document gives";
+}
+
+// The LPC17xx's sectors: 16 of 4 KiB, then 32 KiB ones (UM10360 Table 568); a plan
+// across the boundary erases each in its run.
+TEST(Parts, SectorRunsMapAddressesToTheirSectors) {
+  const MemoryMap& map = PartsNamed("LPC1768").at(0)->map;
+  EXPECT_EQ(map.Sectors(), 30u);
+  EXPECT_EQ(map.SectorOf(0xFFFF), 15u);
+  EXPECT_EQ(map.SectorOf(0x10000), 16u);
+  EXPECT_EQ(map.SectorOf(0x7FFFF), 29u);
+  EXPECT_EQ(map.SectorStart(17), 0x18000u);
+  EXPECT_EQ(map.SectorSize(16), 0x8000u);
+  std::vector<bool> hasData(0x12000, false);
+  std::fill(hasData.begin() + 0xF000, hasData.begin() + 0x11000, true);  // across the boundary
+  const WritePlan plan = PlanWrite(hasData, map);
+  ASSERT_EQ(plan.sectors.size(), 1u);
+  EXPECT_EQ(plan.sectors[0], (SectorRun{15, 16}));
+  EXPECT_EQ(plan.blocks.front().copySize, 4096u);
 }
 
 // Parts with 2 KiB of SRAM write in blocks of 512 bytes: a 1024-byte block would reach
