@@ -48,7 +48,8 @@ expect_image_in_flash() {
 # boards are wired; the modem-line shim hands the lines to korvane-sim.
 peer_lpc21isp() {
   local image=$1
-  sim_pace=0 start_sim || return
+  shift
+  sim_pace=0 start_sim "$@" || return
   timeout 60 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" \
     lpc21isp -control -bin "$image" "$link" 57600 12000 >"$(out peer.out)" 2>&1
   local code=$?
@@ -61,7 +62,10 @@ peer_lpc21isp() {
 # no LPC1114FN28; 0x2540102B is one with the same 32 KiB of flash in 4 KiB sectors.
 peer_lpcprog() {
   local image=$1
-  sim_pace=0 start_sim --part-id "$((0x2540102B))" || return
+  shift
+  local part=(--part-id "$((0x2540102B))")
+  (($#)) && part=("$@")
+  sim_pace=0 start_sim "${part[@]}" || return
   timeout 60 lpcprog -d "$link" -c flash -f 12000 "$image" >"$(out peer.out)" 2>&1
   local code=$?
   ((code == 0)) || fail "lpcprog exit code $code: $(tail -n 3 "$(out peer.out)")"
@@ -77,4 +81,21 @@ for size in 100 3000 9000 32768; do
     cases+=("case_${peer}_$size")
   done
 done
+# Other families, each as a part the peer knows: an LPC1768 (sectors of 4 KiB, then of
+# 32 KiB) with an image across the boundary at 64 KiB; an LPC1764 through lpcprog, whose
+# table gives it 64 KiB (the user manual 128: an image within the first 64 KiB), and an
+# LPC1343.
+case_lpc21isp_lpc1768() {
+  head -c 81920 /dev/urandom >"$work/lpc1768.bin"
+  peer_lpc21isp "$work/lpc1768.bin" --part LPC1768
+}
+case_lpc21isp_lpc1343() {
+  head -c 20000 /dev/urandom >"$work/lpc1343.bin"
+  peer_lpc21isp "$work/lpc1343.bin" --part LPC1343FBD48
+}
+case_lpcprog_lpc1764() {
+  head -c 40000 /dev/urandom >"$work/lpc1764.bin"
+  peer_lpcprog "$work/lpc1764.bin" --part LPC1764
+}
+cases+=(case_lpc21isp_lpc1768 case_lpc21isp_lpc1343 case_lpcprog_lpc1764)
 run_cases "${cases[@]}"
