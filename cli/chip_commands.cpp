@@ -110,8 +110,8 @@ std::string InfoText(const ChipInfo& info, Language language) {
   const ReportWords& words = ReportWordsOf(language);
   // J tells the die: every package of it that the table names.
   std::string text = words.partId + PartText(info.partId, nullptr) + "\n";
-  text += words.bootCode + std::to_string(info.bootCodeFirst) + "." +
-          std::to_string(info.bootCodeSecond) + "\n";
+  text += words.bootCode + std::to_string(info.bootCodeMajor) + "." +
+          std::to_string(info.bootCodeMinor) + "\n";
   text += words.uid;
   if (info.uid) {
     for (size_t i = 0; i < info.uid->size(); ++i) text += (i ? " " : "") + Hex((*info.uid)[i]);

@@ -205,15 +205,15 @@ IspResult ReadPartId(IspLink& link, char* buffer, size_t capacity) {
   return result ? Receive(link, "J", "the part identification", buffer, capacity) : result;
 }
 
-IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second) {
-  uint32_t a = 0, b = 0;
+IspResult ReadBootCodeVersion(IspLink& link, unsigned* major, unsigned* minor) {
+  uint32_t byte0 = 0, byte1 = 0;
   IspResult result = Command(link, "K");
-  if (!result || !(result = ReceiveNumber(link, "K", &a)) ||
-      !(result = ReceiveNumber(link, "K", &b))) {
+  if (!result || !(result = ReceiveNumber(link, "K", &byte0)) ||
+      !(result = ReceiveNumber(link, "K", &byte1))) {
     return result;
   }
-  *first = a;
-  *second = b;
+  *major = byte1;
+  *minor = byte0;
   return result;
 }
 

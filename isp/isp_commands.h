@@ -34,9 +34,9 @@ IspResult EchoOff(IspLink& link);
 IspResult SetIspBaudRate(IspLink& link, int baudRate, int stopBits);
 // J: receives the line after the "0" reply (the part identification number) into buffer.
 IspResult ReadPartId(IspLink& link, char* buffer, size_t capacity);
-// K: the boot code version, as the two numbers that follow the "0" reply, in the order
-// they come.
-IspResult ReadBootCodeVersion(IspLink& link, unsigned* first, unsigned* second);
+// K: the boot code version: the two numbers that follow the "0" reply are its byte 0
+// (the minor number), then its byte 1 (the major one).
+IspResult ReadBootCodeVersion(IspLink& link, unsigned* major, unsigned* minor);
 // U: unlocks the flash commands (erase, copy) and Go.
 IspResult UnlockFlash(IspLink& link);
 // P: prepares sectors first to last for the next erase or copy.

@@ -17,9 +17,9 @@ JobResult ReadChipInfo(ChipSession& session, ChipInfo* info) {
   // What the session asked already (SessionSettings::identify) is not asked again.
   const std::optional<ChipIdentity>& known = session.identity();
   if (known && known->bootCode) {
-    info->bootCodeFirst = (*known->bootCode)[0];
-    info->bootCodeSecond = (*known->bootCode)[1];
-  } else if (!(isp = ReadBootCodeVersion(link, &info->bootCodeFirst, &info->bootCodeSecond))) {
+    info->bootCodeMajor = (*known->bootCode)[0];
+    info->bootCodeMinor = (*known->bootCode)[1];
+  } else if (!(isp = ReadBootCodeVersion(link, &info->bootCodeMajor, &info->bootCodeMinor))) {
     return Failed(JobOutcome::ReadFailed, isp);
   }
   uint32_t uid[4] = {};

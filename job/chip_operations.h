@@ -15,10 +15,10 @@ namespace korvane {
 
 struct ChipInfo {
   uint32_t partId = 0;
-  const Part* part = nullptr;                      // the table's row for it
-  unsigned bootCodeFirst = 0, bootCodeSecond = 0;  // K's two numbers, as they come
-  std::optional<std::array<uint32_t, 4>> uid;      // N, where the boot code answers it
-  std::vector<std::optional<bool>> sectorBlank;    // I per sector; none where refused
+  const Part* part = nullptr;                     // the table's row for it
+  unsigned bootCodeMajor = 0, bootCodeMinor = 0;  // K's version: major.minor
+  std::optional<std::array<uint32_t, 4>> uid;     // N, where the boot code answers it
+  std::vector<std::optional<bool>> sectorBlank;   // I per sector; none where refused
   bool readProtected = false;  // the chip refuses to read its flash (code read protection)
 };
 

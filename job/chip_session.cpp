@@ -174,10 +174,10 @@ JobResult ChipSession::Handshake() {
 JobResult ChipSession::Identify() {
   // Boot code that does not know a command refuses it (INVALID_COMMAND): the field stays
   // empty. Anything else is a boot loader that stopped answering.
-  unsigned first = 0, second = 0;
-  IspResult isp = ReadBootCodeVersion(link_, &first, &second);
+  unsigned major = 0, minor = 0;
+  IspResult isp = ReadBootCodeVersion(link_, &major, &minor);
   if (isp) {
-    identity_->bootCode = std::array<unsigned, 2>{first, second};
+    identity_->bootCode = std::array<unsigned, 2>{major, minor};
   } else if (isp.status != IspStatus::Refused) {
     return Failed(JobOutcome::IspEntryFailed, isp);
   }

@@ -444,11 +444,12 @@ BootLoader::Response BootLoader::ReadPartId(const std::vector<std::string>& para
 
 BootLoader::Response BootLoader::ReadBootCodeVersion(const std::vector<std::string>& params) {
   if (!params.empty()) return Code(PARAM_ERROR);
-  // The two bytes of the version, each as a decimal line: byte 1 (major), then byte 0
-  // (minor).
+  // The two bytes of the version, each as a decimal line, byte 0 first: "to be
+  // interpreted as <byte1(Major)>.<byte0(Minor)>" (UM10360 Table 584, UM10800 Table 325,
+  // UM10237 Table 618): a boot code 7.1 answers 1, then 7.
   Response response = Code(CMD_SUCCESS);
-  response.lines.push_back(std::to_string(config_.bootCodeMajor));
   response.lines.push_back(std::to_string(config_.bootCodeMinor));
+  response.lines.push_back(std::to_string(config_.bootCodeMajor));
   return response;
 }
 

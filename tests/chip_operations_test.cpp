@@ -111,8 +111,8 @@ TEST(ChipOperations, InfoTellsThePartTheSectorsAndTheProtection) {
   ChipInfo info;
   ASSERT_TRUE(Info(chip.Opener(), &info).Succeeded());
   EXPECT_EQ(info.partId, 0x0A40902Bu);
-  EXPECT_EQ(info.bootCodeFirst, 7u);
-  EXPECT_EQ(info.bootCodeSecond, 1u);
+  EXPECT_EQ(info.bootCodeMajor, 7u);
+  EXPECT_EQ(info.bootCodeMinor, 1u);
   ASSERT_TRUE(info.uid);
   EXPECT_EQ((*info.uid)[0], 0x0A1B2C3Du);
   const std::vector<std::optional<bool>> blank = {false, false, true, true, true, true, true, true};
