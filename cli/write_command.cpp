@@ -126,6 +126,29 @@ int WriteMany(const Options& options, const Input& input, const Boards& ports, C
   return DeleteIfWritten(code, options, input, console);
 }
 
+// "chip: LPC1768 (0x26013F37), boot code 4.1": the chip the write found, by its own
+// package where the board knows it or only one part the run takes has its ID, else every
+// package of its die; the boot code where the session asked K.
+std::string ChipLine(const JobResult& result, const BoardPort& board, const Options& options,
+                     Language language) {
+  if (!result.chip || result.chip->part == nullptr) return "";
+  const uint32_t id = result.chip->partId;
+  const Part* part = board.KnownPart();
+  if (part == nullptr || !part->HasId(id)) {
+    int taking = 0;
+    for (const Part* allowed : options.AllowedParts()) taking += allowed->HasId(id) ? 1 : 0;
+    part = taking == 1 ? result.chip->part : nullptr;
+  }
+  std::string text =
+      part != nullptr ? std::string(part->name) + " (" + Hex(id) + ")" : PartText(id, nullptr);
+  if (result.chip->bootCode) {
+    text += (language == Language::Japanese ? "、ブートコード " : ", boot code ") +
+            std::to_string((*result.chip->bootCode)[0]) + "." +
+            std::to_string((*result.chip->bootCode)[1]);
+  }
+  return (language == Language::Japanese ? "マイコン: " : "chip: ") + text + "\n";
+}
+
 }  // namespace
 
 int ReadImageFile(const Options& options, Console& console, Bench& bench, Input* input) {
@@ -221,6 +244,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
         FailureText(result, language, FactsOf(board, result, options.reset == ResetWiring::None)));
     return result.outcome == JobOutcome::Aborted ? kAborted : kFailed;
   }
+  console.Out(ChipLine(result, board, options, language));
   const size_t bytes = DataBytes(input);
   // The sectors of the chip that answered (its own runs), as its write erased them.
   const unsigned sectors =

@@ -1,6 +1,7 @@
 #include "job/chip_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -142,6 +143,9 @@ JobResult ChipSession::Handshake() {
     return failed;
   }
   const auto id = static_cast<uint32_t>(ParsePartId(line));
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(id));
+  Trace(link_, std::string("part ID ") + hex);
   // The row the settings take for that ID (the packages of one die answer alike).
   const auto taken = std::find_if(settings_.parts.begin(), settings_.parts.end(),
                                   [id](const Part* part) { return part->HasId(id); });

@@ -323,7 +323,7 @@ case_monitor_stdout_reader_gone() {
 case_monitor_terminal_put_back() {
   start_sim --program-talks 100 || return
   local inner
-  printf -v inner 'env LD_PRELOAD=%q KORVANE_SIM_LINES=%q %q -q --monitor -p %q %q 2>%q | head -n 2; echo "codes ${PIPESTATUS[*]}"; stty -a' \
+  printf -v inner 'env LD_PRELOAD=%q KORVANE_SIM_LINES=%q %q -q --monitor -p %q %q 2>%q | head -n 3; echo "codes ${PIPESTATUS[*]}"; stty -a' \
     "$shim" "$lines" "$cli" "$link" "$blink" "$(out cli.err)"
   # script(1) runs its command with $SHELL, or sh where that is unset (as under CI): name bash.
   timeout 20 script -qec "bash -c $(printf %q "$inner")" /dev/null </dev/null | tr -d '\r' >"$(out cli.out)"
