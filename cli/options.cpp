@@ -946,7 +946,8 @@ std::string UsageText() {
       "  or:  korvane-cli --monitor --no-write -p PORT\n"
       "  or:  korvane-cli --list-ports | --list-parts\n"
       "Writes the image FILE into the flash of an NXP LPC1114FN28/102, or of another\n"
-      "part korvane-cli --list-parts lists (the LPC11U1x/2x/3x), through its UART ISP\n"
+      "part korvane-cli --list-parts lists (LPC111x, LPC11Cxx, LPC11Uxx, LPC13xx,\n"
+      "LPC17xx), through its UART ISP\n"
       "boot loader, then resets the chip into the new program. FILE is a raw binary\n"
       "(.bin), Intel HEX (.hex, .ihx) or an ARM ELF executable (.elf, .axf); other\n"
       "names are recognised by their content (ELF or Intel HEX), or refused.\n";
