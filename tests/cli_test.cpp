@@ -326,6 +326,7 @@ TEST_F(Cli, VerboseTracesTheDialogue) {
       "> J",
       "< 0",
       "< 172003371",
+      "part ID 0x0A40902B",
       "> U 23130",
       "< 0",
       "> P 0 0",

@@ -306,7 +306,7 @@ case_monitor_stdout_reader_gone() {
   exec {keep}<>"$input"
   start=$(now_ms)
   timeout 20 env LD_PRELOAD="$shim" KORVANE_SIM_LINES="$lines" "$cli" -q --monitor -p "$link" "$blink" \
-    <"$input" 2>"$(out cli.err)" | head -n 2 >"$(out cli.out)"
+    <"$input" 2>"$(out cli.err)" | head -n 3 >"$(out cli.out)"
   codes=("${PIPESTATUS[@]}")
   exec {keep}>&-
   cli_code=${codes[0]}
