@@ -1,6 +1,28 @@
 #include "common/safe_files.h"
 
+#include <chrono>
+
 namespace korvane {
+
+FileProblem CreateWhole(const std::string& path, const std::string& text) {
+  OutputFile file;
+  const FileProblem prepared = file.Prepare(path);
+  if (prepared) return prepared;
+  return file.Commit(text, false);
+}
+
+bool LockWaitOver(std::chrono::steady_clock::time_point until, const AbortFlag* abort,
+                  LockWait* wait) {
+  if (AbortAsked(abort)) {
+    wait->end = LockWait::End::Aborted;
+    return true;
+  }
+  if (std::chrono::steady_clock::now() >= until) {
+    wait->end = LockWait::End::TimedOut;
+    return true;
+  }
+  return false;
+}
 
 std::string DescribeInEnglish(const FileProblem& problem) {
   using Kind = FileProblem::Kind;

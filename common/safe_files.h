@@ -4,6 +4,7 @@
 // them, so that a failure leaves nothing half written and nothing else is touched.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -152,6 +153,11 @@ class SharedFile {
 // there; a path that names something already is left alone (CannotReplace, with the
 // system's "file exists").
 FileProblem CreateWhole(const std::string& path, const std::string& text);
+
+// For the platforms' SharedFile::Lock: whether a wait for a lock the file's holder keeps
+// is over, the abort request set or the time up (*wait says which).
+bool LockWaitOver(std::chrono::steady_clock::time_point until, const AbortFlag* abort,
+                  LockWait* wait);
 
 // Whether two paths name the same existing file (links followed).
 bool SameFile(const std::string& a, const std::string& b);

@@ -180,13 +180,6 @@ FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
   return {};
 }
 
-FileProblem CreateWhole(const std::string& path, const std::string& text) {
-  OutputFile file;
-  const FileProblem prepared = file.Prepare(path);
-  if (prepared) return prepared;
-  return file.Commit(text, false);
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat first {
   }, second{};
@@ -347,14 +340,7 @@ LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
       wait.error = errno;
       return wait;
     }
-    if (AbortAsked(abort)) {
-      wait.end = LockWait::End::Aborted;
-      return wait;
-    }
-    if (std::chrono::steady_clock::now() >= until) {
-      wait.end = LockWait::End::TimedOut;
-      return wait;
-    }
+    if (LockWaitOver(until, abort, &wait)) return wait;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }

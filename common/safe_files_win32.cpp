@@ -179,13 +179,6 @@ FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
   return {};
 }
 
-FileProblem CreateWhole(const std::string& path, const std::string& text) {
-  OutputFile file;
-  const FileProblem prepared = file.Prepare(path);
-  if (prepared) return prepared;
-  return file.Commit(text, false);
-}
-
 namespace {
 
 // The volume and the file's index: what tells one file from another.
@@ -342,14 +335,7 @@ LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
       wait.error = static_cast<int>(error);
       return wait;
     }
-    if (AbortAsked(abort)) {
-      wait.end = LockWait::End::Aborted;
-      return wait;
-    }
-    if (std::chrono::steady_clock::now() >= until) {
-      wait.end = LockWait::End::TimedOut;
-      return wait;
-    }
+    if (LockWaitOver(until, abort, &wait)) return wait;
     Sleep(5);
   }
 }
