@@ -1,6 +1,7 @@
 #include "isp/write_plan.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace korvane {
 
@@ -54,9 +55,10 @@ WritePlan PlanAgain(const WritePlan& plan, const MemoryMap& map) {
   uint32_t end = 0;
   for (const PlannedBlock& block : plan.blocks) end = std::max(end, block.address + block.length);
   std::vector<bool> hasData(end, false);
-  for (const PlannedBlock& block : plan.blocks)
-    std::fill(hasData.begin() + block.address, hasData.begin() + block.address + block.length,
-              true);
+  for (const PlannedBlock& block : plan.blocks) {
+    const auto from = hasData.begin() + static_cast<std::ptrdiff_t>(block.address);
+    std::fill(from, from + static_cast<std::ptrdiff_t>(block.length), true);
+  }
   return PlanWrite(hasData, map);
 }
 
