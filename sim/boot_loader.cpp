@@ -195,6 +195,7 @@ void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival)
     Respond(response, rule, arrival);
     return;
   }
+  const bool byteEcho = EchoesByByte();
   if (pendingBaud_ != 0) {
     // The new rate applies once the "0" answer has gone out at the old one; the LF
     // behind a CR that ended the baud command was on its way at the old rate already.
@@ -210,6 +211,17 @@ void BootLoader::Receive(uint8_t byte, uint32_t senderBaud, Nanoseconds arrival)
   // A line ends at CR or LF; the LF of a CR LF then ends nothing more.
   const bool lfAfterCr = byte == '\n' && lastWasCr_;
   lastWasCr_ = byte == '\r';
+  if (byteEcho && echo_ && !lfAfterCr) {
+    // Each byte goes back as it comes; the line's end goes back as CR LF before the line
+    // is carried out (so "A 0" is echoed whole, and the answer follows the echo). An
+    // empty line of the command handler is not echoed.
+    if (byte != '\r' && byte != '\n') {
+      EchoByte(byte, arrival, baud_);
+    } else if (!line_.empty() || mode_ != Mode::Command) {
+      EchoByte('\r', arrival, baud_);
+      EchoByte('\n', arrival, baud_);
+    }
+  }
   if (lfAfterCr) return;
   if (byte == '\r' || byte == '\n') {
     std::string line = line_;
@@ -232,6 +244,20 @@ const Rule* BootLoader::MatchRule(const std::string& on) {
     if (rule.on == on && (rule.occurrence == 0 || rule.occurrence == count)) return &rule;
   }
   return nullptr;
+}
+
+bool BootLoader::EchoesByByte() const {
+  return std::none_of(config_.rules.begin(), config_.rules.end(), [](const Rule& rule) {
+    return rule.action == Rule::Action::Silence || rule.action == Rule::Action::NoEcho ||
+           rule.action == Rule::Action::Echo || rule.action == Rule::Action::Garble ||
+           rule.action == Rule::Action::Delay;
+  });
+}
+
+void BootLoader::EchoByte(uint8_t byte, Nanoseconds at, uint32_t baud) {
+  const Nanoseconds byteTime = config_.wireTime ? ByteTime(baud, stopBits_) : 0;
+  txFreeAt_ = std::max(at, txFreeAt_) + byteTime;
+  output_.push_back({byte, txFreeAt_, baud});
 }
 
 void BootLoader::Send(const std::string& line, Nanoseconds at, bool garble) {
@@ -285,7 +311,7 @@ void BootLoader::HandleLine(const std::string& line, Nanoseconds at) {
   if (rule && rule->action == Rule::Action::Silence) return;
 
   Response response;
-  if (echo_) response.echo.push_back(line);
+  if (echo_ && !EchoesByByte()) response.echo.push_back(line);
   if (rule && rule->action == Rule::Action::Reply) {
     response.lines.push_back(rule->text);
     if (mode_ == Mode::WriteData) {

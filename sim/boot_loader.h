@@ -203,6 +203,10 @@ class BootLoader {
   const Rule* MatchRule(const std::string& on);
   void Respond(const Response& response, const Rule* rule, Nanoseconds at);
   void Send(const std::string& line, Nanoseconds at, bool garble);
+  // Whether the echo goes out byte by byte as the bytes arrive, as the chip's does: unless
+  // a rule acts on the echo or the answer's timing, which it does line by line.
+  bool EchoesByByte() const;
+  void EchoByte(uint8_t byte, Nanoseconds at, uint32_t baud);
   Response Execute(const std::string& line);
   // The commands, one handler each, with the command line's parameters.
   Response Unlock(const std::vector<std::string>& params);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "test_support.h"
 
 namespace korvane {
@@ -197,6 +199,38 @@ TEST(BootLoader, StartsAValidProgramUnlessTheIspPinIsHeld) {
   chip.loader.SetReset(true);
   chip.loader.SetReset(false);
   EXPECT_EQ(chip.loader.mode(), sim::BootLoader::Mode::AwaitSync);
+}
+
+// With echo on, each byte goes back as it arrives, not after the whole line: a host
+// that waits for the echo of a byte waits one byte's time, not a line's.
+TEST(BootLoader, EchoesEachByteAsItArrives) {
+  using sim::ByteTime;
+  using sim::Milliseconds;
+  using sim::Nanoseconds;
+  sim::VirtualClock clock;
+  sim::BootLoader loader(clock);
+  loader.SetIspPin(true);
+  loader.SetReset(true);
+  loader.SetReset(false);
+  const Nanoseconds byte = ByteTime(9600);
+  Nanoseconds at = Milliseconds(10);
+  const auto send = [&](const std::string& text) {
+    for (const char c : text) loader.Receive(static_cast<uint8_t>(c), 9600, at += byte);
+  };
+  send("?");
+  send("Synchronized\r\n");
+  send("12000\r\n");
+  at = std::max(at, loader.output().back().at);  // once the answers have gone out
+  loader.output().clear();
+  send("J");
+  const Nanoseconds jArrived = at;
+  ASSERT_EQ(loader.output().size(), 1u) << "the J's echo, before its line ends";
+  EXPECT_EQ(loader.output().front().value, 'J');
+  EXPECT_LE(loader.output().front().at, jArrived + byte);
+  send("\r\n");
+  std::string out;
+  for (const auto& timed : loader.output()) out += static_cast<char>(timed.value);
+  EXPECT_EQ(out, "J\r\n0\r\n172003371\r\n") << "the echo, then the answer";
 }
 
 }  // namespace
