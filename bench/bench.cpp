@@ -21,17 +21,37 @@ void BoardAttempt::Begin(int number) {
 }
 
 std::string SerialOnlySectorNote(const SerialField& field, const std::vector<bool>& hasData,
-                                 uint32_t sectorSize) {
-  const uint32_t first = field.address / sectorSize * sectorSize;
+                                 const MemoryMap& map) {
   const uint32_t end = field.address + field.Width();
-  const uint32_t last = (end - 1) / sectorSize * sectorSize + sectorSize;
+  if (end > map.flashSize) return "";
+  const unsigned sector = map.SectorOf(field.address);
+  const uint32_t first = map.SectorStart(sector);
+  const uint32_t last = map.SectorStart(map.SectorOf(end - 1) + 1);
   for (uint32_t at = first; at < last && at < hasData.size(); ++at) {
     if (hasData[at] && (at < field.address || at >= end)) return "";
   }
-  const unsigned sector = first / sectorSize;
   return "sector " + std::to_string(sector) + " (" + Hex(first, 4) + "\u2013" + Hex(last - 1, 4) +
          ") is erased for the serial number; the image does not use it";
 }
+
+namespace {
+
+// The note for the parts the chip may be: each layout's own, where they differ.
+std::string SerialOnlySectorNotes(const SerialField& field, const std::vector<bool>& hasData,
+                                  const std::vector<const MemoryMap*>& maps) {
+  std::vector<std::string> notes;
+  for (const MemoryMap* map : maps) {
+    const std::string note = SerialOnlySectorNote(field, hasData, *map);
+    if (!note.empty() && std::find(notes.begin(), notes.end(), note) == notes.end())
+      notes.push_back(note);
+  }
+  std::string text;
+  for (const std::string& note : notes)
+    text += (text.empty() ? "" : "; or, on other parts, ") + note;
+  return text;
+}
+
+}  // namespace
 
 std::string Bench::Open(const BenchSettings& settings) {
   settings_ = settings;
@@ -68,7 +88,11 @@ std::string Bench::UseImage(const std::string& file, std::vector<uint8_t>* image
     const std::string problem =
         SerialFieldProblem(*field_, *image, *hasData, settings_.largestFlash);
     if (!problem.empty()) return problem;
-    if (note != nullptr) *note = SerialOnlySectorNote(*field_, *hasData, kSectorSize);
+    if (note != nullptr) {
+      const std::vector<const MemoryMap*> maps =
+          settings_.maps.empty() ? std::vector<const MemoryMap*>{&kLpc1114Map} : settings_.maps;
+      *note = SerialOnlySectorNotes(*field_, *hasData, maps);
+    }
     MakeRoomForSerial(*field_, image, hasData);
     const std::string created = pool_.Create(settings_.abort);
     if (!created.empty()) return created;

@@ -32,6 +32,7 @@ struct BenchSettings {
   bool verify = false;                  // the records' verify field
   uint32_t transferBaud = 0;            // the records' baud field
   uint32_t largestFlash = 0;            // the largest flash the chip may have
+  std::vector<const MemoryMap*> maps;   // the memory of each part the chip may be
   std::string station;                  // the records' station field
   std::string version;                  // the records' version field
   const AbortFlag* abort = nullptr;     // the user's request to stop (Ctrl-C)
@@ -119,10 +120,10 @@ class Bench {
   std::map<std::string, uint64_t> kept_;  // --serial-keep: unique ID to number
 };
 
-// "sector 7 (0x7000-0x7FFF) is erased for the serial number; the image does not use
-// it" when the field lies in a sector of sectorSize bytes where the image has no other
-// data; empty otherwise.
+// "sector 7 (0x7000–0x7FFF) is erased for the serial number; the image does not use
+// it" when the field lies in a sector of the map where the image has no other data;
+// empty otherwise (or when the field is not within the map's flash).
 std::string SerialOnlySectorNote(const SerialField& field, const std::vector<bool>& hasData,
-                                 uint32_t sectorSize);
+                                 const MemoryMap& map);
 
 }  // namespace korvane::bench

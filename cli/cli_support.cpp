@@ -113,6 +113,7 @@ bench::BenchSettings BenchSettingsOf(const Options& options) {
   settings.verify = options.verify;
   settings.transferBaud = options.transferBaud;
   settings.largestFlash = options.LargestFlash();
+  for (const Part* part : options.AllowedParts()) settings.maps.push_back(&part->map);
   settings.station = options.stationName;
   settings.version = KORVANE_VERSION;
   settings.abort = &Interrupted;

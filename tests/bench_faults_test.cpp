@@ -472,5 +472,23 @@ TEST_F(BenchTest, MessagesNameTheRightCause) {
   EXPECT_EQ(Records(log).at(0)["part"], "LPC11U12FBD48/201");
 }
 
+// The sector erased only for the serial number is the chip's own: 4 KiB sectors below
+// 64 KiB, the LPC17xx's 32 KiB ones above.
+TEST(SerialNote, NamesTheSectorOfTheChipsLayout) {
+  SerialField field;
+  ASSERT_EQ(ParseSerialField("0x1F000:u32le", &field), "");
+  std::vector<bool> hasData(0x20000, false);
+  std::fill(hasData.begin(), hasData.begin() + 100, true);
+  EXPECT_EQ(SerialOnlySectorNote(field, hasData, PartsNamed("LPC1768").at(0)->map),
+            "sector 17 (0x18000\u20130x1FFFF) is erased for the serial number; the image does "
+            "not use it");
+  EXPECT_EQ(SerialOnlySectorNote(field, hasData, PartsNamed("LPC11U37FBD48/401").at(0)->map),
+            "sector 31 (0x1F000\u20130x1FFFF) is erased for the serial number; the image does "
+            "not use it");
+  EXPECT_EQ(SerialOnlySectorNote(field, hasData, kLpc1114Map), "") << "beyond its flash";
+  hasData[0x18000] = true;  // the image's own byte in the LPC1768's sector 17
+  EXPECT_EQ(SerialOnlySectorNote(field, hasData, PartsNamed("LPC1768").at(0)->map), "");
+}
+
 }  // namespace
 }  // namespace korvane::cli
