@@ -130,6 +130,24 @@ case_family_lpc1768() {
   expect_flash "$image"
 }
 
+# A part with 2 KiB of SRAM writes in blocks of 512 bytes, which stay clear of the boot
+# loader's stack at the top of its RAM (korvane-sim counts any write into it).
+case_family_small_ram() {
+  local image=$work/small.bin
+  head -c 8192 /dev/urandom >"$image"
+  sim_pace=0 start_sim --part LPC1111FHN33/101 || return
+  cli_options=(--verify)
+  run_cli "$image"
+  cli_options=()
+  expect_exit 0
+  expect_vector_warning
+  grep -q '^wrote 8192 bytes (2 sectors) in ' "$(out cli.out)" || fail "stdout: $(cat "$(out cli.out)")"
+  finish_sim term
+  grep -q '> W 268436224 512' "$wire_log" || fail "no block of 512 bytes: $(grep -m1 '> W ' "$wire_log")"
+  grep -q "boot loader's own RAM" "$wire_log" && fail "a write into the boot loader's own RAM"
+  expect_flash "$image"
+}
+
 # Random images from one byte to the whole flash, without the wire's pace: the flash as
 # korvane-sim dumps it at the restart, and the line sequences. No valid vector table, so
 # the chip is stopped by hand.
@@ -767,5 +785,5 @@ run_cases case_blink "${random_sizes[@]/#/case_random_}" case_second_attempt cas
   case_no_modem_lines case_baud_115200 case_monitor case_monitor_talking_board case_monitor_stdin_closed \
   case_monitor_stdout_reader_gone case_monitor_terminal_put_back case_write_stdout_gone case_wirings case_wrong_wiring case_reset_none case_low_latency \
   case_protected_chip case_protected_chip_and_go case_two_reads_one_out case_files_never_wait case_sim_closed_descriptors case_four_boards \
-  case_family_lpc1768 case_bench_two_processes case_station_three_rounds case_station_usb case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
+  case_family_lpc1768 case_family_small_ram case_bench_two_processes case_station_three_rounds case_station_usb case_interrupt_INT case_interrupt_TERM case_interrupt_HUP case_sim_options \
   case_sim_stops_TERM case_sim_stops_INT case_sim_stops_HUP
