@@ -75,7 +75,10 @@ std::string Bench::Open(const BenchSettings& settings) {
     const std::string problem =
         log_.Open(settings.logTo, {settings.serialFile, settings.imageFile}, &waits_, abort);
     if (!problem.empty()) return problem;
-    if (settings.serialKeep) kept_ = log_.KeptSerials();
+    if (settings.serialKeep) {
+      const std::string unread = log_.KeptSerials(abort, &kept_);
+      if (!unread.empty()) return unread;
+    }
   }
   return "";
 }
@@ -99,13 +102,10 @@ std::string Bench::UseImage(const std::string& file, std::vector<uint8_t>* image
   }
   file_ = file;
   fileSha256_ = fileSha256;
-  Rebind(image);
-  return "";
-}
-
-void Bench::Rebind(const std::vector<uint8_t>* image) {
+  // With room made for a number the image differs from the file's; else it is the same.
+  imageSha256_ = field_ && Logging() ? Sha256Hex(image->data(), image->size()) : fileSha256;
   image_ = image;
-  imageSha256_ = Logging() ? Sha256Hex(image_->data(), image_->size()) : "";
+  return "";
 }
 
 const std::vector<uint8_t>& Bench::ImageOf(const BoardAttempt& attempt) const {
@@ -236,8 +236,7 @@ std::string Bench::Record(const BoardAttempt& attempt, const JobResult& result,
   record.chip = result.chip;
   record.result = result;
   if (record.chip && record.chip->part && attempt.knownPart != nullptr &&
-      (attempt.knownPart->ids[0] == record.chip->partId ||
-       attempt.knownPart->ids[1] == record.chip->partId))
+      attempt.knownPart->HasId(record.chip->partId))
     record.chip->part = attempt.knownPart;
   // A chip the run does not take, of a die several packages share: the board's own, where
   // it is known.

@@ -80,7 +80,7 @@ class Bench {
   std::string UseImage(const std::string& file, std::vector<uint8_t>* image,
                        std::vector<bool>* hasData, std::string* note = nullptr);
   // The same image, now at another place (moved into the caller's input).
-  void Rebind(const std::vector<uint8_t>* image);
+  void Rebind(const std::vector<uint8_t>* image) { image_ = image; }
   bool Logging() const { return log_.IsOpen(); }
   bool Numbering() const { return field_.has_value(); }
   const std::optional<SerialField>& field() const { return field_; }

@@ -354,6 +354,9 @@ bool ParseCsvLine(const std::string& line, std::vector<std::string>* cells) {
 
 namespace {
 
+// More than any record line: what is read of a log to see its first line.
+constexpr size_t kFirstLineMost = 64 * 1024;
+
 // Whether text, a log's content, is in the format its name says: empty; for CSV,
 // Korvane's header first; for JSON Lines, a record first. The first line decides.
 std::string FormatProblem(const std::string& text, bool csv) {
@@ -391,13 +394,13 @@ std::string BenchLog::Open(const std::string& path, const std::vector<std::strin
   if (problem) return "--log: " + DescribeInEnglish(problem);
   const LockWait wait = waits_->Wait(file_, abort);
   if (!wait) return "--log: " + LockWaitProblem(path, wait);
+  // Its first line tells its format: the start of the file is enough.
   std::string text;
-  const FileProblem failed = file_.ReadAll(&text);
+  const FileProblem failed = file_.ReadAll(&text, kFirstLineMost);
   file_.Unlock();
   if (failed) return "--log: " + DescribeInEnglish(failed);
   const std::string mismatch = FormatProblem(text, csv_);
   if (!mismatch.empty()) return "--log " + path + ": " + mismatch;
-  text_ = std::move(text);
   return "";
 }
 
@@ -428,9 +431,18 @@ bool BenchLog::Append(const BoardRecord& record, const AbortFlag* abort, std::st
   return true;
 }
 
-std::map<std::string, uint64_t> BenchLog::KeptSerials() const {
-  std::map<std::string, uint64_t> kept;
-  std::istringstream lines(text_);
+std::string BenchLog::KeptSerials(const AbortFlag* abort, std::map<std::string, uint64_t>* kept) {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> held(mutex_);
+    const LockWait wait = waits_->Wait(file_, abort);
+    if (!wait) return "--log: " + LockWaitProblem(file_.path(), wait);
+    const FileProblem failed = file_.ReadAll(&text);
+    file_.Unlock();
+    if (failed) return "--log: " + DescribeInEnglish(failed);
+  }
+  kept->clear();
+  std::istringstream lines(text);
   std::string line;
   std::vector<std::string> header;
   while (std::getline(lines, line)) {
@@ -452,10 +464,10 @@ std::map<std::string, uint64_t> BenchLog::KeptSerials() const {
     if (fields["operation"] == "write" && written && !fields["uid"].empty() &&
         serial != fields.end() && !serial->second.empty() && serial->second.size() <= 19 &&
         serial->second.find_first_not_of("0123456789") == std::string::npos) {
-      kept[fields["uid"]] = std::stoull(serial->second);
+      (*kept)[fields["uid"]] = std::stoull(serial->second);
     }
   }
-  return kept;
+  return "";
 }
 
 }  // namespace korvane::bench

@@ -78,15 +78,14 @@ class BenchLog {
   bool csv() const { return csv_; }
   // Adds the record whole, or not at all; false with *error when it was not written.
   bool Append(const BoardRecord& record, const AbortFlag* abort, std::string* error);
-  // The serial number each unique ID's last written board got, as the log held it when
-  // it was opened.
-  std::map<std::string, uint64_t> KeptSerials() const;
+  // Reads the log for the serial number each unique ID's last written board got, into
+  // *kept: empty, or the usage error.
+  std::string KeptSerials(const AbortFlag* abort, std::map<std::string, uint64_t>* kept);
 
  private:
   std::mutex mutex_;  // the boards of one run share the file
   SharedFile file_;
   bool csv_ = false;
-  std::string text_;  // the content when opened
   LockWaits* waits_ = nullptr;
 };
 

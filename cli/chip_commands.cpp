@@ -33,10 +33,6 @@ std::string SectorSizesText(const MemoryMap& map) {
   return text;
 }
 
-}  // namespace
-
-namespace {
-
 // The words of the chip operations' reports.
 struct ReportWords {
   const char* partId;

@@ -313,7 +313,10 @@ namespace {
 
 // J unanswered after the rate changed: no answer, with the rate as the suspect, rather
 // than the wrong chip.
-const char* NoAnswerSentence(Language language) {
+// The outcome's sentence, as the table has it but for J unanswered.
+const char* SentenceOf(const JobResult& result, Language language) {
+  if (!result.NoAnswerToPartId())
+    return OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence;
   return language == Language::Japanese
              ? "ボーレート切り替え後、マイコンが J（品種 ID の読み出し）に応答しません"
              : "no answer to J (the part ID) after the change of rate";
@@ -331,9 +334,7 @@ std::string NoAnswerNext(uint32_t baud, Language language) {
 }  // namespace
 
 std::string ShortText(const JobResult& result, Language language) {
-  const auto index = static_cast<size_t>(result.outcome);
-  if (result.NoAnswerToPartId()) return NoAnswerSentence(language);
-  std::string text = OutcomeTable(language)[index].sentence;
+  std::string text = SentenceOf(result, language);
   if (result.isp.status == IspStatus::Refused) text += ": " + DescribeReturnCode(result.isp.code);
   return text;
 }
@@ -397,11 +398,8 @@ std::vector<std::string> DetailLines(const JobResult& result, Language language,
 
 std::string FailureText(const JobResult& result, Language language, const PortFacts& port,
                         const std::string& board) {
-  const std::string sentence =
-      result.NoAnswerToPartId()
-          ? NoAnswerSentence(language)
-          : OutcomeTable(language)[static_cast<size_t>(result.outcome)].sentence;
-  std::string text = "korvane-cli: " + (board.empty() ? "" : board + ": ") + sentence + "\n";
+  std::string text =
+      "korvane-cli: " + (board.empty() ? "" : board + ": ") + SentenceOf(result, language) + "\n";
   for (const std::string& line : DetailLines(result, language, port)) text += "  " + line + "\n";
   return text;
 }

@@ -248,7 +248,7 @@ int WriteInput(const Options& options, const Input& input, Console& console, con
   const size_t bytes = DataBytes(input);
   // The sectors of the chip that answered (its own runs), as its write erased them.
   const unsigned sectors =
-      result.sectorsErased != 0 ? result.sectorsErased : SectorCount(input.plan);
+      result.flash.sectorsErased != 0 ? result.flash.sectorsErased : SectorCount(input.plan);
   const std::string from = input.read.format == ImageFormat::Raw
                                ? ""
                                : std::string(" from ") + ImageFormatName(input.read.format);

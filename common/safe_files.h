@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -117,12 +118,12 @@ class SharedFile {
   // Held until Unlock (or Close).
   LockWait Lock(int timeoutMs, const AbortFlag* abort);
   void Unlock();
-  // Under the lock: the whole file; the whole file replaced by text (written into a new
-  // file beside it, flushed to the disk, renamed over it and the folder flushed: a
-  // crash or a full disk leaves the old content or the new, never a mix); text added
-  // at its end in one write and flushed to the disk, the file cut back to its old size
-  // when the write fails, so that it holds the text whole or not at all.
-  FileProblem ReadAll(std::string* text);
+  // Under the lock: the whole file (its first `most` bytes at most); the whole file replaced by
+  // text (written into a new file beside it, flushed to the disk, renamed over it and the folder
+  // flushed: a crash or a full disk leaves the old content or the new, never a mix); text added at
+  // its end in one write and flushed to the disk, the file cut back to its old size when the write
+  // fails, so that it holds the text whole or not at all.
+  FileProblem ReadAll(std::string* text, size_t most = SIZE_MAX);
   FileProblem ReplaceWhole(const std::string& text);
   FileProblem Append(const std::string& text);
   // The file's size now, in bytes; false when the system cannot tell.

@@ -54,6 +54,11 @@ mode_t NewFileMode() {
   return mode;
 }
 
+// Whether two stat results are of one file.
+bool SameNode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool WriteAll(int fd, const char* data, size_t size, int* error) {
   while (size > 0) {
     const ssize_t written = write(fd, data, size);
@@ -155,21 +160,15 @@ FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
     return S_ISLNK(info.st_mode) ? Problem(FileProblem::Kind::NotRegular, target_)
                                  : NotRegular(target_, info.st_mode);
   }
-  if (replace) {
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-      error = errno;
-      Discard();
-      return Problem(FileProblem::Kind::CannotReplace, target_, error);
-    }
-  } else {
-    // A hard link appears only where nothing is: whoever comes first makes the file.
-    if (link(temporary_.c_str(), target_.c_str()) != 0) {
-      error = errno;
-      Discard();
-      return Problem(FileProblem::Kind::CannotReplace, target_, error);
-    }
-    unlink(temporary_.c_str());
+  // Without replace, a hard link: it appears only where nothing is, so whoever comes
+  // first makes the file (the temporary name then goes).
+  if ((replace ? rename(temporary_.c_str(), target_.c_str())
+               : link(temporary_.c_str(), target_.c_str())) != 0) {
+    error = errno;
+    Discard();
+    return Problem(FileProblem::Kind::CannotReplace, target_, error);
   }
+  if (!replace) unlink(temporary_.c_str());
   temporary_.clear();
   // The rename itself reaches the disk with its folder.
   const int folder = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -183,8 +182,7 @@ FileProblem OutputFile::Commit(const std::string& bytes, bool replace) {
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat first {
   }, second{};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && SameNode(first, second);
 }
 
 FileProblem ReadRegularFile(const std::string& path, uint64_t maxSize,
@@ -310,8 +308,7 @@ void SharedFile::Close() {
 bool SharedFile::StillAtPath() const {
   struct stat open {
   }, named{};
-  return fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+  return fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 && SameNode(open, named);
 }
 
 LockWait SharedFile::Lock(int timeoutMs, const AbortFlag* abort) {
@@ -349,10 +346,10 @@ void SharedFile::Unlock() {
   if (fd_ >= 0) flock(fd_, LOCK_UN);
 }
 
-FileProblem SharedFile::ReadAll(std::string* text) {
+FileProblem SharedFile::ReadAll(std::string* text, size_t most) {
   text->clear();
   char buffer[4096];
-  for (off_t at = 0;;) {
+  for (off_t at = 0; text->size() < most;) {
     const ssize_t got = pread(fd_, buffer, sizeof buffer, at);
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -362,6 +359,7 @@ FileProblem SharedFile::ReadAll(std::string* text) {
     text->append(buffer, static_cast<size_t>(got));
     at += got;
   }
+  return {};
 }
 
 FileProblem SharedFile::ReplaceWhole(const std::string& text) {

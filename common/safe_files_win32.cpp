@@ -347,20 +347,21 @@ void SharedFile::Unlock() {
   if (lock_ != nullptr) UnlockFileEx(static_cast<HANDLE>(lock_), 0, MAXDWORD, MAXDWORD, &whole);
 }
 
-FileProblem SharedFile::ReadAll(std::string* text) {
+FileProblem SharedFile::ReadAll(std::string* text, size_t most) {
   text->clear();
   HANDLE handle = static_cast<HANDLE>(handle_);
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN))
     return Problem(FileProblem::Kind::CannotRead, path_, GetLastError());
   char buffer[4096];
-  for (;;) {
+  while (text->size() < most) {
     DWORD got = 0;
     if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr))
       return Problem(FileProblem::Kind::CannotRead, path_, GetLastError());
     if (got == 0) return {};
     text->append(buffer, got);
   }
+  return {};
 }
 
 namespace {

@@ -38,9 +38,10 @@ WritePlan PlanWrite(const std::vector<bool>& hasData, const MemoryMap& map) {
     }
     // Beyond the flash, the sectors go on at the last run's size (the image is refused
     // for its size once the chip is known).
-    const unsigned sector = address < map.flashSize
-                                ? map.SectorOf(address)
-                                : map.Sectors() + (address - map.flashSize) / kSectorSize;
+    const unsigned sector =
+        address < map.flashSize
+            ? map.SectorOf(address)
+            : map.Sectors() + (address - map.flashSize) / map.SectorSize(map.Sectors() - 1);
     if (!plan.sectors.empty() && plan.sectors.back().last + 1 >= sector) {
       plan.sectors.back().last = sector;
     } else {

@@ -1,10 +1,10 @@
 #include "job/chip_session.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "common/hex.h"
 #include "isp/isp_commands.h"
 
 namespace korvane {
@@ -143,9 +143,7 @@ JobResult ChipSession::Handshake() {
     return failed;
   }
   const auto id = static_cast<uint32_t>(ParsePartId(line));
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(id));
-  Trace(link_, std::string("part ID ") + hex);
+  Trace(link_, "part ID " + Hex(id));
   // The row the settings take for that ID (the packages of one die answer alike).
   const auto taken = std::find_if(settings_.parts.begin(), settings_.parts.end(),
                                   [id](const Part* part) { return part->HasId(id); });
@@ -230,15 +228,11 @@ JobResult RunOnChip(const PortOpener& open, const SessionSettings& settings,
   JobResult result = session.Open();
   if (result.Succeeded()) result = operation(session);
   // What reached the flash stays told when what follows fails.
-  std::vector<FlashCopy> copies = std::move(result.copies);
-  const bool programCopied = result.programCopied;
-  const unsigned sectorsErased = result.sectorsErased;
+  JobResult::FlashWork flash = std::move(result.flash);
   if (result.Succeeded()) result = session.Finish();
   result.times = session.times();
   result.chip = session.identity();
-  result.copies = std::move(copies);
-  result.programCopied = programCopied;
-  result.sectorsErased = sectorsErased;
+  result.flash = std::move(flash);
   return result;
 }
 

@@ -8,7 +8,7 @@ namespace korvane {
 
 bool JobResult::MayHaveReachedFlash(uint32_t from, uint32_t length) const {
   const uint64_t end = uint64_t{from} + length;
-  for (const FlashCopy& copy : copies) {
+  for (const FlashCopy& copy : flash.copies) {
     if (copy.address < end && from < uint64_t{copy.address} + copy.size) return true;
   }
   return false;

@@ -101,14 +101,16 @@ struct JobResult {
   // was open.
   PhaseTimes times;
   std::optional<ChipIdentity> chip;
-  // A write: each block whose copy into flash reached it or may have (FlashCopy), in the
-  // order sent, whatever ended the write; and whether every block of the plan was
-  // copied and confirmed, so that the program is in flash even when what followed
-  // failed (G unanswered, say).
-  std::vector<FlashCopy> copies;
-  bool programCopied = false;
-  // A write: the sectors its plan erases on the chip that answered.
-  unsigned sectorsErased = 0;
+  // A write: what it did to the chip's flash, kept whatever ended the operation.
+  struct FlashWork {
+    // Each block whose copy into flash reached it or may have, in the order sent.
+    std::vector<FlashCopy> copies;
+    // Every block of the plan copied and confirmed: the program is in flash even when
+    // what followed failed (G unanswered, say).
+    bool programCopied = false;
+    // The sectors the plan erases on the chip that answered.
+    unsigned sectorsErased = 0;
+  } flash;
 
   JobResult(JobOutcome value = JobOutcome::Success) : outcome(value) {}
   bool Succeeded() const { return outcome == JobOutcome::Success; }
@@ -124,8 +126,8 @@ struct JobResult {
   // The program is in flash: the write succeeded, or every block was copied and only
   // the start that follows failed.
   bool ProgramInFlash() const {
-    return Succeeded() || (programCopied && (outcome == JobOutcome::IspLeaveFailed ||
-                                             outcome == JobOutcome::DeleteFailed));
+    return Succeeded() || (flash.programCopied && (outcome == JobOutcome::IspLeaveFailed ||
+                                                   outcome == JobOutcome::DeleteFailed));
   }
 };
 

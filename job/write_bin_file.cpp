@@ -85,9 +85,10 @@ JobResult WriteBlocks(ChipSession& session, const BlockReader& read, const Write
   std::vector<FlashCopy> copies;
   JobResult result = WriteSteps(session, read, plan, settings, &erasedAll, &copies);
   if (!result.Succeeded()) result.flashErased = erasedAll;
-  result.programCopied = result.Succeeded();
-  result.copies = std::move(copies);
-  result.sectorsErased = settings.eraseAllFirst ? session.part().map.Sectors() : SectorCount(plan);
+  result.flash.programCopied = result.Succeeded();
+  result.flash.copies = std::move(copies);
+  result.flash.sectorsErased =
+      settings.eraseAllFirst ? session.part().map.Sectors() : SectorCount(plan);
   return result;
 }
 
